@@ -1,0 +1,253 @@
+#include "bitmap.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "fatal.h"
+
+namespace {
+
+constexpr std::size_t kFileHeaderBytes = 14;
+constexpr std::size_t kInfoHeaderBytes = 40;
+constexpr std::size_t kHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
+constexpr std::int64_t kMaxRows = 65535;
+constexpr std::int64_t kMaxPixels = 0x7FFFFFFF;
+
+// Little-endian values assembled byte by byte, independent of the machine.
+std::uint16_t le16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+
+std::int32_t le32(const std::uint8_t* p) {
+  const std::uint32_t u = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) |
+                          (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+  // Two's complement reinterpretation without implementation-defined casts.
+  return u <= 0x7FFFFFFFu ? static_cast<std::int32_t>(u)
+                          : static_cast<std::int32_t>(u - 0x80000000u) - 0x7FFFFFFF - 1;
+}
+
+// Rows are stored padded to a multiple of 4 bytes; the last row's padding may
+// be missing, so the block ends right after the last row's pixels.
+std::uint64_t rowStride(const Bitmap* bmp) {
+  return (static_cast<std::uint64_t>(bmp->width) + 3) & ~std::uint64_t{3};
+}
+
+std::uint64_t pixelBlockBytes(const Bitmap* bmp) {
+  return rowStride(bmp) * (bmp->height - 1u) + static_cast<std::uint64_t>(bmp->width);
+}
+
+std::size_t pixelCount(const Bitmap* bmp) {
+  return static_cast<std::size_t>(bmp->height) * static_cast<std::size_t>(bmp->width);
+}
+
+// Reads the whole pixel block (stride-padded rows) at `dataOffset` in one read.
+bool readPixelBlock(std::FILE* file, const Bitmap* bmp, std::uint8_t* block) {
+  const std::uint64_t bytes = pixelBlockBytes(bmp);
+  if (std::fseek(file, bmp->dataOffset, SEEK_SET) != 0) return false;
+  return std::fread(block, 1, bytes, file) == bytes;
+}
+
+// Moves stored row r (at r * stride in `block`) to `rows[r]`, `width` bytes each.
+template <typename RowAt>
+void distributeRows(const Bitmap* bmp, const std::uint8_t* block, RowAt rowAt) {
+  const std::uint64_t stride = rowStride(bmp);
+  const std::size_t width = static_cast<std::size_t>(bmp->width);
+  for (std::size_t r = 0; r < bmp->height; ++r) {
+    std::memmove(rowAt(r), block + r * stride, width);
+  }
+}
+
+// Parses the 54 header bytes into the record's fields and runs the four
+// header checks, in order; the first that fails ends the run.
+void parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
+  const std::uint8_t* header = bmp->rawHeader;
+  const std::uint8_t* info = bmp->rawHeader + kFileHeaderBytes;
+  auto check = [](bool ok, const char* condition) {
+    if (!ok) {
+      std::fprintf(stderr, "Error: bmpLoad(), Header check failed: %s\n", condition);
+      std::fflush(stderr);
+      std::exit(1);
+    }
+  };
+  bmp->signature = le16(header);
+  check(bmp->signature == 0x4D42, "bmp->signature == 0x4D42");
+  bmp->fileSize = le32(header + 2);
+  bmp->dataOffset = le32(header + 10);
+  bmp->size = le32(info);
+  check(bmp->size == 40, "bmp->size==40");
+  bmp->width = le32(info + 4);
+  *storedHeight = le32(info + 8);
+  bmp->planes = le16(info + 12);
+  check(bmp->planes == 1, "bmp->planes==1");
+  bmp->bitsPerPixel = le16(info + 14);
+  check(bmp->bitsPerPixel == 8, "bmp->bitsPerPixel==8");
+  bmp->compression = le32(info + 16);
+  bmp->imageSize = le32(info + 20);
+  bmp->xpixelsPerM = le32(info + 24);
+  bmp->ypixelsPerM = le32(info + 28);
+  bmp->colorsUsed = le32(info + 32);
+  bmp->colorsImportant = le32(info + 36);
+}
+
+// Refuses what no sound transform follows from; sets `height` from the stored
+// height (negative for a top-down file, whose rows stay in file order).
+void validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
+  if (bmp->compression != 0) fatal("Error: bmpLoad(), Compressed pixel data is not supported!\n");
+  if (bmp->width <= 0) fatal("Error: bmpLoad(), Width must be at least 1!\n");
+  if (storedHeight == 0) fatal("Error: bmpLoad(), Height must not be 0!\n");
+  const std::int64_t rows = storedHeight < 0 ? -std::int64_t{storedHeight} : storedHeight;
+  if (rows > kMaxRows) fatal("Error: bmpLoad(), Height beyond 65535 rows!\n");
+  bmp->height = static_cast<std::uint16_t>(rows);
+  if (rows * bmp->width > kMaxPixels) fatal("Error: bmpLoad(), Pixel count beyond 32 bits!\n");
+  if (bmp->dataOffset < static_cast<std::int32_t>(kHeaderBytes) ||
+      static_cast<std::uint64_t>(bmp->dataOffset) > fileBytes) {
+    fatal("Error: bmpLoad(), Pixel data offset out of range!\n");
+  }
+  if (static_cast<std::uint64_t>(bmp->dataOffset) + pixelBlockBytes(bmp) > fileBytes) {
+    fatal("Error: bmpLoad(), Pixel data beyond end of file!\n");
+  }
+}
+
+}  // namespace
+
+void bmpLoad(Bitmap* bmp, const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) fatal("Error: bmpLoad(), File open fail!\n");
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+    fatal("Error: bmpLoad(), Not a regular file!\n");
+  }
+  const std::uint64_t fileBytes = static_cast<std::uint64_t>(info.st_size);
+
+  std::memset(bmp, 0, sizeof *bmp);
+  if (std::fread(bmp->rawHeader, 1, kFileHeaderBytes, file) != kFileHeaderBytes ||
+      std::fread(bmp->rawHeader + kFileHeaderBytes, 1, kInfoHeaderBytes, file) !=
+          kInfoHeaderBytes) {
+    fatal("Error: bmpLoad(), File too short for a bitmap header!\n");
+  }
+  std::int32_t storedHeight = 0;
+  parseHeader(bmp, &storedHeight);
+  validateGeometry(bmp, storedHeight, fileBytes);
+
+  const std::size_t pixels = pixelCount(bmp);
+  bmp->data = allocateZeroed(pixels, "bmpLoad");
+  if (rowStride(bmp) == static_cast<std::uint64_t>(bmp->width)) {
+    if (!readPixelBlock(file, bmp, bmp->data)) fatal("Error: bmpLoad(), File read fail!\n");
+  } else {
+    const std::uint64_t blockBytes = pixelBlockBytes(bmp);
+    std::uint8_t* block = allocateZeroed(blockBytes, "bmpLoad");
+    if (!readPixelBlock(file, bmp, block)) fatal("Error: bmpLoad(), File read fail!\n");
+    distributeRows(bmp, block, [bmp](std::size_t r) { return bmp->data + r * bmp->width; });
+    releaseZeroed(block, blockBytes);
+  }
+  std::fclose(file);
+}
+
+void bmpRelease(Bitmap* bmp) {
+  releaseZeroed(bmp->data, pixelCount(bmp));
+  bmp->data = nullptr;
+}
+
+void bmpPrint(const Bitmap* bmp) {
+  std::printf("==== Header ====\n");
+  std::printf("Signature = %04X\n", static_cast<unsigned>(bmp->signature));
+  std::printf("FileSize = %ld \n", static_cast<long>(bmp->fileSize));
+  std::printf("DataOffset = %ld \n", static_cast<long>(bmp->dataOffset));
+  std::printf("==== Info ======\n");
+  std::printf("size = %ld \n", static_cast<long>(bmp->size));
+  std::printf("Width = %ld \n", static_cast<long>(bmp->width));
+  std::printf("Height = %ld \n", static_cast<long>(bmp->height));
+  std::printf("Planes = %d \n", static_cast<int>(bmp->planes));
+  std::printf("BitsPerPixel = %d \n", static_cast<int>(bmp->bitsPerPixel));
+  std::printf("Compression = %ld \n", static_cast<long>(bmp->compression));
+  std::printf("ImageSize = %ld \n", static_cast<long>(bmp->imageSize));
+  std::printf("XpixelsPerM = %ld \n", static_cast<long>(bmp->xpixelsPerM));
+  std::printf("YpixelsPerM = %ld \n", static_cast<long>(bmp->ypixelsPerM));
+  std::printf("ColorsUsed = %ld \n", static_cast<long>(bmp->colorsUsed));
+  std::printf("ColorsImportant = %ld \n", static_cast<long>(bmp->colorsImportant));
+}
+
+void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
+  const std::uint64_t blockBytes = pixelBlockBytes(bmp);
+  std::uint8_t* block = allocateZeroed(blockBytes, "bmpReadPlane");
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) fatal("error!");
+  // The file may have changed since it was loaded: a short read is a failure.
+  if (!readPixelBlock(file, bmp, block)) fatal("Error: bmpReadPlane(), File read fail!\n");
+  distributeRows(bmp, block, [plane](std::size_t r) { return plane[r]; });
+  std::fclose(file);
+  releaseZeroed(block, blockBytes);
+}
+
+void bmpFlattenPlane(const Bitmap* bmp, const SamplePlane plane, std::uint8_t* flat) {
+  const std::size_t width = static_cast<std::size_t>(bmp->width);
+  for (std::size_t r = 0; r < bmp->height; ++r) std::memcpy(flat + r * width, plane[r], width);
+}
+
+void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  // Build "<path>.XXXXXX" for a temporary file in the same folder, so that the
+  // final rename replaces the output in one step.
+  const std::size_t pathLength = std::strlen(path);
+  char* temporary = static_cast<char*>(std::malloc(pathLength + 8));
+  if (temporary == nullptr) fatal("Error: bmpSave(), Out of memory!\n");
+  std::memcpy(temporary, path, pathLength);
+  std::memcpy(temporary + pathLength, ".XXXXXX", 8);
+
+  const int fd = mkstemp(temporary);
+  if (fd < 0) {
+    std::free(temporary);
+    fatal("Error: bmpSave(), File create fail!\n");
+  }
+  // Give the file the permissions a plain create would have given it.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    close(fd);
+    unlink(temporary);
+    std::free(temporary);
+    fatal("Error: bmpSave(), File create fail!\n");
+  }
+  const std::size_t bytes = pixelCount(bmp);
+  const bool written = std::fwrite(flat, 1, bytes, file) == bytes;
+  const bool closed = std::fclose(file) == 0;
+  if (!written || !closed) {
+    unlink(temporary);
+    std::free(temporary);
+    fatal("Error: bmpSave(), File write fail!\n");
+  }
+  if (std::rename(temporary, path) != 0) {
+    unlink(temporary);
+    std::free(temporary);
+    fatal("Error: bmpSave(), File create fail!\n");
+  }
+  std::free(temporary);
+}
+
+PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* who) {
+  PlaneBuffer plane{};
+  plane.width = width < 0 ? 0 : width;
+  plane.height = height < 0 ? 0 : height;
+  const std::size_t w = static_cast<std::size_t>(plane.width);
+  const std::size_t h = static_cast<std::size_t>(plane.height);
+  plane.block = allocateZeroed(w * h, who);
+  plane.rows = reinterpret_cast<SamplePlane>(allocateZeroed((h + 1) * sizeof(std::uint8_t*), who));
+  for (std::size_t r = 0; r < h; ++r) plane.rows[r] = plane.block + r * w;
+  return plane;
+}
+
+void planeRelease(PlaneBuffer* plane) {
+  const std::size_t w = static_cast<std::size_t>(plane->width);
+  const std::size_t h = static_cast<std::size_t>(plane->height);
+  releaseZeroed(plane->block, w * h);
+  releaseZeroed(reinterpret_cast<std::uint8_t*>(plane->rows), (h + 1) * sizeof(std::uint8_t*));
+  *plane = PlaneBuffer{};
+}

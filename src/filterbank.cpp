@@ -1,0 +1,91 @@
+#include "filterbank.h"
+
+// Coefficients are the single-precision values nearest the exact CDF 9/7
+// coefficients; the synthesis pieces are copies or exact negations of them.
+const AnalysisLowTaps analysisLow = {
+    {-4.0f, -3.0f, -2.0f, -1.0f, 0.0f, 1.0f, 2.0f, 3.0f, 4.0f},
+    {0.0267487578f, -0.0168641191f, -0.0782232657f, 0.266864121f, 0.602949023f, 0.266864121f,
+     -0.0782232657f, -0.0168641191f, 0.0267487578f}};
+
+const AnalysisHighTaps analysisHigh = {
+    {-2.0f, -1.0f, 0.0f, 1.0f, 2.0f, 3.0f, 4.0f},
+    {0.0456358828f, -0.0287717637f, -0.295635879f, 0.557543516f, -0.295635879f, -0.0287717637f,
+     0.0456358828f}};
+
+const SynthesisEvenLowTaps synthesisEvenLow = {{-1.0f, 0.0f, 1.0f},
+                                               {-0.0287717637f, 0.557543516f, -0.0287717637f}};
+
+const SynthesisEvenHighTaps synthesisEvenHigh = {
+    {-1.0f, 0.0f, 1.0f, 2.0f}, {0.0168641191f, -0.266864121f, -0.266864121f, 0.0168641191f}};
+
+const SynthesisOddLowTaps synthesisOddLow = {
+    {-2.0f, -1.0f, 0.0f, 1.0f}, {-0.0456358828f, 0.295635879f, 0.295635879f, -0.0456358828f}};
+
+const SynthesisOddHighTaps synthesisOddHigh = {
+    {-2.0f, -1.0f, 0.0f, 1.0f, 2.0f},
+    {0.0267487578f, -0.0782232657f, 0.602949023f, -0.0782232657f, 0.0267487578f}};
+
+std::int32_t mirrorIndex(std::int32_t i, std::int32_t n) {
+  if (n <= 1) return 0;
+  const std::int64_t period = 2 * std::int64_t{n} - 2;
+  std::int64_t m = i < 0 ? -std::int64_t{i} : std::int64_t{i};
+  m %= period;
+  if (m >= n) m = period - m;
+  return static_cast<std::int32_t>(m);
+}
+
+std::uint8_t dwtTruncateToByte(float value) {
+  // Inside (-2^31, 2^31) the conversion is defined; everything else (NaN
+  // included) stands for -2^31, whose low byte is 0.
+  if (!(value > -2147483648.0f && value < 2147483648.0f)) return 0;
+  const std::int32_t whole = static_cast<std::int32_t>(value);
+  return static_cast<std::uint8_t>(static_cast<std::uint32_t>(whole) & 0xFFu);
+}
+
+namespace {
+
+// Filters one line of length n, read through at(i), into outputs stored
+// through put(position, byte): low-pass output j at position j, high-pass
+// output j at position half + j.
+template <typename At, typename Put>
+void analyseLine(std::int32_t n, At at, Put put) {
+  const std::int32_t half = static_cast<std::int32_t>(static_cast<std::uint32_t>(n) >> 1);
+  for (std::int32_t j = 0; j < half; ++j) {
+    float low = 0.0f;
+    dwtWalk(analysisLow, [&](std::int32_t k, float c) {
+      const float s = static_cast<float>(at(mirrorIndex(2 * j + k, n)));
+      const float product = s * c;
+      low = product + low;
+    });
+    float high = 0.0f;
+    dwtWalk(analysisHigh, [&](std::int32_t k, float c) {
+      const float s = static_cast<float>(at(mirrorIndex(2 * j + k, n)));
+      const float product = s * c;
+      high = product + high;
+    });
+    put(j, dwtTruncateToByte(low));
+    put(half + j, dwtTruncateToByte(high));
+  }
+}
+
+}  // namespace
+
+void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                    std::int32_t height) {
+  for (std::int32_t r = 0; r < height; ++r) {
+    const std::uint8_t* in = src[r];
+    std::uint8_t* out = dst[r];
+    analyseLine(
+        width, [in](std::int32_t i) { return in[i]; },
+        [out](std::int32_t i, std::uint8_t v) { out[i] = v; });
+  }
+}
+
+void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                       std::int32_t height) {
+  for (std::int32_t c = 0; c < width; ++c) {
+    analyseLine(
+        height, [src, c](std::int32_t i) { return src[i][c]; },
+        [dst, c](std::int32_t i, std::uint8_t v) { dst[i][c] = v; });
+  }
+}

@@ -1,0 +1,73 @@
+// The CDF 9/7 filter bank: the six constant filters, whole-sample symmetric
+// extension, and the one-level forward analysis passes over sample planes.
+//
+// Arithmetic is IEEE single precision: every product is rounded to single
+// precision before it is added, products are added in ascending tap position,
+// and nothing is fused or widened. A filtered value returns to a byte by
+// truncation toward zero, keeping the low 8 bits (outputs wrap modulo 256).
+#pragma once
+
+#include <cstdint>
+
+#include "bitmap.h"
+
+// One filter of N taps at the consecutive whole positions First .. First+N-1:
+// positions stored as floats, and the coefficient of each position.
+template <int N, int First>
+struct FilterTaps {
+  static constexpr int count = N;
+  static constexpr int first = First;
+  float positions[N];
+  float coefficients[N];
+};
+
+using AnalysisLowTaps = FilterTaps<9, -4>;
+using AnalysisHighTaps = FilterTaps<7, -2>;
+using SynthesisEvenLowTaps = FilterTaps<3, -1>;
+using SynthesisEvenHighTaps = FilterTaps<4, -1>;
+using SynthesisOddLowTaps = FilterTaps<4, -2>;
+using SynthesisOddHighTaps = FilterTaps<5, -2>;
+
+// Analysis pair: low-pass centred on position 0 (gain 1 at zero frequency),
+// high-pass centred on position 1 (gain 1 at the Nyquist frequency).
+extern const AnalysisLowTaps analysisLow;
+extern const AnalysisHighTaps analysisHigh;
+// Polyphase pieces of the synthesis pair: the contribution of the low and the
+// high band to even and to odd outputs.
+extern const SynthesisEvenLowTaps synthesisEvenLow;
+extern const SynthesisEvenHighTaps synthesisEvenHigh;
+extern const SynthesisOddLowTaps synthesisOddLow;
+extern const SynthesisOddHighTaps synthesisOddHigh;
+
+// Steps through a filter: for each stored position k in ascending order,
+// calls use(k, coefficient of k). The position is carried as an integer and
+// compared against the last stored position as a float.
+template <typename Taps, typename Use>
+inline void dwtWalk(const Taps& taps, Use&& use) {
+  for (std::int32_t k = static_cast<std::int32_t>(taps.positions[0]);
+       !(taps.positions[Taps::count - 1] < static_cast<float>(k)); ++k) {
+    use(k, taps.coefficients[k - Taps::first]);
+  }
+}
+
+// Whole-sample symmetric extension of index i into a line of length n: the
+// edge sample is not repeated, and the reflection repeats with period 2n - 2
+// as often as needed, so every result lies in [0, n). For n = 1 (or less)
+// every index maps to 0.
+std::int32_t mirrorIndex(std::int32_t i, std::int32_t n);
+
+// Truncates toward zero to a 32-bit integer and keeps its low 8 bits. NaN and
+// magnitudes of 2^31 or more give the integer -2^31, whose low byte is 0.
+std::uint8_t dwtTruncateToByte(float value);
+
+// Filters every row of `src` (length `width`) into `dst`: low-pass outputs in
+// columns [0, width/2), high-pass outputs in [width/2, 2*(width/2)). With an
+// odd width the last column of `dst` is left as it was.
+void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                    std::int32_t height);
+
+// Filters every column of `src` (length `height`) into `dst`: low-pass
+// outputs in rows [0, height/2), high-pass outputs below them. With an odd
+// height the last row of `dst` is left as it was.
+void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                       std::int32_t height);
