@@ -1,0 +1,97 @@
+// Shared test helpers: temporary folders, whole-file I/O, and running the
+// dwt97 binary in a folder with its output captured.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace testsupport {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+ public:
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/dwt97-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) std::abort();
+    path_ = buffer.data();
+  }
+  ~TempDir() {
+    const std::string command = "rm -rf '" + path_ + "'";
+    if (std::system(command.c_str()) != 0) {
+    }
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void writeFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline std::string readText(const std::string& path) {
+  const Bytes bytes = readFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+inline bool exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+// Names in `dir` (without . and ..), sorted.
+std::vector<std::string> listDir(const std::string& dir);
+
+struct RunOptions {
+  long fileSizeLimit = -1;                       // RLIMIT_FSIZE in bytes, -1 for none
+  long addressSpaceLimit = -1;                   // RLIMIT_AS in bytes, -1 for none
+  bool ignoreFileSizeSignal = false;             // SIGXFSZ ignored in the child
+  std::vector<std::pair<std::string, std::string>> environment;  // added variables
+};
+
+struct RunResult {
+  int status = -1;      // exit status, or -1 when the process did not exit
+  int signal = 0;       // terminating signal, if any
+  std::string out;      // standard output
+  std::string err;      // standard error
+};
+
+// Runs `program` with no arguments, working folder `dir`, standard input
+// /dev/null, and standard output and error captured.
+RunResult runProgram(const std::string& program, const std::string& dir,
+                     const RunOptions& options = {});
+
+inline RunResult runTool(const std::string& dir, const RunOptions& options = {}) {
+  return runProgram(DWT97_EXE, dir, options);
+}
+
+}  // namespace testsupport
