@@ -2,11 +2,13 @@
 // 16 patches, each 128 x 128, separated by dark seams. The patches mix smooth
 // gradients, hard edges and fine texture, so that every sub-band of the
 // transform has something to show. Integer arithmetic only, so the picture is
-// the same on every machine.
+// the same on every machine. Larger pictures (for timing whole runs) repeat
+// the quilt.
 //
-// Usage: make_sample OUTPUT.bmp
+// Usage: make_sample OUTPUT.bmp [WIDTH HEIGHT]   (default 512 x 512)
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "bmp_builder.h"
@@ -15,6 +17,7 @@ namespace {
 
 constexpr int kSize = 512;
 constexpr int kPatch = 128;
+constexpr long kMaxSide = 65535;
 
 int clampByte(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
 
@@ -53,25 +56,32 @@ int patchValue(int patch, int x, int y, std::uint32_t& noise) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: make_sample OUTPUT.bmp\n", stderr);
+  long width = kSize;
+  long height = kSize;
+  if (argc == 4) {
+    width = std::strtol(argv[2], nullptr, 10);
+    height = std::strtol(argv[3], nullptr, 10);
+  }
+  if ((argc != 2 && argc != 4) || width < 1 || height < 1 || width > kMaxSide ||
+      height > kMaxSide) {
+    std::fputs("usage: make_sample OUTPUT.bmp [WIDTH HEIGHT]  (sides 1 to 65535)\n", stderr);
     return 2;
   }
   bmpbuild::Picture picture;
-  picture.width = kSize;
-  picture.height = kSize;
-  picture.pixels.resize(static_cast<std::size_t>(kSize) * kSize);
+  picture.width = static_cast<std::int32_t>(width);
+  picture.height = static_cast<std::int32_t>(height);
+  picture.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   std::uint32_t noise = 12345;
   // Row 0 of the file is the bottom row of the picture.
-  for (int row = 0; row < kSize; ++row) {
-    const int y = kSize - 1 - row;
-    for (int x = 0; x < kSize; ++x) {
+  for (long row = 0; row < height; ++row) {
+    const int y = static_cast<int>(height - 1 - row);
+    for (int x = 0; x < width; ++x) {
       const int px = x % kPatch;
       const int py = y % kPatch;
-      const int patch = (y / kPatch) * 4 + x / kPatch;
+      const int patch = (y / kPatch % 4) * 4 + x / kPatch % 4;
       const bool seam = px < 3 || py < 3;
       const int value = seam ? 12 : clampByte(patchValue(patch, px, py, noise));
-      picture.pixels[static_cast<std::size_t>(row) * kSize + x] = static_cast<std::uint8_t>(value);
+      picture.pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + x] = static_cast<std::uint8_t>(value);
     }
   }
   const std::vector<std::uint8_t> bytes = bmpbuild::build(picture);

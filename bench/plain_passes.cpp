@@ -1,0 +1,14 @@
+// The public passes of dwt97_plain: the plain versions, for whole-run
+// comparisons with dwt97.
+#include "filterbank.h"
+#include "reference_passes.h"
+
+void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                    std::int32_t height) {
+  plainForwardRows(dst, src, width, height);
+}
+
+void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                       std::int32_t height) {
+  plainForwardColumns(dst, src, width, height);
+}

@@ -1,0 +1,267 @@
+// The fast forward passes, written once over a vector of DWT97_LANES floats
+// and compiled once per instruction set (the build defines DWT97_LANES and
+// DWT97_PASS_SET, the name of the pass set this unit exports).
+//
+// The arithmetic is exactly that of the plain passes: every output is the
+// sum of its products in ascending tap position, each product rounded to
+// single precision and each addition a separate instruction (the build
+// forbids contraction into fused multiply-adds). Vectors run across outputs,
+// never across the taps of one output, so each lane computes one output as
+// the scalar code would. A sum starts from its first product rather than
+// from +0.0: that can only change the sign of a zero sum, which truncates to
+// the same byte.
+//
+// Nothing here may use an inline function from a shared header (the
+// standard library's templates included): the linker keeps one copy of such
+// a function for the whole program, and it could be one compiled for an
+// instruction set the processor lacks.
+#include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+// GCC 12 warns, wrongly, about the undefined vector some of these intrinsics
+// start from.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#endif
+
+#include "filterbank.h"
+#include "filterbank_kernels.h"
+
+#ifndef DWT97_LANES
+#error "DWT97_LANES must be defined by the build"
+#endif
+
+namespace {
+
+constexpr int kLanes = DWT97_LANES;
+
+#if DWT97_LANES > 1
+typedef float VFloat __attribute__((vector_size(4 * DWT97_LANES)));
+typedef std::int32_t VInt __attribute__((vector_size(4 * DWT97_LANES)));
+typedef std::uint8_t VByte __attribute__((vector_size(DWT97_LANES)));
+#else
+using VFloat = float;
+using VInt = std::int32_t;
+using VByte = std::uint8_t;
+#endif
+
+// Outputs per row chunk, and columns per strip of the column pass: small
+// enough that the float copies of the inputs stay in the first-level cache.
+constexpr std::int64_t kRowChunk = 2048;
+constexpr std::int64_t kStrip = 512;
+// Float rows the column pass keeps: the nine that one output row reads.
+constexpr int kRing = 10;
+static_assert(kRowChunk % kLanes == 0 && kStrip % kLanes == 0, "chunks hold whole vectors");
+
+inline std::int64_t smaller(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
+inline std::int64_t roundUp(std::int64_t a) { return (a + kLanes - 1) / kLanes * kLanes; }
+
+// Every lane x (x - 0 is x for every x).
+inline VFloat splat(float x) { return x - VFloat{}; }
+
+inline VFloat loadFloats(const float* p) {
+  VFloat v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+// kLanes bytes, each converted exactly to a float.
+inline VFloat loadBytesAsFloats(const std::uint8_t* p) {
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+  return _mm512_cvtepi32_ps(_mm512_cvtepu8_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))));
+#elif DWT97_LANES == 8 && defined(__AVX2__)
+  return _mm256_cvtepi32_ps(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
+#elif DWT97_LANES == 4 && defined(__SSE2__)
+  std::int32_t four;
+  std::memcpy(&four, p, sizeof four);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero);
+  return _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero));
+#elif DWT97_LANES > 1
+  VByte b;
+  std::memcpy(&b, p, sizeof b);
+  return __builtin_convertvector(__builtin_convertvector(b, VInt), VFloat);
+#else
+  std::uint8_t b = *p;
+  return static_cast<float>(b);
+#endif
+}
+
+// Truncation toward zero to 32-bit integers, then the low byte of each: the
+// outputs wrap modulo 256. Sums of byte inputs stay far inside the 32-bit
+// range, so the conversion is always defined.
+inline VByte truncateToBytes(VFloat v) {
+#if DWT97_LANES > 1
+  return __builtin_convertvector(__builtin_convertvector(v, VInt), VByte);
+#else
+  return static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
+#endif
+}
+
+// Stores the first `count` (at most kLanes) bytes of the truncated outputs.
+inline void storeBytes(std::uint8_t* p, VFloat v, std::int64_t count) {
+  const VByte b = truncateToBytes(v);
+  if (count >= kLanes) {
+    std::memcpy(p, &b, sizeof b);
+  } else {
+    std::memcpy(p, &b, static_cast<std::size_t>(count));
+  }
+}
+
+// The analysis coefficients, one vector per tap.
+struct AnalysisTaps {
+  VFloat low[9];
+  VFloat high[7];
+};
+
+inline AnalysisTaps analysisTaps() {
+  AnalysisTaps taps;
+  for (int k = 0; k < 9; ++k) taps.low[k] = splat(analysisLow.coefficients[k]);
+  for (int k = 0; k < 7; ++k) taps.high[k] = splat(analysisHigh.coefficients[k]);
+  return taps;
+}
+
+// One vector of low and high outputs. s[k] holds the samples at signal index
+// 2j + k - 4 for the lanes' outputs j: the low-pass reads s[0..8] (positions
+// -4..4), the high-pass s[2..8] (positions -2..4).
+inline void analyse(const VFloat (&s)[9], const AnalysisTaps& taps, VFloat& low, VFloat& high) {
+  low = taps.low[0] * s[0];
+  for (int k = 1; k < 9; ++k) low = taps.low[k] * s[k] + low;
+  high = taps.high[0] * s[2];
+  for (int k = 1; k < 7; ++k) high = taps.high[k] * s[k + 2] + high;
+}
+
+// Splits 2 * count bytes into the floats of the even and of the odd samples.
+void deinterleave(const std::uint8_t* x, float* even, float* odd, std::int64_t count) {
+  std::int64_t i = 0;
+#if DWT97_LANES > 1
+  VInt evenIndex, oddIndex;
+  for (int l = 0; l < kLanes; ++l) {
+    evenIndex[l] = 2 * l;
+    oddIndex[l] = 2 * l + 1;
+  }
+  for (; i + kLanes <= count; i += kLanes) {
+    const VFloat a = loadBytesAsFloats(x + 2 * i);
+    const VFloat b = loadBytesAsFloats(x + 2 * i + kLanes);
+    const VFloat e = __builtin_shuffle(a, b, evenIndex);
+    const VFloat o = __builtin_shuffle(a, b, oddIndex);
+    std::memcpy(even + i, &e, sizeof e);
+    std::memcpy(odd + i, &o, sizeof o);
+  }
+#endif
+  for (; i < count; ++i) {
+    even[i] = static_cast<float>(x[2 * i]);
+    odd[i] = static_cast<float>(x[2 * i + 1]);
+  }
+}
+
+// The samples of line x (length n) that outputs j0 .. j0+count-1 read, split
+// by parity: even[q] = x[2p] and odd[q] = x[2p + 1] for p = j0 - 2 + q,
+// reflected where the index leaves the line. Entries up to roundUp(count) + 4
+// are written (those beyond the last output's reach with zero) so that whole
+// vectors can be read.
+void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std::int64_t j0,
+                  std::int64_t count, float* even, float* odd) {
+  const std::int64_t pBegin = j0 - 2;
+  const std::int64_t qEnd = count + 4;
+  const auto reflected = [x, n](std::int64_t i) {
+    return static_cast<float>(x[mirrorIndex(static_cast<std::int32_t>(i), n)]);
+  };
+  std::int64_t q = 0;
+  for (; q < qEnd && pBegin + q < 0; ++q) {
+    even[q] = reflected(2 * (pBegin + q));
+    odd[q] = reflected(2 * (pBegin + q) + 1);
+  }
+  // Below `half` both samples of a pair lie inside the line.
+  const std::int64_t qInside = smaller(qEnd, half - pBegin);
+  if (qInside > q) {
+    deinterleave(x + 2 * (pBegin + q), even + q, odd + q, qInside - q);
+    q = qInside;
+  }
+  for (; q < qEnd; ++q) {
+    even[q] = reflected(2 * (pBegin + q));
+    odd[q] = reflected(2 * (pBegin + q) + 1);
+  }
+  for (; q < roundUp(count) + 4; ++q) even[q] = odd[q] = 0.0f;
+}
+
+void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std::int32_t height) {
+  const std::int32_t n = width;
+  const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
+  if (half == 0) return;
+  const AnalysisTaps taps = analysisTaps();
+  alignas(64) float even[kRowChunk + 8];
+  alignas(64) float odd[kRowChunk + 8];
+  for (std::int32_t r = 0; r < height; ++r) {
+    const std::uint8_t* x = src[r];
+    std::uint8_t* y = dst[r];
+    for (std::int64_t j0 = 0; j0 < half; j0 += kRowChunk) {
+      const std::int64_t count = smaller(kRowChunk, half - j0);
+      loadRowChunk(x, n, half, j0, count, even, odd);
+      for (std::int64_t v = 0; v < count; v += kLanes) {
+        // Output j = j0 + v reads even/odd from q = v (signal index 2j - 4).
+        const VFloat s[9] = {loadFloats(even + v),     loadFloats(odd + v),
+                             loadFloats(even + v + 1), loadFloats(odd + v + 1),
+                             loadFloats(even + v + 2), loadFloats(odd + v + 2),
+                             loadFloats(even + v + 3), loadFloats(odd + v + 3),
+                             loadFloats(even + v + 4)};
+        VFloat low, high;
+        analyse(s, taps, low, high);
+        storeBytes(y + j0 + v, low, count - v);
+        storeBytes(y + half + j0 + v, high, count - v);
+      }
+    }
+  }
+}
+
+// Converts columns c0 .. c0+w-1 of one row to floats, zero beyond w up to a
+// whole vector.
+void loadStripRow(const std::uint8_t* in, std::int64_t w, float* out) {
+  std::int64_t c = 0;
+  for (; c + kLanes <= w; c += kLanes) {
+    const VFloat f = loadBytesAsFloats(in + c);
+    std::memcpy(out + c, &f, sizeof f);
+  }
+  for (; c < w; ++c) out[c] = static_cast<float>(in[c]);
+  for (; c < roundUp(w); ++c) out[c] = 0.0f;
+}
+
+void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                    std::int32_t height) {
+  const std::int32_t n = height;
+  const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
+  if (half == 0 || width <= 0) return;
+  const AnalysisTaps taps = analysisTaps();
+  // Float copies of the rows at signal indices e (reflected into the line),
+  // row e in slot (e + 4) % kRing; each is made once per strip.
+  alignas(64) float ring[kRing][kStrip];
+  const auto slot = [&ring](std::int64_t e) { return ring[(e + 4) % kRing]; };
+  for (std::int64_t c0 = 0; c0 < width; c0 += kStrip) {
+    const std::int64_t w = smaller(kStrip, width - c0);
+    const auto loadRow = [&](std::int64_t e) {
+      loadStripRow(src[mirrorIndex(static_cast<std::int32_t>(e), n)] + c0, w, slot(e));
+    };
+    for (std::int64_t e = -4; e <= 2; ++e) loadRow(e);
+    for (std::int64_t j = 0; j < half; ++j) {
+      loadRow(2 * j + 3);
+      loadRow(2 * j + 4);
+      const float* rows[9];
+      for (int k = 0; k < 9; ++k) rows[k] = slot(2 * j + k - 4);
+      std::uint8_t* lowOut = dst[j] + c0;
+      std::uint8_t* highOut = dst[half + j] + c0;
+      for (std::int64_t v = 0; v < w; v += kLanes) {
+        VFloat s[9];
+        for (int k = 0; k < 9; ++k) s[k] = loadFloats(rows[k] + v);
+        VFloat low, high;
+        analyse(s, taps, low, high);
+        storeBytes(lowOut + v, low, w - v);
+        storeBytes(highOut + v, high, w - v);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+extern const DwtPassSet DWT97_PASS_SET;
+const DwtPassSet DWT97_PASS_SET = {DWT97_PASS_SET_NAME, forwardRows, forwardColumns};

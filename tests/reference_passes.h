@@ -1,0 +1,15 @@
+// The filter-bank passes written the plain way: a filter walk per tap, the
+// symmetric extension on every read, one line at a time. They are slow, and
+// obviously right, so they serve as the oracle that the fast passes in src/
+// are compared with, bit for bit, and as the baseline of the benchmarks.
+#pragma once
+
+#include <cstdint>
+
+#include "filterbank.h"
+
+// Same contracts as dwtForwardRows / dwtForwardColumns.
+void plainForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                      std::int32_t height);
+void plainForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+                         std::int32_t height);
