@@ -1,7 +1,53 @@
 #include "fatal.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace {
+
+[[noreturn]] void outOfMemory(const char* who) {
+  std::fprintf(stderr, "Error: %s(), Out of memory!\n", who);
+  std::fflush(stderr);
+  std::exit(1);
+}
+
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+// Blocks of picture size are mapped directly, aligned to and rounded up to
+// 2 MiB, and offered to the kernel for transparent huge pages: touching a
+// fresh 64 MiB plane then takes 32 page faults instead of 16384. Smaller
+// blocks come from the free store.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kMappedFrom = 2 * kHugePage;
+
+bool isMapped(std::size_t bytes) { return bytes >= kMappedFrom; }
+std::size_t mappedLength(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
+
+unsigned char* mapHuge(std::size_t bytes) {
+  const std::size_t length = mappedLength(bytes);
+  if (length < bytes) return nullptr;  // the rounding wrapped around
+  // Map one huge page more than needed, then trim to an aligned range.
+  void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
+  if (aligned > start) munmap(raw, aligned - start);
+  const std::size_t tail = kHugePage - (aligned - start);
+  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
+  void* block = reinterpret_cast<void*>(aligned);
+  madvise(block, length, MADV_HUGEPAGE);  // only advice: plain pages work too
+  return static_cast<unsigned char*>(block);
+}
+#else
+bool isMapped(std::size_t) { return false; }
+#endif
+
+}  // namespace
 
 void fatal(const char* message) {
   std::fputs(message, stderr);
@@ -10,13 +56,26 @@ void fatal(const char* message) {
 }
 
 unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
-  void* block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-  if (block == nullptr) {
-    std::fprintf(stderr, "Error: %s(), Out of memory!\n", who);
-    std::fflush(stderr);
-    std::exit(1);
+  void* block = nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (isMapped(bytes)) {
+    block = mapHuge(bytes);  // anonymous mappings start zero-filled
+    if (block == nullptr) outOfMemory(who);
+    return static_cast<unsigned char*>(block);
   }
+#endif
+  block = std::calloc(bytes == 0 ? 1 : bytes, 1);
+  if (block == nullptr) outOfMemory(who);
   return static_cast<unsigned char*>(block);
 }
 
-void releaseZeroed(unsigned char* block, std::size_t /*bytes*/) { std::free(block); }
+void releaseZeroed(unsigned char* block, std::size_t bytes) {
+  if (block == nullptr) return;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (isMapped(bytes)) {
+    munmap(block, mappedLength(bytes));
+    return;
+  }
+#endif
+  std::free(block);
+}

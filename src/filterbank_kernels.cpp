@@ -48,7 +48,10 @@ using VByte = std::uint8_t;
 // Outputs per row chunk, and columns per strip of the column pass: small
 // enough that the float copies of the inputs stay in the first-level cache.
 constexpr std::int64_t kRowChunk = 2048;
-constexpr std::int64_t kStrip = 512;
+#ifndef DWT97_STRIP
+#define DWT97_STRIP 512
+#endif
+constexpr std::int64_t kStrip = DWT97_STRIP;
 // Float rows the column pass keeps: the nine that one output row reads.
 constexpr int kRing = 10;
 static_assert(kRowChunk % kLanes == 0 && kStrip % kLanes == 0, "chunks hold whole vectors");
@@ -100,13 +103,29 @@ inline VByte truncateToBytes(VFloat v) {
 
 // Stores the first `count` (at most kLanes) bytes of the truncated outputs.
 inline void storeBytes(std::uint8_t* p, VFloat v, std::int64_t count) {
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+  // Truncating conversion, then a store of each lane's low byte (no saturation).
+  const __mmask16 lanes = count >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << count) - 1u);
+  _mm512_mask_cvtepi32_storeu_epi8(p, lanes, _mm512_cvttps_epi32(v));
+#else
   const VByte b = truncateToBytes(v);
   if (count >= kLanes) {
     std::memcpy(p, &b, sizeof b);
   } else {
     std::memcpy(p, &b, static_cast<std::size_t>(count));
   }
+#endif
 }
+
+// The vector that starts `k` lanes into the pair (lo, hi): lanes k .. kLanes-1
+// of lo followed by lanes 0 .. k-1 of hi.
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+template <int k>
+inline VFloat shifted(VFloat lo, VFloat hi) {
+  return _mm512_castsi512_ps(
+      _mm512_alignr_epi32(_mm512_castps_si512(hi), _mm512_castps_si512(lo), k));
+}
+#endif
 
 // The analysis coefficients, one vector per tap.
 struct AnalysisTaps {
@@ -157,9 +176,9 @@ void deinterleave(const std::uint8_t* x, float* even, float* odd, std::int64_t c
 
 // The samples of line x (length n) that outputs j0 .. j0+count-1 read, split
 // by parity: even[q] = x[2p] and odd[q] = x[2p + 1] for p = j0 - 2 + q,
-// reflected where the index leaves the line. Entries up to roundUp(count) + 4
-// are written (those beyond the last output's reach with zero) so that whole
-// vectors can be read.
+// reflected where the index leaves the line. Entries up to roundUp(count) +
+// kLanes are written (those beyond the last output's reach with zero) so that
+// whole vectors can be read.
 void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std::int64_t j0,
                   std::int64_t count, float* even, float* odd) {
   const std::int64_t pBegin = j0 - 2;
@@ -182,7 +201,7 @@ void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std:
     even[q] = reflected(2 * (pBegin + q));
     odd[q] = reflected(2 * (pBegin + q) + 1);
   }
-  for (; q < roundUp(count) + 4; ++q) even[q] = odd[q] = 0.0f;
+  for (; q < roundUp(count) + kLanes; ++q) even[q] = odd[q] = 0.0f;
 }
 
 void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std::int32_t height) {
@@ -190,8 +209,8 @@ void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
   if (half == 0) return;
   const AnalysisTaps taps = analysisTaps();
-  alignas(64) float even[kRowChunk + 8];
-  alignas(64) float odd[kRowChunk + 8];
+  alignas(64) float even[kRowChunk + 4 + kLanes];
+  alignas(64) float odd[kRowChunk + 4 + kLanes];
   for (std::int32_t r = 0; r < height; ++r) {
     const std::uint8_t* x = src[r];
     std::uint8_t* y = dst[r];
@@ -200,11 +219,27 @@ void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std
       loadRowChunk(x, n, half, j0, count, even, odd);
       for (std::int64_t v = 0; v < count; v += kLanes) {
         // Output j = j0 + v reads even/odd from q = v (signal index 2j - 4).
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+        // Whole-vector loads only; the shifted views come from register
+        // shuffles (unaligned loads would straddle cache lines).
+        const VFloat e0 = loadFloats(even + v), e16 = loadFloats(even + v + kLanes);
+        const VFloat o0 = loadFloats(odd + v), o16 = loadFloats(odd + v + kLanes);
+        const VFloat s[9] = {e0,
+                             o0,
+                             shifted<1>(e0, e16),
+                             shifted<1>(o0, o16),
+                             shifted<2>(e0, e16),
+                             shifted<2>(o0, o16),
+                             shifted<3>(e0, e16),
+                             shifted<3>(o0, o16),
+                             shifted<4>(e0, e16)};
+#else
         const VFloat s[9] = {loadFloats(even + v),     loadFloats(odd + v),
                              loadFloats(even + v + 1), loadFloats(odd + v + 1),
                              loadFloats(even + v + 2), loadFloats(odd + v + 2),
                              loadFloats(even + v + 3), loadFloats(odd + v + 3),
                              loadFloats(even + v + 4)};
+#endif
         VFloat low, high;
         analyse(s, taps, low, high);
         storeBytes(y + j0 + v, low, count - v);
