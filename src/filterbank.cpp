@@ -89,3 +89,85 @@ void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t widt
         [dst, c](std::int32_t i, std::uint8_t v) { dst[i][c] = v; });
   }
 }
+
+std::int8_t toSaturatedByte(float value) {
+  // NaN and values outside the 32-bit range stand for -2^31.
+  if (!(value >= -2147483648.0f && value < 2147483648.0f)) return -128;
+  float rounded = value;
+  if (value > -8388608.0f && value < 8388608.0f) {  // below 2^23 a float may have a fraction
+    const float whole = static_cast<float>(static_cast<std::int32_t>(value));
+    const float fraction = value - whole;  // exact
+    const float away = whole + (value < 0.0f ? -1.0f : 1.0f);
+    if (fraction > 0.5f || fraction < -0.5f) {
+      rounded = away;
+    } else if (fraction == 0.5f || fraction == -0.5f) {
+      rounded = (static_cast<std::int32_t>(whole) % 2 == 0) ? whole : away;
+    } else {
+      rounded = whole;
+    }
+  }
+  if (rounded < -128.0f) return -128;
+  if (rounded > 127.0f) return 127;
+  return static_cast<std::int8_t>(static_cast<std::int32_t>(rounded));
+}
+
+namespace {
+
+// Rebuilds one line from a low band and a high band of length n, read through
+// low(t) and high(t); the doubled even and odd sums of each band index j go
+// to put(2j, sum) and put(2j + 1, sum).
+template <typename Low, typename High, typename Put>
+void synthesiseLine(std::int32_t n, Low low, High high, Put put) {
+  for (std::int32_t j = 0; j < n; ++j) {
+    float even = 0.0f;
+    dwtWalk(synthesisEvenLow, [&](std::int32_t p, float c) {
+      const float product = static_cast<float>(low(mirrorIndex(j - p, n))) * c;
+      even = product + even;
+    });
+    dwtWalk(synthesisEvenHigh, [&](std::int32_t p, float c) {
+      const float product = static_cast<float>(high(mirrorIndex(j - p, n))) * c;
+      even = product + even;
+    });
+    float odd = 0.0f;
+    dwtWalk(synthesisOddLow, [&](std::int32_t p, float c) {
+      const float product = static_cast<float>(low(mirrorIndex(j - p, n))) * c;
+      odd = product + odd;
+    });
+    dwtWalk(synthesisOddHigh, [&](std::int32_t p, float c) {
+      const float product = static_cast<float>(high(mirrorIndex(j - p, n))) * c;
+      odd = product + odd;
+    });
+    put(2 * std::int64_t{j}, even * 2.0f);
+    put(2 * std::int64_t{j} + 1, odd * 2.0f);
+  }
+}
+
+}  // namespace
+
+void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                       std::int32_t halfHeight) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  const std::int64_t n = halfHeight;
+  for (std::int64_t i = 0; i < 2 * std::int64_t{halfWidth}; ++i) {
+    synthesiseLine(
+        halfHeight, [&](std::int32_t t) { return src[t][i]; },
+        [&](std::int32_t t) { return src[n + t][i]; },
+        [&](std::int64_t row, float sum) { dst[row][i] = dwtTruncateToByte(sum); });
+  }
+}
+
+void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                    std::int32_t halfHeight) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  const std::int64_t n = halfWidth;
+  for (std::int64_t i = 0; i < 2 * std::int64_t{halfHeight}; ++i) {
+    const std::uint8_t* in = src[i];
+    std::uint8_t* out = dst[i];
+    synthesiseLine(
+        halfWidth, [in](std::int32_t t) { return in[t]; },
+        [in, n](std::int32_t t) { return in[n + t]; },
+        [out](std::int64_t column, float sum) {
+          out[column] = static_cast<std::uint8_t>(toSaturatedByte(sum));
+        });
+  }
+}
