@@ -44,6 +44,18 @@ std::uint8_t dwtTruncateToByte(float value) {
 
 namespace {
 
+// Adds to `sum` the product of each tap's coefficient with sample(k), k the
+// tap's position, walking the filter in ascending position order; every
+// product is rounded to single precision before it is added.
+template <typename Taps, typename Sample>
+float accumulate(const Taps& taps, Sample sample, float sum) {
+  dwtWalk(taps, [&](std::int32_t k, float c) {
+    const float product = static_cast<float>(sample(k)) * c;
+    sum = product + sum;
+  });
+  return sum;
+}
+
 // Filters one line of length n, read through at(i), into outputs stored
 // through put(position, byte): low-pass output j at position j, high-pass
 // output j at position half + j.
@@ -51,18 +63,9 @@ template <typename At, typename Put>
 void analyseLine(std::int32_t n, At at, Put put) {
   const std::int32_t half = static_cast<std::int32_t>(static_cast<std::uint32_t>(n) >> 1);
   for (std::int32_t j = 0; j < half; ++j) {
-    float low = 0.0f;
-    dwtWalk(analysisLow, [&](std::int32_t k, float c) {
-      const float s = static_cast<float>(at(mirrorIndex(2 * j + k, n)));
-      const float product = s * c;
-      low = product + low;
-    });
-    float high = 0.0f;
-    dwtWalk(analysisHigh, [&](std::int32_t k, float c) {
-      const float s = static_cast<float>(at(mirrorIndex(2 * j + k, n)));
-      const float product = s * c;
-      high = product + high;
-    });
+    auto sample = [&](std::int32_t k) { return at(mirrorIndex(2 * j + k, n)); };
+    const float low = accumulate(analysisLow, sample, 0.0f);
+    const float high = accumulate(analysisHigh, sample, 0.0f);
     put(j, dwtTruncateToByte(low));
     put(half + j, dwtTruncateToByte(high));
   }
@@ -115,28 +118,18 @@ namespace {
 
 // Rebuilds one line from a low band and a high band of length n, read through
 // low(t) and high(t); the doubled even and odd sums of each band index j go
-// to put(2j, sum) and put(2j + 1, sum).
+// to put(2j, sum) and put(2j + 1, sum). Within each sum the low-band piece
+// comes first, then the high-band piece.
 template <typename Low, typename High, typename Put>
 void synthesiseLine(std::int32_t n, Low low, High high, Put put) {
   for (std::int32_t j = 0; j < n; ++j) {
-    float even = 0.0f;
-    dwtWalk(synthesisEvenLow, [&](std::int32_t p, float c) {
-      const float product = static_cast<float>(low(mirrorIndex(j - p, n))) * c;
-      even = product + even;
-    });
-    dwtWalk(synthesisEvenHigh, [&](std::int32_t p, float c) {
-      const float product = static_cast<float>(high(mirrorIndex(j - p, n))) * c;
-      even = product + even;
-    });
-    float odd = 0.0f;
-    dwtWalk(synthesisOddLow, [&](std::int32_t p, float c) {
-      const float product = static_cast<float>(low(mirrorIndex(j - p, n))) * c;
-      odd = product + odd;
-    });
-    dwtWalk(synthesisOddHigh, [&](std::int32_t p, float c) {
-      const float product = static_cast<float>(high(mirrorIndex(j - p, n))) * c;
-      odd = product + odd;
-    });
+    // Band entry read for position p: mirrorIndex(j - p, n).
+    auto lowAt = [&](std::int32_t p) { return low(mirrorIndex(j - p, n)); };
+    auto highAt = [&](std::int32_t p) { return high(mirrorIndex(j - p, n)); };
+    const float even =
+        accumulate(synthesisEvenHigh, highAt, accumulate(synthesisEvenLow, lowAt, 0.0f));
+    const float odd =
+        accumulate(synthesisOddHigh, highAt, accumulate(synthesisOddLow, lowAt, 0.0f));
     put(2 * std::int64_t{j}, even * 2.0f);
     put(2 * std::int64_t{j} + 1, odd * 2.0f);
   }
