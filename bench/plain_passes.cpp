@@ -12,3 +12,13 @@ void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t widt
                        std::int32_t height) {
   plainForwardColumns(dst, src, width, height);
 }
+
+void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                       std::int32_t halfHeight) {
+  plainInverseColumns(dst, src, halfWidth, halfHeight);
+}
+
+void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                    std::int32_t halfHeight) {
+  plainInverseRows(dst, src, halfWidth, halfHeight);
+}

@@ -66,6 +66,19 @@ void bmpFlattenPlane(const Bitmap* bmp, const SamplePlane plane, std::uint8_t* f
 // once complete, so a failed save leaves an older file untouched.
 void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
 
+// Stores the colour triple (c0, c1, c2) at bytes 3*(y*width + x), +1 and +2
+// of the pixel buffer, three bytes per position whatever the buffer's own
+// one byte per pixel. A position whose three bytes do not lie wholly inside
+// the `height` x `width` buffer is skipped; so is a record with no buffer.
+void bmpSetPixel(Bitmap* bmp, std::int32_t x, std::int32_t y, std::uint8_t c0, std::uint8_t c1,
+                 std::uint8_t c2);
+
+// Draws the triple at positions (x + i, y + j) for i in [0, extentX) (outer
+// loop) and j in [0, extentY) (inner loop), as bmpSetPixel does. An extent of
+// zero or less draws nothing; positions outside the buffer are skipped.
+void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int32_t extentX,
+                 std::int32_t extentY, std::uint8_t c0, std::uint8_t c1, std::uint8_t c2);
+
 // Allocates a zero-filled plane of `height` rows of `width` bytes; ends the
 // process with "Error: <who>(), Out of memory!" when memory runs out.
 PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* who);

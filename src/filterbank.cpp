@@ -41,3 +41,24 @@ std::uint8_t dwtTruncateToByte(float value) {
   const std::int32_t whole = static_cast<std::int32_t>(value);
   return static_cast<std::uint8_t>(static_cast<std::uint32_t>(whole) & 0xFFu);
 }
+
+std::int8_t toSaturatedByte(float value) {
+  // NaN and values outside the 32-bit range stand for -2^31.
+  if (!(value >= -2147483648.0f && value < 2147483648.0f)) return -128;
+  float rounded = value;
+  if (value > -8388608.0f && value < 8388608.0f) {  // below 2^23 a float may have a fraction
+    const float whole = static_cast<float>(static_cast<std::int32_t>(value));
+    const float fraction = value - whole;  // exact
+    const float away = whole + (value < 0.0f ? -1.0f : 1.0f);
+    if (fraction > 0.5f || fraction < -0.5f) {
+      rounded = away;
+    } else if (fraction == 0.5f || fraction == -0.5f) {
+      rounded = (static_cast<std::int32_t>(whole) % 2 == 0) ? whole : away;
+    } else {
+      rounded = whole;
+    }
+  }
+  if (rounded < -128.0f) return -128;
+  if (rounded > 127.0f) return 127;
+  return static_cast<std::int8_t>(static_cast<std::int32_t>(rounded));
+}

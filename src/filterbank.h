@@ -71,3 +71,24 @@ void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
 // height the last row of `dst` is left as it was.
 void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
                        std::int32_t height);
+
+// Rounds to the nearest integer (ties to even) and saturates to -128..127.
+// NaN, infinities and every value of magnitude 2^31 or more (outside the
+// 32-bit range) give -128, positive overflow included.
+std::int8_t toSaturatedByte(float value);
+
+// Rebuilds columns from their bands: for each of the 2*halfWidth columns,
+// rows [0, halfHeight) of `src` hold the low band and rows
+// [halfHeight, 2*halfHeight) the high band; rows 2j and 2j + 1 of `dst`
+// receive the even and odd outputs, doubled, truncated toward zero and kept
+// modulo 256. Negative counts write nothing.
+void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                       std::int32_t halfHeight);
+
+// Rebuilds rows from their bands: for each of the 2*halfHeight rows, columns
+// [0, halfWidth) of `src` hold the low band and [halfWidth, 2*halfWidth) the
+// high band; columns 2j and 2j + 1 of `dst` receive the doubled outputs
+// through toSaturatedByte, stored as two's-complement bytes. Negative counts
+// write nothing.
+void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                    std::int32_t halfHeight);

@@ -24,6 +24,7 @@
 #include <immintrin.h>
 #endif
 
+#include "fatal.h"
 #include "filterbank.h"
 #include "filterbank_kernels.h"
 
@@ -45,16 +46,18 @@ using VInt = std::int32_t;
 using VByte = std::uint8_t;
 #endif
 
-// Outputs per row chunk, and columns per strip of the column pass: small
-// enough that the float copies of the inputs stay in the first-level cache.
+// Outputs per row chunk of the row passes: the float copies of a chunk's
+// inputs stay in the first-level cache.
 constexpr std::int64_t kRowChunk = 2048;
-#ifndef DWT97_STRIP
-#define DWT97_STRIP 512
-#endif
-constexpr std::int64_t kStrip = DWT97_STRIP;
-// Float rows the column pass keeps: the nine that one output row reads.
+// Columns per strip of the column passes. Whole rows up to this width: reading
+// and writing whole rows streams through memory far better than narrow strips
+// of rows thousands of bytes apart, and ten float rows still fit the
+// second-level cache.
+constexpr std::int64_t kMaxStrip = 8192;
+// Float rows the column passes keep: the nine (forward) or twice five
+// (inverse) that one output row reads, and one spare.
 constexpr int kRing = 10;
-static_assert(kRowChunk % kLanes == 0 && kStrip % kLanes == 0, "chunks hold whole vectors");
+static_assert(kRowChunk % kLanes == 0 && kMaxStrip % kLanes == 0, "chunks hold whole vectors");
 
 inline std::int64_t smaller(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
 inline std::int64_t roundUp(std::int64_t a) { return (a + kLanes - 1) / kLanes * kLanes; }
@@ -261,6 +264,27 @@ void loadStripRow(const std::uint8_t* in, std::int64_t w, float* out) {
   for (; c < roundUp(w); ++c) out[c] = 0.0f;
 }
 
+// Float rows of one strip for the column passes, 64-byte aligned, from the
+// free store (too large for the stack at full width).
+struct StripRows {
+  StripRows(std::int64_t width, const char* who)
+      : strip(smaller(kMaxStrip, roundUp(width))),
+        bytes(static_cast<std::size_t>(kRing * strip) * sizeof(float) + 64),
+        block(allocateZeroed(bytes, who)) {}
+  ~StripRows() { releaseZeroed(block, bytes); }
+  StripRows(const StripRows&) = delete;
+  StripRows& operator=(const StripRows&) = delete;
+
+  float* row(std::int64_t slot) {
+    const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(block) + 63) & ~std::uintptr_t{63};
+    return reinterpret_cast<float*>(start) + slot * strip;
+  }
+
+  const std::int64_t strip;
+  const std::size_t bytes;
+  unsigned char* const block;
+};
+
 void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
                     std::int32_t height) {
   const std::int32_t n = height;
@@ -269,22 +293,44 @@ void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
   const AnalysisTaps taps = analysisTaps();
   // Float copies of the rows at signal indices e (reflected into the line),
   // row e in slot (e + 4) % kRing; each is made once per strip.
-  alignas(64) float ring[kRing][kStrip];
-  const auto slot = [&ring](std::int64_t e) { return ring[(e + 4) % kRing]; };
-  for (std::int64_t c0 = 0; c0 < width; c0 += kStrip) {
-    const std::int64_t w = smaller(kStrip, width - c0);
-    const auto loadRow = [&](std::int64_t e) {
-      loadStripRow(src[mirrorIndex(static_cast<std::int32_t>(e), n)] + c0, w, slot(e));
-    };
-    for (std::int64_t e = -4; e <= 2; ++e) loadRow(e);
+  StripRows ring(width, "dwtForwardColumns");
+  const auto slot = [&ring](std::int64_t e) { return ring.row((e + 4) % kRing); };
+  const auto sourceRow = [src, n](std::int64_t e) {
+    return src[mirrorIndex(static_cast<std::int32_t>(e), n)];
+  };
+  for (std::int64_t c0 = 0; c0 < width; c0 += ring.strip) {
+    const std::int64_t w = smaller(ring.strip, width - c0);
+    const std::int64_t wWhole = w / kLanes * kLanes;
+    for (std::int64_t e = -4; e <= 2; ++e) loadStripRow(sourceRow(e) + c0, w, slot(e));
     for (std::int64_t j = 0; j < half; ++j) {
-      loadRow(2 * j + 3);
-      loadRow(2 * j + 4);
+      // Rows 2j + 3 and 2j + 4 are new: converted as they are first read,
+      // and kept for the next two output rows.
+      const std::uint8_t* new3 = sourceRow(2 * j + 3) + c0;
+      const std::uint8_t* new4 = sourceRow(2 * j + 4) + c0;
+      float* keep3 = slot(2 * j + 3);
+      float* keep4 = slot(2 * j + 4);
+      if (wWhole < w) {  // the last, partial vector goes through the copies
+        loadStripRow(new3 + wWhole, w - wWhole, keep3 + wWhole);
+        loadStripRow(new4 + wWhole, w - wWhole, keep4 + wWhole);
+      }
       const float* rows[9];
       for (int k = 0; k < 9; ++k) rows[k] = slot(2 * j + k - 4);
       std::uint8_t* lowOut = dst[j] + c0;
       std::uint8_t* highOut = dst[half + j] + c0;
-      for (std::int64_t v = 0; v < w; v += kLanes) {
+      std::int64_t v = 0;
+      for (; v < wWhole; v += kLanes) {
+        VFloat s[9];
+        for (int k = 0; k < 7; ++k) s[k] = loadFloats(rows[k] + v);
+        s[7] = loadBytesAsFloats(new3 + v);
+        s[8] = loadBytesAsFloats(new4 + v);
+        std::memcpy(keep3 + v, &s[7], sizeof s[7]);
+        std::memcpy(keep4 + v, &s[8], sizeof s[8]);
+        VFloat low, high;
+        analyse(s, taps, low, high);
+        storeBytes(lowOut + v, low, kLanes);
+        storeBytes(highOut + v, high, kLanes);
+      }
+      if (v < w) {
         VFloat s[9];
         for (int k = 0; k < 9; ++k) s[k] = loadFloats(rows[k] + v);
         VFloat low, high;
@@ -296,7 +342,201 @@ void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
   }
 }
 
+// The synthesis coefficients, one vector per tap.
+struct SynthesisTaps {
+  VFloat evenLow[3];
+  VFloat evenHigh[4];
+  VFloat oddLow[4];
+  VFloat oddHigh[5];
+};
+
+inline SynthesisTaps synthesisTaps() {
+  SynthesisTaps taps;
+  for (int k = 0; k < 3; ++k) taps.evenLow[k] = splat(synthesisEvenLow.coefficients[k]);
+  for (int k = 0; k < 4; ++k) taps.evenHigh[k] = splat(synthesisEvenHigh.coefficients[k]);
+  for (int k = 0; k < 4; ++k) taps.oddLow[k] = splat(synthesisOddLow.coefficients[k]);
+  for (int k = 0; k < 5; ++k) taps.oddHigh[k] = splat(synthesisOddHigh.coefficients[k]);
+  return taps;
+}
+
+// One vector of doubled even and odd sums. l[k] and h[k] hold the low- and
+// high-band entries at band index j - 2 + k for the lanes' outputs j; the tap
+// at position p reads index j - p, that is l[2 - p]. Each sum takes the
+// low-band piece, then the high-band piece, in ascending position order.
+inline void synthesise(const VFloat (&l)[5], const VFloat (&h)[5], const SynthesisTaps& taps,
+                       VFloat& even, VFloat& odd) {
+  even = taps.evenLow[0] * l[3];  // position -1
+  for (int k = 1; k < 3; ++k) even = taps.evenLow[k] * l[3 - k] + even;
+  for (int k = 0; k < 4; ++k) even = taps.evenHigh[k] * h[3 - k] + even;
+  odd = taps.oddLow[0] * l[4];  // position -2
+  for (int k = 1; k < 4; ++k) odd = taps.oddLow[k] * l[4 - k] + odd;
+  for (int k = 0; k < 5; ++k) odd = taps.oddHigh[k] * h[4 - k] + odd;
+  even = even * splat(2.0f);
+  odd = odd * splat(2.0f);
+}
+
+void inverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                    std::int32_t halfHeight) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  const std::int32_t n = halfHeight;
+  const std::int64_t width = 2 * std::int64_t{halfWidth};
+  const SynthesisTaps taps = synthesisTaps();
+  // Float copies of the band rows at band index b (reflected into the band):
+  // low band in slot (b + 2) % 5, high band in slot 5 + (b + 2) % 5.
+  StripRows ring(width, "dwtInverseColumns");
+  const auto lowSlot = [&ring](std::int64_t b) { return ring.row((b + 2) % 5); };
+  const auto highSlot = [&ring](std::int64_t b) { return ring.row(5 + (b + 2) % 5); };
+  const auto band = [n](std::int64_t b) {
+    return std::int64_t{mirrorIndex(static_cast<std::int32_t>(b), n)};
+  };
+  for (std::int64_t c0 = 0; c0 < width; c0 += ring.strip) {
+    const std::int64_t w = smaller(ring.strip, width - c0);
+    const auto loadBandRows = [&](std::int64_t b) {
+      loadStripRow(src[band(b)] + c0, w, lowSlot(b));
+      loadStripRow(src[n + band(b)] + c0, w, highSlot(b));
+    };
+    for (std::int64_t b = -2; b <= 1; ++b) loadBandRows(b);
+    for (std::int64_t j = 0; j < n; ++j) {
+      loadBandRows(j + 2);
+      const float* lowRows[5];
+      const float* highRows[5];
+      for (int k = 0; k < 5; ++k) {
+        lowRows[k] = lowSlot(j - 2 + k);
+        highRows[k] = highSlot(j - 2 + k);
+      }
+      std::uint8_t* evenOut = dst[2 * j] + c0;
+      std::uint8_t* oddOut = dst[2 * j + 1] + c0;
+      for (std::int64_t v = 0; v < w; v += kLanes) {
+        VFloat l[5], h[5];
+        for (int k = 0; k < 5; ++k) {
+          l[k] = loadFloats(lowRows[k] + v);
+          h[k] = loadFloats(highRows[k] + v);
+        }
+        VFloat even, odd;
+        synthesise(l, h, taps, even, odd);
+        storeBytes(evenOut + v, even, w - v);
+        storeBytes(oddOut + v, odd, w - v);
+      }
+    }
+  }
+}
+
+// Rounds to the nearest integer (ties to even) and saturates to -128..127;
+// NaN and values beyond the 32-bit range give -128 (the conversion yields
+// -2^31 for them). Stores the bytes of the first `count` (at most kLanes)
+// lanes interleaved: even lane 0, odd lane 0, even lane 1, ...
+inline void storeRoundedPairs(std::uint8_t* p, VFloat even, VFloat odd, std::int64_t count) {
+  std::uint8_t bytes[2 * kLanes];
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+  const int nearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+  const __m128i e = _mm512_cvtsepi32_epi8(_mm512_cvt_roundps_epi32(even, nearest));
+  const __m128i o = _mm512_cvtsepi32_epi8(_mm512_cvt_roundps_epi32(odd, nearest));
+  const __m128i first = _mm_unpacklo_epi8(e, o);
+  const __m128i second = _mm_unpackhi_epi8(e, o);
+  if (count >= kLanes) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), first);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16), second);
+    return;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), first);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + 16), second);
+#elif DWT97_LANES == 8 && defined(__AVX2__)
+  const int nearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+  const __m256i ei = _mm256_cvtps_epi32(_mm256_round_ps(even, nearest));
+  const __m256i oi = _mm256_cvtps_epi32(_mm256_round_ps(odd, nearest));
+  // Signed saturation to 16 and then to 8 bits, the same as straight to 8.
+  const __m128i e16 = _mm_packs_epi32(_mm256_castsi256_si128(ei), _mm256_extracti128_si256(ei, 1));
+  const __m128i o16 = _mm_packs_epi32(_mm256_castsi256_si128(oi), _mm256_extracti128_si256(oi, 1));
+  const __m128i pairs = _mm_unpacklo_epi8(_mm_packs_epi16(e16, e16), _mm_packs_epi16(o16, o16));
+  if (count >= kLanes) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), pairs);
+    return;
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), pairs);
+#elif DWT97_LANES == 4 && defined(__SSE2__)
+  // Rounds by the processor's rounding mode: to nearest, ties to even, which
+  // this program never changes.
+  const __m128i ei = _mm_cvtps_epi32(even);
+  const __m128i oi = _mm_cvtps_epi32(odd);
+  const __m128i e16 = _mm_packs_epi32(ei, ei);
+  const __m128i o16 = _mm_packs_epi32(oi, oi);
+  const __m128i pairs = _mm_unpacklo_epi8(_mm_packs_epi16(e16, e16), _mm_packs_epi16(o16, o16));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes), pairs);
+#else
+  for (int i = 0; i < kLanes; ++i) {
+#if DWT97_LANES > 1
+    bytes[2 * i] = static_cast<std::uint8_t>(toSaturatedByte(even[i]));
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(toSaturatedByte(odd[i]));
+#else
+    bytes[2 * i] = static_cast<std::uint8_t>(toSaturatedByte(even));
+    bytes[2 * i + 1] = static_cast<std::uint8_t>(toSaturatedByte(odd));
+#endif
+  }
+#endif
+  std::memcpy(p, bytes, static_cast<std::size_t>(2 * smaller(count, kLanes)));
+}
+
+// The entries of a band (length n) that outputs j0 .. j0+count-1 read:
+// out[q] = band[b] for b = j0 - 2 + q, reflected where b leaves the band.
+// Written up to roundUp(count) + kLanes, with zeros beyond the last reach.
+void loadBandChunk(const std::uint8_t* band, std::int32_t n, std::int64_t j0, std::int64_t count,
+                   float* out) {
+  const std::int64_t bBegin = j0 - 2;
+  const std::int64_t qEnd = count + 4;
+  const auto reflected = [band, n](std::int64_t b) {
+    return static_cast<float>(band[mirrorIndex(static_cast<std::int32_t>(b), n)]);
+  };
+  std::int64_t q = 0;
+  for (; q < qEnd && bBegin + q < 0; ++q) out[q] = reflected(bBegin + q);
+  const std::int64_t qInside = smaller(qEnd, n - bBegin);
+  if (qInside > q) {
+    loadStripRow(band + bBegin + q, qInside - q, out + q);
+    q = qInside;
+  }
+  for (; q < qEnd; ++q) out[q] = reflected(bBegin + q);
+  for (; q < roundUp(count) + kLanes; ++q) out[q] = 0.0f;
+}
+
+void inverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                 std::int32_t halfHeight) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  const std::int32_t n = halfWidth;
+  const SynthesisTaps taps = synthesisTaps();
+  alignas(64) float low[kRowChunk + 4 + kLanes];
+  alignas(64) float high[kRowChunk + 4 + kLanes];
+  for (std::int64_t i = 0; i < 2 * std::int64_t{halfHeight}; ++i) {
+    const std::uint8_t* in = src[i];
+    std::uint8_t* out = dst[i];
+    for (std::int64_t j0 = 0; j0 < n; j0 += kRowChunk) {
+      const std::int64_t count = smaller(kRowChunk, n - j0);
+      loadBandChunk(in, n, j0, count, low);
+      loadBandChunk(in + n, n, j0, count, high);
+      for (std::int64_t v = 0; v < count; v += kLanes) {
+        // Output j = j0 + v reads band index j - 2 + k from q = v + k.
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+        const VFloat l0 = loadFloats(low + v), l16 = loadFloats(low + v + kLanes);
+        const VFloat h0 = loadFloats(high + v), h16 = loadFloats(high + v + kLanes);
+        const VFloat l[5] = {l0, shifted<1>(l0, l16), shifted<2>(l0, l16), shifted<3>(l0, l16),
+                             shifted<4>(l0, l16)};
+        const VFloat h[5] = {h0, shifted<1>(h0, h16), shifted<2>(h0, h16), shifted<3>(h0, h16),
+                             shifted<4>(h0, h16)};
+#else
+        VFloat l[5], h[5];
+        for (int k = 0; k < 5; ++k) {
+          l[k] = loadFloats(low + v + k);
+          h[k] = loadFloats(high + v + k);
+        }
+#endif
+        VFloat even, odd;
+        synthesise(l, h, taps, even, odd);
+        storeRoundedPairs(out + 2 * (j0 + v), even, odd, count - v);
+      }
+    }
+  }
+}
+
 }  // namespace
 
 extern const DwtPassSet DWT97_PASS_SET;
-const DwtPassSet DWT97_PASS_SET = {DWT97_PASS_SET_NAME, forwardRows, forwardColumns};
+const DwtPassSet DWT97_PASS_SET = {DWT97_PASS_SET_NAME, forwardRows, forwardColumns,
+                                   inverseColumns, inverseRows};

@@ -13,6 +13,8 @@ struct DwtPassSet {
   const char* name;  // "avx512", "avx2", "sse2", "generic" or "scalar"
   DwtPass forwardRows;
   DwtPass forwardColumns;
+  DwtPass inverseColumns;
+  DwtPass inverseRows;
 };
 
 // The pass sets this build offers that this processor can run, fastest

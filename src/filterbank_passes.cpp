@@ -54,3 +54,13 @@ void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t widt
                        std::int32_t height) {
   available().sets[0]->forwardColumns(dst, src, width, height);
 }
+
+void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                       std::int32_t halfHeight) {
+  available().sets[0]->inverseColumns(dst, src, halfWidth, halfHeight);
+}
+
+void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                    std::int32_t halfHeight) {
+  available().sets[0]->inverseRows(dst, src, halfWidth, halfHeight);
+}

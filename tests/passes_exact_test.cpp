@@ -57,15 +57,20 @@ using Pass = void (*)(SamplePlane, const SamplePlane, std::int32_t, std::int32_t
 
 // Runs `fast` and `plain` on the same source into destinations that start
 // equal (and not zero), and expects equal destinations.
-void expectSame(const char* what, Pass fast, Pass plain, std::int32_t width, std::int32_t height,
+// The planes are `width` x `height` for the forward passes; the inverse
+// passes take half sizes and cover twice as many columns and rows.
+void expectSame(const char* what, Pass fast, Pass plain, std::int32_t a, std::int32_t b,
                 const Fill& fill, const std::string& label) {
+  const bool inverse = std::string(what).rfind("inverse", 0) == 0;
+  const std::int32_t width = inverse ? 2 * a : a;
+  const std::int32_t height = inverse ? 2 * b : b;
   const Plane source(width, height, fill);
   const Plane fastOut(width, height, randomFill(99));
   const Plane plainOut(width, height, randomFill(99));
-  fast(fastOut.buffer.rows, source.buffer.rows, width, height);
-  plain(plainOut.buffer.rows, source.buffer.rows, width, height);
+  fast(fastOut.buffer.rows, source.buffer.rows, a, b);
+  plain(plainOut.buffer.rows, source.buffer.rows, a, b);
   EXPECT_EQ(firstDifference(fastOut.buffer, plainOut.buffer), "")
-      << what << " " << label << " " << width << "x" << height;
+      << what << " " << label << " " << a << "x" << b;
 }
 
 // Both forward passes of every pass set on one source.
@@ -75,6 +80,18 @@ void expectForwardSame(std::int32_t width, std::int32_t height, const Fill& fill
     expectSame("forward rows", set->forwardRows, plainForwardRows, width, height, fill,
                std::string(set->name) + " " + label);
     expectSame("forward columns", set->forwardColumns, plainForwardColumns, width, height, fill,
+               std::string(set->name) + " " + label);
+  }
+}
+
+// Both inverse passes of every pass set on one source of 2*halfWidth columns
+// and 2*halfHeight rows (any bytes are valid bands).
+void expectInverseSame(std::int32_t halfWidth, std::int32_t halfHeight, const Fill& fill,
+                       const std::string& label) {
+  for (const DwtPassSet* set : passSets()) {
+    expectSame("inverse columns", set->inverseColumns, plainInverseColumns, halfWidth,
+               halfHeight, fill, std::string(set->name) + " " + label);
+    expectSame("inverse rows", set->inverseRows, plainInverseRows, halfWidth, halfHeight, fill,
                std::string(set->name) + " " + label);
   }
 }
@@ -89,6 +106,9 @@ TEST(FastPasses, OfferAtLeastOneSetAndUseTheFirst) {
   expectSame("public forward rows", dwtForwardRows, sets[0]->forwardRows, 45, 9, fill, "");
   expectSame("public forward columns", dwtForwardColumns, sets[0]->forwardColumns, 9, 45, fill,
              "");
+  expectSame("inverse columns (public)", dwtInverseColumns, sets[0]->inverseColumns, 13, 21, fill,
+             "");
+  expectSame("inverse rows (public)", dwtInverseRows, sets[0]->inverseRows, 21, 13, fill, "");
 }
 
 // Every small shape, including lines of 0, 1 and 2 samples (where the
@@ -139,5 +159,55 @@ TEST(FastPasses, ForwardMatchesPlainOnStripes) {
     expectForwardSame(shape.first, shape.second, rows, "row stripes");
     expectForwardSame(shape.first, shape.second, checker, "checkerboard");
     expectForwardSame(shape.first, shape.second, pairs, "wide stripes");
+  }
+}
+
+// Band lengths 0 to 19 both ways (1 and 2 included, where the reflection has
+// to repeat), and lengths around a vector's width.
+TEST(FastPasses, InverseMatchesPlainOnSmallShapes) {
+  std::uint32_t seed = 5000;
+  for (std::int32_t hh = 0; hh <= 19; ++hh)
+    for (std::int32_t hw = 0; hw <= 19; ++hw)
+      expectInverseSame(hw, hh, randomFill(seed++), "random");
+  for (std::int32_t n : {31, 32, 33, 47, 48, 49, 63, 64, 65}) {
+    expectInverseSame(n, 3, randomFill(seed++), "random");
+    expectInverseSame(3, n, randomFill(seed++), "random");
+  }
+}
+
+// Larger, non-square and prime band lengths, and rows long enough to cross
+// the passes' chunks and strips.
+TEST(FastPasses, InverseMatchesPlainOnLargeShapes) {
+  const std::int32_t shapes[][2] = {{32, 32},   {61, 67}, {257, 1},  {1, 257}, {263, 131},
+                                    {521, 263}, {2053, 3}, {2048, 2}, {4111, 2}, {4099, 5},
+                                    {3, 2053},  {517, 11}};
+  std::uint32_t seed = 6000;
+  for (const auto& shape : shapes)
+    expectInverseSame(shape[0], shape[1], randomFill(seed++), "random");
+}
+
+TEST(FastPasses, InverseMatchesPlainOnEveryConstant) {
+  for (int v = 0; v < 256; ++v) {
+    expectInverseSame(19, 11, [v](std::int32_t, std::int32_t) { return std::uint8_t(v); },
+                      "constant " + std::to_string(v));
+  }
+}
+
+// Stripes in both directions put 0 and 255 into both bands and give the
+// largest sums of either sign: the row pass saturates, the column pass wraps.
+TEST(FastPasses, InverseMatchesPlainOnStripes) {
+  const Fill columns = [](std::int32_t, std::int32_t c) { return std::uint8_t(c % 2 ? 0 : 255); };
+  const Fill rows = [](std::int32_t r, std::int32_t) { return std::uint8_t(r % 2 ? 255 : 0); };
+  const Fill checker = [](std::int32_t r, std::int32_t c) {
+    return std::uint8_t((r + c) % 2 ? 255 : 0);
+  };
+  const Fill blocks = [](std::int32_t r, std::int32_t c) {
+    return std::uint8_t((r / 3 + c / 2) % 2 ? 255 : 0);
+  };
+  for (const auto& shape : {std::pair<int, int>{32, 24}, {17, 19}, {3, 3}, {260, 5}}) {
+    expectInverseSame(shape.first, shape.second, columns, "column stripes");
+    expectInverseSame(shape.first, shape.second, rows, "row stripes");
+    expectInverseSame(shape.first, shape.second, checker, "checkerboard");
+    expectInverseSame(shape.first, shape.second, blocks, "blocks");
   }
 }

@@ -13,3 +13,9 @@ void plainForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width
                       std::int32_t height);
 void plainForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
                          std::int32_t height);
+
+// Same contracts as dwtInverseColumns / dwtInverseRows.
+void plainInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                         std::int32_t halfHeight);
+void plainInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                      std::int32_t halfHeight);

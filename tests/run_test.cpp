@@ -1,9 +1,69 @@
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <termios.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bitmap.h"
 #include "bmp_builder.h"
+#include "filterbank.h"
 #include "test_support.h"
 
 using namespace testsupport;
+
+namespace {
+
+const std::vector<std::string> kInputAndOutput = {"quilgray.bmp", "quilout.dat"};
+
+bmpbuild::Picture picture(int width, int height) {
+  bmpbuild::Picture p;
+  p.width = width;
+  p.height = height;
+  for (int r = 0; r < height; ++r) {
+    for (int c = 0; c < width; ++c) {
+      p.pixels.push_back(static_cast<std::uint8_t>((r * 29 + c * 13 + (r * c) % 7) * 5));
+    }
+  }
+  return p;
+}
+
+// The report of a file made by bmpbuild::build with a 256-entry table.
+std::string reportFor(int width, int height) {
+  const int stride = (width + 3) & ~3;
+  const int imageSize = stride * height;
+  const std::string n = " \n";
+  return "==== Header ====\nSignature = 4D42\nFileSize = " + std::to_string(1078 + imageSize) + n +
+         "DataOffset = 1078" + n + "==== Info ======\nsize = 40" + n +
+         "Width = " + std::to_string(width) + n + "Height = " + std::to_string(height) + n +
+         "Planes = 1" + n + "BitsPerPixel = 8" + n + "Compression = 0" + n +
+         "ImageSize = " + std::to_string(imageSize) + n + "XpixelsPerM = 2835" + n +
+         "YpixelsPerM = 2835" + n + "ColorsUsed = 256" + n + "ColorsImportant = 0" + n;
+}
+
+// The run's transform done in this process, from the same file.
+Bytes transformInProcess(const std::string& path) {
+  Bitmap bmp;
+  bmpLoad(&bmp, path.c_str());
+  PlaneBuffer source = planeAllocate(bmp.width, bmp.height, "test");
+  PlaneBuffer rows = planeAllocate(bmp.width, bmp.height, "test");
+  PlaneBuffer result = planeAllocate(bmp.width, bmp.height, "test");
+  bmpReadPlane(&bmp, path.c_str(), source.rows);
+  dwtForwardRows(rows.rows, source.rows, bmp.width, bmp.height);
+  dwtForwardColumns(result.rows, rows.rows, bmp.width, bmp.height);
+  Bytes flat(static_cast<std::size_t>(bmp.width) * bmp.height);
+  bmpFlattenPlane(&bmp, result.rows, flat.data());
+  planeRelease(&source);
+  planeRelease(&rows);
+  planeRelease(&result);
+  bmpRelease(&bmp);
+  return flat;
+}
+
+}  // namespace
 
 // A missing input ends the run with the open-failure line, status 1, nothing
 // on standard output and no output file.
@@ -14,4 +74,254 @@ TEST(Run, MissingInputFails) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "Error: bmpLoad(), File open fail!\n");
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{});
+}
+
+// A scripted run (standard input not a terminal) prints exactly the report,
+// nothing on standard error, and does not wait.
+TEST(Run, SampleSizedPicture) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(512, 512)));
+  const RunResult run = runTool(dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, reportFor(512, 512));
+  EXPECT_NE(run.out.find("\nWidth = 512 \nHeight = 512 \n"), std::string::npos);
+  const Bytes output = readFile(dir.file("quilout.dat"));
+  EXPECT_EQ(output.size(), 262144u);
+  EXPECT_EQ(output, transformInProcess(dir.file("quilgray.bmp")));
+  EXPECT_EQ(listDir(dir.path()), kInputAndOutput);
+}
+
+// The bundled sample goes through and every sub-band holds something.
+TEST(Run, BundledSample) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), readFile(DWT97_SAMPLE_BMP));
+  const RunResult run = runTool(dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, reportFor(512, 512));
+  const Bytes output = readFile(dir.file("quilout.dat"));
+  ASSERT_EQ(output.size(), 262144u);
+  for (int band = 0; band < 4; ++band) {
+    const int top = (band / 2) * 256, left = (band % 2) * 256;
+    int nonZero = 0;
+    for (int r = top; r < top + 256; ++r) {
+      for (int c = left; c < left + 256; ++c) nonZero += output[r * 512 + c] != 0;
+    }
+    EXPECT_GT(nonZero, 1000) << "band " << band;
+  }
+}
+
+TEST(Run, NonSquarePicture) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(256, 128)));
+  const RunResult run = runTool(dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, reportFor(256, 128));
+  const Bytes output = readFile(dir.file("quilout.dat"));
+  EXPECT_EQ(output.size(), 32768u);
+  EXPECT_EQ(output, transformInProcess(dir.file("quilgray.bmp")));
+}
+
+// Odd sizes (with padded rows): the output equals the in-process transform,
+// and the last row and column, which no pass writes, are 0.
+TEST(Run, OddSizedPicture) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(7, 5)));
+  const RunResult run = runTool(dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out, reportFor(7, 5));
+  const Bytes output = readFile(dir.file("quilout.dat"));
+  ASSERT_EQ(output.size(), 35u);
+  EXPECT_EQ(output, transformInProcess(dir.file("quilgray.bmp")));
+  for (int c = 0; c < 7; ++c) EXPECT_EQ(output[4 * 7 + c], 0) << "last row, column " << c;
+  for (int r = 0; r < 5; ++r) EXPECT_EQ(output[r * 7 + 6], 0) << "last column, row " << r;
+  int nonZero = 0;
+  for (std::uint8_t b : output) nonZero += b != 0;
+  EXPECT_GT(nonZero, 10);
+}
+
+// A 1 x 1 picture: the passes write nothing, and the byte of the zero-filled
+// plane is written.
+TEST(Run, SinglePixelPicture) {
+  TempDir dir;
+  bmpbuild::Picture p;
+  p.width = 1;
+  p.height = 1;
+  p.pixels = {200};
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(p));
+  const RunResult run = runTool(dir.path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), Bytes{0});
+}
+
+// A failed header check: the message, status 1, nothing on standard output,
+// no output file, and an older output left as it was.
+TEST(Run, HeaderCheckFailure) {
+  TempDir dir;
+  Bytes file = bmpbuild::build(picture(8, 8));
+  bmpbuild::putLe16(file, bmpbuild::kBitsPerPixel, 24);
+  writeFile(dir.file("quilgray.bmp"), file);
+  RunResult run = runTool(dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n");
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
+
+  writeFile(dir.file("quilout.dat"), Bytes(5, 0x42));
+  run = runTool(dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), Bytes(5, 0x42));
+}
+
+// The output cannot be put in place (a folder holds its name): status 1 and
+// the create-failure line, nothing left behind.
+TEST(Run, OutputCannotBeCreated) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(8, 8)));
+  ASSERT_EQ(mkdir(dir.file("quilout.dat").c_str(), 0755), 0);
+  const RunResult run = runTool(dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error: bmpSave(), File create fail!\n");
+  EXPECT_EQ(listDir(dir.path()), kInputAndOutput);
+  EXPECT_EQ(listDir(dir.file("quilout.dat")), std::vector<std::string>{});
+}
+
+// ---- The pause, with standard input a terminal ---------------------------
+
+namespace {
+
+constexpr const char* kPrompt = "Press any key to continue . . . ";
+
+// The tool running with a pseudo-terminal as standard input and its
+// standard output and error going to files.
+class TerminalRun {
+ public:
+  explicit TerminalRun(const std::string& dir) {
+    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+    tcgetattr(slave_, &before_);
+    const std::string out = capture_.file("stdout"), err = capture_.file("stderr");
+    child_ = fork();
+    if (child_ == 0) {
+      const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (setsid() < 0 || outFd < 0 || errFd < 0 || dup2(slave_, 0) < 0 || dup2(outFd, 1) < 0 ||
+          dup2(errFd, 2) < 0 || chdir(dir.c_str()) != 0) {
+        _exit(127);
+      }
+      close(master_);
+      close(slave_);
+      execl(DWT97_EXE, DWT97_EXE, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+  }
+  ~TerminalRun() {
+    if (child_ > 0 && !finished_) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+  }
+
+  bool started() const { return child_ > 0; }
+  const termios& before() const { return before_; }
+  termios now() const {
+    termios t{};
+    tcgetattr(slave_, &t);
+    return t;
+  }
+  std::string out() const { return readText(capture_.file("stdout")); }
+  std::string err() const { return readText(capture_.file("stderr")); }
+
+  // Waits (up to 5 s) until the tool has the terminal reading single keys.
+  bool waitForSingleKeyMode() {
+    for (int k = 0; k < 5000; ++k) {
+      if ((now().c_lflag & ICANON) == 0) return true;
+      if (waitpid(child_, &status_, WNOHANG) == child_) {
+        finished_ = true;
+        return false;
+      }
+      usleep(1000);
+    }
+    return false;
+  }
+  bool stillRunning() { return !finished_ && waitpid(child_, &status_, WNOHANG) == 0; }
+  void type(const char* keys) {
+    if (write(master_, keys, std::strlen(keys)) < 0) ADD_FAILURE() << "write to terminal";
+  }
+  void signal(int number) { kill(child_, number); }
+  // Waits (up to 5 s) for the tool to end; returns its wait status, or -1.
+  int finish() {
+    for (int k = 0; k < 5000 && !finished_; ++k) {
+      if (waitpid(child_, &status_, WNOHANG) == child_) finished_ = true;
+      else usleep(1000);
+    }
+    return finished_ ? status_ : -1;
+  }
+
+ private:
+  TempDir capture_;
+  int master_ = -1;
+  int slave_ = -1;
+  termios before_{};
+  pid_t child_ = -1;
+  int status_ = 0;
+  bool finished_ = false;
+};
+
+void expectSameTerminal(const termios& before, const termios& after) {
+  EXPECT_EQ(after.c_lflag, before.c_lflag);
+  EXPECT_EQ(after.c_iflag, before.c_iflag);
+  EXPECT_EQ(after.c_oflag, before.c_oflag);
+  EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+  EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
+}
+
+}  // namespace
+
+// At a terminal the run reports, prompts on standard error, writes nothing
+// until one key (no Enter) is pressed, then saves and leaves the terminal
+// settings as they were.
+TEST(Run, PausesForOneKeyAtATerminal) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  TerminalRun run(dir.path());
+  ASSERT_TRUE(run.started());
+  ASSERT_NE(run.before().c_lflag & ICANON, 0u);
+  ASSERT_NE(run.before().c_lflag & ECHO, 0u);
+
+  ASSERT_TRUE(run.waitForSingleKeyMode()) << run.err();
+  EXPECT_EQ(run.now().c_lflag & ECHO, 0u);
+  EXPECT_EQ(run.err(), kPrompt);
+  EXPECT_EQ(run.out(), reportFor(16, 8));  // the report comes before the pause
+  EXPECT_FALSE(exists(dir.file("quilout.dat")));
+  usleep(20000);
+  EXPECT_TRUE(run.stillRunning());
+  EXPECT_FALSE(exists(dir.file("quilout.dat")));
+
+  run.type("x");
+  const int status = run.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), transformInProcess(dir.file("quilgray.bmp")));
+  EXPECT_EQ(run.out(), reportFor(16, 8));
+  EXPECT_EQ(run.err().rfind(kPrompt, 0), 0u);
+  expectSameTerminal(run.before(), run.now());
+}
+
+// Interrupted at the pause: the terminal is put back, and no output is written.
+TEST(Run, InterruptedPauseRestoresTheTerminal) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  TerminalRun run(dir.path());
+  ASSERT_TRUE(run.started());
+  ASSERT_TRUE(run.waitForSingleKeyMode()) << run.err();
+
+  run.signal(SIGINT);
+  const int status = run.finish();
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
+  expectSameTerminal(run.before(), run.now());
 }

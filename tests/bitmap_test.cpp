@@ -1,0 +1,399 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bitmap.h"
+#include "bmp_builder.h"
+#include "test_support.h"
+
+using namespace testsupport;
+using bmpbuild::putLe16;
+using bmpbuild::putLe32;
+
+namespace {
+
+// A picture of `width` x `height` whose samples differ from row to row and
+// from column to column.
+bmpbuild::Picture picture(int width, int height) {
+  bmpbuild::Picture p;
+  p.width = width;
+  p.height = height;
+  for (int r = 0; r < height; ++r) {
+    for (int c = 0; c < width; ++c) p.pixels.push_back(static_cast<std::uint8_t>(r * 3 + c * 7 + 1));
+  }
+  return p;
+}
+
+Bytes fileRow(const Bytes& file, std::size_t at, int width) {
+  return Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at) + width);
+}
+
+Bytes bufferRow(const std::uint8_t* data, int row, int width) {
+  return Bytes(data + static_cast<long>(row) * width, data + static_cast<long>(row + 1) * width);
+}
+
+// An exact, anchored regular expression for a whole message.
+std::string exactly(const std::string& text) {
+  std::string pattern = "^";
+  for (char ch : text) {
+    if (std::strchr("\\^$.|?*+()[]{}", ch) != nullptr) pattern += '\\';
+    pattern += ch;
+  }
+  return pattern + "$";
+}
+
+std::string headerFailure(const char* condition) {
+  return exactly(std::string("Error: bmpLoad(), Header check failed: ") + condition + "\n");
+}
+
+// Writes `bytes` as a bitmap file in `dir` and loads it.
+Bitmap loadBytes(const TempDir& dir, const Bytes& bytes) {
+  const std::string path = dir.file("quilgray.bmp");
+  writeFile(path, bytes);
+  Bitmap bmp;
+  bmpLoad(&bmp, path.c_str());
+  return bmp;
+}
+
+void loadOrDie(const TempDir& dir, const Bytes& bytes) {
+  Bitmap bmp = loadBytes(dir, bytes);
+  bmpRelease(&bmp);
+}
+
+std::string report(const Bitmap& bmp) {
+  testing::internal::CaptureStdout();
+  bmpPrint(&bmp);
+  return testing::internal::GetCapturedStdout();
+}
+
+const char* const kSampleReport =
+    "==== Header ====\n"
+    "Signature = 4D42\n"
+    "FileSize = 263222 \n"
+    "DataOffset = 1078 \n"
+    "==== Info ======\n"
+    "size = 40 \n"
+    "Width = 512 \n"
+    "Height = 512 \n"
+    "Planes = 1 \n"
+    "BitsPerPixel = 8 \n"
+    "Compression = 0 \n"
+    "ImageSize = 262144 \n"
+    "XpixelsPerM = 2835 \n"
+    "YpixelsPerM = 2835 \n"
+    "ColorsUsed = 256 \n"
+    "ColorsImportant = 0 \n";
+
+}  // namespace
+
+// ---- Loader ----------------------------------------------------------------
+
+// 512 x 512 with a 256-entry colour table: pixels start at 1078, the first
+// pixel is the first byte after the table, every field is parsed.
+TEST(Loader, SampleSizedFileWithColourTable) {
+  TempDir dir;
+  const Bytes file = bmpbuild::build(picture(512, 512));
+  ASSERT_EQ(file.size(), 263222u);
+  Bitmap bmp = loadBytes(dir, file);
+  EXPECT_EQ(0, std::memcmp(bmp.rawHeader, file.data(), 54));
+  EXPECT_EQ(bmp.signature, 0x4D42);
+  EXPECT_EQ(bmp.fileSize, 263222);
+  EXPECT_EQ(bmp.dataOffset, 1078);
+  EXPECT_EQ(bmp.size, 40);
+  EXPECT_EQ(bmp.width, 512);
+  EXPECT_EQ(bmp.height, 512);
+  EXPECT_EQ(bmp.planes, 1);
+  EXPECT_EQ(bmp.bitsPerPixel, 8);
+  EXPECT_EQ(bmp.compression, 0);
+  EXPECT_EQ(bmp.imageSize, 262144);
+  EXPECT_EQ(bmp.xpixelsPerM, 2835);
+  EXPECT_EQ(bmp.ypixelsPerM, 2835);
+  EXPECT_EQ(bmp.colorsUsed, 256);
+  EXPECT_EQ(bmp.colorsImportant, 0);
+  ASSERT_NE(bmp.data, nullptr);
+  EXPECT_EQ(bmp.data[0], file[1078]);
+  EXPECT_EQ(Bytes(bmp.data, bmp.data + 262144), Bytes(file.begin() + 1078, file.end()));
+  bmpRelease(&bmp);
+}
+
+TEST(LoaderDeathTest, HeaderChecksReportTheFirstFailure) {
+  TempDir dir;
+  const Bytes good = bmpbuild::build(picture(8, 4));
+
+  Bytes swapped = good;  // "MB"
+  swapped[0] = 'M';
+  swapped[1] = 'B';
+  EXPECT_EXIT(loadOrDie(dir, swapped), testing::ExitedWithCode(1),
+              headerFailure("bmp->signature == 0x4D42"));
+
+  for (std::uint32_t infoSize : {108u, 124u, 12u, 0u}) {
+    Bytes later = good;
+    putLe32(later, bmpbuild::kInfoSize, infoSize);
+    EXPECT_EXIT(loadOrDie(dir, later), testing::ExitedWithCode(1), headerFailure("bmp->size==40"))
+        << infoSize;
+  }
+
+  Bytes planes = good;
+  putLe16(planes, bmpbuild::kPlanes, 2);
+  EXPECT_EXIT(loadOrDie(dir, planes), testing::ExitedWithCode(1), headerFailure("bmp->planes==1"));
+
+  Bytes trueColour = good;
+  putLe16(trueColour, bmpbuild::kBitsPerPixel, 24);
+  EXPECT_EXIT(loadOrDie(dir, trueColour), testing::ExitedWithCode(1),
+              headerFailure("bmp->bitsPerPixel==8"));
+
+  // Wrong mark and wrong depth: only the mark is reported.
+  Bytes both = trueColour;
+  both[0] = 'X';
+  EXPECT_EXIT(loadOrDie(dir, both), testing::ExitedWithCode(1),
+              headerFailure("bmp->signature == 0x4D42"));
+}
+
+// A negative stored height is a top-down file: its magnitude is the height,
+// and the rows stay in the file's order.
+TEST(Loader, TopDownFileKeepsFileRowOrder) {
+  TempDir dir;
+  bmpbuild::Picture p = picture(8, 512);
+  p.topDown = true;
+  const Bytes file = bmpbuild::build(p);
+  ASSERT_EQ(file[bmpbuild::kHeight + 3], 0xFF);
+  Bitmap bmp = loadBytes(dir, file);
+  EXPECT_EQ(bmp.height, 512);
+  EXPECT_EQ(Bytes(bmp.data, bmp.data + 8 * 512), p.pixels);
+  EXPECT_EQ(report(bmp).find("Height = 512 \n") != std::string::npos, true);
+  bmpRelease(&bmp);
+}
+
+// Rows of a 6-wide file are stored 8 bytes apart; the padding never reaches
+// the pixel buffer or a plane. The last row's padding may be missing.
+TEST(Loader, PaddedRowsAreReadAtTheStride) {
+  for (bool dropLastPadding : {false, true}) {
+    TempDir dir;
+    bmpbuild::Picture p = picture(6, 3);
+    p.dropLastRowPadding = dropLastPadding;
+    Bytes file = bmpbuild::build(p);
+    // Mark every padding byte so that a misplaced row shows.
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 6; c < 8; ++c) {
+        const std::size_t at = 1078 + r * 8 + c;
+        if (at < file.size()) file[at] = 0xEE;
+      }
+    }
+    ASSERT_EQ(file.size(), dropLastPadding ? 1078u + 22u : 1078u + 24u);
+    Bitmap bmp = loadBytes(dir, file);
+    EXPECT_EQ(bmp.width, 6);
+    EXPECT_EQ(bmp.height, 3);
+    for (int r = 0; r < 3; ++r) {
+      EXPECT_EQ(bufferRow(bmp.data, r, 6), fileRow(file, 1078 + 8 * r, 6)) << "row " << r;
+    }
+    PlaneBuffer plane = planeAllocate(6, 3, "test");
+    bmpReadPlane(&bmp, dir.file("quilgray.bmp").c_str(), plane.rows);
+    for (int r = 0; r < 3; ++r) {
+      EXPECT_EQ(Bytes(plane.rows[r], plane.rows[r] + 6), fileRow(file, 1078 + 8 * r, 6)) << r;
+    }
+    planeRelease(&plane);
+    bmpRelease(&bmp);
+  }
+}
+
+// The colour table is never consulted.
+TEST(Loader, ColourTableDoesNotMatter) {
+  TempDir first, second;
+  bmpbuild::Picture p = picture(12, 5);
+  const Bytes plain = bmpbuild::build(p);
+  p.tableTint = 0x5A;
+  const Bytes tinted = bmpbuild::build(p);
+  ASSERT_NE(plain, tinted);
+  Bitmap a = loadBytes(first, plain);
+  Bitmap b = loadBytes(second, tinted);
+  EXPECT_EQ(0, std::memcmp(a.rawHeader, b.rawHeader, sizeof a.rawHeader));
+  std::uint8_t* dataA = a.data;
+  std::uint8_t* dataB = b.data;
+  a.data = b.data = nullptr;
+  EXPECT_EQ(0, std::memcmp(&a, &b, sizeof a));
+  EXPECT_EQ(Bytes(dataA, dataA + 60), Bytes(dataB, dataB + 60));
+  a.data = dataA;
+  b.data = dataB;
+  bmpRelease(&a);
+  bmpRelease(&b);
+}
+
+TEST(LoaderDeathTest, RefusesCompressionAndTooManyRows) {
+  TempDir dir;
+  const Bytes good = bmpbuild::build(picture(8, 4));
+
+  Bytes compressed = good;
+  putLe32(compressed, bmpbuild::kCompression, 1);
+  EXPECT_EXIT(loadOrDie(dir, compressed), testing::ExitedWithCode(1),
+              exactly("Error: bmpLoad(), Compressed pixel data is not supported!\n"));
+
+  for (std::int32_t rows : {70000, -70000}) {
+    Bytes tall = good;
+    putLe32(tall, bmpbuild::kHeight, static_cast<std::uint32_t>(rows));
+    EXPECT_EXIT(loadOrDie(dir, tall), testing::ExitedWithCode(1),
+                exactly("Error: bmpLoad(), Height beyond 65535 rows!\n"))
+        << rows;
+  }
+}
+
+// ---- Header report -------------------------------------------------------
+
+TEST(Report, SixteenLinesForTheSampleSizedFile) {
+  TempDir dir;
+  Bitmap bmp = loadBytes(dir, bmpbuild::build(picture(512, 512)));
+  EXPECT_EQ(report(bmp), kSampleReport);
+  bmpRelease(&bmp);
+}
+
+// Stored fields whose four bytes are all 0xFF print as -1.
+TEST(Report, AllOnesFieldsPrintMinusOne) {
+  TempDir dir;
+  Bytes file = bmpbuild::build(picture(8, 2));
+  for (std::size_t at : {2, 34, 38, 42, 46, 50}) putLe32(file, at, 0xFFFFFFFFu);
+  Bitmap bmp = loadBytes(dir, file);
+  EXPECT_EQ(report(bmp),
+            "==== Header ====\n"
+            "Signature = 4D42\n"
+            "FileSize = -1 \n"
+            "DataOffset = 1078 \n"
+            "==== Info ======\n"
+            "size = 40 \n"
+            "Width = 8 \n"
+            "Height = 2 \n"
+            "Planes = 1 \n"
+            "BitsPerPixel = 8 \n"
+            "Compression = 0 \n"
+            "ImageSize = -1 \n"
+            "XpixelsPerM = -1 \n"
+            "YpixelsPerM = -1 \n"
+            "ColorsUsed = -1 \n"
+            "ColorsImportant = -1 \n");
+  bmpRelease(&bmp);
+}
+
+// Signed fields print signed, the 16-bit ones unsigned, the mark in hex.
+TEST(Report, FieldFormatsOnAHandFilledRecord) {
+  Bitmap bmp;
+  std::memset(&bmp, 0, sizeof bmp);
+  bmp.signature = 0x00AB;
+  bmp.fileSize = 2147483647;
+  bmp.dataOffset = -1;
+  bmp.size = 40;
+  bmp.width = -512;
+  bmp.height = 65024;
+  bmp.planes = 65535;
+  bmp.bitsPerPixel = 8;
+  bmp.compression = -2147483647 - 1;
+  bmp.imageSize = 7;
+  EXPECT_EQ(report(bmp),
+            "==== Header ====\n"
+            "Signature = 00AB\n"
+            "FileSize = 2147483647 \n"
+            "DataOffset = -1 \n"
+            "==== Info ======\n"
+            "size = 40 \n"
+            "Width = -512 \n"
+            "Height = 65024 \n"
+            "Planes = 65535 \n"
+            "BitsPerPixel = 8 \n"
+            "Compression = -2147483648 \n"
+            "ImageSize = 7 \n"
+            "XpixelsPerM = 0 \n"
+            "YpixelsPerM = 0 \n"
+            "ColorsUsed = 0 \n"
+            "ColorsImportant = 0 \n");
+}
+
+// ---- Sample planes and the raw file -------------------------------------
+
+// The plane comes from the file: row 0 is the first row after dataOffset,
+// and changes to the record's pixel buffer do not reach it.
+TEST(SamplePlanes, ReadPlaneTakesTheFileRows) {
+  TempDir dir;
+  const Bytes file = bmpbuild::build(picture(512, 512));
+  Bitmap bmp = loadBytes(dir, file);
+  std::memset(bmp.data, 0, 512 * 512);
+  PlaneBuffer plane = planeAllocate(512, 512, "test");
+  bmpReadPlane(&bmp, dir.file("quilgray.bmp").c_str(), plane.rows);
+  EXPECT_EQ(Bytes(plane.rows[0], plane.rows[0] + 512), fileRow(file, 1078, 512));
+  for (int r = 0; r < 512; ++r) {
+    ASSERT_EQ(Bytes(plane.rows[r], plane.rows[r] + 512), fileRow(file, 1078 + 512 * r, 512)) << r;
+  }
+  planeRelease(&plane);
+  bmpRelease(&bmp);
+}
+
+// 256 wide, 128 tall: row 1 starts at byte 256; the file is exactly 32768
+// bytes, equal to the flat buffer, and no temporary file is left behind.
+TEST(SamplePlanes, FlattenAndSaveNonSquare) {
+  TempDir dir;
+  Bitmap bmp;
+  std::memset(&bmp, 0, sizeof bmp);
+  bmp.width = 256;
+  bmp.height = 128;
+  PlaneBuffer plane = planeAllocate(256, 128, "test");
+  for (int r = 0; r < 128; ++r) {
+    for (int c = 0; c < 256; ++c) plane.rows[r][c] = static_cast<std::uint8_t>(r * 5 + (c ^ 0x3C));
+  }
+  Bytes flat(32768);
+  bmpFlattenPlane(&bmp, plane.rows, flat.data());
+  EXPECT_EQ(flat[256], plane.rows[1][0]);
+  for (int r = 0; r < 128; ++r) {
+    for (int c = 0; c < 256; ++c) ASSERT_EQ(flat[r * 256 + c], plane.rows[r][c]) << r << "," << c;
+  }
+  const std::string out = dir.file("quilout.dat");
+  bmpSave(&bmp, out.c_str(), flat.data());
+  EXPECT_EQ(readFile(out), flat);
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
+  planeRelease(&plane);
+}
+
+TEST(SamplePlanes, PlanesStartZeroFilled) {
+  PlaneBuffer plane = planeAllocate(7, 5, "test");
+  for (int r = 0; r < 5; ++r) EXPECT_EQ(Bytes(plane.rows[r], plane.rows[r] + 7), Bytes(7, 0));
+  planeRelease(&plane);
+}
+
+// A longer older output is replaced, with no trailing bytes left.
+TEST(SamplePlanes, SaveReplacesALongerFile) {
+  TempDir dir;
+  const std::string out = dir.file("quilout.dat");
+  writeFile(out, Bytes(1000, 0xFF));
+  Bitmap bmp;
+  std::memset(&bmp, 0, sizeof bmp);
+  bmp.width = 4;
+  bmp.height = 4;
+  Bytes flat(16);
+  for (int k = 0; k < 16; ++k) flat[k] = static_cast<std::uint8_t>(k);
+  bmpSave(&bmp, out.c_str(), flat.data());
+  EXPECT_EQ(readFile(out), flat);
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
+}
+
+// When the output cannot be put in place (here a folder holds its name, which
+// even root cannot replace with a file) or cannot be created at all, the
+// save fails with status 1 and leaves no file behind.
+TEST(SaveDeathTest, OutputThatCannotBeCreated) {
+  TempDir dir;
+  Bitmap bmp;
+  std::memset(&bmp, 0, sizeof bmp);
+  bmp.width = 4;
+  bmp.height = 2;
+  const Bytes flat(8, 9);
+  const std::string out = dir.file("quilout.dat");
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  EXPECT_EXIT(bmpSave(&bmp, out.c_str(), flat.data()), testing::ExitedWithCode(1),
+              exactly("Error: bmpSave(), File create fail!\n"));
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
+  EXPECT_EQ(listDir(out), std::vector<std::string>{});
+
+  const std::string missingFolder = dir.file("absent/quilout.dat");
+  EXPECT_EXIT(bmpSave(&bmp, missingFolder.c_str(), flat.data()), testing::ExitedWithCode(1),
+              exactly("Error: bmpSave(), File create fail!\n"));
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
+}
