@@ -54,9 +54,44 @@ void twoPasses(benchmark::State& state, Pass first, Pass second) {
   planeRelease(&source);
 }
 
+// The inverse passes take half sizes.
+void inverseColumnsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w, std::int32_t h) {
+  dwtInverseColumns(dst, src, w / 2, h / 2);
+}
+void inverseRowsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w, std::int32_t h) {
+  dwtInverseRows(dst, src, w / 2, h / 2);
+}
+void plainInverseColumnsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w,
+                              std::int32_t h) {
+  plainInverseColumns(dst, src, w / 2, h / 2);
+}
+void plainInverseRowsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w,
+                           std::int32_t h) {
+  plainInverseRows(dst, src, w / 2, h / 2);
+}
+
 void forward2d(benchmark::State& state) { twoPasses(state, dwtForwardRows, dwtForwardColumns); }
 void forward2dPlain(benchmark::State& state) {
   twoPasses(state, plainForwardRows, plainForwardColumns);
+}
+void inverse2d(benchmark::State& state) {
+  twoPasses(state, inverseColumnsWhole, inverseRowsWhole);
+}
+void inverse2dPlain(benchmark::State& state) {
+  twoPasses(state, plainInverseColumnsWhole, plainInverseRowsWhole);
+}
+// One pass, run twice per iteration: where the time of a 2-D transform goes.
+void forwardRowsOnly(benchmark::State& state) {
+  twoPasses(state, dwtForwardRows, dwtForwardRows);
+}
+void forwardColumnsOnly(benchmark::State& state) {
+  twoPasses(state, dwtForwardColumns, dwtForwardColumns);
+}
+void inverseColumnsOnly(benchmark::State& state) {
+  twoPasses(state, inverseColumnsWhole, inverseColumnsWhole);
+}
+void inverseRowsOnly(benchmark::State& state) {
+  twoPasses(state, inverseRowsWhole, inverseRowsWhole);
 }
 
 void sizes(benchmark::internal::Benchmark* b) {
@@ -66,13 +101,13 @@ void sizes(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(forward2d)->Apply(sizes);
+BENCHMARK(inverse2d)->Apply(sizes);
 BENCHMARK(forward2dPlain)->Name("forward2d_plain")->Apply(sizes);
+BENCHMARK(inverse2dPlain)->Name("inverse2d_plain")->Apply(sizes);
+// Each of these counts the samples of both of its passes.
+BENCHMARK(forwardRowsOnly)->Name("forward_rows_x2")->Apply(sizes);
+BENCHMARK(forwardColumnsOnly)->Name("forward_columns_x2")->Apply(sizes);
+BENCHMARK(inverseColumnsOnly)->Name("inverse_columns_x2")->Apply(sizes);
+BENCHMARK(inverseRowsOnly)->Name("inverse_rows_x2")->Apply(sizes);
 
-
-namespace {
-void rowsOnly(benchmark::State& state) { twoPasses(state, dwtForwardRows, dwtForwardRows); }
-void colsOnly(benchmark::State& state) { twoPasses(state, dwtForwardColumns, dwtForwardColumns); }
-}
-BENCHMARK(rowsOnly)->Apply(sizes);
-BENCHMARK(colsOnly)->Apply(sizes);
 BENCHMARK_MAIN();
