@@ -209,6 +209,7 @@ void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std:
 
 void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std::int32_t height) {
   const std::int32_t n = width;
+  if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
   if (half == 0) return;
   const AnalysisTaps taps = analysisTaps();
@@ -288,6 +289,7 @@ struct StripRows {
 void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
                     std::int32_t height) {
   const std::int32_t n = height;
+  if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
   if (half == 0 || width <= 0) return;
   const AnalysisTaps taps = analysisTaps();
@@ -396,8 +398,18 @@ void inverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWid
       loadStripRow(src[n + band(b)] + c0, w, highSlot(b));
     };
     for (std::int64_t b = -2; b <= 1; ++b) loadBandRows(b);
+    const std::int64_t wWhole = w / kLanes * kLanes;
     for (std::int64_t j = 0; j < n; ++j) {
-      loadBandRows(j + 2);
+      // Band rows j + 2 are new: converted as they are first read, and kept
+      // for the next four output pairs.
+      const std::uint8_t* newLow = src[band(j + 2)] + c0;
+      const std::uint8_t* newHigh = src[n + band(j + 2)] + c0;
+      float* keepLow = lowSlot(j + 2);
+      float* keepHigh = highSlot(j + 2);
+      if (wWhole < w) {  // the last, partial vector goes through the copies
+        loadStripRow(newLow + wWhole, w - wWhole, keepLow + wWhole);
+        loadStripRow(newHigh + wWhole, w - wWhole, keepHigh + wWhole);
+      }
       const float* lowRows[5];
       const float* highRows[5];
       for (int k = 0; k < 5; ++k) {
@@ -406,7 +418,23 @@ void inverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWid
       }
       std::uint8_t* evenOut = dst[2 * j] + c0;
       std::uint8_t* oddOut = dst[2 * j + 1] + c0;
-      for (std::int64_t v = 0; v < w; v += kLanes) {
+      std::int64_t v = 0;
+      for (; v < wWhole; v += kLanes) {
+        VFloat l[5], h[5];
+        for (int k = 0; k < 4; ++k) {
+          l[k] = loadFloats(lowRows[k] + v);
+          h[k] = loadFloats(highRows[k] + v);
+        }
+        l[4] = loadBytesAsFloats(newLow + v);
+        h[4] = loadBytesAsFloats(newHigh + v);
+        std::memcpy(keepLow + v, &l[4], sizeof l[4]);
+        std::memcpy(keepHigh + v, &h[4], sizeof h[4]);
+        VFloat even, odd;
+        synthesise(l, h, taps, even, odd);
+        storeBytes(evenOut + v, even, kLanes);
+        storeBytes(oddOut + v, odd, kLanes);
+      }
+      if (v < w) {
         VFloat l[5], h[5];
         for (int k = 0; k < 5; ++k) {
           l[k] = loadFloats(lowRows[k] + v);
