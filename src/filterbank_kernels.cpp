@@ -1,6 +1,7 @@
-// The fast forward passes, written once over a vector of DWT97_LANES floats
-// and compiled once per instruction set (the build defines DWT97_LANES and
-// DWT97_PASS_SET, the name of the pass set this unit exports).
+// The fast passes, forward and inverse, written once over a vector of
+// DWT97_LANES floats and compiled once per instruction set (the build defines
+// DWT97_LANES, DWT97_PASS_SET, the name of the pass set this unit exports,
+// and DWT97_PASS_SET_NAME).
 //
 // The arithmetic is exactly that of the plain passes: every output is the
 // sum of its products in ascending tap position, each product rounded to
@@ -8,8 +9,8 @@
 // forbids contraction into fused multiply-adds). Vectors run across outputs,
 // never across the taps of one output, so each lane computes one output as
 // the scalar code would. A sum starts from its first product rather than
-// from +0.0: that can only change the sign of a zero sum, which truncates to
-// the same byte.
+// from +0.0: that can only change the sign of a zero sum, which converts to
+// the same byte either way.
 //
 // Nothing here may use an inline function from a shared header (the
 // standard library's templates included): the linker keeps one copy of such
