@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <mutex>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -43,6 +45,36 @@ unsigned char* mapHuge(std::size_t bytes) {
   madvise(block, length, MADV_HUGEPAGE);  // only advice: plain pages work too
   return static_cast<unsigned char*>(block);
 }
+
+// The last large block released, kept mapped for the next allocation of the
+// same mapped length. Clearing resident memory costs a fraction of what the
+// kernel spends faulting in and clearing fresh pages, and a run that releases
+// one picture-sized buffer before taking the next then reuses one block.
+// Only one block is kept, so at most one released block stays resident.
+std::mutex spareLock;
+unsigned char* spareBlock = nullptr;
+std::size_t spareLength = 0;
+
+unsigned char* takeSpare(std::size_t bytes) {
+  unsigned char* block = nullptr;
+  {
+    const std::lock_guard<std::mutex> hold(spareLock);
+    if (spareBlock == nullptr || spareLength != mappedLength(bytes)) return nullptr;
+    block = spareBlock;
+    spareBlock = nullptr;
+  }
+  std::memset(block, 0, bytes);
+  return block;
+}
+
+// Keeps the block as the spare if there is none yet; returns whether it did.
+bool keepSpare(unsigned char* block, std::size_t bytes) {
+  const std::lock_guard<std::mutex> hold(spareLock);
+  if (spareBlock != nullptr) return false;
+  spareBlock = block;
+  spareLength = mappedLength(bytes);
+  return true;
+}
 #else
 bool isMapped(std::size_t) { return false; }
 #endif
@@ -59,7 +91,8 @@ unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
   void* block = nullptr;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (isMapped(bytes)) {
-    block = mapHuge(bytes);  // anonymous mappings start zero-filled
+    block = takeSpare(bytes);
+    if (block == nullptr) block = mapHuge(bytes);  // anonymous mappings start zero-filled
     if (block == nullptr) outOfMemory(who);
     return static_cast<unsigned char*>(block);
   }
@@ -73,7 +106,7 @@ void releaseZeroed(unsigned char* block, std::size_t bytes) {
   if (block == nullptr) return;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (isMapped(bytes)) {
-    munmap(block, mappedLength(bytes));
+    if (!keepSpare(block, bytes)) munmap(block, mappedLength(bytes));
     return;
   }
 #endif

@@ -70,15 +70,17 @@ int main() {
   // again, and giving it back keeps the run's peak memory down.
   bmpRelease(&bmp);
 
+  // Each buffer is taken just before its first use and given back after its
+  // last, so that at most three picture-sized buffers are ever held and a
+  // released block serves the next allocation (see allocateZeroed).
   PlaneBuffer rowPass = planeAllocate(width, height, "main");
-  PlaneBuffer result = planeAllocate(width, height, "main");
-  std::uint8_t* flat =
-      allocateZeroed(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), "main");
-
   dwtForwardRows(rowPass.rows, source.rows, width, height);
   planeRelease(&source);
+  PlaneBuffer result = planeAllocate(width, height, "main");
   dwtForwardColumns(result.rows, rowPass.rows, width, height);
   planeRelease(&rowPass);
+  std::uint8_t* flat =
+      allocateZeroed(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), "main");
   bmpPrint(&bmp);
   bmpFlattenPlane(&bmp, result.rows, flat);
   std::fflush(stdout);

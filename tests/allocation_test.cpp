@@ -1,0 +1,53 @@
+// Checked allocation: large blocks are mapped separately and a released one
+// may serve the next allocation; every block must still arrive zero-filled.
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "fatal.h"
+
+namespace {
+
+bool allZero(const unsigned char* block, std::size_t bytes) {
+  for (std::size_t i = 0; i < bytes; ++i)
+    if (block[i] != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+TEST(Allocation, SmallAndEmptyBlocksAreZeroAndDistinct) {
+  unsigned char* a = allocateZeroed(0, "test");
+  unsigned char* b = allocateZeroed(0, "test");
+  EXPECT_NE(a, b);
+  unsigned char* c = allocateZeroed(1000, "test");
+  EXPECT_TRUE(allZero(c, 1000));
+  releaseZeroed(c, 1000);
+  releaseZeroed(b, 0);
+  releaseZeroed(a, 0);
+  releaseZeroed(nullptr, 123);  // ignored
+}
+
+// A released large block that comes back must not bring its old bytes along,
+// whatever sizes the two allocations ask for.
+TEST(Allocation, ReusedLargeBlocksAreZeroed) {
+  const std::size_t sizes[] = {std::size_t{5} << 20, (std::size_t{5} << 20) + 12345,
+                               std::size_t{6} << 20, std::size_t{4} << 20};
+  for (std::size_t first : sizes) {
+    for (std::size_t second : sizes) {
+      unsigned char* a = allocateZeroed(first, "test");
+      ASSERT_TRUE(allZero(a, first));
+      std::memset(a, 0xA5, first);
+      releaseZeroed(a, first);
+      unsigned char* b = allocateZeroed(second, "test");
+      unsigned char* c = allocateZeroed(second, "test");  // one of them fresh
+      EXPECT_TRUE(allZero(b, second)) << first << " then " << second;
+      EXPECT_TRUE(allZero(c, second)) << first << " then " << second;
+      std::memset(b, 0x5A, second);
+      std::memset(c, 0x5A, second);
+      releaseZeroed(c, second);
+      releaseZeroed(b, second);
+    }
+  }
+}
