@@ -8,8 +8,21 @@
 
 [[noreturn]] void fatal(const char* message);
 
-// Returns `bytes` zero-filled bytes from the free store, or ends the process
-// with "Error: <who>(), Out of memory!" when they cannot be had. Zero bytes
-// still yields a valid, unique pointer. Release with releaseZeroed().
+// A harness that must outlive a failure (the fuzz target) installs a handler:
+// fatal() passes it the message instead of writing it, and the handler must
+// leave by throwing. The operations release what they hold before they call
+// fatal(), so leaving that way leaks nothing. Should the handler return, the
+// process ends as usual. The tool itself never installs one.
+using FatalHandler = void (*)(const char* message);
+void setFatalHandler(FatalHandler handler);
+
+// Returns `bytes` zero-filled bytes from the free store, or null when they
+// cannot be had. Zero bytes still yields a valid, unique pointer.
+unsigned char* tryAllocateZeroed(std::size_t bytes);
+
+// As tryAllocateZeroed(), but ends the process with
+// "Error: <who>(), Out of memory!" when the bytes cannot be had.
 unsigned char* allocateZeroed(std::size_t bytes, const char* who);
+
+// Releases a block of either allocator (null is allowed).
 void releaseZeroed(unsigned char* block, std::size_t bytes);
