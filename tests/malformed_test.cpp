@@ -1,7 +1,7 @@
 // Malformed and odd input files, run through the real binary. Every file is a
 // good default built in code with one or more fields broken; each run must
-// end in the exact output or in the exact one-line error, status 1, nothing on
-// standard output, no output file and an older "quilout.dat" left as it was.
+// end either in the exact output, or in the exact one-line error with status
+// 1, nothing on standard output and an older "quilout.dat" left as it was.
 #include <gtest/gtest.h>
 
 #include <cstdint>
