@@ -65,87 +65,106 @@ void distributeRows(const Bitmap* bmp, const std::uint8_t* block, RowAt rowAt) {
 }
 
 // Parses the 54 header bytes into the record's fields and runs the four
-// header checks, in order; the first that fails ends the run.
-void parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
+// header checks, in order. Returns the condition text of the first check that
+// fails (nothing after it is parsed), or null when all pass.
+const char* parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
   const std::uint8_t* header = bmp->rawHeader;
   const std::uint8_t* info = bmp->rawHeader + kFileHeaderBytes;
-  auto check = [](bool ok, const char* condition) {
-    if (!ok) {
-      std::fprintf(stderr, "Error: bmpLoad(), Header check failed: %s\n", condition);
-      std::fflush(stderr);
-      std::exit(1);
-    }
-  };
   bmp->signature = le16(header);
-  check(bmp->signature == 0x4D42, "bmp->signature == 0x4D42");
+  if (bmp->signature != 0x4D42) return "bmp->signature == 0x4D42";
   bmp->fileSize = le32(header + 2);
   bmp->dataOffset = le32(header + 10);
   bmp->size = le32(info);
-  check(bmp->size == 40, "bmp->size==40");
+  if (bmp->size != 40) return "bmp->size==40";
   bmp->width = le32(info + 4);
   *storedHeight = le32(info + 8);
   bmp->planes = le16(info + 12);
-  check(bmp->planes == 1, "bmp->planes==1");
+  if (bmp->planes != 1) return "bmp->planes==1";
   bmp->bitsPerPixel = le16(info + 14);
-  check(bmp->bitsPerPixel == 8, "bmp->bitsPerPixel==8");
+  if (bmp->bitsPerPixel != 8) return "bmp->bitsPerPixel==8";
   bmp->compression = le32(info + 16);
   bmp->imageSize = le32(info + 20);
   bmp->xpixelsPerM = le32(info + 24);
   bmp->ypixelsPerM = le32(info + 28);
   bmp->colorsUsed = le32(info + 32);
   bmp->colorsImportant = le32(info + 36);
+  return nullptr;
 }
 
 // Refuses what no sound transform follows from; sets `height` from the stored
 // height (negative for a top-down file, whose rows stay in file order).
-void validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
-  if (bmp->compression != 0) fatal("Error: bmpLoad(), Compressed pixel data is not supported!\n");
-  if (bmp->width <= 0) fatal("Error: bmpLoad(), Width must be at least 1!\n");
-  if (storedHeight == 0) fatal("Error: bmpLoad(), Height must not be 0!\n");
+// Returns the failure message, or null when the geometry is acceptable.
+const char* validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
+  if (bmp->compression != 0) return "Error: bmpLoad(), Compressed pixel data is not supported!\n";
+  if (bmp->width <= 0) return "Error: bmpLoad(), Width must be at least 1!\n";
+  if (storedHeight == 0) return "Error: bmpLoad(), Height must not be 0!\n";
   const std::int64_t rows = storedHeight < 0 ? -std::int64_t{storedHeight} : storedHeight;
-  if (rows > kMaxRows) fatal("Error: bmpLoad(), Height beyond 65535 rows!\n");
+  if (rows > kMaxRows) return "Error: bmpLoad(), Height beyond 65535 rows!\n";
   bmp->height = static_cast<std::uint16_t>(rows);
-  if (rows * bmp->width > kMaxPixels) fatal("Error: bmpLoad(), Pixel count beyond 32 bits!\n");
+  if (rows * bmp->width > kMaxPixels) return "Error: bmpLoad(), Pixel count beyond 32 bits!\n";
   if (bmp->dataOffset < static_cast<std::int32_t>(kHeaderBytes) ||
       static_cast<std::uint64_t>(bmp->dataOffset) > fileBytes) {
-    fatal("Error: bmpLoad(), Pixel data offset out of range!\n");
+    return "Error: bmpLoad(), Pixel data offset out of range!\n";
   }
   if (static_cast<std::uint64_t>(bmp->dataOffset) + pixelBlockBytes(bmp) > fileBytes) {
-    fatal("Error: bmpLoad(), Pixel data beyond end of file!\n");
+    return "Error: bmpLoad(), Pixel data beyond end of file!\n";
   }
+  return nullptr;
+}
+
+// Ends a failed load: closes the file and releases every buffer the load took
+// (the record's pixel buffer and the stride-padded block) before fatal(), so
+// nothing is left behind should the failure be survived.
+[[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, const char* message) {
+  if (file != nullptr) std::fclose(file);
+  releaseZeroed(block, 0);
+  releaseZeroed(bmp->data, 0);
+  bmp->data = nullptr;
+  fatal(message);
 }
 
 }  // namespace
 
 void bmpLoad(Bitmap* bmp, const char* path) {
+  std::memset(bmp, 0, sizeof *bmp);
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) fatal("Error: bmpLoad(), File open fail!\n");
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-    fatal("Error: bmpLoad(), Not a regular file!\n");
+    failLoad(file, bmp, nullptr, "Error: bmpLoad(), Not a regular file!\n");
   }
   const std::uint64_t fileBytes = static_cast<std::uint64_t>(info.st_size);
 
-  std::memset(bmp, 0, sizeof *bmp);
   if (std::fread(bmp->rawHeader, 1, kFileHeaderBytes, file) != kFileHeaderBytes ||
       std::fread(bmp->rawHeader + kFileHeaderBytes, 1, kInfoHeaderBytes, file) !=
           kInfoHeaderBytes) {
-    fatal("Error: bmpLoad(), File too short for a bitmap header!\n");
+    failLoad(file, bmp, nullptr, "Error: bmpLoad(), File too short for a bitmap header!\n");
   }
   std::int32_t storedHeight = 0;
-  parseHeader(bmp, &storedHeight);
-  validateGeometry(bmp, storedHeight, fileBytes);
+  if (const char* condition = parseHeader(bmp, &storedHeight)) {
+    char message[96];
+    std::snprintf(message, sizeof message, "Error: bmpLoad(), Header check failed: %s\n",
+                  condition);
+    failLoad(file, bmp, nullptr, message);
+  }
+  if (const char* message = validateGeometry(bmp, storedHeight, fileBytes)) {
+    failLoad(file, bmp, nullptr, message);
+  }
 
-  const std::size_t pixels = pixelCount(bmp);
-  bmp->data = allocateZeroed(pixels, "bmpLoad");
+  bmp->data = tryAllocateZeroed(pixelCount(bmp));
+  if (bmp->data == nullptr) failLoad(file, bmp, nullptr, "Error: bmpLoad(), Out of memory!\n");
   if (rowStride(bmp) == static_cast<std::uint64_t>(bmp->width)) {
-    if (!readPixelBlock(file, bmp, bmp->data)) fatal("Error: bmpLoad(), File read fail!\n");
+    if (!readPixelBlock(file, bmp, bmp->data)) {
+      failLoad(file, bmp, nullptr, "Error: bmpLoad(), File read fail!\n");
+    }
   } else {
-    const std::uint64_t blockBytes = pixelBlockBytes(bmp);
-    std::uint8_t* block = allocateZeroed(blockBytes, "bmpLoad");
-    if (!readPixelBlock(file, bmp, block)) fatal("Error: bmpLoad(), File read fail!\n");
+    std::uint8_t* block = tryAllocateZeroed(pixelBlockBytes(bmp));
+    if (block == nullptr) failLoad(file, bmp, nullptr, "Error: bmpLoad(), Out of memory!\n");
+    if (!readPixelBlock(file, bmp, block)) {
+      failLoad(file, bmp, block, "Error: bmpLoad(), File read fail!\n");
+    }
     distributeRows(bmp, block, [bmp](std::size_t r) { return bmp->data + r * bmp->width; });
-    releaseZeroed(block, blockBytes);
+    releaseZeroed(block, 0);
   }
   std::fclose(file);
 }
@@ -178,11 +197,18 @@ void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
   const std::uint64_t blockBytes = pixelBlockBytes(bmp);
   std::uint8_t* block = allocateZeroed(blockBytes, "bmpReadPlane");
   std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) fatal("error!");
+  if (file == nullptr) {
+    releaseZeroed(block, blockBytes);
+    fatal("error!");
+  }
   // The file may have changed since it was loaded: a short read is a failure.
-  if (!readPixelBlock(file, bmp, block)) fatal("Error: bmpReadPlane(), File read fail!\n");
-  distributeRows(bmp, block, [plane](std::size_t r) { return plane[r]; });
+  const bool read = readPixelBlock(file, bmp, block);
   std::fclose(file);
+  if (!read) {
+    releaseZeroed(block, blockBytes);
+    fatal("Error: bmpReadPlane(), File read fail!\n");
+  }
+  distributeRows(bmp, block, [plane](std::size_t r) { return plane[r]; });
   releaseZeroed(block, blockBytes);
 }
 
@@ -291,7 +317,14 @@ PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* w
   const std::size_t w = static_cast<std::size_t>(plane.width);
   const std::size_t h = static_cast<std::size_t>(plane.height);
   plane.block = allocateZeroed(w * h, who);
-  plane.rows = reinterpret_cast<SamplePlane>(allocateZeroed((h + 1) * sizeof(std::uint8_t*), who));
+  unsigned char* rows = tryAllocateZeroed((h + 1) * sizeof(std::uint8_t*));
+  if (rows == nullptr) {
+    releaseZeroed(plane.block, w * h);
+    char message[160];
+    std::snprintf(message, sizeof message, "Error: %s(), Out of memory!\n", who);
+    fatal(message);
+  }
+  plane.rows = reinterpret_cast<SamplePlane>(rows);
   for (std::size_t r = 0; r < h; ++r) plane.rows[r] = plane.block + r * w;
   return plane;
 }

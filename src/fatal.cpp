@@ -12,12 +12,6 @@
 
 namespace {
 
-[[noreturn]] void outOfMemory(const char* who) {
-  std::fprintf(stderr, "Error: %s(), Out of memory!\n", who);
-  std::fflush(stderr);
-  std::exit(1);
-}
-
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
 // Blocks of picture size are mapped directly, aligned to and rounded up to
 // 2 MiB, and offered to the kernel for transparent huge pages: touching a
@@ -81,25 +75,37 @@ bool isMapped(std::size_t) { return false; }
 
 }  // namespace
 
+namespace {
+FatalHandler fatalHandler = nullptr;
+}  // namespace
+
+void setFatalHandler(FatalHandler handler) { fatalHandler = handler; }
+
 void fatal(const char* message) {
+  if (fatalHandler != nullptr) fatalHandler(message);
   std::fputs(message, stderr);
   std::fflush(stderr);
   std::exit(1);
 }
 
-unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
-  void* block = nullptr;
+unsigned char* tryAllocateZeroed(std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (isMapped(bytes)) {
-    block = takeSpare(bytes);
-    if (block == nullptr) block = mapHuge(bytes);  // anonymous mappings start zero-filled
-    if (block == nullptr) outOfMemory(who);
-    return static_cast<unsigned char*>(block);
+    unsigned char* block = takeSpare(bytes);
+    return block != nullptr ? block : mapHuge(bytes);  // anonymous mappings start zero-filled
   }
 #endif
-  block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-  if (block == nullptr) outOfMemory(who);
-  return static_cast<unsigned char*>(block);
+  return static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
+}
+
+unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
+  unsigned char* block = tryAllocateZeroed(bytes);
+  if (block == nullptr) {
+    char message[160];
+    std::snprintf(message, sizeof message, "Error: %s(), Out of memory!\n", who);
+    fatal(message);
+  }
+  return block;
 }
 
 void releaseZeroed(unsigned char* block, std::size_t bytes) {

@@ -8,10 +8,23 @@
 
 [[noreturn]] void fatal(const char* message);
 
-// Returns `bytes` zero-filled bytes from the free store, or ends the process
-// with "Error: <who>(), Out of memory!" when they cannot be had. Zero bytes
-// still yields a valid, unique pointer. Large blocks (4 MiB and more) are
-// mapped in transparent huge pages where the system offers them. Release
-// with releaseZeroed(), giving the same byte count; a null block is ignored.
+// A harness that must outlive a failure (the fuzz target) installs a handler:
+// fatal() passes it the message instead of writing it, and the handler must
+// leave by throwing. The operations release what they hold before they call
+// fatal(), so leaving that way leaks nothing. Should the handler return, the
+// process ends as usual. The tool itself never installs one.
+using FatalHandler = void (*)(const char* message);
+void setFatalHandler(FatalHandler handler);
+
+// Returns `bytes` zero-filled bytes, or null when they cannot be had. Zero
+// bytes still yields a valid, unique pointer. Large blocks (4 MiB and more)
+// are mapped in transparent huge pages where the system offers them.
+unsigned char* tryAllocateZeroed(std::size_t bytes);
+
+// As tryAllocateZeroed(), but ends the process with
+// "Error: <who>(), Out of memory!" when the bytes cannot be had.
 unsigned char* allocateZeroed(std::size_t bytes, const char* who);
+
+// Releases a block of either allocator, given the byte count it was taken
+// with (null is allowed).
 void releaseZeroed(unsigned char* block, std::size_t bytes);

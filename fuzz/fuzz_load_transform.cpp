@@ -1,0 +1,113 @@
+// libFuzzer target over the loading and transform path: every input is put in
+// an in-memory file and run through bmpLoad, bmpReadPlane, both forward passes
+// and bmpFlattenPlane, exactly as the tool runs them. A refused file must end
+// in one "Error: bmpLoad(), ..." line and release everything it took; an
+// accepted one must re-read to the very bytes the loader delivered.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bitmap.h"
+#include "fatal.h"
+#include "filterbank.h"
+
+namespace {
+
+struct Refused {
+  const char* message;
+};
+
+// The message may live in the failing operation's frame: keep a copy.
+char refusalText[256];
+
+// Leaves the failing operation by unwinding instead of ending the process.
+void throwRefusal(const char* message) {
+  std::snprintf(refusalText, sizeof refusalText, "%s", message);
+  throw Refused{refusalText};
+}
+
+int memoryFile = -1;
+char memoryPath[64];
+
+bool startsWith(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+bool endsWith(const char* text, const char* suffix) {
+  const std::size_t n = std::strlen(text);
+  const std::size_t m = std::strlen(suffix);
+  return n >= m && std::strcmp(text + n - m, suffix) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  memoryFile = memfd_create("quilgray.bmp", 0);
+  if (memoryFile < 0) {
+    std::perror("memfd_create");
+    std::abort();
+  }
+  std::snprintf(memoryPath, sizeof memoryPath, "/proc/self/fd/%d", memoryFile);
+  setFatalHandler(throwRefusal);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (ftruncate(memoryFile, 0) != 0 ||
+      pwrite(memoryFile, data, size, 0) != static_cast<ssize_t>(size)) {
+    std::abort();
+  }
+
+  Bitmap bmp;
+  try {
+    bmpLoad(&bmp, memoryPath);
+  } catch (const Refused& refusal) {
+    // One line naming the loader, and no buffer left behind.
+    if (!startsWith(refusal.message, "Error: bmpLoad(), ") || !endsWith(refusal.message, "\n") ||
+        bmp.data != nullptr) {
+      std::fprintf(stderr, "unexpected refusal: %s", refusal.message);
+      std::abort();
+    }
+    return 0;
+  }
+  if (bmp.width < 1 || bmp.height < 1 ||
+      std::int64_t{bmp.width} * bmp.height > std::int64_t{0x7FFFFFFF} ||
+      static_cast<std::uint64_t>(bmp.dataOffset) > size) {
+    std::abort();
+  }
+
+  const std::int32_t width = bmp.width;
+  const std::int32_t height = bmp.height;
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  PlaneBuffer source = planeAllocate(width, height, "fuzz");
+  try {
+    bmpReadPlane(&bmp, memoryPath, source.rows);
+  } catch (const Refused& refusal) {
+    // The file did not change: the re-read of an accepted file cannot fail.
+    std::fprintf(stderr, "re-read failed: %s\n", refusal.message);
+    std::abort();
+  }
+  if (std::memcmp(source.block, bmp.data, pixels) != 0) {
+    std::fputs("re-read differs from the loaded pixels\n", stderr);
+    std::abort();
+  }
+
+  PlaneBuffer rowPass = planeAllocate(width, height, "fuzz");
+  PlaneBuffer result = planeAllocate(width, height, "fuzz");
+  std::uint8_t* flat = allocateZeroed(pixels, "fuzz");
+  dwtForwardRows(rowPass.rows, source.rows, width, height);
+  dwtForwardColumns(result.rows, rowPass.rows, width, height);
+  bmpFlattenPlane(&bmp, result.rows, flat);
+  if (std::memcmp(flat, result.block, pixels) != 0) std::abort();
+
+  releaseZeroed(flat, pixels);
+  planeRelease(&result);
+  planeRelease(&rowPass);
+  planeRelease(&source);
+  bmpRelease(&bmp);
+  return 0;
+}

@@ -1,0 +1,135 @@
+// The failure seam the fuzz target uses: with a handler installed, a failing
+// operation hands over its message and unwinds, having closed its file and
+// released its buffers first. Without one (the tool), fatal() ends the
+// process with the message and status 1.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "bitmap.h"
+#include "bmp_builder.h"
+#include "fatal.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+struct Failure {
+  std::string message;
+};
+
+void throwFailure(const char* message) { throw Failure{message}; }
+
+// Installs the throwing handler for the test's duration.
+class WithHandler : public ::testing::Test {
+ protected:
+  void SetUp() override { setFatalHandler(throwFailure); }
+  void TearDown() override { setFatalHandler(nullptr); }
+};
+
+std::size_t openDescriptors() { return listDir("/proc/self/fd").size(); }
+
+// Runs `operation`, which must fail; returns the message it handed over.
+template <typename Operation>
+std::string failureOf(Operation operation) {
+  try {
+    operation();
+  } catch (const Failure& failure) {
+    return failure.message;
+  }
+  ADD_FAILURE() << "the operation did not fail";
+  return "";
+}
+
+bmpbuild::Picture picture(std::int32_t width, std::int32_t rows) {
+  bmpbuild::Picture p;
+  p.width = width;
+  p.height = rows;
+  p.pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows), 7);
+  return p;
+}
+
+}  // namespace
+
+// Refused at every stage of the load: the file is closed and no pixel buffer
+// is left (under LeakSanitizer a forgotten one fails the suite).
+TEST_F(WithHandler, FailedLoadClosesAndReleases) {
+  TempDir dir;
+  const std::string path = dir.file("quilgray.bmp");
+  const testsupport::Bytes good = bmpbuild::build(picture(6, 4));
+  struct Case {
+    testsupport::Bytes file;
+    const char* message;
+  };
+  testsupport::Bytes badBits = good;
+  bmpbuild::putLe16(badBits, bmpbuild::kBitsPerPixel, 24);
+  testsupport::Bytes badHeight = good;
+  bmpbuild::putLe32(badHeight, bmpbuild::kHeight, 0);
+  const Case cases[] = {
+      {testsupport::Bytes(good.begin(), good.begin() + 20),
+       "Error: bmpLoad(), File too short for a bitmap header!\n"},
+      {badBits, "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n"},
+      {badHeight, "Error: bmpLoad(), Height must not be 0!\n"},
+      {testsupport::Bytes(good.begin(), good.end() - 3),
+       "Error: bmpLoad(), Pixel data beyond end of file!\n"},
+  };
+  const std::size_t descriptors = openDescriptors();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    writeFile(path, c.file);
+    Bitmap bmp;
+    bmp.data = reinterpret_cast<std::uint8_t*>(&bmp);  // must not survive
+    EXPECT_EQ(failureOf([&] { bmpLoad(&bmp, path.c_str()); }), c.message);
+    EXPECT_EQ(bmp.data, nullptr);
+    EXPECT_EQ(openDescriptors(), descriptors);
+  }
+  EXPECT_EQ(failureOf([&] {
+              Bitmap bmp;
+              bmpLoad(&bmp, dir.file("missing.bmp").c_str());
+            }),
+            "Error: bmpLoad(), File open fail!\n");
+  EXPECT_EQ(failureOf([&] {
+              Bitmap bmp;
+              bmpLoad(&bmp, dir.path().c_str());
+            }),
+            "Error: bmpLoad(), Not a regular file!\n");
+  EXPECT_EQ(openDescriptors(), descriptors);
+}
+
+// The re-read of a file gone or cut since the load releases its block and
+// closes the file before it fails.
+TEST_F(WithHandler, FailedRereadClosesAndReleases) {
+  TempDir dir;
+  const std::string path = dir.file("quilgray.bmp");
+  const testsupport::Bytes file = bmpbuild::build(picture(6, 4));
+  writeFile(path, file);
+  Bitmap bmp;
+  bmpLoad(&bmp, path.c_str());
+  PlaneBuffer plane = planeAllocate(bmp.width, bmp.height, "test");
+  const std::size_t descriptors = openDescriptors();
+
+  writeFile(path, testsupport::Bytes(file.begin(), file.end() - 3));
+  EXPECT_EQ(failureOf([&] { bmpReadPlane(&bmp, path.c_str(), plane.rows); }),
+            "Error: bmpReadPlane(), File read fail!\n");
+  EXPECT_EQ(openDescriptors(), descriptors);
+  ASSERT_EQ(unlink(path.c_str()), 0);
+  EXPECT_EQ(failureOf([&] { bmpReadPlane(&bmp, path.c_str(), plane.rows); }), "error!");
+  EXPECT_EQ(openDescriptors(), descriptors);
+
+  planeRelease(&plane);
+  bmpRelease(&bmp);
+}
+
+// Without a handler, or with one that returns, the process ends as before.
+TEST(FatalDeathTest, EndsTheProcessWithStatusOne) {
+  EXPECT_EXIT(fatal("Error: test(), Gone!\n"), ::testing::ExitedWithCode(1),
+              "^Error: test\\(\\), Gone!\n$");
+  EXPECT_EXIT(
+      {
+        setFatalHandler([](const char*) {});
+        fatal("Error: test(), Still gone!\n");
+      },
+      ::testing::ExitedWithCode(1), "^Error: test\\(\\), Still gone!\n$");
+}

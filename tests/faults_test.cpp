@@ -1,0 +1,137 @@
+// Faults injected into real runs of the binary on the bundled sample: the
+// input changed between the load and the sample re-read (through a preloaded
+// shim), an output that cannot be created, a write that fails part-way. Every
+// run must end with status 1 and its exact message, leave no temporary file
+// behind and keep an older "quilout.dat" byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+const Bytes kOlderOutput = {'k', 'e', 'e', 'p', ' ', 'm', 'e', 0, 1, 2, 255};
+
+// A folder holding the sample as "quilgray.bmp" and an older output.
+struct SampleRun {
+  TempDir dir;
+  SampleRun() {
+    writeFile(dir.file("quilgray.bmp"), readFile(DWT97_SAMPLE_BMP));
+    writeFile(dir.file("quilout.dat"), kOlderOutput);
+  }
+};
+
+// Changes the input on its second opening: see fopen_shim.cpp.
+RunOptions withShim(const std::string& action) {
+  RunOptions options;
+  options.environment = {{"LD_PRELOAD", DWT97_FOPEN_SHIM},
+                         // A sanitized binary insists on coming first otherwise.
+                         {"ASAN_OPTIONS", "verify_asan_link_order=0"},
+                         {"DWT97_SHIM_INPUT", action}};
+  return options;
+}
+
+void expectFailed(const RunResult& run, const std::string& message) {
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, message);
+}
+
+// The report of an undisturbed run, which a failed save follows.
+std::string sampleReport() {
+  SampleRun clean;
+  const RunResult run = runTool(clean.dir.path());
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(readFile(clean.dir.file("quilout.dat")).size(), 512u * 512u);
+  return run.out;
+}
+
+}  // namespace
+
+// The shim alone changes nothing: the run completes.
+TEST(Faults, ShimWithoutActionIsHarmless) {
+  SampleRun sample;
+  const RunResult run = runTool(sample.dir.path(), withShim(""));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, sampleReport());
+  EXPECT_EQ(readFile(sample.dir.file("quilout.dat")).size(), 512u * 512u);
+}
+
+TEST(Faults, InputRemovedBeforeReread) {
+  SampleRun sample;
+  const RunResult run = runTool(sample.dir.path(), withShim("remove"));
+  expectFailed(run, "error!");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(listDir(sample.dir.path()), std::vector<std::string>{"quilout.dat"});
+  EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
+}
+
+// Cut to nothing, to the headers, to the colour table, one byte short.
+TEST(Faults, InputShortenedBeforeReread) {
+  const std::size_t sampleBytes = readFile(DWT97_SAMPLE_BMP).size();
+  ASSERT_EQ(sampleBytes, 1078u + 512u * 512u);
+  for (std::size_t length : {std::size_t{0}, std::size_t{54}, std::size_t{1078},
+                             std::size_t{1078 + 4096 + 17}, sampleBytes - 1}) {
+    SCOPED_TRACE("cut to " + std::to_string(length));
+    SampleRun sample;
+    const RunResult run = runTool(sample.dir.path(), withShim(std::to_string(length)));
+    expectFailed(run, "Error: bmpReadPlane(), File read fail!\n");
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(listDir(sample.dir.path()),
+              (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+    EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
+  }
+}
+
+// "quilout.dat" is a folder: the finished temporary cannot replace it. The
+// report was printed before the save, as in every run.
+TEST(Faults, OutputIsAFolder) {
+  SampleRun sample;
+  const std::string output = sample.dir.file("quilout.dat");
+  ASSERT_EQ(unlink(output.c_str()), 0);
+  ASSERT_EQ(mkdir(output.c_str(), 0755), 0);
+  writeFile(output + "/inside", kOlderOutput);
+  const RunResult run = runTool(sample.dir.path());
+  expectFailed(run, "Error: bmpSave(), File create fail!\n");
+  EXPECT_EQ(run.out, sampleReport());
+  EXPECT_EQ(listDir(sample.dir.path()), (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+  EXPECT_EQ(listDir(output), std::vector<std::string>{"inside"});
+  EXPECT_EQ(readFile(output + "/inside"), kOlderOutput);
+}
+
+// A file-size limit stops the write part-way (SIGXFSZ ignored, so the write
+// reports the failure): the partial temporary goes, the older output stays.
+TEST(Faults, WriteFailsPartWay) {
+  const std::string report = sampleReport();
+  for (long limit : {4096L, 100000L, 512L * 512L - 1}) {
+    SCOPED_TRACE("file size limit " + std::to_string(limit));
+    SampleRun sample;
+    RunOptions options;
+    options.fileSizeLimit = limit;
+    options.ignoreFileSizeSignal = true;
+    const RunResult run = runTool(sample.dir.path(), options);
+    expectFailed(run, "Error: bmpSave(), File write fail!\n");
+    EXPECT_EQ(run.out, report);
+    EXPECT_EQ(listDir(sample.dir.path()),
+              (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+    EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
+  }
+}
+
+// Exactly enough room: the save completes and replaces the older output.
+TEST(Faults, WriteFitsTheLimitExactly) {
+  SampleRun sample;
+  RunOptions options;
+  options.fileSizeLimit = 512L * 512L;
+  options.ignoreFileSizeSignal = true;
+  const RunResult run = runTool(sample.dir.path(), options);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(listDir(sample.dir.path()), (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+  EXPECT_EQ(readFile(sample.dir.file("quilout.dat")).size(), 512u * 512u);
+}

@@ -1,0 +1,472 @@
+// Malformed and odd input files, run through the real binary. Every file is a
+// good default built in code with one or more fields broken; each run must
+// end either in the exact output, or in the exact one-line error with status
+// 1, nothing on standard output and an older "quilout.dat" left as it was.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bitmap.h"
+#include "bmp_builder.h"
+#include "filterbank.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+const char kShort[] = "Error: bmpLoad(), File too short for a bitmap header!\n";
+const char kSignature[] = "Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42\n";
+const char kInfoSize[] = "Error: bmpLoad(), Header check failed: bmp->size==40\n";
+const char kPlanes[] = "Error: bmpLoad(), Header check failed: bmp->planes==1\n";
+const char kBits[] = "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n";
+const char kCompressed[] = "Error: bmpLoad(), Compressed pixel data is not supported!\n";
+const char kWidth[] = "Error: bmpLoad(), Width must be at least 1!\n";
+const char kHeightZero[] = "Error: bmpLoad(), Height must not be 0!\n";
+const char kHeightBig[] = "Error: bmpLoad(), Height beyond 65535 rows!\n";
+const char kPixelCount[] = "Error: bmpLoad(), Pixel count beyond 32 bits!\n";
+const char kOffset[] = "Error: bmpLoad(), Pixel data offset out of range!\n";
+const char kBeyondEnd[] = "Error: bmpLoad(), Pixel data beyond end of file!\n";
+
+const Bytes kOlderOutput = {'o', 'l', 'd', 'e', 'r', 0, 255, '\n'};
+
+// A picture of `width` x `rows` with distinct, irregular grey values.
+bmpbuild::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries = 256) {
+  bmpbuild::Picture p;
+  p.width = width;
+  p.height = rows;
+  p.colorTableEntries = tableEntries;
+  p.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows));
+  std::uint32_t state = 0x9E3779B9u ^ static_cast<std::uint32_t>(width * 131 + rows);
+  for (auto& pixel : p.pixels) {
+    state = state * 1664525u + 1013904223u;
+    pixel = static_cast<std::uint8_t>(state >> 24);
+  }
+  return p;
+}
+
+// The default good file: 8 x 8 with a full 256-entry colour table (pixels at 1078).
+Bytes goodFile() { return bmpbuild::build(picture(8, 8)); }
+
+Bytes withLe32(Bytes bytes, std::size_t at, std::uint32_t value) {
+  bmpbuild::putLe32(bytes, at, value);
+  return bytes;
+}
+
+Bytes withLe16(Bytes bytes, std::size_t at, std::uint32_t value) {
+  bmpbuild::putLe16(bytes, at, value);
+  return bytes;
+}
+
+Bytes cut(const Bytes& bytes, std::size_t length) {
+  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+std::uint32_t storedHeight(std::int64_t value) { return static_cast<std::uint32_t>(value); }
+
+// Runs the tool on `file` in a folder that already holds an older output.
+RunResult runOn(const TempDir& dir, const Bytes& file, const RunOptions& options = {}) {
+  writeFile(dir.file("quilgray.bmp"), file);
+  writeFile(dir.file("quilout.dat"), kOlderOutput);
+  return runTool(dir.path(), options);
+}
+
+// Each check runs in `dir` (reusable: a run leaves the input and the output)
+// or in a fresh folder.
+void expectRefused(const TempDir& dir, const Bytes& file, const std::string& message,
+                   const RunOptions& options = {}) {
+  const RunResult run = runOn(dir, file, options);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, message);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), kOlderOutput);
+}
+
+void expectRefused(const Bytes& file, const std::string& message, const RunOptions& options = {}) {
+  TempDir dir;
+  expectRefused(dir, file, message, options);
+}
+
+// Rows of `width` bytes read from `file` at the format's 4-byte stride.
+Bytes storedRows(const Bytes& file, std::size_t offset, std::int32_t width, std::int32_t rows) {
+  const std::size_t w = static_cast<std::size_t>(width);
+  const std::size_t stride = (w + 3) / 4 * 4;
+  Bytes pixels;
+  for (std::size_t r = 0; r < static_cast<std::size_t>(rows); ++r) {
+    for (std::size_t c = 0; c < w; ++c) pixels.push_back(file.at(offset + r * stride + c));
+  }
+  return pixels;
+}
+
+// The tool's output for these samples, computed in this process: zero-filled
+// planes, row pass, column pass, flattened.
+Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels) {
+  PlaneBuffer source = planeAllocate(width, rows, "test");
+  PlaneBuffer rowPass = planeAllocate(width, rows, "test");
+  PlaneBuffer result = planeAllocate(width, rows, "test");
+  std::copy(pixels.begin(), pixels.end(), source.block);
+  dwtForwardRows(rowPass.rows, source.rows, width, rows);
+  dwtForwardColumns(result.rows, rowPass.rows, width, rows);
+  Bitmap bmp{};
+  bmp.width = width;
+  bmp.height = static_cast<std::uint16_t>(rows);
+  Bytes flat(pixels.size());
+  bmpFlattenPlane(&bmp, result.rows, flat.data());
+  planeRelease(&source);
+  planeRelease(&rowPass);
+  planeRelease(&result);
+  return flat;
+}
+
+std::string reportLine(const std::string& report, const std::string& key) {
+  const std::size_t at = report.find("\n" + key + " = ");
+  if (at == std::string::npos) return "";
+  return report.substr(at + 1, report.find('\n', at + 1) - at - 1);
+}
+
+// Runs an accepted file; returns the output file after checking the run.
+Bytes expectAccepted(const TempDir& dir, const Bytes& file, std::int32_t width,
+                     std::int32_t rows) {
+  const RunResult run = runOn(dir, file);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(reportLine(run.out, "Width"), "Width = " + std::to_string(width) + " ");
+  EXPECT_EQ(reportLine(run.out, "Height"), "Height = " + std::to_string(rows) + " ");
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+  return readFile(dir.file("quilout.dat"));
+}
+
+Bytes expectAccepted(const Bytes& file, std::int32_t width, std::int32_t rows) {
+  TempDir dir;
+  return expectAccepted(dir, file, width, rows);
+}
+
+struct Refusal {
+  const char* name;
+  Bytes file;
+  const char* message;
+};
+
+void expectAllRefused(const std::vector<Refusal>& cases) {
+  TempDir dir;
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.name);
+    expectRefused(dir, c.file, c.message);
+  }
+}
+
+}  // namespace
+
+// Each header check broken alone, with the values other bitmap variants use.
+TEST(Malformed, EachHeaderCheckAlone) {
+  const Bytes good = goodFile();
+  std::vector<Refusal> cases = {
+      {"signature MB", withLe16(good, bmpbuild::kSignature, 0x424D), kSignature},
+      {"signature 0", withLe16(good, bmpbuild::kSignature, 0), kSignature},
+      {"signature BA", withLe16(good, bmpbuild::kSignature, 0x4142), kSignature},
+  };
+  for (std::uint32_t size : {0u, 12u, 39u, 41u, 64u, 108u, 124u}) {
+    cases.push_back({"info size", withLe32(good, bmpbuild::kInfoSize, size), kInfoSize});
+  }
+  for (std::uint32_t planes : {0u, 2u, 30000u, 256u}) {
+    cases.push_back({"planes", withLe16(good, bmpbuild::kPlanes, planes), kPlanes});
+  }
+  for (std::uint32_t bits : {0u, 1u, 4u, 16u, 24u, 32u, 30000u, 264u}) {
+    cases.push_back({"bits per pixel", withLe16(good, bmpbuild::kBitsPerPixel, bits), kBits});
+  }
+  expectAllRefused(cases);
+}
+
+// Every combination of broken header checks reports only the first, in the
+// order signature, info size, planes, bits per pixel, even when the geometry
+// is broken too.
+TEST(Malformed, CombinedHeaderChecksReportTheFirst) {
+  const char* messages[] = {kSignature, kInfoSize, kPlanes, kBits};
+  for (int broken = 1; broken < 16; ++broken) {
+    for (bool badGeometry : {false, true}) {
+      Bytes file = goodFile();
+      if (broken & 1) bmpbuild::putLe16(file, bmpbuild::kSignature, 0x424D);
+      if (broken & 2) bmpbuild::putLe32(file, bmpbuild::kInfoSize, 124);
+      if (broken & 4) bmpbuild::putLe16(file, bmpbuild::kPlanes, 0);
+      if (broken & 8) bmpbuild::putLe16(file, bmpbuild::kBitsPerPixel, 24);
+      if (badGeometry) {
+        bmpbuild::putLe32(file, bmpbuild::kCompression, 1);
+        bmpbuild::putLe32(file, bmpbuild::kWidth, 0);
+        bmpbuild::putLe32(file, bmpbuild::kDataOffset, 0);
+      }
+      int first = 0;
+      while (!(broken & (1 << first))) ++first;
+      SCOPED_TRACE("broken checks mask " + std::to_string(broken) +
+                   (badGeometry ? " with bad geometry" : ""));
+      expectRefused(file, messages[first]);
+    }
+  }
+}
+
+// The geometry checks run in a fixed order: starting from a file that fails
+// all of them, mending one field at a time moves on to the next message.
+TEST(Malformed, GeometryChecksInOrder) {
+  Bytes file = goodFile();
+  file.resize(1078 + 10);  // pixel block of 8 rows cannot fit
+  bmpbuild::putLe32(file, bmpbuild::kCompression, 1);
+  bmpbuild::putLe32(file, bmpbuild::kWidth, 0);
+  bmpbuild::putLe32(file, bmpbuild::kHeight, 0);
+  bmpbuild::putLe32(file, bmpbuild::kDataOffset, 53);
+  expectRefused(file, kCompressed);
+  bmpbuild::putLe32(file, bmpbuild::kCompression, 0);
+  expectRefused(file, kWidth);
+  bmpbuild::putLe32(file, bmpbuild::kWidth, 0x7FFFFFFF);
+  expectRefused(file, kHeightZero);
+  bmpbuild::putLe32(file, bmpbuild::kHeight, 65536);
+  expectRefused(file, kHeightBig);
+  bmpbuild::putLe32(file, bmpbuild::kHeight, 2);
+  expectRefused(file, kPixelCount);
+  bmpbuild::putLe32(file, bmpbuild::kWidth, 8);
+  expectRefused(file, kOffset);
+  bmpbuild::putLe32(file, bmpbuild::kDataOffset, 1078);
+  bmpbuild::putLe32(file, bmpbuild::kHeight, 8);
+  expectRefused(file, kBeyondEnd);
+  bmpbuild::putLe32(file, bmpbuild::kHeight, 1);
+  expectAccepted(file, 8, 1);
+}
+
+// Compressed files are refused whatever the method: their bytes are not pixels.
+TEST(Malformed, CompressionRefused) {
+  const Bytes good = goodFile();
+  std::vector<Refusal> cases;
+  for (std::uint32_t method : {1u, 2u, 3u, 4u, 0xFFFFFFFFu}) {
+    cases.push_back({"compression", withLe32(good, bmpbuild::kCompression, method), kCompressed});
+  }
+  expectAllRefused(cases);
+}
+
+// Files cut short: inside either header, at the end of the headers, inside
+// the colour table and inside the pixels.
+TEST(Malformed, TruncatedFiles) {
+  const Bytes good = goodFile();  // 8 x 8, pixels at 1078, 1142 bytes
+  expectAllRefused({
+      {"cut at 0", cut(good, 0), kShort},
+      {"cut at 1", cut(good, 1), kShort},
+      {"cut at 13", cut(good, 13), kShort},
+      {"cut at 14", cut(good, 14), kShort},
+      {"cut at 53", cut(good, 53), kShort},
+      {"cut at 54", cut(good, 54), kOffset},
+      {"cut inside the colour table", cut(good, 54 + 4 * 100 + 2), kOffset},
+      {"cut at the pixel offset", cut(good, 1078), kBeyondEnd},
+      {"cut inside the first row", cut(good, 1078 + 3), kBeyondEnd},
+      {"cut inside the pixels", cut(good, 1078 + 8 * 5 + 1), kBeyondEnd},
+      {"last byte missing", cut(good, good.size() - 1), kBeyondEnd},
+  });
+}
+
+// Every cut of a small file with padded rows: refused until the last row's
+// pixels are complete; its missing padding is accepted.
+TEST(Malformed, EveryCutOfAPaddedFile) {
+  const bmpbuild::Picture p = picture(5, 3, 4);  // stride 8, pixels at 70
+  const Bytes full = bmpbuild::build(p);
+  ASSERT_EQ(full.size(), 70u + 3 * 8);
+  const std::size_t complete = 70 + 2 * 8 + 5;
+  const Bytes expected = transformed(5, 3, p.pixels);
+  TempDir dir;
+  for (std::size_t length = 0; length <= full.size(); ++length) {
+    SCOPED_TRACE("cut at " + std::to_string(length));
+    const Bytes file = cut(full, length);
+    if (length < 54) {
+      expectRefused(dir, file, kShort);
+    } else if (length < 70) {
+      expectRefused(dir, file, kOffset);
+    } else if (length < complete) {
+      expectRefused(dir, file, kBeyondEnd);
+    } else {
+      EXPECT_EQ(expectAccepted(dir, file, 5, 3), expected);
+    }
+  }
+}
+
+// The builder's own file without the last row's padding loads like the full one.
+TEST(Malformed, LastRowPaddingMayBeMissing) {
+  for (std::int32_t width : {1, 2, 3, 5, 6, 7, 125, 126, 127}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    bmpbuild::Picture p = picture(width, 4, 0);
+    p.dropLastRowPadding = true;
+    const Bytes file = bmpbuild::build(p);
+    ASSERT_EQ(file.size(), 54 + static_cast<std::size_t>((width + 3) / 4 * 4 * 3 + width));
+    EXPECT_EQ(expectAccepted(file, width, 4), transformed(width, 4, p.pixels));
+  }
+}
+
+// Pixel data offsets below the headers, past the end or negative are refused;
+// an offset inside the colour table reads the table's bytes as pixels.
+TEST(Malformed, PixelDataOffsets) {
+  const Bytes good = goodFile();
+  const std::uint32_t size = static_cast<std::uint32_t>(good.size());
+  expectAllRefused({
+      {"offset 0", withLe32(good, bmpbuild::kDataOffset, 0), kOffset},
+      {"offset 53", withLe32(good, bmpbuild::kDataOffset, 53), kOffset},
+      {"offset past the end", withLe32(good, bmpbuild::kDataOffset, size + 1), kOffset},
+      {"offset far past the end", withLe32(good, bmpbuild::kDataOffset, 0x7FFFFFFF), kOffset},
+      {"offset -1", withLe32(good, bmpbuild::kDataOffset, 0xFFFFFFFFu), kOffset},
+      {"offset -2^31", withLe32(good, bmpbuild::kDataOffset, 0x80000000u), kOffset},
+      {"offset at the end", withLe32(good, bmpbuild::kDataOffset, size), kBeyondEnd},
+      {"offset one row short", withLe32(good, bmpbuild::kDataOffset, size - 63), kBeyondEnd},
+  });
+  for (std::uint32_t offset : {54u, 55u, 1000u, size - 64}) {
+    SCOPED_TRACE("offset " + std::to_string(offset));
+    const Bytes file = withLe32(good, bmpbuild::kDataOffset, offset);
+    EXPECT_EQ(expectAccepted(file, 8, 8), transformed(8, 8, storedRows(file, offset, 8, 8)));
+  }
+}
+
+TEST(Malformed, RefusedWidths) {
+  const Bytes good = goodFile();
+  expectAllRefused({
+      {"width 0", withLe32(good, bmpbuild::kWidth, 0), kWidth},
+      {"width -1", withLe32(good, bmpbuild::kWidth, 0xFFFFFFFFu), kWidth},
+      {"width -8", withLe32(good, bmpbuild::kWidth, 0xFFFFFFF8u), kWidth},
+      {"width -2^31", withLe32(good, bmpbuild::kWidth, 0x80000000u), kWidth},
+      // 2^31 - 1 pixels fit 32 bits in one row, but not in the file.
+      {"width 2^31-1, 1 row",
+       withLe32(withLe32(good, bmpbuild::kWidth, 0x7FFFFFFF), bmpbuild::kHeight, 1), kBeyondEnd},
+      {"width 2^31-1, 8 rows", withLe32(good, bmpbuild::kWidth, 0x7FFFFFFF), kPixelCount},
+  });
+}
+
+// Narrow and odd widths, every row padding: the output matches the passes run
+// here on the file's samples.
+TEST(Malformed, AcceptedWidths) {
+  for (std::int32_t width : {1, 2, 3, 4, 5, 6, 7, 8, 124, 125, 126, 127}) {
+    for (std::int32_t rows : {1, 2, 3, 9}) {
+      SCOPED_TRACE("width " + std::to_string(width) + " rows " + std::to_string(rows));
+      const bmpbuild::Picture p = picture(width, rows, 0);
+      const Bytes output = expectAccepted(bmpbuild::build(p), width, rows);
+      EXPECT_EQ(output, transformed(width, rows, p.pixels));
+      if (width == 1 || rows == 1) {
+        // One column or one row: one pass has nothing to filter and the
+        // other filters only the zero fill.
+        EXPECT_EQ(output, Bytes(static_cast<std::size_t>(width * rows), 0));
+      }
+    }
+  }
+}
+
+TEST(Malformed, RefusedHeights) {
+  const Bytes good = goodFile();
+  expectAllRefused({
+      {"height 0", withLe32(good, bmpbuild::kHeight, 0), kHeightZero},
+      {"height 65536", withLe32(good, bmpbuild::kHeight, 65536), kHeightBig},
+      {"height 70000", withLe32(good, bmpbuild::kHeight, 70000), kHeightBig},
+      {"height 2^31-1", withLe32(good, bmpbuild::kHeight, 0x7FFFFFFF), kHeightBig},
+      {"height -65536", withLe32(good, bmpbuild::kHeight, storedHeight(-65536)), kHeightBig},
+      {"height -2^31", withLe32(good, bmpbuild::kHeight, 0x80000000u), kHeightBig},
+      {"height 9 of 8 stored", withLe32(good, bmpbuild::kHeight, 9), kBeyondEnd},
+      {"height -9 of 8 stored", withLe32(good, bmpbuild::kHeight, storedHeight(-9)), kBeyondEnd},
+  });
+}
+
+// Short, top-down and very tall files. A top-down file keeps its rows in file
+// order, so it gives the output of the bottom-up file with the same bytes.
+TEST(Malformed, AcceptedHeights) {
+  for (std::int32_t rows : {1, 2, 3}) {
+    for (bool topDown : {false, true}) {
+      SCOPED_TRACE("rows " + std::to_string(rows) + (topDown ? " top-down" : ""));
+      bmpbuild::Picture p = picture(6, rows);
+      p.topDown = topDown;
+      const Bytes output = expectAccepted(bmpbuild::build(p), 6, rows);
+      EXPECT_EQ(output, transformed(6, rows, p.pixels));
+      if (rows == 1) {
+        // One row: the column pass writes nothing, the zero fill stays.
+        EXPECT_EQ(output, Bytes(6, 0));
+      }
+    }
+  }
+  // 65535 rows, stored either way, kept cheap with a width of 2.
+  for (bool topDown : {false, true}) {
+    SCOPED_TRACE(topDown ? "65535 rows top-down" : "65535 rows");
+    bmpbuild::Picture p = picture(2, 65535, 0);
+    p.topDown = topDown;
+    const Bytes output = expectAccepted(bmpbuild::build(p), 2, 65535);
+    ASSERT_EQ(output.size(), 2u * 65535);
+    EXPECT_EQ(output, transformed(2, 65535, p.pixels));
+    // Odd height: the last row of the result keeps its zero fill.
+    EXPECT_EQ(output[2 * 65534], 0);
+    EXPECT_EQ(output[2 * 65534 + 1], 0);
+  }
+}
+
+// A stored height of -1 is a top-down file of one row.
+TEST(Malformed, TopDownSingleRow) {
+  const bmpbuild::Picture p = picture(4, 1, 0);
+  const Bytes file = withLe32(bmpbuild::build(p), bmpbuild::kHeight, storedHeight(-1));
+  EXPECT_EQ(expectAccepted(file, 4, 1), Bytes(4, 0));
+}
+
+// Huge dimensions declared by a file of a few hundred bytes are refused from
+// the header alone: never a large allocation, checked under a memory limit.
+TEST(Malformed, HugeDimensionsNeedNoMemory) {
+  Bytes small = bmpbuild::build(picture(4, 4, 64));  // 326 bytes
+  ASSERT_LT(small.size(), 400u);
+  RunOptions limited;
+#ifndef __SANITIZE_ADDRESS__
+  // The sanitizer's shadow memory needs a vast address space; elsewhere a
+  // 2 GB buffer could not be had under this limit.
+  limited.addressSpaceLimit = 256L << 20;
+#endif
+  struct Dimensions {
+    std::uint32_t width;
+    std::uint32_t height;
+    const char* message;
+  };
+  const Dimensions cases[] = {
+      {32768, 65535, kBeyondEnd},          // 2^31 - 32768 pixels: fits 32 bits
+      {65535, storedHeight(-32768), kBeyondEnd},
+      {46340, 46340, kBeyondEnd},
+      {0x7FFFFFFF, 1, kBeyondEnd},
+      {0x7FFFFFFF, 65535, kPixelCount},
+      {65535, 65535, kPixelCount},
+      {46341, 46341, kPixelCount},
+  };
+  TempDir dir;
+  for (const Dimensions& d : cases) {
+    SCOPED_TRACE(std::to_string(d.width) + " x " + std::to_string(d.height));
+    Bytes file = withLe32(small, bmpbuild::kWidth, d.width);
+    bmpbuild::putLe32(file, bmpbuild::kHeight, d.height);
+    expectRefused(dir, file, d.message, limited);
+  }
+}
+
+// Colour tables of every length from none to 256 entries, and tables with
+// other contents: the table is never read, so the output is always the same.
+TEST(Malformed, ColourTablesDoNotMatter) {
+  const bmpbuild::Picture base = picture(7, 5, 0);
+  const Bytes expected = transformed(7, 5, base.pixels);
+  TempDir dir;
+  for (std::uint32_t entries = 0; entries <= 256; ++entries) {
+    SCOPED_TRACE("colour table of " + std::to_string(entries));
+    bmpbuild::Picture p = base;
+    p.colorTableEntries = entries;
+    p.tableTint = static_cast<std::uint8_t>(entries * 37);
+    EXPECT_EQ(expectAccepted(dir, bmpbuild::build(p), 7, 5), expected);
+  }
+  // Same length, different contents (even a table that looks like a header).
+  Bytes scrambled = bmpbuild::build(picture(7, 5, 256));
+  for (std::size_t at = 54; at < 1078; ++at) scrambled[at] = static_cast<std::uint8_t>(at * 97);
+  scrambled[54] = 'B';
+  scrambled[55] = 'M';
+  EXPECT_EQ(expectAccepted(scrambled, 7, 5), expected);
+}
+
+// A folder named "quilgray.bmp" is not a bitmap.
+TEST(Malformed, InputIsAFolder) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.file("quilgray.bmp").c_str(), 0755), 0);
+  const RunResult run = runTool(dir.path());
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error: bmpLoad(), Not a regular file!\n");
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
+}
