@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   bmpFlattenPlane(&bmp, result.rows, flat);
   if (std::memcmp(flat, result.block, pixels) != 0) std::abort();
 
-  releaseZeroed(flat, pixels);
+  releaseZeroed(flat);
   planeRelease(&result);
   planeRelease(&rowPass);
   planeRelease(&source);

@@ -117,8 +117,8 @@ const char* validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64
 // nothing is left behind should the failure be survived.
 [[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, const char* message) {
   if (file != nullptr) std::fclose(file);
-  releaseZeroed(block, 0);
-  releaseZeroed(bmp->data, 0);
+  releaseZeroed(block);
+  releaseZeroed(bmp->data);
   bmp->data = nullptr;
   fatal(message);
 }
@@ -164,13 +164,13 @@ void bmpLoad(Bitmap* bmp, const char* path) {
       failLoad(file, bmp, block, "Error: bmpLoad(), File read fail!\n");
     }
     distributeRows(bmp, block, [bmp](std::size_t r) { return bmp->data + r * bmp->width; });
-    releaseZeroed(block, 0);
+    releaseZeroed(block);
   }
   std::fclose(file);
 }
 
 void bmpRelease(Bitmap* bmp) {
-  releaseZeroed(bmp->data, pixelCount(bmp));
+  releaseZeroed(bmp->data);
   bmp->data = nullptr;
 }
 
@@ -198,18 +198,18 @@ void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
   std::uint8_t* block = allocateZeroed(blockBytes, "bmpReadPlane");
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
-    releaseZeroed(block, blockBytes);
+    releaseZeroed(block);
     fatal("error!");
   }
   // The file may have changed since it was loaded: a short read is a failure.
   const bool read = readPixelBlock(file, bmp, block);
   std::fclose(file);
   if (!read) {
-    releaseZeroed(block, blockBytes);
+    releaseZeroed(block);
     fatal("Error: bmpReadPlane(), File read fail!\n");
   }
   distributeRows(bmp, block, [plane](std::size_t r) { return plane[r]; });
-  releaseZeroed(block, blockBytes);
+  releaseZeroed(block);
 }
 
 void bmpFlattenPlane(const Bitmap* bmp, const SamplePlane plane, std::uint8_t* flat) {
@@ -319,10 +319,8 @@ PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* w
   plane.block = allocateZeroed(w * h, who);
   unsigned char* rows = tryAllocateZeroed((h + 1) * sizeof(std::uint8_t*));
   if (rows == nullptr) {
-    releaseZeroed(plane.block, w * h);
-    char message[160];
-    std::snprintf(message, sizeof message, "Error: %s(), Out of memory!\n", who);
-    fatal(message);
+    releaseZeroed(plane.block);
+    fatalOutOfMemory(who);
   }
   plane.rows = reinterpret_cast<SamplePlane>(rows);
   for (std::size_t r = 0; r < h; ++r) plane.rows[r] = plane.block + r * w;
@@ -330,9 +328,7 @@ PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* w
 }
 
 void planeRelease(PlaneBuffer* plane) {
-  const std::size_t w = static_cast<std::size_t>(plane->width);
-  const std::size_t h = static_cast<std::size_t>(plane->height);
-  releaseZeroed(plane->block, w * h);
-  releaseZeroed(reinterpret_cast<std::uint8_t*>(plane->rows), (h + 1) * sizeof(std::uint8_t*));
+  releaseZeroed(plane->block);
+  releaseZeroed(reinterpret_cast<std::uint8_t*>(plane->rows));
   *plane = PlaneBuffer{};
 }

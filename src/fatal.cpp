@@ -19,13 +19,11 @@ namespace {
 // blocks come from the free store.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kMappedFrom = 2 * kHugePage;
+constexpr int kMaxMappings = 32;
 
-bool isMapped(std::size_t bytes) { return bytes >= kMappedFrom; }
 std::size_t mappedLength(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 
-unsigned char* mapHuge(std::size_t bytes) {
-  const std::size_t length = mappedLength(bytes);
-  if (length < bytes) return nullptr;  // the rounding wrapped around
+unsigned char* mapHuge(std::size_t length) {
   // Map one huge page more than needed, then trim to an aligned range.
   void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -40,43 +38,71 @@ unsigned char* mapHuge(std::size_t bytes) {
   return static_cast<unsigned char*>(block);
 }
 
-// The last large block released, kept mapped for the next allocation of the
-// same mapped length. Clearing resident memory costs a fraction of what the
-// kernel spends faulting in and clearing fresh pages, and a run that releases
-// one picture-sized buffer before taking the next then reuses one block.
-// Only one block is kept, so at most one released block stays resident.
-std::mutex spareLock;
-unsigned char* spareBlock = nullptr;
-std::size_t spareLength = 0;
+// Every live mapped block with its length, so that a release needs no size;
+// when the table is full, large blocks come from the free store instead.
+// Beside them, the last large block released, kept mapped for the next
+// allocation of the same mapped length: clearing resident memory costs a
+// fraction of what the kernel spends faulting in and clearing fresh pages,
+// and a run that releases one picture-sized buffer before taking the next
+// reuses one block. Only one block is kept that way.
+struct Mapping {
+  unsigned char* block;
+  std::size_t length;
+};
+std::mutex mappingLock;
+Mapping mappings[kMaxMappings];
+Mapping spare{nullptr, 0};
 
-unsigned char* takeSpare(std::size_t bytes) {
+Mapping* findMapping(const unsigned char* block) {
+  for (Mapping& mapping : mappings) {
+    if (mapping.block == block) return &mapping;
+  }
+  return nullptr;
+}
+
+// A zero-filled mapped block of at least `bytes`, or null (no free slot, or
+// no memory): the caller then falls back to the free store.
+unsigned char* takeMapped(std::size_t bytes) {
+  const std::size_t length = mappedLength(bytes);
+  if (length < bytes) return nullptr;  // the rounding wrapped around
+  bool reused = false;
   unsigned char* block = nullptr;
   {
-    const std::lock_guard<std::mutex> hold(spareLock);
-    if (spareBlock == nullptr || spareLength != mappedLength(bytes)) return nullptr;
-    block = spareBlock;
-    spareBlock = nullptr;
+    const std::lock_guard<std::mutex> hold(mappingLock);
+    Mapping* slot = findMapping(nullptr);
+    if (slot == nullptr) return nullptr;
+    if (spare.block != nullptr && spare.length == length) {
+      block = spare.block;
+      spare = Mapping{nullptr, 0};
+      reused = true;
+    } else {
+      block = mapHuge(length);  // anonymous mappings start zero-filled
+      if (block == nullptr) return nullptr;
+    }
+    *slot = Mapping{block, length};
   }
-  std::memset(block, 0, bytes);
+  if (reused) std::memset(block, 0, bytes);
   return block;
 }
 
-// Keeps the block as the spare if there is none yet; returns whether it did.
-bool keepSpare(unsigned char* block, std::size_t bytes) {
-  const std::lock_guard<std::mutex> hold(spareLock);
-  if (spareBlock != nullptr) return false;
-  spareBlock = block;
-  spareLength = mappedLength(bytes);
+// Releases `block` if it is a mapped one; returns whether it was.
+bool releaseMapped(unsigned char* block) {
+  const std::lock_guard<std::mutex> hold(mappingLock);
+  Mapping* slot = findMapping(block);
+  if (slot == nullptr) return false;
+  const Mapping released = *slot;
+  *slot = Mapping{nullptr, 0};
+  if (spare.block == nullptr) {
+    spare = released;
+  } else {
+    munmap(released.block, released.length);
+  }
   return true;
 }
-#else
-bool isMapped(std::size_t) { return false; }
 #endif
 
-}  // namespace
-
-namespace {
 FatalHandler fatalHandler = nullptr;
+
 }  // namespace
 
 void setFatalHandler(FatalHandler handler) { fatalHandler = handler; }
@@ -90,31 +116,29 @@ void fatal(const char* message) {
 
 unsigned char* tryAllocateZeroed(std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (isMapped(bytes)) {
-    unsigned char* block = takeSpare(bytes);
-    return block != nullptr ? block : mapHuge(bytes);  // anonymous mappings start zero-filled
+  if (bytes >= kMappedFrom) {
+    if (unsigned char* block = takeMapped(bytes)) return block;
   }
 #endif
   return static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
 }
 
+void fatalOutOfMemory(const char* who) {
+  char message[160];
+  std::snprintf(message, sizeof message, "Error: %s(), Out of memory!\n", who);
+  fatal(message);
+}
+
 unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
   unsigned char* block = tryAllocateZeroed(bytes);
-  if (block == nullptr) {
-    char message[160];
-    std::snprintf(message, sizeof message, "Error: %s(), Out of memory!\n", who);
-    fatal(message);
-  }
+  if (block == nullptr) fatalOutOfMemory(who);
   return block;
 }
 
-void releaseZeroed(unsigned char* block, std::size_t bytes) {
+void releaseZeroed(unsigned char* block) {
   if (block == nullptr) return;
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-  if (isMapped(bytes)) {
-    if (!keepSpare(block, bytes)) munmap(block, mappedLength(bytes));
-    return;
-  }
+  if (releaseMapped(block)) return;
 #endif
   std::free(block);
 }

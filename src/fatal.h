@@ -8,6 +8,9 @@
 
 [[noreturn]] void fatal(const char* message);
 
+// fatal() with "Error: <who>(), Out of memory!".
+[[noreturn]] void fatalOutOfMemory(const char* who);
+
 // A harness that must outlive a failure (the fuzz target) installs a handler:
 // fatal() passes it the message instead of writing it, and the handler must
 // leave by throwing. The operations release what they hold before they call
@@ -25,6 +28,5 @@ unsigned char* tryAllocateZeroed(std::size_t bytes);
 // "Error: <who>(), Out of memory!" when the bytes cannot be had.
 unsigned char* allocateZeroed(std::size_t bytes, const char* who);
 
-// Releases a block of either allocator, given the byte count it was taken
-// with (null is allowed).
-void releaseZeroed(unsigned char* block, std::size_t bytes);
+// Releases a block of either allocator (null is allowed).
+void releaseZeroed(unsigned char* block);

@@ -273,7 +273,7 @@ struct StripRows {
       : strip(smaller(kMaxStrip, roundUp(width))),
         bytes(static_cast<std::size_t>(kRing * strip) * sizeof(float) + 64),
         block(allocateZeroed(bytes, who)) {}
-  ~StripRows() { releaseZeroed(block, bytes); }
+  ~StripRows() { releaseZeroed(block); }
   StripRows(const StripRows&) = delete;
   StripRows& operator=(const StripRows&) = delete;
 

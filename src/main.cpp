@@ -88,7 +88,7 @@ int main() {
   bmpSave(&bmp, kOutputName, flat);
 
   // The rest lives until here; handing it back keeps leak checkers quiet.
-  releaseZeroed(flat, static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  releaseZeroed(flat);
   planeRelease(&result);
   return 0;
 }

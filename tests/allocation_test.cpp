@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
 
 #include "fatal.h"
 
@@ -23,10 +24,10 @@ TEST(Allocation, SmallAndEmptyBlocksAreZeroAndDistinct) {
   EXPECT_NE(a, b);
   unsigned char* c = allocateZeroed(1000, "test");
   EXPECT_TRUE(allZero(c, 1000));
-  releaseZeroed(c, 1000);
-  releaseZeroed(b, 0);
-  releaseZeroed(a, 0);
-  releaseZeroed(nullptr, 123);  // ignored
+  releaseZeroed(c);
+  releaseZeroed(b);
+  releaseZeroed(a);
+  releaseZeroed(nullptr);  // ignored
 }
 
 // A released large block that comes back must not bring its old bytes along,
@@ -39,15 +40,27 @@ TEST(Allocation, ReusedLargeBlocksAreZeroed) {
       unsigned char* a = allocateZeroed(first, "test");
       ASSERT_TRUE(allZero(a, first));
       std::memset(a, 0xA5, first);
-      releaseZeroed(a, first);
+      releaseZeroed(a);
       unsigned char* b = allocateZeroed(second, "test");
       unsigned char* c = allocateZeroed(second, "test");  // one of them fresh
       EXPECT_TRUE(allZero(b, second)) << first << " then " << second;
       EXPECT_TRUE(allZero(c, second)) << first << " then " << second;
       std::memset(b, 0x5A, second);
       std::memset(c, 0x5A, second);
-      releaseZeroed(c, second);
-      releaseZeroed(b, second);
+      releaseZeroed(c);
+      releaseZeroed(b);
     }
   }
+}
+
+// More live large blocks than the mapping table holds: the rest come from the
+// free store, and every block goes back through the same call.
+TEST(Allocation, ManyLiveLargeBlocks) {
+  const std::size_t bytes = std::size_t{4} << 20;
+  std::vector<unsigned char*> blocks;
+  for (int k = 0; k < 40; ++k) {
+    blocks.push_back(allocateZeroed(bytes, "test"));
+    blocks.back()[bytes - 1] = 1;
+  }
+  for (unsigned char* block : blocks) releaseZeroed(block);
 }

@@ -201,6 +201,17 @@ TEST(Loader, PaddedRowsAreReadAtTheStride) {
   }
 }
 
+// A padded picture whose pixel block is large enough for the mapped
+// allocator goes through the loader's block and back.
+TEST(Loader, LargePaddedPicture) {
+  TempDir dir;
+  const bmpbuild::Picture p = picture(4097, 1100);
+  const Bytes file = bmpbuild::build(p);
+  Bitmap bmp = loadBytes(dir, file);
+  EXPECT_EQ(Bytes(bmp.data, bmp.data + p.pixels.size()), p.pixels);
+  bmpRelease(&bmp);
+}
+
 // The colour table is never consulted.
 TEST(Loader, ColourTableDoesNotMatter) {
   TempDir first, second;
