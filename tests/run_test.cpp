@@ -174,19 +174,6 @@ TEST(Run, HeaderCheckFailure) {
   EXPECT_EQ(readFile(dir.file("quilout.dat")), Bytes(5, 0x42));
 }
 
-// The output cannot be put in place (a folder holds its name): status 1 and
-// the create-failure line, nothing left behind.
-TEST(Run, OutputCannotBeCreated) {
-  TempDir dir;
-  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(8, 8)));
-  ASSERT_EQ(mkdir(dir.file("quilout.dat").c_str(), 0755), 0);
-  const RunResult run = runTool(dir.path());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Error: bmpSave(), File create fail!\n");
-  EXPECT_EQ(listDir(dir.path()), kInputAndOutput);
-  EXPECT_EQ(listDir(dir.file("quilout.dat")), std::vector<std::string>{});
-}
-
 // ---- The pause, with standard input a terminal ---------------------------
 
 namespace {
