@@ -21,7 +21,9 @@
 #if defined(__SSE2__)
 // GCC 12 warns, wrongly, about the undefined vector some of these intrinsics
 // start from.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #endif
 
@@ -97,7 +99,7 @@ inline VFloat loadBytesAsFloats(const std::uint8_t* p) {
 // Truncation toward zero to 32-bit integers, then the low byte of each: the
 // outputs wrap modulo 256. Sums of byte inputs stay far inside the 32-bit
 // range, so the conversion is always defined.
-inline VByte truncateToBytes(VFloat v) {
+[[maybe_unused]] inline VByte truncateToBytes(VFloat v) {
 #if DWT97_LANES > 1
   return __builtin_convertvector(__builtin_convertvector(v, VInt), VByte);
 #else
@@ -154,20 +156,43 @@ inline void analyse(const VFloat (&s)[9], const AnalysisTaps& taps, VFloat& low,
   for (int k = 1; k < 7; ++k) high = taps.high[k] * s[k + 2] + high;
 }
 
-// Splits 2 * count bytes into the floats of the even and of the odd samples.
-void deinterleave(const std::uint8_t* x, float* even, float* odd, std::int64_t count) {
-  std::int64_t i = 0;
 #if DWT97_LANES > 1
+// The even-numbered and the odd-numbered lanes of the pair a, b.
+inline void pickEvenOdd(VFloat a, VFloat b, VFloat& even, VFloat& odd) {
+#if defined(__clang__)
+#if DWT97_LANES == 4
+#define DWT97_EVEN_LANES 0, 2, 4, 6
+#define DWT97_ODD_LANES 1, 3, 5, 7
+#elif DWT97_LANES == 8
+#define DWT97_EVEN_LANES 0, 2, 4, 6, 8, 10, 12, 14
+#define DWT97_ODD_LANES 1, 3, 5, 7, 9, 11, 13, 15
+#else
+#define DWT97_EVEN_LANES 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30
+#define DWT97_ODD_LANES 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31
+#endif
+  even = __builtin_shufflevector(a, b, DWT97_EVEN_LANES);
+  odd = __builtin_shufflevector(a, b, DWT97_ODD_LANES);
+#else
   VInt evenIndex, oddIndex;
   for (int l = 0; l < kLanes; ++l) {
     evenIndex[l] = 2 * l;
     oddIndex[l] = 2 * l + 1;
   }
+  even = __builtin_shuffle(a, b, evenIndex);
+  odd = __builtin_shuffle(a, b, oddIndex);
+#endif
+}
+#endif
+
+// Splits 2 * count bytes into the floats of the even and of the odd samples.
+void deinterleave(const std::uint8_t* x, float* even, float* odd, std::int64_t count) {
+  std::int64_t i = 0;
+#if DWT97_LANES > 1
   for (; i + kLanes <= count; i += kLanes) {
     const VFloat a = loadBytesAsFloats(x + 2 * i);
     const VFloat b = loadBytesAsFloats(x + 2 * i + kLanes);
-    const VFloat e = __builtin_shuffle(a, b, evenIndex);
-    const VFloat o = __builtin_shuffle(a, b, oddIndex);
+    VFloat e, o;
+    pickEvenOdd(a, b, e, o);
     std::memcpy(even + i, &e, sizeof e);
     std::memcpy(odd + i, &o, sizeof o);
   }
