@@ -1,6 +1,7 @@
 #include "bitmap.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -243,9 +244,16 @@ void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
     std::free(temporary);
     fatal("Error: bmpSave(), File create fail!\n");
   }
+  // Past a file-size limit the write must fail and be cleaned up, not kill
+  // the process with the temporary half written.
+  struct sigaction ignore {}, previous {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, &previous);
   const std::size_t bytes = pixelCount(bmp);
   const bool written = std::fwrite(flat, 1, bytes, file) == bytes;
   const bool closed = std::fclose(file) == 0;
+  sigaction(SIGXFSZ, &previous, nullptr);
   if (!written || !closed) {
     unlink(temporary);
     std::free(temporary);

@@ -104,22 +104,27 @@ TEST(Faults, OutputIsAFolder) {
   EXPECT_EQ(readFile(output + "/inside"), kOlderOutput);
 }
 
-// A file-size limit stops the write part-way (SIGXFSZ ignored, so the write
-// reports the failure): the partial temporary goes, the older output stays.
+// A file-size limit stops the write part-way: the partial temporary goes, the
+// older output stays. Whether the caller ignored SIGXFSZ or not, the save
+// sees a failed write rather than being killed with the temporary half
+// written.
 TEST(Faults, WriteFailsPartWay) {
   const std::string report = sampleReport();
   for (long limit : {4096L, 100000L, 512L * 512L - 1}) {
-    SCOPED_TRACE("file size limit " + std::to_string(limit));
-    SampleRun sample;
-    RunOptions options;
-    options.fileSizeLimit = limit;
-    options.ignoreFileSizeSignal = true;
-    const RunResult run = runTool(sample.dir.path(), options);
-    expectFailed(run, "Error: bmpSave(), File write fail!\n");
-    EXPECT_EQ(run.out, report);
-    EXPECT_EQ(listDir(sample.dir.path()),
-              (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
-    EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
+    for (bool ignoreSignal : {true, false}) {
+      SCOPED_TRACE("file size limit " + std::to_string(limit) +
+                   (ignoreSignal ? ", SIGXFSZ ignored" : ", SIGXFSZ default"));
+      SampleRun sample;
+      RunOptions options;
+      options.fileSizeLimit = limit;
+      options.ignoreFileSizeSignal = ignoreSignal;
+      const RunResult run = runTool(sample.dir.path(), options);
+      expectFailed(run, "Error: bmpSave(), File write fail!\n");
+      EXPECT_EQ(run.out, report);
+      EXPECT_EQ(listDir(sample.dir.path()),
+                (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+      EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
+    }
   }
 }
 
