@@ -1,49 +1,37 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
 #include "filterbank.h"
+#include "test_support.h"
 
 namespace {
 
-// A plane with its own storage, every byte preset to `fill`.
-struct Plane {
-  Plane(int width, int height, std::uint8_t fill = 0)
-      : bytes(static_cast<std::size_t>(width) * height, fill), rows(height) {
-    for (int r = 0; r < height; ++r) rows[r] = bytes.data() + static_cast<std::size_t>(r) * width;
-  }
-  SamplePlane get() { return rows.data(); }
-  std::vector<std::uint8_t> bytes;
-  std::vector<std::uint8_t*> rows;
-};
+using testsupport::TestPlane;
 
 using Line = std::vector<int>;
 
 // Runs the column pass on one column holding `line` (low band then high band).
 Line inverseColumn(const Line& line) {
   const int length = static_cast<int>(line.size());
-  Plane src(2, length), dst(2, length, 0xEE);
-  for (int r = 0; r < length; ++r) src.rows[r][0] = src.rows[r][1] = static_cast<std::uint8_t>(line[r]);
+  TestPlane src(2, length), dst(2, length, 0xEE);
+  for (int r = 0; r < length; ++r) src.at(r, 0) = src.at(r, 1) = static_cast<std::uint8_t>(line[r]);
   dwtInverseColumns(dst.get(), src.get(), 1, length / 2);
-  Line out;
-  for (int r = 0; r < length; ++r) {
-    EXPECT_EQ(dst.rows[r][0], dst.rows[r][1]);
-    out.push_back(dst.rows[r][0]);
-  }
-  return out;
+  const TestPlane::Line out = dst.column(0);
+  EXPECT_EQ(out, dst.column(1));
+  return Line(out.begin(), out.end());
 }
 
 // Runs the row pass on two rows holding `line`.
 Line inverseRow(const Line& line) {
   const int length = static_cast<int>(line.size());
-  Plane src(length, 2), dst(length, 2, 0xEE);
-  for (int c = 0; c < length; ++c) src.rows[0][c] = src.rows[1][c] = static_cast<std::uint8_t>(line[c]);
+  TestPlane src(length, 2), dst(length, 2, 0xEE);
+  for (int c = 0; c < length; ++c) src.at(0, c) = src.at(1, c) = static_cast<std::uint8_t>(line[c]);
   dwtInverseRows(dst.get(), src.get(), length / 2, 1);
-  EXPECT_EQ(0, std::memcmp(dst.rows[0], dst.rows[1], length));
-  return Line(dst.rows[0], dst.rows[0] + length);
+  EXPECT_EQ(dst.row(0), dst.row(1));
+  return Line(dst.row(0).begin(), dst.row(0).end());
 }
 
 Line bands(const Line& low, const Line& high) {
@@ -79,35 +67,35 @@ TEST(InversePasses, ConstantLowBands) {
   EXPECT_EQ(inverseRow(bands(Line(4, 255), zeros)), Line(8, 127));
 }
 
-// A whole plane: low-band rows on top, covered area only.
+// A whole plane: low-band rows on top, covered area only. The column pass
+// covers 2*3 columns and 2*3 rows, the row pass 2*3 columns and 2*4 rows.
 TEST(InversePasses, CoverOnlyTheirArea) {
-  Plane src(7, 9, 100), dst(7, 9, 0xEE);
-  for (int r = 3; r < 6; ++r) std::memset(src.rows[r], 0, 7);  // high band of the columns
-  dwtInverseColumns(dst.get(), src.get(), 3, 3);
-  for (int r = 0; r < 9; ++r) {
-    for (int c = 0; c < 7; ++c) {
-      EXPECT_EQ(dst.rows[r][c], (r < 6 && c < 6) ? 100 : 0xEE) << r << "," << c;
+  for (const bool columns : {true, false}) {
+    TestPlane src(7, 9, 100), dst(7, 9, 0xEE);
+    for (int r = 0; r < 9; ++r) {
+      for (int c = 0; c < 7; ++c) {
+        if (columns ? (r >= 3 && r < 6) : c >= 3) src.at(r, c) = 0;  // the high bands
+      }
     }
-  }
-  Plane rowsDst(7, 9, 0xEE);
-  Plane rowsSrc(7, 9, 100);
-  for (int r = 0; r < 9; ++r) std::memset(rowsSrc.rows[r] + 3, 0, 4);
-  dwtInverseRows(rowsDst.get(), rowsSrc.get(), 3, 4);
-  for (int r = 0; r < 9; ++r) {
-    for (int c = 0; c < 7; ++c) {
-      EXPECT_EQ(rowsDst.rows[r][c], (r < 8 && c < 6) ? 100 : 0xEE) << r << "," << c;
+    const int coveredRows = columns ? 6 : 8;
+    (columns ? dwtInverseColumns : dwtInverseRows)(dst.get(), src.get(), 3, coveredRows / 2);
+    for (int r = 0; r < 9; ++r) {
+      for (int c = 0; c < 7; ++c) {
+        EXPECT_EQ(dst.at(r, c), (r < coveredRows && c < 6) ? 100 : 0xEE)
+            << (columns ? "columns " : "rows ") << r << "," << c;
+      }
     }
   }
 }
 
 TEST(InversePasses, EmptyAndNegativeCountsWriteNothing) {
-  Plane src(8, 8, 50), dst(8, 8, 0xEE);
+  TestPlane src(8, 8, 50), dst(8, 8, 0xEE);
   const int counts[][2] = {{0, 4}, {4, 0}, {-1, 4}, {4, -1}, {INT32_MIN, INT32_MIN}};
   for (const auto& count : counts) {
     dwtInverseColumns(dst.get(), src.get(), count[0], count[1]);
     dwtInverseRows(dst.get(), src.get(), count[0], count[1]);
   }
-  EXPECT_EQ(dst.bytes, std::vector<std::uint8_t>(64, 0xEE));
+  for (const auto& row : dst.rows()) EXPECT_EQ(row, TestPlane::Line(8, 0xEE));
 }
 
 // Bands of one and two entries reflect within themselves, repeating as often
@@ -128,25 +116,19 @@ TEST(InversePasses, ShortBandsStayInside) {
 
 TEST(SaturatedByte, RoundsHalfToEvenAndSaturates) {
   const float inf = std::numeric_limits<float>::infinity();
-  EXPECT_EQ(toSaturatedByte(2.5f), 2);
-  EXPECT_EQ(toSaturatedByte(3.5f), 4);
-  EXPECT_EQ(toSaturatedByte(-2.5f), -2);
-  EXPECT_EQ(toSaturatedByte(-0.5f), 0);
-  EXPECT_EQ(toSaturatedByte(126.5f), 126);
-  EXPECT_EQ(toSaturatedByte(127.5f), 127);
-  EXPECT_EQ(toSaturatedByte(300.0f), 127);
-  EXPECT_EQ(toSaturatedByte(-300.0f), -128);
-  EXPECT_EQ(toSaturatedByte(2147483520.0f), 127);  // 2^31 - 128
-  EXPECT_EQ(toSaturatedByte(2147483648.0f), -128);  // 2^31
-  EXPECT_EQ(toSaturatedByte(inf), -128);
-  EXPECT_EQ(toSaturatedByte(-inf), -128);
-  EXPECT_EQ(toSaturatedByte(std::numeric_limits<float>::quiet_NaN()), -128);
-  EXPECT_EQ(toSaturatedByte(-2147483648.0f), -128);
-  EXPECT_EQ(toSaturatedByte(0.49999997f), 0);
-  EXPECT_EQ(toSaturatedByte(-5.0f), -5);
-  EXPECT_EQ(toSaturatedByte(1e30f), -128);
-  EXPECT_EQ(toSaturatedByte(-1e30f), -128);
-  EXPECT_EQ(toSaturatedByte(8388609.0f), 127);
+  const struct {
+    float value;
+    int byte;
+  } cases[] = {
+      {2.5f, 2},        {3.5f, 4},          {-2.5f, -2},     {-0.5f, 0},         {126.5f, 126},
+      {127.5f, 127},    {300.0f, 127},      {-300.0f, -128}, {0.49999997f, 0},   {-5.0f, -5},
+      {8388609.0f, 127},
+      {2147483520.0f, 127},    // 2^31 - 128
+      {2147483648.0f, -128},   // 2^31
+      {-2147483648.0f, -128},  {1e30f, -128},   {-1e30f, -128}, {inf, -128}, {-inf, -128},
+      {std::numeric_limits<float>::quiet_NaN(), -128},
+  };
+  for (const auto& c : cases) EXPECT_EQ(toSaturatedByte(c.value), c.byte) << c.value;
 }
 
 // Exhaustive check against nearbyint (round-to-nearest-even by default) over
@@ -157,17 +139,4 @@ TEST(SaturatedByte, MatchesNearestEvenOnAGrid) {
     const long expected = nearest < -128 ? -128 : (nearest > 127 ? 127 : nearest);
     EXPECT_EQ(toSaturatedByte(x), expected) << x;
   }
-}
-
-TEST(TruncateToByte, TruncatesAndWraps) {
-  EXPECT_EQ(dwtTruncateToByte(300.7f), 44);
-  EXPECT_EQ(dwtTruncateToByte(-2.5f), 254);
-  EXPECT_EQ(dwtTruncateToByte(255.99f), 255);
-  EXPECT_EQ(dwtTruncateToByte(-0.5f), 0);
-  EXPECT_EQ(dwtTruncateToByte(std::numeric_limits<float>::quiet_NaN()), 0);
-  EXPECT_EQ(dwtTruncateToByte(std::numeric_limits<float>::infinity()), 0);
-  EXPECT_EQ(dwtTruncateToByte(2147483648.0f), 0);
-  EXPECT_EQ(dwtTruncateToByte(-2147483648.0f), 0);
-  EXPECT_EQ(dwtTruncateToByte(2147483520.0f), 0x80);  // 2^31 - 128
-  EXPECT_EQ(dwtTruncateToByte(-2147483520.0f), 0x80);
 }

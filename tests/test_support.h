@@ -68,6 +68,33 @@ inline bool exists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
+// A sample plane whose rows are separate allocations of exactly `width`
+// bytes, each preset to `fill`, so that the sanitizers catch any read or
+// write outside a row.
+class TestPlane {
+ public:
+  using Line = std::vector<std::uint8_t>;
+  TestPlane(int width, int height, std::uint8_t fill = 0)
+      : rows_(static_cast<std::size_t>(height), Line(static_cast<std::size_t>(width), fill)) {
+    for (Line& row : rows_) pointers_.push_back(row.data());
+  }
+  TestPlane(TestPlane&&) = default;  // the rows keep their storage
+  TestPlane(const TestPlane&) = delete;
+  std::uint8_t** get() { return pointers_.data(); }
+  std::uint8_t& at(int row, int column) { return rows_[row][column]; }
+  const Line& row(int r) const { return rows_[r]; }
+  Line column(int c) const {
+    Line out;
+    for (const Line& row : rows_) out.push_back(row[c]);
+    return out;
+  }
+  const std::vector<Line>& rows() const { return rows_; }
+
+ private:
+  std::vector<Line> rows_;
+  std::vector<std::uint8_t*> pointers_;
+};
+
 // Names in `dir` (without . and ..), sorted.
 std::vector<std::string> listDir(const std::string& dir);
 
