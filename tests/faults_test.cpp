@@ -35,19 +35,16 @@ RunOptions withShim(const std::string& action) {
   return options;
 }
 
-void expectFailed(const RunResult& run, const std::string& message) {
+// A failed run: status 1, `message`, standard output `out` (a failed save
+// follows the report), the input and the older output as they were.
+void expectFailed(const SampleRun& sample, const RunResult& run, const std::string& message,
+                  const std::string& out = "") {
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, message);
-}
-
-// The report of an undisturbed run, which a failed save follows.
-std::string sampleReport() {
-  SampleRun clean;
-  const RunResult run = runTool(clean.dir.path());
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(readFile(clean.dir.file("quilout.dat")).size(), 512u * 512u);
-  return run.out;
+  EXPECT_EQ(run.out, out);
+  EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
+  EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
 }
 
 }  // namespace
@@ -58,14 +55,15 @@ TEST(Faults, ShimWithoutActionIsHarmless) {
   const RunResult run = runTool(sample.dir.path(), withShim(""));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, sampleReport());
+  EXPECT_EQ(run.out, reportFor(512, 512));
   EXPECT_EQ(readFile(sample.dir.file("quilout.dat")).size(), 512u * 512u);
 }
 
 TEST(Faults, InputRemovedBeforeReread) {
   SampleRun sample;
   const RunResult run = runTool(sample.dir.path(), withShim("remove"));
-  expectFailed(run, "error!");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "error!");
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(listDir(sample.dir.path()), std::vector<std::string>{"quilout.dat"});
   EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
@@ -80,11 +78,7 @@ TEST(Faults, InputShortenedBeforeReread) {
     SCOPED_TRACE("cut to " + std::to_string(length));
     SampleRun sample;
     const RunResult run = runTool(sample.dir.path(), withShim(std::to_string(length)));
-    expectFailed(run, "Error: bmpReadPlane(), File read fail!\n");
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(listDir(sample.dir.path()),
-              (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
-    EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
+    expectFailed(sample, run, "Error: bmpReadPlane(), File read fail!\n");
   }
 }
 
@@ -97,9 +91,11 @@ TEST(Faults, OutputIsAFolder) {
   ASSERT_EQ(mkdir(output.c_str(), 0755), 0);
   writeFile(output + "/inside", kOlderOutput);
   const RunResult run = runTool(sample.dir.path());
-  expectFailed(run, "Error: bmpSave(), File create fail!\n");
-  EXPECT_EQ(run.out, sampleReport());
-  EXPECT_EQ(listDir(sample.dir.path()), (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, "Error: bmpSave(), File create fail!\n");
+  EXPECT_EQ(run.out, reportFor(512, 512));
+  EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
   EXPECT_EQ(listDir(output), std::vector<std::string>{"inside"});
   EXPECT_EQ(readFile(output + "/inside"), kOlderOutput);
 }
@@ -109,7 +105,6 @@ TEST(Faults, OutputIsAFolder) {
 // sees a failed write rather than being killed with the temporary half
 // written.
 TEST(Faults, WriteFailsPartWay) {
-  const std::string report = sampleReport();
   for (long limit : {4096L, 100000L, 512L * 512L - 1}) {
     for (bool ignoreSignal : {true, false}) {
       SCOPED_TRACE("file size limit " + std::to_string(limit) +
@@ -119,11 +114,7 @@ TEST(Faults, WriteFailsPartWay) {
       options.fileSizeLimit = limit;
       options.ignoreFileSizeSignal = ignoreSignal;
       const RunResult run = runTool(sample.dir.path(), options);
-      expectFailed(run, "Error: bmpSave(), File write fail!\n");
-      EXPECT_EQ(run.out, report);
-      EXPECT_EQ(listDir(sample.dir.path()),
-                (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
-      EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
+      expectFailed(sample, run, "Error: bmpSave(), File write fail!\n", reportFor(512, 512));
     }
   }
 }
@@ -137,6 +128,6 @@ TEST(Faults, WriteFitsTheLimitExactly) {
   const RunResult run = runTool(sample.dir.path(), options);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(listDir(sample.dir.path()), (std::vector<std::string>{"quilgray.bmp", "quilout.dat"}));
+  EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
   EXPECT_EQ(readFile(sample.dir.file("quilout.dat")).size(), 512u * 512u);
 }

@@ -3,8 +3,73 @@
 #include <dirent.h>
 
 #include <algorithm>
+#include <cstring>
+
+#include "bitmap.h"
+#include "filterbank.h"
 
 namespace testsupport {
+
+bmpbuild::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries) {
+  bmpbuild::Picture p;
+  p.width = width;
+  p.height = rows;
+  p.colorTableEntries = tableEntries;
+  p.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows));
+  std::uint32_t state = 0x9E3779B9u ^ static_cast<std::uint32_t>(width * 131 + rows);
+  for (auto& pixel : p.pixels) {
+    state = state * 1664525u + 1013904223u;
+    pixel = static_cast<std::uint8_t>(state >> 24);
+  }
+  return p;
+}
+
+std::string reportText(const std::vector<std::string>& values) {
+  static const char* const names[] = {
+      "Signature",   "FileSize", "DataOffset",  "size",        "Width",
+      "Height",      "Planes",   "BitsPerPixel", "Compression", "ImageSize",
+      "XpixelsPerM", "YpixelsPerM", "ColorsUsed", "ColorsImportant"};
+  std::string text = "==== Header ====\n";
+  for (std::size_t k = 0; k < values.size() && k < 14; ++k) {
+    if (k == 3) text += "==== Info ======\n";
+    text += std::string(names[k]) + " = " + values[k] + (k == 0 ? "\n" : " \n");
+  }
+  return text;
+}
+
+std::string reportFor(int width, int height) {
+  const int imageSize = ((width + 3) & ~3) * height;
+  return reportText({"4D42", std::to_string(1078 + imageSize), "1078", "40",
+                     std::to_string(width), std::to_string(height), "1", "8", "0",
+                     std::to_string(imageSize), "2835", "2835", "256", "0"});
+}
+
+std::string exactly(const std::string& text) {
+  std::string pattern = "^";
+  for (char ch : text) {
+    if (std::strchr("\\^$.|?*+()[]{}", ch) != nullptr) pattern += '\\';
+    pattern += ch;
+  }
+  return pattern + "$";
+}
+
+Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels) {
+  PlaneBuffer source = planeAllocate(width, rows, "test");
+  PlaneBuffer rowPass = planeAllocate(width, rows, "test");
+  PlaneBuffer result = planeAllocate(width, rows, "test");
+  std::copy(pixels.begin(), pixels.end(), source.block);
+  dwtForwardRows(rowPass.rows, source.rows, width, rows);
+  dwtForwardColumns(result.rows, rowPass.rows, width, rows);
+  Bitmap bmp{};
+  bmp.width = width;
+  bmp.height = static_cast<std::uint16_t>(rows);
+  Bytes flat(pixels.size());
+  bmpFlattenPlane(&bmp, result.rows, flat.data());
+  planeRelease(&source);
+  planeRelease(&rowPass);
+  planeRelease(&result);
+  return flat;
+}
 
 std::vector<std::string> listDir(const std::string& dir) {
   std::vector<std::string> names;

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "bmp_builder.h"
+
 namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -95,8 +97,41 @@ class TestPlane {
   std::vector<std::uint8_t*> pointers_;
 };
 
+// What a run's folder holds after a completed or refused run.
+inline const std::vector<std::string> kInputAndOutput = {"quilgray.bmp", "quilout.dat"};
+
 // Names in `dir` (without . and ..), sorted.
 std::vector<std::string> listDir(const std::string& dir);
+
+// A picture of `width` x `rows` with irregular grey values and a colour
+// table of `tableEntries` entries.
+bmpbuild::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries = 256);
+
+// `bytes` with the 16- or 32-bit little-endian field at `at` replaced.
+inline Bytes withLe16(Bytes bytes, std::size_t at, std::uint32_t value) {
+  bmpbuild::putLe16(bytes, at, value);
+  return bytes;
+}
+inline Bytes withLe32(Bytes bytes, std::size_t at, std::uint32_t value) {
+  bmpbuild::putLe32(bytes, at, value);
+  return bytes;
+}
+
+// The sixteen-line header report with these field values in report order:
+// signature (hex), file size, data offset, info size, width, height, planes,
+// bits per pixel, compression, image size, x and y pixels per metre, colours
+// used, colours important.
+std::string reportText(const std::vector<std::string>& values);
+
+// The report of a file made by bmpbuild::build with a 256-entry table.
+std::string reportFor(int width, int height);
+
+// An exact, anchored regular expression for a whole message.
+std::string exactly(const std::string& text);
+
+// The tool's output for these samples (file row order), computed in this
+// process: zero-filled planes, row pass, column pass, flattened.
+Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels);
 
 struct RunOptions {
   long fileSizeLimit = -1;                       // RLIMIT_FSIZE in bytes, -1 for none
