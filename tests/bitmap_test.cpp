@@ -12,18 +12,9 @@
 #include "test_support.h"
 
 using namespace testsupport;
-using bmpbuild::putLe16;
 using bmpbuild::putLe32;
 
 namespace {
-
-Bytes fileRow(const Bytes& file, std::size_t at, int width) {
-  return Bytes(file.begin() + static_cast<long>(at), file.begin() + static_cast<long>(at) + width);
-}
-
-Bytes bufferRow(const std::uint8_t* data, int row, int width) {
-  return Bytes(data + static_cast<long>(row) * width, data + static_cast<long>(row + 1) * width);
-}
 
 // Writes `bytes` as a bitmap file in `dir` and loads it.
 Bitmap loadBytes(const TempDir& dir, const Bytes& bytes) {
@@ -31,6 +22,15 @@ Bitmap loadBytes(const TempDir& dir, const Bytes& bytes) {
   writeFile(path, bytes);
   Bitmap bmp;
   bmpLoad(&bmp, path.c_str());
+  return bmp;
+}
+
+// A record of `width` x `height` with every other field 0.
+Bitmap record(std::int32_t width, std::uint16_t height) {
+  Bitmap bmp;
+  std::memset(&bmp, 0, sizeof bmp);
+  bmp.width = width;
+  bmp.height = height;
   return bmp;
 }
 
@@ -80,84 +80,49 @@ TEST(Loader, SampleSizedFileWithColourTable) {
   bmpRelease(&bmp);
 }
 
-// A negative stored height is a top-down file: its magnitude is the height,
-// and the rows stay in the file's order.
-TEST(Loader, TopDownFileKeepsFileRowOrder) {
-  TempDir dir;
-  bmpbuild::Picture p = picture(8, 512);
-  p.topDown = true;
-  const Bytes file = bmpbuild::build(p);
-  ASSERT_EQ(file[bmpbuild::kHeight + 3], 0xFF);
-  Bitmap bmp = loadBytes(dir, file);
-  EXPECT_EQ(bmp.height, 512);
-  EXPECT_EQ(Bytes(bmp.data, bmp.data + 8 * 512), p.pixels);
-  EXPECT_NE(report(bmp).find("\nHeight = 512 \n"), std::string::npos);
-  bmpRelease(&bmp);
-}
-
-// Rows of a 6-wide file are stored 8 bytes apart; the padding never reaches
-// the pixel buffer or a plane. The last row's padding may be missing.
-TEST(Loader, PaddedRowsAreReadAtTheStride) {
-  for (bool dropLastPadding : {false, true}) {
+// Rows are stored at a 4-byte stride (the last row's padding may be missing)
+// and never bring their padding into the pixel buffer or a plane; one block
+// is large enough for the mapped allocator. A negative stored height is a
+// top-down file: its magnitude is the height, and the rows stay in the
+// file's order.
+TEST(Loader, RowsInFileOrderWithoutPadding) {
+  const struct {
+    int width, height;
+    bool topDown, dropLastPadding;
+  } cases[] = {{6, 3, false, false}, {6, 3, false, true}, {8, 512, true, false},
+               {4097, 1100, false, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     TempDir dir;
-    bmpbuild::Picture p = picture(6, 3);
-    p.dropLastRowPadding = dropLastPadding;
+    bmpbuild::Picture p = picture(c.width, c.height);
+    p.topDown = c.topDown;
+    p.dropLastRowPadding = c.dropLastPadding;
     Bytes file = bmpbuild::build(p);
+    const std::size_t stride = (c.width + 3) & ~3;
+    ASSERT_EQ(file.size(), 1078 + stride * c.height - (c.dropLastPadding ? stride - c.width : 0));
+    ASSERT_EQ(file[bmpbuild::kHeight + 3], c.topDown ? 0xFF : 0x00);
     // Mark every padding byte so that a misplaced row shows.
-    for (std::size_t r = 0; r < 3; ++r) {
-      for (std::size_t c = 6; c < 8; ++c) {
-        const std::size_t at = 1078 + r * 8 + c;
+    for (std::size_t r = 0; r < static_cast<std::size_t>(c.height); ++r) {
+      for (std::size_t at = 1078 + r * stride + c.width; at < 1078 + (r + 1) * stride; ++at) {
         if (at < file.size()) file[at] = 0xEE;
       }
     }
-    ASSERT_EQ(file.size(), dropLastPadding ? 1078u + 22u : 1078u + 24u);
     Bitmap bmp = loadBytes(dir, file);
-    EXPECT_EQ(bmp.width, 6);
-    EXPECT_EQ(bmp.height, 3);
-    for (int r = 0; r < 3; ++r) {
-      EXPECT_EQ(bufferRow(bmp.data, r, 6), fileRow(file, 1078 + 8 * r, 6)) << "row " << r;
-    }
-    PlaneBuffer plane = planeAllocate(6, 3, "test");
+    EXPECT_EQ(bmp.width, c.width);
+    EXPECT_EQ(bmp.height, c.height);
+    const std::string height = "\nHeight = " + std::to_string(c.height) + " \n";
+    EXPECT_NE(report(bmp).find(height), std::string::npos);
+    EXPECT_EQ(Bytes(bmp.data, bmp.data + p.pixels.size()), p.pixels);
+    PlaneBuffer plane = planeAllocate(c.width, c.height, "test");
     bmpReadPlane(&bmp, dir.file("quilgray.bmp").c_str(), plane.rows);
-    for (int r = 0; r < 3; ++r) {
-      EXPECT_EQ(Bytes(plane.rows[r], plane.rows[r] + 6), fileRow(file, 1078 + 8 * r, 6)) << r;
+    Bytes rows;
+    for (int r = 0; r < c.height; ++r) {
+      rows.insert(rows.end(), plane.rows[r], plane.rows[r] + c.width);
     }
+    EXPECT_EQ(rows, p.pixels);
     planeRelease(&plane);
     bmpRelease(&bmp);
   }
-}
-
-// A padded picture whose pixel block is large enough for the mapped
-// allocator goes through the loader's block and back.
-TEST(Loader, LargePaddedPicture) {
-  TempDir dir;
-  const bmpbuild::Picture p = picture(4097, 1100);
-  const Bytes file = bmpbuild::build(p);
-  Bitmap bmp = loadBytes(dir, file);
-  EXPECT_EQ(Bytes(bmp.data, bmp.data + p.pixels.size()), p.pixels);
-  bmpRelease(&bmp);
-}
-
-// The colour table is never consulted.
-TEST(Loader, ColourTableDoesNotMatter) {
-  TempDir first, second;
-  bmpbuild::Picture p = picture(12, 5);
-  const Bytes plain = bmpbuild::build(p);
-  p.tableTint = 0x5A;
-  const Bytes tinted = bmpbuild::build(p);
-  ASSERT_NE(plain, tinted);
-  Bitmap a = loadBytes(first, plain);
-  Bitmap b = loadBytes(second, tinted);
-  EXPECT_EQ(0, std::memcmp(a.rawHeader, b.rawHeader, sizeof a.rawHeader));
-  std::uint8_t* dataA = a.data;
-  std::uint8_t* dataB = b.data;
-  a.data = b.data = nullptr;
-  EXPECT_EQ(0, std::memcmp(&a, &b, sizeof a));
-  EXPECT_EQ(Bytes(dataA, dataA + 60), Bytes(dataB, dataB + 60));
-  a.data = dataA;
-  b.data = dataB;
-  bmpRelease(&a);
-  bmpRelease(&b);
 }
 
 // ---- Header report -------------------------------------------------------
@@ -175,14 +140,11 @@ TEST(Report, AllOnesFieldsPrintMinusOne) {
 
 // Signed fields print signed, the 16-bit ones unsigned, the mark in hex.
 TEST(Report, FieldFormatsOnAHandFilledRecord) {
-  Bitmap bmp;
-  std::memset(&bmp, 0, sizeof bmp);
+  Bitmap bmp = record(-512, 65024);
   bmp.signature = 0x00AB;
   bmp.fileSize = 2147483647;
   bmp.dataOffset = -1;
   bmp.size = 40;
-  bmp.width = -512;
-  bmp.height = 65024;
   bmp.planes = 65535;
   bmp.bitsPerPixel = 8;
   bmp.compression = -2147483647 - 1;
@@ -193,30 +155,12 @@ TEST(Report, FieldFormatsOnAHandFilledRecord) {
 
 // ---- Sample planes and the raw file -------------------------------------
 
-// The plane comes from the file: row 0 is the first row after dataOffset,
-// and changes to the record's pixel buffer do not reach it.
-TEST(SamplePlanes, ReadPlaneTakesTheFileRows) {
-  TempDir dir;
-  const Bytes file = bmpbuild::build(picture(512, 512));
-  Bitmap bmp = loadBytes(dir, file);
-  std::memset(bmp.data, 0, 512 * 512);
-  PlaneBuffer plane = planeAllocate(512, 512, "test");
-  bmpReadPlane(&bmp, dir.file("quilgray.bmp").c_str(), plane.rows);
-  for (int r = 0; r < 512; ++r) {
-    ASSERT_EQ(Bytes(plane.rows[r], plane.rows[r] + 512), fileRow(file, 1078 + 512 * r, 512)) << r;
-  }
-  planeRelease(&plane);
-  bmpRelease(&bmp);
-}
-
 // 256 wide, 128 tall: row 1 starts at byte 256; the file is exactly 32768
-// bytes, equal to the flat buffer, and no temporary file is left behind.
+// bytes, equal to the flat buffer, replaces a longer older output with no
+// trailing bytes left, and no temporary file is left behind.
 TEST(SamplePlanes, FlattenAndSaveNonSquare) {
   TempDir dir;
-  Bitmap bmp;
-  std::memset(&bmp, 0, sizeof bmp);
-  bmp.width = 256;
-  bmp.height = 128;
+  Bitmap bmp = record(256, 128);
   PlaneBuffer plane = planeAllocate(256, 128, "test");
   for (int r = 0; r < 128; ++r) {
     for (int c = 0; c < 256; ++c) plane.rows[r][c] = static_cast<std::uint8_t>(r * 5 + (c ^ 0x3C));
@@ -228,6 +172,7 @@ TEST(SamplePlanes, FlattenAndSaveNonSquare) {
     for (int c = 0; c < 256; ++c) ASSERT_EQ(flat[r * 256 + c], plane.rows[r][c]) << r << "," << c;
   }
   const std::string out = dir.file("quilout.dat");
+  writeFile(out, Bytes(40000, 0xFF));
   bmpSave(&bmp, out.c_str(), flat.data());
   EXPECT_EQ(readFile(out), flat);
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
@@ -240,41 +185,19 @@ TEST(SamplePlanes, PlanesStartZeroFilled) {
   planeRelease(&plane);
 }
 
-// A longer older output is replaced, with no trailing bytes left.
-TEST(SamplePlanes, SaveReplacesALongerFile) {
-  TempDir dir;
-  const std::string out = dir.file("quilout.dat");
-  writeFile(out, Bytes(1000, 0xFF));
-  Bitmap bmp;
-  std::memset(&bmp, 0, sizeof bmp);
-  bmp.width = 4;
-  bmp.height = 4;
-  Bytes flat(16);
-  for (int k = 0; k < 16; ++k) flat[k] = static_cast<std::uint8_t>(k);
-  bmpSave(&bmp, out.c_str(), flat.data());
-  EXPECT_EQ(readFile(out), flat);
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
-}
-
 // When the output cannot be put in place (here a folder holds its name, which
 // even root cannot replace with a file) or cannot be created at all, the
 // save fails with status 1 and leaves no file behind.
 TEST(SaveDeathTest, OutputThatCannotBeCreated) {
   TempDir dir;
-  Bitmap bmp;
-  std::memset(&bmp, 0, sizeof bmp);
-  bmp.width = 4;
-  bmp.height = 2;
+  const Bitmap bmp = record(4, 2);
   const Bytes flat(8, 9);
   const std::string out = dir.file("quilout.dat");
   ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
-  EXPECT_EXIT(bmpSave(&bmp, out.c_str(), flat.data()), testing::ExitedWithCode(1),
-              exactly("Error: bmpSave(), File create fail!\n"));
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
-  EXPECT_EQ(listDir(out), std::vector<std::string>{});
-
-  const std::string missingFolder = dir.file("absent/quilout.dat");
-  EXPECT_EXIT(bmpSave(&bmp, missingFolder.c_str(), flat.data()), testing::ExitedWithCode(1),
-              exactly("Error: bmpSave(), File create fail!\n"));
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
+  for (const std::string& path : {out, dir.file("absent/quilout.dat")}) {
+    EXPECT_EXIT(bmpSave(&bmp, path.c_str(), flat.data()), testing::ExitedWithCode(1),
+                exactly("Error: bmpSave(), File create fail!\n"));
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
+    EXPECT_EQ(listDir(out), std::vector<std::string>{});
+  }
 }

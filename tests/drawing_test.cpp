@@ -38,17 +38,12 @@ std::vector<std::size_t> changedBytes(const std::vector<std::uint8_t>& bytes, st
 TEST(Drawing, SetPixelWritesThreeBytesPerPosition) {
   Canvas canvas(512, 512);
   bmpSetPixel(&canvas.bmp, 0, 0, 102, 51, 153);
-  EXPECT_EQ(canvas.storage[0], 102);
-  EXPECT_EQ(canvas.storage[1], 51);
-  EXPECT_EQ(canvas.storage[2], 153);
   bmpSetPixel(&canvas.bmp, 1, 0, 1, 2, 3);
-  EXPECT_EQ(std::vector<std::uint8_t>(canvas.storage.begin() + 3, canvas.storage.begin() + 6),
-            (std::vector<std::uint8_t>{1, 2, 3}));
   bmpSetPixel(&canvas.bmp, 0, 1, 4, 5, 6);
-  EXPECT_EQ(std::vector<std::uint8_t>(canvas.storage.begin() + 1536,
-                                      canvas.storage.begin() + 1539),
-            (std::vector<std::uint8_t>{4, 5, 6}));
-  EXPECT_EQ(changedBytes(canvas.storage, 7).size(), 9u);
+  const std::vector<std::size_t> at = {0, 1, 2, 3, 4, 5, 1536, 1537, 1538};
+  const std::uint8_t values[] = {102, 51, 153, 1, 2, 3, 4, 5, 6};
+  EXPECT_EQ(changedBytes(canvas.storage, 7), at);
+  for (std::size_t k = 0; k < at.size(); ++k) EXPECT_EQ(canvas.storage[at[k]], values[k]) << at[k];
 }
 
 // A 20 x 20 square at the origin of a record 512 wide lands on bytes 0..59 of
@@ -137,10 +132,7 @@ TEST(Drawing, FillRectMatchesPositionByPosition) {
 // the file stay as stored.
 TEST(Drawing, NeverReachesTheSamplesReadFromTheFile) {
   testsupport::TempDir dir;
-  bmpbuild::Picture picture;
-  picture.width = 32;
-  picture.height = 16;
-  for (int k = 0; k < 32 * 16; ++k) picture.pixels.push_back(static_cast<std::uint8_t>(k * 7));
+  const bmpbuild::Picture picture = testsupport::picture(32, 16);
   const std::string path = dir.file("quilgray.bmp");
   testsupport::writeFile(path, bmpbuild::build(picture));
 

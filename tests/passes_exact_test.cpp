@@ -73,26 +73,19 @@ void expectSame(const char* what, Pass fast, Pass plain, std::int32_t a, std::in
       << what << " " << label << " " << a << "x" << b;
 }
 
-// Both forward passes of every pass set on one source.
-void expectForwardSame(std::int32_t width, std::int32_t height, const Fill& fill,
-                       const std::string& label) {
+// Both passes of one direction, of every pass set, on one source. Inverse
+// sources have 2*a columns and 2*b rows (any bytes are valid bands).
+void expectAllSame(bool inverse, std::int32_t a, std::int32_t b, const Fill& fill,
+                   const std::string& label) {
   for (const DwtPassSet* set : passSets()) {
-    expectSame("forward rows", set->forwardRows, plainForwardRows, width, height, fill,
-               std::string(set->name) + " " + label);
-    expectSame("forward columns", set->forwardColumns, plainForwardColumns, width, height, fill,
-               std::string(set->name) + " " + label);
-  }
-}
-
-// Both inverse passes of every pass set on one source of 2*halfWidth columns
-// and 2*halfHeight rows (any bytes are valid bands).
-void expectInverseSame(std::int32_t halfWidth, std::int32_t halfHeight, const Fill& fill,
-                       const std::string& label) {
-  for (const DwtPassSet* set : passSets()) {
-    expectSame("inverse columns", set->inverseColumns, plainInverseColumns, halfWidth,
-               halfHeight, fill, std::string(set->name) + " " + label);
-    expectSame("inverse rows", set->inverseRows, plainInverseRows, halfWidth, halfHeight, fill,
-               std::string(set->name) + " " + label);
+    const std::string name = std::string(set->name) + " " + label;
+    if (inverse) {
+      expectSame("inverse columns", set->inverseColumns, plainInverseColumns, a, b, fill, name);
+      expectSame("inverse rows", set->inverseRows, plainInverseRows, a, b, fill, name);
+    } else {
+      expectSame("forward rows", set->forwardRows, plainForwardRows, a, b, fill, name);
+      expectSame("forward columns", set->forwardColumns, plainForwardColumns, a, b, fill, name);
+    }
   }
 }
 
@@ -111,103 +104,72 @@ TEST(FastPasses, OfferAtLeastOneSetAndUseTheFirst) {
   expectSame("inverse rows (public)", dwtInverseRows, sets[0]->inverseRows, 21, 13, fill, "");
 }
 
-// Every small shape, including lines of 0, 1 and 2 samples (where the
-// reflection has to repeat) and every length around a vector's width.
-TEST(FastPasses, ForwardMatchesPlainOnSmallShapes) {
-  std::uint32_t seed = 1;
-  for (std::int32_t h = 0; h <= 19; ++h)
-    for (std::int32_t w = 0; w <= 19; ++w) expectForwardSame(w, h, randomFill(seed++), "random");
-  for (std::int32_t n : {31, 32, 33, 34, 35, 47, 48, 49, 63, 64, 65, 66, 67}) {
-    expectForwardSame(n, 5, randomFill(seed++), "random");
-    expectForwardSame(5, n, randomFill(seed++), "random");
+// Every small shape, including lines (or bands) of 0, 1 and 2 samples, where
+// the reflection has to repeat, and every length around a vector's width.
+TEST(FastPasses, MatchPlainOnSmallShapes) {
+  for (const bool inverse : {false, true}) {
+    SCOPED_TRACE(inverse ? "inverse" : "forward");
+    std::uint32_t seed = inverse ? 5000 : 1;
+    for (std::int32_t h = 0; h <= 19; ++h)
+      for (std::int32_t w = 0; w <= 19; ++w) expectAllSame(inverse, w, h, randomFill(seed++), "");
+    const std::vector<std::int32_t> lengths =
+        inverse ? std::vector<std::int32_t>{31, 32, 33, 47, 48, 49, 63, 64, 65}
+                : std::vector<std::int32_t>{31, 32, 33, 34, 35, 47, 48, 49, 63, 64, 65, 66, 67};
+    const std::int32_t across = inverse ? 3 : 5;
+    for (std::int32_t n : lengths) {
+      expectAllSame(inverse, n, across, randomFill(seed++), "");
+      expectAllSame(inverse, across, n, randomFill(seed++), "");
+    }
   }
 }
 
 // Larger and non-square planes, prime sides, and lines long enough to cross
-// the passes' internal chunks and strips.
-TEST(FastPasses, ForwardMatchesPlainOnLargeShapes) {
-  const std::int32_t shapes[][2] = {{64, 64},    {127, 129}, {509, 2},  {2, 509},  {521, 263},
-                                    {1031, 517}, {4099, 5},  {4096, 3}, {8209, 4}, {4103, 17},
-                                    {3, 4099},   {1024, 31}, {1537, 9}};
+// the passes' internal chunks and strips (inverse sizes are band lengths).
+TEST(FastPasses, MatchPlainOnLargeShapes) {
+  const std::vector<std::pair<int, int>> forward = {
+      {64, 64},    {127, 129}, {509, 2},  {2, 509},  {521, 263},  {1031, 517}, {4099, 5},
+      {4096, 3},   {8209, 4},  {4103, 17}, {3, 4099}, {1024, 31}, {1537, 9}};
+  const std::vector<std::pair<int, int>> inverse = {
+      {32, 32},  {61, 67},   {257, 1},  {1, 257},  {263, 131}, {521, 263},
+      {2053, 3}, {2048, 2},  {4111, 2}, {4099, 5}, {3, 2053},  {517, 11}};
   std::uint32_t seed = 1000;
-  for (const auto& shape : shapes)
-    expectForwardSame(shape[0], shape[1], randomFill(seed++), "random");
+  for (const bool inv : {false, true}) {
+    for (const auto& shape : inv ? inverse : forward)
+      expectAllSame(inv, shape.first, shape.second, randomFill(seed++), "");
+  }
 }
 
 // A constant plane of each byte value: the values whose sums land just below
 // a whole number decide the truncation.
-TEST(FastPasses, ForwardMatchesPlainOnEveryConstant) {
+TEST(FastPasses, MatchPlainOnEveryConstant) {
   for (int v = 0; v < 256; ++v) {
-    expectForwardSame(37, 21, [v](std::int32_t, std::int32_t) { return std::uint8_t(v); },
-                      "constant " + std::to_string(v));
+    const Fill fill = [v](std::int32_t, std::int32_t) { return std::uint8_t(v); };
+    expectAllSame(false, 37, 21, fill, "constant " + std::to_string(v));
+    expectAllSame(true, 19, 11, fill, "constant " + std::to_string(v));
   }
 }
 
-// Alternating 0/255 lines in both directions give the extreme sums, and
-// after the row pass the wrapped bytes the column pass must read unsigned.
-TEST(FastPasses, ForwardMatchesPlainOnStripes) {
-  const Fill columns = [](std::int32_t, std::int32_t c) { return std::uint8_t(c % 2 ? 0 : 255); };
-  const Fill rows = [](std::int32_t r, std::int32_t) { return std::uint8_t(r % 2 ? 255 : 0); };
-  const Fill checker = [](std::int32_t r, std::int32_t c) {
-    return std::uint8_t((r + c) % 2 ? 255 : 0);
+// Alternating 0/255 lines in both directions give the extreme sums of either
+// sign: forward, the wrapped bytes the column pass must read unsigned;
+// inverse, the row pass saturates and the column pass wraps.
+TEST(FastPasses, MatchPlainOnStripes) {
+  const std::pair<const char*, Fill> fills[] = {
+      {"column stripes",
+       [](std::int32_t, std::int32_t c) { return std::uint8_t(c % 2 ? 0 : 255); }},
+      {"row stripes", [](std::int32_t r, std::int32_t) { return std::uint8_t(r % 2 ? 255 : 0); }},
+      {"checkerboard",
+       [](std::int32_t r, std::int32_t c) { return std::uint8_t((r + c) % 2 ? 255 : 0); }},
+      {"wide stripes",
+       [](std::int32_t r, std::int32_t c) { return std::uint8_t((r / 2 + c / 3) % 2 ? 255 : 0); }},
+      {"blocks",
+       [](std::int32_t r, std::int32_t c) { return std::uint8_t((r / 3 + c / 2) % 2 ? 255 : 0); }},
   };
-  const Fill pairs = [](std::int32_t r, std::int32_t c) {
-    return std::uint8_t((r / 2 + c / 3) % 2 ? 255 : 0);
-  };
-  for (const auto& shape : {std::pair<int, int>{64, 48}, {33, 35}, {3, 3}, {520, 7}}) {
-    expectForwardSame(shape.first, shape.second, columns, "column stripes");
-    expectForwardSame(shape.first, shape.second, rows, "row stripes");
-    expectForwardSame(shape.first, shape.second, checker, "checkerboard");
-    expectForwardSame(shape.first, shape.second, pairs, "wide stripes");
-  }
-}
-
-// Band lengths 0 to 19 both ways (1 and 2 included, where the reflection has
-// to repeat), and lengths around a vector's width.
-TEST(FastPasses, InverseMatchesPlainOnSmallShapes) {
-  std::uint32_t seed = 5000;
-  for (std::int32_t hh = 0; hh <= 19; ++hh)
-    for (std::int32_t hw = 0; hw <= 19; ++hw)
-      expectInverseSame(hw, hh, randomFill(seed++), "random");
-  for (std::int32_t n : {31, 32, 33, 47, 48, 49, 63, 64, 65}) {
-    expectInverseSame(n, 3, randomFill(seed++), "random");
-    expectInverseSame(3, n, randomFill(seed++), "random");
-  }
-}
-
-// Larger, non-square and prime band lengths, and rows long enough to cross
-// the passes' chunks and strips.
-TEST(FastPasses, InverseMatchesPlainOnLargeShapes) {
-  const std::int32_t shapes[][2] = {{32, 32},   {61, 67}, {257, 1},  {1, 257}, {263, 131},
-                                    {521, 263}, {2053, 3}, {2048, 2}, {4111, 2}, {4099, 5},
-                                    {3, 2053},  {517, 11}};
-  std::uint32_t seed = 6000;
-  for (const auto& shape : shapes)
-    expectInverseSame(shape[0], shape[1], randomFill(seed++), "random");
-}
-
-TEST(FastPasses, InverseMatchesPlainOnEveryConstant) {
-  for (int v = 0; v < 256; ++v) {
-    expectInverseSame(19, 11, [v](std::int32_t, std::int32_t) { return std::uint8_t(v); },
-                      "constant " + std::to_string(v));
-  }
-}
-
-// Stripes in both directions put 0 and 255 into both bands and give the
-// largest sums of either sign: the row pass saturates, the column pass wraps.
-TEST(FastPasses, InverseMatchesPlainOnStripes) {
-  const Fill columns = [](std::int32_t, std::int32_t c) { return std::uint8_t(c % 2 ? 0 : 255); };
-  const Fill rows = [](std::int32_t r, std::int32_t) { return std::uint8_t(r % 2 ? 255 : 0); };
-  const Fill checker = [](std::int32_t r, std::int32_t c) {
-    return std::uint8_t((r + c) % 2 ? 255 : 0);
-  };
-  const Fill blocks = [](std::int32_t r, std::int32_t c) {
-    return std::uint8_t((r / 3 + c / 2) % 2 ? 255 : 0);
-  };
-  for (const auto& shape : {std::pair<int, int>{32, 24}, {17, 19}, {3, 3}, {260, 5}}) {
-    expectInverseSame(shape.first, shape.second, columns, "column stripes");
-    expectInverseSame(shape.first, shape.second, rows, "row stripes");
-    expectInverseSame(shape.first, shape.second, checker, "checkerboard");
-    expectInverseSame(shape.first, shape.second, blocks, "blocks");
+  for (const bool inverse : {false, true}) {
+    const std::vector<std::pair<int, int>> shapes =
+        inverse ? std::vector<std::pair<int, int>>{{32, 24}, {17, 19}, {3, 3}, {260, 5}}
+                : std::vector<std::pair<int, int>>{{64, 48}, {33, 35}, {3, 3}, {520, 7}};
+    for (const auto& shape : shapes)
+      for (const auto& fill : fills)
+        expectAllSame(inverse, shape.first, shape.second, fill.second, fill.first);
   }
 }
