@@ -39,10 +39,6 @@ Bytes goodFile() { return bmpbuild::build(picture(8, 8)); }
 Bytes good16(std::size_t at, std::uint32_t value) { return withLe16(goodFile(), at, value); }
 Bytes good32(std::size_t at, std::uint32_t value) { return withLe32(goodFile(), at, value); }
 
-Bytes cut(const Bytes& bytes, std::size_t length) {
-  return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
-}
-
 std::uint32_t storedHeight(std::int64_t value) { return static_cast<std::uint32_t>(value); }
 
 // Runs the tool on `file` in a folder that already holds an older output.
@@ -197,27 +193,9 @@ TEST(Malformed, GeometryChecksInOrder) {
   expectAccepted(file, 8, 1);
 }
 
-// Files cut short: inside either header, at the end of the headers, inside
-// the colour table and inside the pixels.
-TEST(Malformed, TruncatedFiles) {
-  const Bytes good = goodFile();  // 8 x 8, pixels at 1078, 1142 bytes
-  expectAllRefused({
-      {"cut at 0", cut(good, 0), kShort},
-      {"cut at 1", cut(good, 1), kShort},
-      {"cut at 13", cut(good, 13), kShort},
-      {"cut at 14", cut(good, 14), kShort},
-      {"cut at 53", cut(good, 53), kShort},
-      {"cut at 54", cut(good, 54), kOffset},
-      {"cut inside the colour table", cut(good, 54 + 4 * 100 + 2), kOffset},
-      {"cut at the pixel offset", cut(good, 1078), kBeyondEnd},
-      {"cut inside the first row", cut(good, 1078 + 3), kBeyondEnd},
-      {"cut inside the pixels", cut(good, 1078 + 8 * 5 + 1), kBeyondEnd},
-      {"last byte missing", cut(good, good.size() - 1), kBeyondEnd},
-  });
-}
-
-// Every cut of a small file with padded rows: refused until the last row's
-// pixels are complete; its missing padding is accepted.
+// Every cut of a small file with padded rows (0, 1, 13, 14, 53 and 54 bytes,
+// inside the colour table, at the pixel offset, inside the pixels): refused
+// until the last row's pixels are complete; its missing padding is accepted.
 TEST(Malformed, EveryCutOfAPaddedFile) {
   const bmpbuild::Picture p = picture(5, 3, 4);  // stride 8, pixels at 70
   const Bytes full = bmpbuild::build(p);
@@ -227,7 +205,7 @@ TEST(Malformed, EveryCutOfAPaddedFile) {
   TempDir dir;
   for (std::size_t length = 0; length <= full.size(); ++length) {
     SCOPED_TRACE("cut at " + std::to_string(length));
-    const Bytes file = cut(full, length);
+    const Bytes file(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(length));
     if (length < 54) {
       expectRefused(dir, file, kShort);
     } else if (length < 70) {

@@ -82,15 +82,6 @@ TEST(Run, BundledSample) {
   }
 }
 
-// A 1 x 1 picture: the passes write nothing, and the byte of the zero-filled
-// plane is written.
-TEST(Run, SinglePixelPicture) {
-  TempDir dir;
-  bmpbuild::Picture p = picture(1, 1);
-  p.pixels = {200};
-  EXPECT_EQ(expectRun(dir, p), Bytes{0});
-}
-
 // ---- The pause, with standard input a terminal ---------------------------
 
 namespace {
