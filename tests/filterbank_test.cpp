@@ -57,32 +57,6 @@ TestPlane forwardPlane(TestPlane& src, int w, int h, std::uint8_t fill) {
   return result;
 }
 
-// The worked lines shared by the row and the column tests.
-struct Example {
-  Line input;
-  Line output;  // kUntouched where the pass must not write
-};
-
-const std::vector<Example>& examples() {
-  static const std::vector<Example> list = {
-      // Sums 13.3364048 30.7326679 49.4650307 70.6341019 / 1.24999928
-      // -4.76837158e-07 -0.912717819 4.32543516: -0.9127 truncates to 0.
-      {{10, 20, 30, 40, 50, 60, 70, 80}, {13, 30, 49, 70, 1, 0, 0, 4}},
-      // Sums -6.74564743 53.3728256 53.3728256 -3.37282372 / -5.75435257
-      // 111.508705 -5.75435257 0: negative sums wrap modulo 256.
-      {{0, 0, 0, 200, 0, 0, 0, 0}, {250, 53, 53, 253, 251, 111, 251, 0}},
-      // Low sums 127.500008, high sums -127.5.
-      {{255, 0, 255, 0, 255, 0, 255, 0}, {127, 127, 127, 127, 129, 129, 129, 129}},
-      // Odd width: the last position is not written; last high sum -1.25000048.
-      {{10, 20, 30, 40, 50, 60, 70}, {13, 30, 49, 1, 0, 255, kUntouched}},
-      // The shortest line read wholly inside: low sum 101.871071.
-      {{10, 200, 30}, {101, 90, kUntouched}},
-      {{}, {}},
-      {{77}, {kUntouched}},
-  };
-  return list;
-}
-
 // The constant values whose low-pass sum falls just below the value.
 const int kLowByOne[39] = {3,   6,   12,  21,  24,  42,  43,  48,  51,  69,  84,  86,  95,
                            96,  102, 115, 123, 127, 138, 145, 149, 165, 168, 172, 179, 183,
@@ -94,12 +68,6 @@ int lowOfConstant(int u) {
   }
   return u;
 }
-
-}  // namespace
-
-// ---- Filter tables -------------------------------------------------------
-
-namespace {
 
 // Every stored coefficient bit for bit, every position as an exact float, and
 // the walk visiting each stored position once, ascending, with its coefficient.
@@ -123,6 +91,21 @@ void expectTaps(const Taps& taps, int first, const std::uint32_t (&bits)[N]) {
     EXPECT_EQ(positions[t], first + static_cast<int>(t));
     EXPECT_EQ(coefficients[t], bits[t]);
   }
+}
+
+struct TwoSums {
+  float low;
+  float high;
+};
+
+// With two samples the extension alternates a, b, a, b, ...: position k reads
+// sample |k| mod 2. Sums in ascending position, low over -4..4, high over -2..4.
+TwoSums twoSampleSums(std::uint8_t a, std::uint8_t b) {
+  const float x[2] = {static_cast<float>(a), static_cast<float>(b)};
+  TwoSums sums = {0.0f, 0.0f};
+  for (int t = 0; t < 9; ++t) sums.low = x[t % 2] * analysisLow.coefficients[t] + sums.low;
+  for (int t = 0; t < 7; ++t) sums.high = x[t % 2] * analysisHigh.coefficients[t] + sums.high;
+  return sums;
 }
 
 }  // namespace
@@ -184,7 +167,26 @@ TEST(TruncateToByte, TruncatesTowardZeroAndWraps) {
 // The worked lines as a row and as a column (between two unrelated columns);
 // arbitrary lines of every length up to 40 give the same both ways.
 TEST(ForwardPass, WorkedLinesAsRowsAndColumns) {
-  for (const Example& example : examples()) {
+  const struct {
+    Line input;
+    Line output;  // kUntouched where the pass must not write
+  } examples[] = {
+      // Sums 13.3364048 30.7326679 49.4650307 70.6341019 / 1.24999928
+      // -4.76837158e-07 -0.912717819 4.32543516: -0.9127 truncates to 0.
+      {{10, 20, 30, 40, 50, 60, 70, 80}, {13, 30, 49, 70, 1, 0, 0, 4}},
+      // Sums -6.74564743 53.3728256 53.3728256 -3.37282372 / -5.75435257
+      // 111.508705 -5.75435257 0: negative sums wrap modulo 256.
+      {{0, 0, 0, 200, 0, 0, 0, 0}, {250, 53, 53, 253, 251, 111, 251, 0}},
+      // Low sums 127.500008, high sums -127.5.
+      {{255, 0, 255, 0, 255, 0, 255, 0}, {127, 127, 127, 127, 129, 129, 129, 129}},
+      // Odd width: the last position is not written; last high sum -1.25000048.
+      {{10, 20, 30, 40, 50, 60, 70}, {13, 30, 49, 1, 0, 255, kUntouched}},
+      // The shortest line read wholly inside: low sum 101.871071.
+      {{10, 200, 30}, {101, 90, kUntouched}},
+      {{}, {}},
+      {{77}, {kUntouched}},
+  };
+  for (const auto& example : examples) {
     SCOPED_TRACE("length " + std::to_string(example.input.size()));
     EXPECT_EQ(forwardRow(example.input), example.output);
     EXPECT_EQ(forwardColumn(example.input), example.output);
@@ -278,25 +280,6 @@ TEST(ForwardPass, OddPlaneLeavesLastColumnAndRow) {
 }
 
 // ---- Lines of two samples --------------------------------------------------
-
-namespace {
-
-struct TwoSums {
-  float low;
-  float high;
-};
-
-// With two samples the extension alternates a, b, a, b, ...: position k reads
-// sample |k| mod 2. Sums in ascending position, low over -4..4, high over -2..4.
-TwoSums twoSampleSums(std::uint8_t a, std::uint8_t b) {
-  const float x[2] = {static_cast<float>(a), static_cast<float>(b)};
-  TwoSums sums = {0.0f, 0.0f};
-  for (int t = 0; t < 9; ++t) sums.low = x[t % 2] * analysisLow.coefficients[t] + sums.low;
-  for (int t = 0; t < 7; ++t) sums.high = x[t % 2] * analysisHigh.coefficients[t] + sums.high;
-  return sums;
-}
-
-}  // namespace
 
 TEST(ForwardPass, TwoSampleLinesReadOnlyInside) {
   // The low taps on even and odd positions each sum to about 1/2, the high
