@@ -42,29 +42,27 @@ Line bands(const Line& low, const Line& high) {
 
 }  // namespace
 
-TEST(InversePasses, SinglePeakInTheHighBand) {
-  const Line line = bands({0, 0, 0, 0}, {0, 0, 200, 0});
-  EXPECT_EQ(inverseColumn(line), (Line{6, 21, 6, 225, 150, 251, 156, 194}));
-  EXPECT_EQ(inverseRow(line), (Line{7, 21, 7, 225, 149, 127, 156, 193}));
-}
-
-TEST(InversePasses, RampInTheLowBand) {
-  const Line line = bands({10, 20, 30, 40}, {0, 0, 0, 0});
-  EXPECT_EQ(inverseColumn(line), (Line{8, 13, 20, 25, 29, 36, 41, 36}));
-  EXPECT_EQ(inverseRow(line), (Line{9, 13, 20, 25, 30, 37, 41, 37}));
-}
-
-// Constant low bands: the column pass truncates a doubled even sum that falls
-// just below the whole number; the row pass rounds and saturates.
-TEST(InversePasses, ConstantLowBands) {
+// Bands of length 4 through the column pass (doubled sums truncated and
+// wrapped) and the row pass (rounded and saturated). With constant low bands
+// the column pass truncates a doubled even sum that falls just below the whole
+// number; the row pass rounds and saturates.
+TEST(InversePasses, WorkedBands) {
   const Line zeros(4, 0);
-  EXPECT_EQ(inverseColumn(bands(Line(4, 100), zeros)), Line(8, 100));
-  EXPECT_EQ(inverseRow(bands(Line(4, 100), zeros)), Line(8, 100));
-  EXPECT_EQ(inverseColumn(bands(Line(4, 10), zeros)), (Line{9, 10, 9, 10, 9, 10, 9, 10}));
-  EXPECT_EQ(inverseRow(bands(Line(4, 10), zeros)), Line(8, 10));
-  EXPECT_EQ(inverseColumn(bands(Line(4, 255), zeros)),
-            (Line{254, 255, 254, 255, 254, 255, 254, 255}));
-  EXPECT_EQ(inverseRow(bands(Line(4, 255), zeros)), Line(8, 127));
+  const struct {
+    Line bands, column, row;
+  } cases[] = {
+      {bands(zeros, {0, 0, 200, 0}), {6, 21, 6, 225, 150, 251, 156, 194},
+       {7, 21, 7, 225, 149, 127, 156, 193}},
+      {bands({10, 20, 30, 40}, zeros), {8, 13, 20, 25, 29, 36, 41, 36},
+       {9, 13, 20, 25, 30, 37, 41, 37}},
+      {bands(Line(4, 100), zeros), Line(8, 100), Line(8, 100)},
+      {bands(Line(4, 10), zeros), {9, 10, 9, 10, 9, 10, 9, 10}, Line(8, 10)},
+      {bands(Line(4, 255), zeros), {254, 255, 254, 255, 254, 255, 254, 255}, Line(8, 127)},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(inverseColumn(c.bands), c.column);
+    EXPECT_EQ(inverseRow(c.bands), c.row);
+  }
 }
 
 // A whole plane: low-band rows on top, covered area only. The column pass
