@@ -45,13 +45,23 @@ unsigned char* mapHuge(std::size_t length) {
 // fraction of what the kernel spends faulting in and clearing fresh pages,
 // and a run that releases one picture-sized buffer before taking the next
 // reuses one block. Only one block is kept that way.
+//
+// Mapped blocks do not all start on a huge-page boundary: each starts a few
+// cache lines further in, by its table slot, so that two planes read and
+// written side by side (row r of the source, row r of the destination) do
+// not share their address bits below 4 KiB. Such pairs make the processor
+// see false dependencies between a pass's stores and its next loads.
+constexpr std::size_t kStaggerStep = 9 * 64;  // nine cache lines
+constexpr int kStaggers = 7;                  // 7 * 576 bytes stay below 4 KiB
+
 struct Mapping {
-  unsigned char* block;
-  std::size_t length;
+  unsigned char* block;  // what the caller got
+  std::size_t length;    // of the mapping
+  unsigned char* base;   // start of the mapping
 };
 std::mutex mappingLock;
 Mapping mappings[kMaxMappings];
-Mapping spare{nullptr, 0};
+Mapping spare{nullptr, 0, nullptr};
 
 Mapping* findMapping(const unsigned char* block) {
   for (Mapping& mapping : mappings) {
@@ -63,7 +73,7 @@ Mapping* findMapping(const unsigned char* block) {
 // A zero-filled mapped block of at least `bytes`, or null (no free slot, or
 // no memory): the caller then falls back to the free store.
 unsigned char* takeMapped(std::size_t bytes) {
-  const std::size_t length = mappedLength(bytes);
+  const std::size_t length = mappedLength(bytes + kStaggerStep * (kStaggers - 1));
   if (length < bytes) return nullptr;  // the rounding wrapped around
   bool reused = false;
   unsigned char* block = nullptr;
@@ -71,15 +81,17 @@ unsigned char* takeMapped(std::size_t bytes) {
     const std::lock_guard<std::mutex> hold(mappingLock);
     Mapping* slot = findMapping(nullptr);
     if (slot == nullptr) return nullptr;
-    if (spare.block != nullptr && spare.length == length) {
-      block = spare.block;
-      spare = Mapping{nullptr, 0};
+    unsigned char* base = nullptr;
+    if (spare.base != nullptr && spare.length == length) {
+      base = spare.base;
+      spare = Mapping{nullptr, 0, nullptr};
       reused = true;
     } else {
-      block = mapHuge(length);  // anonymous mappings start zero-filled
-      if (block == nullptr) return nullptr;
+      base = mapHuge(length);  // anonymous mappings start zero-filled
+      if (base == nullptr) return nullptr;
     }
-    *slot = Mapping{block, length};
+    block = base + kStaggerStep * static_cast<std::size_t>((slot - mappings) % kStaggers);
+    *slot = Mapping{block, length, base};
   }
   if (reused) std::memset(block, 0, bytes);
   return block;
@@ -91,11 +103,11 @@ bool releaseMapped(unsigned char* block) {
   Mapping* slot = findMapping(block);
   if (slot == nullptr) return false;
   const Mapping released = *slot;
-  *slot = Mapping{nullptr, 0};
-  if (spare.block == nullptr) {
+  *slot = Mapping{nullptr, 0, nullptr};
+  if (spare.base == nullptr) {
     spare = released;
   } else {
-    munmap(released.block, released.length);
+    munmap(released.base, released.length);
   }
   return true;
 }

@@ -157,9 +157,8 @@ inline void analyse(const VFloat (&s)[9], const AnalysisTaps& taps, VFloat& low,
 }
 
 #if DWT97_LANES > 1
-// The even-numbered and the odd-numbered lanes of the pair a, b.
-inline void pickEvenOdd(VFloat a, VFloat b, VFloat& even, VFloat& odd) {
-#if defined(__clang__)
+// The even-numbered and the odd-numbered lanes of the pair a, b, with
+// constant lane lists so that the shuffles compile to fixed permutes.
 #if DWT97_LANES == 4
 #define DWT97_EVEN_LANES 0, 2, 4, 6
 #define DWT97_ODD_LANES 1, 3, 5, 7
@@ -170,16 +169,13 @@ inline void pickEvenOdd(VFloat a, VFloat b, VFloat& even, VFloat& odd) {
 #define DWT97_EVEN_LANES 0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30
 #define DWT97_ODD_LANES 1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31
 #endif
+inline void pickEvenOdd(VFloat a, VFloat b, VFloat& even, VFloat& odd) {
+#if defined(__clang__)
   even = __builtin_shufflevector(a, b, DWT97_EVEN_LANES);
   odd = __builtin_shufflevector(a, b, DWT97_ODD_LANES);
 #else
-  VInt evenIndex, oddIndex;
-  for (int l = 0; l < kLanes; ++l) {
-    evenIndex[l] = 2 * l;
-    oddIndex[l] = 2 * l + 1;
-  }
-  even = __builtin_shuffle(a, b, evenIndex);
-  odd = __builtin_shuffle(a, b, oddIndex);
+  even = __builtin_shuffle(a, b, VInt{DWT97_EVEN_LANES});
+  odd = __builtin_shuffle(a, b, VInt{DWT97_ODD_LANES});
 #endif
 }
 #endif
