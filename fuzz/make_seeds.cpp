@@ -16,17 +16,9 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 bmpbuild::Picture picture(std::int32_t width, std::int32_t height, std::uint32_t tableEntries) {
-  bmpbuild::Picture p;
-  p.width = width;
-  p.height = height;
-  p.colorTableEntries = tableEntries;
-  p.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  std::uint32_t state = static_cast<std::uint32_t>(width * 7919 + height);
-  for (auto& pixel : p.pixels) {
-    state = state * 1664525u + 1013904223u;
-    pixel = static_cast<std::uint8_t>(state >> 24);
-  }
-  return p;
+  return bmpbuild::noisePicture(width, height, tableEntries,
+                                static_cast<std::uint32_t>(width) * 7919u +
+                                    static_cast<std::uint32_t>(height));
 }
 
 bool save(const std::string& folder, const std::string& name, const Bytes& bytes) {

@@ -11,17 +11,9 @@
 namespace testsupport {
 
 bmpbuild::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries) {
-  bmpbuild::Picture p;
-  p.width = width;
-  p.height = rows;
-  p.colorTableEntries = tableEntries;
-  p.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(rows));
-  std::uint32_t state = 0x9E3779B9u ^ static_cast<std::uint32_t>(width * 131 + rows);
-  for (auto& pixel : p.pixels) {
-    state = state * 1664525u + 1013904223u;
-    pixel = static_cast<std::uint8_t>(state >> 24);
-  }
-  return p;
+  return bmpbuild::noisePicture(width, rows, tableEntries,
+                                0x9E3779B9u ^ (static_cast<std::uint32_t>(width) * 131u +
+                                               static_cast<std::uint32_t>(rows)));
 }
 
 std::string reportText(const std::vector<std::string>& values) {

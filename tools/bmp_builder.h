@@ -35,6 +35,23 @@ enum Field : std::size_t {
   kPlanes = 26, kBitsPerPixel = 28, kCompression = 30, kImageSize = 34, kColorsUsed = 46
 };
 
+// A picture of pseudo-random pixels (a linear congruential sequence started
+// from `seed`), so that misplaced rows or columns show.
+inline Picture noisePicture(std::int32_t width, std::int32_t height, std::uint32_t tableEntries,
+                            std::uint32_t seed) {
+  Picture p;
+  p.width = width;
+  p.height = height;
+  p.colorTableEntries = tableEntries;
+  p.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+  std::uint32_t state = seed;
+  for (auto& pixel : p.pixels) {
+    state = state * 1664525u + 1013904223u;
+    pixel = static_cast<std::uint8_t>(state >> 24);
+  }
+  return p;
+}
+
 inline std::vector<std::uint8_t> build(const Picture& picture) {
   const std::size_t width = static_cast<std::size_t>(picture.width);
   const std::size_t rows = static_cast<std::size_t>(picture.height);
