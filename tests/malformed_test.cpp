@@ -366,7 +366,7 @@ TEST(Malformed, ColourTablesDoNotMatter) {
 // A folder named "quilgray.bmp" is not a bitmap.
 TEST(Malformed, InputIsAFolder) {
   TempDir dir;
-  ASSERT_EQ(mkdir(dir.file("quilgray.bmp").c_str(), 0755), 0);
+  ASSERT_TRUE(makeFolder(dir.file("quilgray.bmp")));
   const RunResult run = runTool(dir.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, "Error: bmpLoad(), Not a regular file!\n");

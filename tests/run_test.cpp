@@ -1,7 +1,19 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#if defined(__APPLE__)
+#include <util.h>  // openpty()
+#elif defined(__FreeBSD__)
+#include <libutil.h>
+#else
 #include <pty.h>
+#endif
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -84,6 +96,13 @@ TEST(Run, BundledSample) {
 
 // ---- The pause, with standard input a terminal ---------------------------
 
+#if defined(_WIN32)
+
+TEST(Run, PausesForOneKeyAtATerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
+TEST(Run, InterruptedPauseRestoresTheTerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
+
+#else
+
 namespace {
 
 constexpr const char* kPrompt = "Press any key to continue . . . ";
@@ -106,7 +125,11 @@ class TerminalRun {
       }
       close(master_);
       close(slave_);
-      execl(DWT97_EXE, DWT97_EXE, static_cast<char*>(nullptr));
+      std::vector<std::string> words = commandFor(DWT97_EXE);
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(&word[0]);
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
       _exit(127);
     }
   }
@@ -220,3 +243,5 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
   expectSameTerminal(run.before(), run.now());
 }
+
+#endif  // !_WIN32
