@@ -1,17 +1,12 @@
 #include "bitmap.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "fatal.h"
+#include "platform.h"
 
 namespace {
 
@@ -128,13 +123,13 @@ const char* validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64
 
 void bmpLoad(Bitmap* bmp, const char* path) {
   std::memset(bmp, 0, sizeof *bmp);
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = dwt97::detail::openForReading(path);
   if (file == nullptr) fatal("Error: bmpLoad(), File open fail!\n");
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+  dwt97::detail::FileFacts facts;
+  if (!dwt97::detail::fileFacts(file, &facts) || !facts.regular) {
     failLoad(file, bmp, nullptr, "Error: bmpLoad(), Not a regular file!\n");
   }
-  const std::uint64_t fileBytes = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t fileBytes = facts.size;
 
   if (std::fread(bmp->rawHeader, 1, kFileHeaderBytes, file) != kFileHeaderBytes ||
       std::fread(bmp->rawHeader + kFileHeaderBytes, 1, kInfoHeaderBytes, file) !=
@@ -197,7 +192,7 @@ void bmpPrint(const Bitmap* bmp) {
 void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
   const std::uint64_t blockBytes = pixelBlockBytes(bmp);
   std::uint8_t* block = allocateZeroed(blockBytes, "bmpReadPlane");
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = dwt97::detail::openForReading(path);
   if (file == nullptr) {
     releaseZeroed(block);
     fatal("error!");
@@ -219,52 +214,15 @@ void bmpFlattenPlane(const Bitmap* bmp, const SamplePlane plane, std::uint8_t* f
 }
 
 void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  // Build "<path>.XXXXXX" for a temporary file in the same folder, so that the
-  // final rename replaces the output in one step.
-  const std::size_t pathLength = std::strlen(path);
-  char* temporary = static_cast<char*>(std::malloc(pathLength + 8));
-  if (temporary == nullptr) fatal("Error: bmpSave(), Out of memory!\n");
-  std::memcpy(temporary, path, pathLength);
-  std::memcpy(temporary + pathLength, ".XXXXXX", 8);
-
-  const int fd = mkstemp(temporary);
-  if (fd < 0) {
-    std::free(temporary);
-    fatal("Error: bmpSave(), File create fail!\n");
-  }
-  // Give the file the permissions a plain create would have given it.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-
-  std::FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
-    close(fd);
-    unlink(temporary);
-    std::free(temporary);
-    fatal("Error: bmpSave(), File create fail!\n");
-  }
-  // Past a file-size limit the write must fail and be cleaned up, not kill
-  // the process with the temporary half written.
-  struct sigaction ignore {}, previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGXFSZ, &ignore, &previous);
-  const std::size_t bytes = pixelCount(bmp);
-  const bool written = std::fwrite(flat, 1, bytes, file) == bytes;
-  const bool closed = std::fclose(file) == 0;
-  sigaction(SIGXFSZ, &previous, nullptr);
-  if (!written || !closed) {
-    unlink(temporary);
-    std::free(temporary);
+  // The bytes go to a temporary file beside `path` that replaces it in one
+  // step once complete (see SaveFile).
+  dwt97::detail::SaveFile save;
+  if (!save.create(path)) fatal("Error: bmpSave(), File create fail!\n");
+  if (!save.write(flat, pixelCount(bmp)) || !save.finish()) {
+    save.abort();
     fatal("Error: bmpSave(), File write fail!\n");
   }
-  if (std::rename(temporary, path) != 0) {
-    unlink(temporary);
-    std::free(temporary);
-    fatal("Error: bmpSave(), File create fail!\n");
-  }
-  std::free(temporary);
+  if (!save.commit()) fatal("Error: bmpSave(), File create fail!\n");
 }
 
 namespace {

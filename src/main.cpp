@@ -1,60 +1,17 @@
 // dwt97: one level of the separable 2-D CDF 9/7 wavelet transform of the
 // 8-bit grayscale bitmap "quilgray.bmp", written as raw sub-band bytes to
 // "quilout.dat". No command line, no environment, no configuration.
-#include <signal.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 
 #include "bitmap.h"
 #include "fatal.h"
 #include "filterbank.h"
+#include "platform.h"
 
 namespace {
 
 const char* const kInputName = "quilgray.bmp";
 const char* const kOutputName = "quilout.dat";
-
-struct termios savedTerminal;
-
-// Puts the terminal back, then lets the signal end the process as it would have.
-void restoreTerminalAndReraise(int signalNumber) {
-  tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
-}
-
-// Waits for one key press when someone can press one: with standard input a
-// terminal, prompts on standard error and reads one byte without echo and
-// without waiting for Enter, then restores the terminal (also when a signal
-// interrupts the wait). Otherwise returns at once, silently.
-void pauseForKey() {
-  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
-  std::fputs("Press any key to continue . . . ", stderr);
-  std::fflush(stderr);
-  std::fflush(stdout);
-
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  struct sigaction restore {}, previous[4];
-  restore.sa_handler = restoreTerminalAndReraise;
-  sigemptyset(&restore.sa_mask);
-  for (int k = 0; k < 4; ++k) sigaction(signals[k], &restore, &previous[k]);
-
-  struct termios raw = savedTerminal;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
-    unsigned char key;
-    while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-    }
-    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-  }
-  for (int k = 0; k < 4; ++k) sigaction(signals[k], &previous[k], nullptr);
-  std::fputs("\n", stderr);
-}
 
 }  // namespace
 
@@ -84,7 +41,7 @@ int main() {
   bmpPrint(&bmp);
   bmpFlattenPlane(&bmp, result.rows, flat);
   std::fflush(stdout);
-  pauseForKey();
+  dwt97::detail::pauseForKey();
   bmpSave(&bmp, kOutputName, flat);
 
   // The rest lives until here; handing it back keeps leak checkers quiet.
