@@ -1,5 +1,6 @@
 #include "fatal.h"
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -113,14 +114,15 @@ bool releaseMapped(unsigned char* block) {
 }
 #endif
 
-FatalHandler fatalHandler = nullptr;
+// Installed and read from any thread.
+std::atomic<FatalHandler> fatalHandler{nullptr};
 
 }  // namespace
 
-void setFatalHandler(FatalHandler handler) { fatalHandler = handler; }
+void setFatalHandler(FatalHandler handler) { fatalHandler.store(handler); }
 
 void fatal(const char* message) {
-  if (fatalHandler != nullptr) fatalHandler(message);
+  if (const FatalHandler handler = fatalHandler.load()) handler(message);
   std::fputs(message, stderr);
   std::fflush(stderr);
   std::exit(1);

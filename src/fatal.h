@@ -15,7 +15,9 @@
 // fatal() passes it the message instead of writing it, and the handler must
 // leave by throwing. The operations release what they hold before they call
 // fatal(), so leaving that way leaks nothing. Should the handler return, the
-// process ends as usual. The tool itself never installs one.
+// process ends as usual. The tool itself never installs one. Installing and
+// failing may happen on any threads at once; the handler runs on the thread
+// that failed.
 using FatalHandler = void (*)(const char* message);
 void setFatalHandler(FatalHandler handler);
 
