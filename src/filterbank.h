@@ -1,6 +1,9 @@
 // The CDF 9/7 filter bank: the six constant filters, whole-sample symmetric
 // extension, and the one-level forward analysis passes over sample planes.
 //
+// Every operation may be called from several threads at once on separate
+// planes (a plane being read by several calls at once is fine too).
+//
 // Arithmetic is IEEE single precision: every product is rounded to single
 // precision before it is added, products are added in ascending tap position,
 // and nothing is fused or widened. A filtered value returns to a byte by
@@ -72,6 +75,30 @@ void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
 void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
                        std::int32_t height);
 
+// The whole forward transform of a `width` x `height` plane, in place: the
+// bytes are those of dwtForwardRows into a zero-filled plane followed by
+// dwtForwardColumns into another zero-filled plane (with an odd width the
+// last column filters the row pass's untouched zero column; with an odd
+// height the last row is 0; with fewer than 2 samples along either side
+// every sample is 0), whatever the thread count.
+//
+// The plane's row buffers are reused for the result, and the pointer array
+// is reordered: afterwards plane[r] is row r of the result (the low rows
+// first, then the high rows, then with an odd height the zeroed last row),
+// but it may point to a different one of the same row buffers than before.
+// The set of pointers in the array is unchanged, so whatever owns the rows
+// still owns them; pointers to rows kept elsewhere no longer name the same
+// rows of the picture. Besides the plane it takes small per-thread float
+// rings (13 rows of the width); only pictures so wide that a ring would
+// pass 64 MiB take the two separate passes through a picture-sized scratch
+// plane, leaving the pointer array as it was.
+//
+// `threads`: 1 runs on the calling thread alone, n > 1 on up to n threads,
+// 0 (or less) on the processor's hardware threads; never more threads than
+// half the height. Running out of memory ends the process with
+// "Error: dwtForward2d(), Out of memory!" before anything is changed.
+void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads);
+
 // Rounds to the nearest integer (ties to even) and saturates to -128..127.
 // NaN, infinities and every value of magnitude 2^31 or more (outside the
 // 32-bit range) give -128, positive overflow included.
@@ -92,3 +119,11 @@ void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t half
 // write nothing.
 void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
                     std::int32_t halfHeight);
+
+// dwtInverseColumns and dwtInverseRows run on the processor's hardware
+// threads (as long as the plane gives each a fair share of the work); these
+// take the thread count as dwtForward2d does. The bytes do not depend on it.
+void dwtInverseColumnsThreads(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                              std::int32_t halfHeight, int threads);
+void dwtInverseRowsThreads(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+                           std::int32_t halfHeight, int threads);

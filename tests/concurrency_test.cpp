@@ -1,0 +1,112 @@
+// Library callers run many transforms at once from their own threads: every
+// operation must be safe on separate planes, the threaded ones included (the
+// pass-set choice on first use, the allocator's table and spare block, the
+// failure handler). Run under ThreadSanitizer by the DWT97_TSAN build.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bitmap.h"
+#include "fatal.h"
+#include "filterbank.h"
+
+namespace {
+
+PlaneBuffer noisePlane(std::int32_t width, std::int32_t height, std::uint32_t seed) {
+  PlaneBuffer plane = planeAllocate(width, height, "test");
+  std::uint32_t state = seed * 2654435761u + 1u;
+  for (std::int32_t r = 0; r < height; ++r)
+    for (std::int32_t c = 0; c < width; ++c) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      plane.rows[r][c] = static_cast<std::uint8_t>(state >> 11);
+    }
+  return plane;
+}
+
+using Rows = std::vector<std::vector<std::uint8_t>>;
+
+Rows rowsOf(const PlaneBuffer& plane) {
+  Rows rows;
+  for (std::int32_t r = 0; r < plane.height; ++r)
+    rows.emplace_back(plane.rows[r], plane.rows[r] + plane.width);
+  return rows;
+}
+
+// The forward transform in place, then the inverse pair back into fresh
+// planes, on `threads` threads; the bytes of every stage.
+struct RoundTrip {
+  Rows forward, columns, rows;
+};
+
+RoundTrip roundTrip(std::int32_t width, std::int32_t height, std::uint32_t seed, int threads) {
+  RoundTrip out;
+  PlaneBuffer plane = noisePlane(width, height, seed);
+  dwtForward2d(plane.rows, width, height, threads);
+  out.forward = rowsOf(plane);
+  PlaneBuffer columns = planeAllocate(width, height, "test");
+  dwtInverseColumnsThreads(columns.rows, plane.rows, width / 2, height / 2, threads);
+  out.columns = rowsOf(columns);
+  PlaneBuffer rows = planeAllocate(width, height, "test");
+  dwtInverseRowsThreads(rows.rows, columns.rows, width / 2, height / 2, threads);
+  out.rows = rowsOf(rows);
+  planeRelease(&rows);
+  planeRelease(&columns);
+  planeRelease(&plane);
+  return out;
+}
+
+struct Failure {
+  std::string message;
+};
+void throwFailure(const char* message) { throw Failure{message}; }
+
+}  // namespace
+
+// Several callers at once, each on its own planes (large enough for mapped
+// blocks and the spare), each transform itself on two threads: every result
+// matches the one computed alone, on one thread.
+TEST(Concurrency, SeparatePlanesGiveTheBytesOfLoneRuns) {
+  const std::int32_t widths[] = {1031, 2048, 517, 1500};
+  const std::int32_t heights[] = {2050, 1025, 301, 2800};
+  std::vector<RoundTrip> alone;
+  for (int k = 0; k < 4; ++k) alone.push_back(roundTrip(widths[k], heights[k], 40 + k, 1));
+  std::vector<RoundTrip> together(4);
+  std::vector<std::thread> callers;
+  for (int k = 0; k < 4; ++k)
+    callers.emplace_back([&, k] { together[k] = roundTrip(widths[k], heights[k], 40 + k, 2); });
+  for (std::thread& caller : callers) caller.join();
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_TRUE(together[k].forward == alone[k].forward) << "forward, caller " << k;
+    EXPECT_TRUE(together[k].columns == alone[k].columns) << "inverse columns, caller " << k;
+    EXPECT_TRUE(together[k].rows == alone[k].rows) << "inverse rows, caller " << k;
+  }
+}
+
+// Callers that install the failure handler and fail at the same time each
+// get their own message back.
+TEST(Concurrency, FailuresReachTheirOwnCaller) {
+  std::vector<std::string> messages(4);
+  std::vector<std::thread> callers;
+  for (int k = 0; k < 4; ++k)
+    callers.emplace_back([&messages, k] {
+      setFatalHandler(throwFailure);
+      for (int round = 0; round < 20; ++round) {
+        try {
+          Bitmap bmp;
+          bmpLoad(&bmp, ("/nonexistent/dwt97-" + std::to_string(k)).c_str());
+          bmpRelease(&bmp);
+        } catch (const Failure& failure) {
+          messages[k] = failure.message;
+        }
+      }
+    });
+  for (std::thread& caller : callers) caller.join();
+  setFatalHandler(nullptr);
+  for (const std::string& message : messages)
+    EXPECT_EQ(message, "Error: bmpLoad(), File open fail!\n");
+}
