@@ -27,8 +27,8 @@
 #include <immintrin.h>
 #endif
 
-#include "fatal.h"
-#include "filterbank.h"
+#include "allocator.h"
+#include "dwt97/filterbank.h"
 #include "filterbank_kernels.h"
 
 #ifndef DWT97_LANES
@@ -229,7 +229,7 @@ void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std:
   for (; q < roundUp(count) + kLanes; ++q) even[q] = odd[q] = 0.0f;
 }
 
-void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std::int32_t height) {
+void forwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width, std::int32_t height) {
   const std::int32_t n = width;
   if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
@@ -293,8 +293,8 @@ struct StripRows {
   StripRows(std::int64_t width, const char* who)
       : strip(smaller(kMaxStrip, roundUp(width))),
         bytes(static_cast<std::size_t>(kRing * strip) * sizeof(float) + 64),
-        block(allocateZeroed(bytes, who)) {}
-  ~StripRows() { releaseZeroed(block); }
+        block(dwt97::detail::allocateZeroed(bytes, who)) {}
+  ~StripRows() { dwt97::detail::releaseZeroed(block); }
   StripRows(const StripRows&) = delete;
   StripRows& operator=(const StripRows&) = delete;
 
@@ -308,7 +308,7 @@ struct StripRows {
   unsigned char* const block;
 };
 
-void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void forwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   const std::int32_t n = height;
   if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
@@ -399,7 +399,7 @@ inline void synthesise(const VFloat (&l)[5], const VFloat (&h)[5], const Synthes
   odd = odd * splat(2.0f);
 }
 
-void inverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void inverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int32_t n = halfHeight;
@@ -547,7 +547,7 @@ void loadBandChunk(const std::uint8_t* band, std::int32_t n, std::int64_t j0, st
   for (; q < roundUp(count) + kLanes; ++q) out[q] = 0.0f;
 }
 
-void inverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void inverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                  std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int32_t n = halfWidth;

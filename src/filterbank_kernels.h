@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "bitmap.h"
+#include "dwt97/planes.h"
 
-using DwtPass = void (*)(SamplePlane dst, const SamplePlane src, std::int32_t a, std::int32_t b);
+using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::int32_t a, std::int32_t b);
 
 // One implementation of every pass, all built for the same instruction set.
 struct DwtPassSet {

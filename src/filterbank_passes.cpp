@@ -1,6 +1,6 @@
 // The public passes: each runs the fastest pass set this processor supports,
 // chosen once, on first use.
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 #include "filterbank_kernels.h"
 
 // The pass sets the build compiled (see CMakeLists.txt).
@@ -45,22 +45,22 @@ int dwtPassSets(const DwtPassSet* const** sets) {
   return available().count;
 }
 
-void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   available().sets[0]->forwardRows(dst, src, width, height);
 }
 
-void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                        std::int32_t height) {
   available().sets[0]->forwardColumns(dst, src, width, height);
 }
 
-void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                        std::int32_t halfHeight) {
   available().sets[0]->inverseColumns(dst, src, halfWidth, halfHeight);
 }
 
-void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
   available().sets[0]->inverseRows(dst, src, halfWidth, halfHeight);
 }

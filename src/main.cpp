@@ -8,9 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "bitmap.h"
-#include "fatal.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
 
 namespace {
 
@@ -58,6 +57,10 @@ void pauseForKey() {
 
 }  // namespace
 
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
+
 int main() {
   Bitmap bmp;
   bmpLoad(&bmp, kInputName);
@@ -72,23 +75,22 @@ int main() {
 
   // Each buffer is taken just before its first use and given back after its
   // last, so that at most three picture-sized buffers are ever held and a
-  // released block serves the next allocation (see allocateZeroed).
+  // released block serves the next allocation.
   PlaneBuffer rowPass = planeAllocate(width, height, "main");
   dwtForwardRows(rowPass.rows, source.rows, width, height);
   planeRelease(&source);
   PlaneBuffer result = planeAllocate(width, height, "main");
   dwtForwardColumns(result.rows, rowPass.rows, width, height);
   planeRelease(&rowPass);
-  std::uint8_t* flat =
-      allocateZeroed(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), "main");
+  PlaneBuffer flat = planeAllocate(width, height, "main");
   bmpPrint(&bmp);
-  bmpFlattenPlane(&bmp, result.rows, flat);
+  bmpFlattenPlane(&bmp, result.rows, flat.block);
   std::fflush(stdout);
   pauseForKey();
-  bmpSave(&bmp, kOutputName, flat);
+  bmpSave(&bmp, kOutputName, flat.block);
 
   // The rest lives until here; handing it back keeps leak checkers quiet.
-  releaseZeroed(flat);
+  planeRelease(&flat);
   planeRelease(&result);
   return 0;
 }

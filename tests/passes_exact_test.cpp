@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 #include "filterbank_kernels.h"
 #include "reference_passes.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace {
 
@@ -53,7 +57,7 @@ std::string firstDifference(const PlaneBuffer& a, const PlaneBuffer& b) {
   return "";
 }
 
-using Pass = void (*)(SamplePlane, const SamplePlane, std::int32_t, std::int32_t);
+using Pass = void (*)(SamplePlane, const std::uint8_t* const*, std::int32_t, std::int32_t);
 
 // Runs `fast` and `plain` on the same source into destinations that start
 // equal (and not zero), and expects equal destinations.

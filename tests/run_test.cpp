@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
+#include "messages.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -41,7 +42,7 @@ TEST(Run, MissingInputFails) {
   const RunResult run = runTool(dir.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "Error: bmpLoad(), File open fail!\n");
+  EXPECT_EQ(run.err, messages::kOpen);
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{});
 }
 

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bitmap.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace testsupport {
 
