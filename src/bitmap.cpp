@@ -224,7 +224,14 @@ void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::u
   for (std::size_t r = 0; r < bmp->height; ++r) std::memcpy(flat + r * width, plane[r], width);
 }
 
-void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+namespace {
+
+// Writes a file through a temporary beside `path` that replaces `path` only
+// once complete: `write` puts the contents into the open temporary and says
+// whether every byte went. A failure removes the temporary and leaves an
+// older file at `path` as it was.
+template <typename Write>
+void saveReplacing(const char* path, Write write) {
   // Build "<path>.XXXXXX" for a temporary file in the same folder, so that the
   // final rename replaces the output in one step.
   const std::size_t pathLength = std::strlen(path);
@@ -256,8 +263,7 @@ void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGXFSZ, &ignore, &previous);
-  const std::size_t bytes = pixelCount(bmp);
-  const bool written = std::fwrite(flat, 1, bytes, file) == bytes;
+  const bool written = write(file);
   const bool closed = std::fclose(file) == 0;
   sigaction(SIGXFSZ, &previous, nullptr);
   if (!written || !closed) {
@@ -271,6 +277,34 @@ void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
     fail(Failure::saveCreate);
   }
   std::free(temporary);
+}
+
+// Whether the file stored its rows top row first (a negative stored height).
+bool storedTopDown(const Bitmap* bmp) { return (bmp->rawHeader[25] & 0x80) != 0; }
+
+}  // namespace
+
+void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  saveReplacing(path, [&](std::FILE* file) {
+    const std::size_t bytes = pixelCount(bmp);
+    return std::fwrite(flat, 1, bytes, file) == bytes;
+  });
+}
+
+void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  saveReplacing(path, [&](std::FILE* file) {
+    const std::size_t width = static_cast<std::size_t>(bmp->width);
+    const std::size_t height = bmp->height;
+    if (std::fprintf(file, "P5\n%zu %zu\n255\n", width, height) < 0) return false;
+    // A viewer shows a PGM's first row at the top: the top row of the
+    // picture, which a bottom-up file stores last.
+    const bool topDown = storedTopDown(bmp);
+    for (std::size_t k = 0; k < height; ++k) {
+      const std::size_t r = topDown ? k : height - 1 - k;
+      if (std::fwrite(flat + r * width, 1, width, file) != width) return false;
+    }
+    return true;
+  });
 }
 
 namespace {

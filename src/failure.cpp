@@ -36,6 +36,7 @@ constexpr FailureInfo kFailures[] = {
     {F::saveCreate, G::io, "Error: bmpSave(), File create fail!\n"},
     {F::saveWrite, G::io, "Error: bmpSave(), File write fail!\n"},
     {F::outOfMemory, G::outOfMemory, "Error: %s(), Out of memory!\n"},
+    {F::sameFile, G::io, "Error: main(), Input and output are the same file!\n"},
 };
 
 constexpr bool tableInOrder() {

@@ -152,6 +152,7 @@ TEST(FailureTable, TextsAndGroups) {
       {Failure::saveCreate, G::io, messages::kCreate},
       {Failure::saveWrite, G::io, messages::kWrite},
       {Failure::outOfMemory, G::outOfMemory, messages::kOutOfMemory},
+      {Failure::sameFile, G::io, messages::kSameFile},
   };
   for (const auto& row : table) {
     const dwt97::FailureInfo& info = dwt97::failureInfo(row.kind);

@@ -25,5 +25,6 @@ inline constexpr char kReadPlaneRead[] = "Error: bmpReadPlane(), File read fail!
 inline constexpr char kCreate[] = "Error: bmpSave(), File create fail!\n";
 inline constexpr char kWrite[] = "Error: bmpSave(), File write fail!\n";
 inline constexpr char kOutOfMemory[] = "Error: %s(), Out of memory!\n";
+inline constexpr char kSameFile[] = "Error: main(), Input and output are the same file!\n";
 
 }  // namespace messages

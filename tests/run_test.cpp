@@ -93,7 +93,7 @@ constexpr const char* kPrompt = "Press any key to continue . . . ";
 // standard output and error going to files.
 class TerminalRun {
  public:
-  explicit TerminalRun(const std::string& dir) {
+  explicit TerminalRun(const std::string& dir, const char* argument = nullptr) {
     if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
     tcgetattr(slave_, &before_);
     const std::string out = capture_.file("stdout"), err = capture_.file("stderr");
@@ -107,7 +107,7 @@ class TerminalRun {
       }
       close(master_);
       close(slave_);
-      execl(DWT97_EXE, DWT97_EXE, static_cast<char*>(nullptr));
+      execl(DWT97_EXE, DWT97_EXE, argument, static_cast<char*>(nullptr));
       _exit(127);
     }
   }
@@ -220,4 +220,17 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
   expectSameTerminal(run.before(), run.now());
+}
+
+// --no-pause: at a terminal too, the run saves without waiting for a key.
+TEST(Run, NoPauseAtATerminal) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  TerminalRun run(dir.path(), "--no-pause");
+  ASSERT_TRUE(run.started());
+  const int status = run.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(run.err(), "");
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(16, 8, picture(16, 8).pixels));
 }

@@ -71,6 +71,13 @@ DWT97_API void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* pla
 // place, or when memory for its name runs out.
 DWT97_API void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
 
+// As bmpSave(), but as a binary PGM picture: the header
+// "P5\n<width> <height>\n255\n", then the same `height` x `width` bytes with
+// the rows ordered as the loaded file's picture is shown: for a bottom-up
+// file (positive stored height) the last row of `flat` first, for a top-down
+// file the rows in order. Fails as bmpSave() does, with its messages.
+DWT97_API void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
+
 // Stores the colour triple (c0, c1, c2) at bytes 3*(y*width + x), +1 and +2
 // of the pixel buffer, three bytes per position whatever the buffer's own
 // one byte per pixel. A position whose three bytes do not lie wholly inside

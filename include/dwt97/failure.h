@@ -41,6 +41,7 @@ enum class Failure {
   saveCreate,           // "Error: bmpSave(), File create fail!\n"
   saveWrite,            // "Error: bmpSave(), File write fail!\n"
   outOfMemory,          // "Error: <operation>(), Out of memory!\n"
+  sameFile,             // "Error: main(), Input and output are the same file!\n"
 };
 
 struct FailureInfo {
