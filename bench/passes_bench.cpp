@@ -9,9 +9,13 @@
 
 #include <cstdint>
 
-#include "bitmap.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
 #include "reference_passes.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace {
 
@@ -31,7 +35,7 @@ PlaneBuffer randomPlane(std::int32_t width, std::int32_t height) {
   return plane;
 }
 
-using Pass = void (*)(SamplePlane, const SamplePlane, std::int32_t, std::int32_t);
+using Pass = void (*)(SamplePlane, const std::uint8_t* const*, std::int32_t, std::int32_t);
 
 // Runs `first` from the source into a middle plane, then `second` from the
 // middle plane into the output, once per iteration.
@@ -57,17 +61,17 @@ void twoPasses(benchmark::State& state, Pass first, Pass second) {
 }
 
 // The inverse passes take half sizes.
-void inverseColumnsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w, std::int32_t h) {
+void inverseColumnsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w, std::int32_t h) {
   dwtInverseColumns(dst, src, w / 2, h / 2);
 }
-void inverseRowsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w, std::int32_t h) {
+void inverseRowsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w, std::int32_t h) {
   dwtInverseRows(dst, src, w / 2, h / 2);
 }
-void plainInverseColumnsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w,
+void plainInverseColumnsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
                               std::int32_t h) {
   plainInverseColumns(dst, src, w / 2, h / 2);
 }
-void plainInverseRowsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w,
+void plainInverseRowsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
                            std::int32_t h) {
   plainInverseRows(dst, src, w / 2, h / 2);
 }

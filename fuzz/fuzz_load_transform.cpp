@@ -11,9 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bitmap.h"
-#include "fatal.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace {
 
@@ -52,7 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::abort();
   }
   std::snprintf(memoryPath, sizeof memoryPath, "/proc/self/fd/%d", memoryFile);
-  setFatalHandler(throwRefusal);
+  dwt97::setFatalHandler(throwRefusal);
   return 0;
 }
 
@@ -98,13 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   PlaneBuffer rowPass = planeAllocate(width, height, "fuzz");
   PlaneBuffer result = planeAllocate(width, height, "fuzz");
-  std::uint8_t* flat = allocateZeroed(pixels, "fuzz");
+  PlaneBuffer flat = planeAllocate(width, height, "fuzz");
   dwtForwardRows(rowPass.rows, source.rows, width, height);
   dwtForwardColumns(result.rows, rowPass.rows, width, height);
-  bmpFlattenPlane(&bmp, result.rows, flat);
-  if (std::memcmp(flat, result.block, pixels) != 0) std::abort();
+  bmpFlattenPlane(&bmp, result.rows, flat.block);
+  if (std::memcmp(flat.block, result.block, pixels) != 0) std::abort();
 
-  releaseZeroed(flat);
+  planeRelease(&flat);
   planeRelease(&result);
   planeRelease(&rowPass);
   planeRelease(&source);

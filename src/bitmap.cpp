@@ -1,4 +1,4 @@
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,8 +10,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
-#include "fatal.h"
+#include "allocator.h"
+#include "failure.h"
+
+using dwt97::Failure;
+using dwt97::detail::allocateZeroed;
+using dwt97::detail::fail;
+using dwt97::detail::releaseZeroed;
+using dwt97::detail::tryAllocateZeroed;
 
 namespace {
 
@@ -66,62 +74,63 @@ void distributeRows(const Bitmap* bmp, const std::uint8_t* block, RowAt rowAt) {
 }
 
 // Parses the 54 header bytes into the record's fields and runs the four
-// header checks, in order. Returns the condition text of the first check that
-// fails (nothing after it is parsed), or null when all pass.
-const char* parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
+// header checks, in order. Returns the failure of the first check that fails
+// (nothing after it is parsed), or null when all pass.
+std::optional<Failure> parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
   const std::uint8_t* header = bmp->rawHeader;
   const std::uint8_t* info = bmp->rawHeader + kFileHeaderBytes;
   bmp->signature = le16(header);
-  if (bmp->signature != 0x4D42) return "bmp->signature == 0x4D42";
+  if (bmp->signature != 0x4D42) return Failure::loadSignature;
   bmp->fileSize = le32(header + 2);
   bmp->dataOffset = le32(header + 10);
   bmp->size = le32(info);
-  if (bmp->size != 40) return "bmp->size==40";
+  if (bmp->size != 40) return Failure::loadInfoSize;
   bmp->width = le32(info + 4);
   *storedHeight = le32(info + 8);
   bmp->planes = le16(info + 12);
-  if (bmp->planes != 1) return "bmp->planes==1";
+  if (bmp->planes != 1) return Failure::loadPlanes;
   bmp->bitsPerPixel = le16(info + 14);
-  if (bmp->bitsPerPixel != 8) return "bmp->bitsPerPixel==8";
+  if (bmp->bitsPerPixel != 8) return Failure::loadBitsPerPixel;
   bmp->compression = le32(info + 16);
   bmp->imageSize = le32(info + 20);
   bmp->xpixelsPerM = le32(info + 24);
   bmp->ypixelsPerM = le32(info + 28);
   bmp->colorsUsed = le32(info + 32);
   bmp->colorsImportant = le32(info + 36);
-  return nullptr;
+  return std::nullopt;
 }
 
 // Refuses what no sound transform follows from; sets `height` from the stored
 // height (negative for a top-down file, whose rows stay in file order).
-// Returns the failure message, or null when the geometry is acceptable.
-const char* validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
-  if (bmp->compression != 0) return "Error: bmpLoad(), Compressed pixel data is not supported!\n";
-  if (bmp->width <= 0) return "Error: bmpLoad(), Width must be at least 1!\n";
-  if (storedHeight == 0) return "Error: bmpLoad(), Height must not be 0!\n";
+// Returns the failure, or nothing when the geometry is acceptable.
+std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
+  if (bmp->compression != 0) return Failure::loadCompressed;
+  if (bmp->width <= 0) return Failure::loadWidth;
+  if (storedHeight == 0) return Failure::loadHeightZero;
   const std::int64_t rows = storedHeight < 0 ? -std::int64_t{storedHeight} : storedHeight;
-  if (rows > kMaxRows) return "Error: bmpLoad(), Height beyond 65535 rows!\n";
+  if (rows > kMaxRows) return Failure::loadHeightTooLarge;
   bmp->height = static_cast<std::uint16_t>(rows);
-  if (rows * bmp->width > kMaxPixels) return "Error: bmpLoad(), Pixel count beyond 32 bits!\n";
+  if (rows * bmp->width > kMaxPixels) return Failure::loadPixelCount;
   if (bmp->dataOffset < static_cast<std::int32_t>(kHeaderBytes) ||
       static_cast<std::uint64_t>(bmp->dataOffset) > fileBytes) {
-    return "Error: bmpLoad(), Pixel data offset out of range!\n";
+    return Failure::loadDataOffset;
   }
   if (static_cast<std::uint64_t>(bmp->dataOffset) + pixelBlockBytes(bmp) > fileBytes) {
-    return "Error: bmpLoad(), Pixel data beyond end of file!\n";
+    return Failure::loadBeyondEnd;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 // Ends a failed load: closes the file and releases every buffer the load took
-// (the record's pixel buffer and the stride-padded block) before fatal(), so
+// (the record's pixel buffer and the stride-padded block) before failing, so
 // nothing is left behind should the failure be survived.
-[[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, const char* message) {
+[[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, Failure failure) {
   if (file != nullptr) std::fclose(file);
   releaseZeroed(block);
   releaseZeroed(bmp->data);
   bmp->data = nullptr;
-  fatal(message);
+  if (failure == Failure::outOfMemory) dwt97::detail::failOutOfMemory("bmpLoad");
+  fail(failure);
 }
 
 }  // namespace
@@ -129,40 +138,37 @@ const char* validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64
 void bmpLoad(Bitmap* bmp, const char* path) {
   std::memset(bmp, 0, sizeof *bmp);
   std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) fatal("Error: bmpLoad(), File open fail!\n");
+  if (file == nullptr) fail(Failure::loadOpen);
   struct stat info;
   if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
-    failLoad(file, bmp, nullptr, "Error: bmpLoad(), Not a regular file!\n");
+    failLoad(file, bmp, nullptr, Failure::loadNotRegularFile);
   }
   const std::uint64_t fileBytes = static_cast<std::uint64_t>(info.st_size);
 
   if (std::fread(bmp->rawHeader, 1, kFileHeaderBytes, file) != kFileHeaderBytes ||
       std::fread(bmp->rawHeader + kFileHeaderBytes, 1, kInfoHeaderBytes, file) !=
           kInfoHeaderBytes) {
-    failLoad(file, bmp, nullptr, "Error: bmpLoad(), File too short for a bitmap header!\n");
+    failLoad(file, bmp, nullptr, Failure::loadShortHeader);
   }
   std::int32_t storedHeight = 0;
-  if (const char* condition = parseHeader(bmp, &storedHeight)) {
-    char message[96];
-    std::snprintf(message, sizeof message, "Error: bmpLoad(), Header check failed: %s\n",
-                  condition);
-    failLoad(file, bmp, nullptr, message);
+  if (const std::optional<Failure> failure = parseHeader(bmp, &storedHeight)) {
+    failLoad(file, bmp, nullptr, *failure);
   }
-  if (const char* message = validateGeometry(bmp, storedHeight, fileBytes)) {
-    failLoad(file, bmp, nullptr, message);
+  if (const std::optional<Failure> failure = validateGeometry(bmp, storedHeight, fileBytes)) {
+    failLoad(file, bmp, nullptr, *failure);
   }
 
   bmp->data = tryAllocateZeroed(pixelCount(bmp));
-  if (bmp->data == nullptr) failLoad(file, bmp, nullptr, "Error: bmpLoad(), Out of memory!\n");
+  if (bmp->data == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
   if (rowStride(bmp) == static_cast<std::uint64_t>(bmp->width)) {
     if (!readPixelBlock(file, bmp, bmp->data)) {
-      failLoad(file, bmp, nullptr, "Error: bmpLoad(), File read fail!\n");
+      failLoad(file, bmp, nullptr, Failure::loadRead);
     }
   } else {
     std::uint8_t* block = tryAllocateZeroed(pixelBlockBytes(bmp));
-    if (block == nullptr) failLoad(file, bmp, nullptr, "Error: bmpLoad(), Out of memory!\n");
+    if (block == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
     if (!readPixelBlock(file, bmp, block)) {
-      failLoad(file, bmp, block, "Error: bmpLoad(), File read fail!\n");
+      failLoad(file, bmp, block, Failure::loadRead);
     }
     distributeRows(bmp, block, [bmp](std::size_t r) { return bmp->data + r * bmp->width; });
     releaseZeroed(block);
@@ -200,37 +206,44 @@ void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) {
     releaseZeroed(block);
-    fatal("error!");
+    fail(Failure::readPlaneOpen);
   }
   // The file may have changed since it was loaded: a short read is a failure.
   const bool read = readPixelBlock(file, bmp, block);
   std::fclose(file);
   if (!read) {
     releaseZeroed(block);
-    fatal("Error: bmpReadPlane(), File read fail!\n");
+    fail(Failure::readPlaneRead);
   }
   distributeRows(bmp, block, [plane](std::size_t r) { return plane[r]; });
   releaseZeroed(block);
 }
 
-void bmpFlattenPlane(const Bitmap* bmp, const SamplePlane plane, std::uint8_t* flat) {
+void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::uint8_t* flat) {
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   for (std::size_t r = 0; r < bmp->height; ++r) std::memcpy(flat + r * width, plane[r], width);
 }
 
-void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+namespace {
+
+// Writes a file through a temporary beside `path` that replaces `path` only
+// once complete: `write` puts the contents into the open temporary and says
+// whether every byte went. A failure removes the temporary and leaves an
+// older file at `path` as it was.
+template <typename Write>
+void saveReplacing(const char* path, Write write) {
   // Build "<path>.XXXXXX" for a temporary file in the same folder, so that the
   // final rename replaces the output in one step.
   const std::size_t pathLength = std::strlen(path);
   char* temporary = static_cast<char*>(std::malloc(pathLength + 8));
-  if (temporary == nullptr) fatal("Error: bmpSave(), Out of memory!\n");
+  if (temporary == nullptr) dwt97::detail::failOutOfMemory("bmpSave");
   std::memcpy(temporary, path, pathLength);
   std::memcpy(temporary + pathLength, ".XXXXXX", 8);
 
   const int fd = mkstemp(temporary);
   if (fd < 0) {
     std::free(temporary);
-    fatal("Error: bmpSave(), File create fail!\n");
+    fail(Failure::saveCreate);
   }
   // Give the file the permissions a plain create would have given it.
   const mode_t mask = umask(0);
@@ -242,7 +255,7 @@ void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
     close(fd);
     unlink(temporary);
     std::free(temporary);
-    fatal("Error: bmpSave(), File create fail!\n");
+    fail(Failure::saveCreate);
   }
   // Past a file-size limit the write must fail and be cleaned up, not kill
   // the process with the temporary half written.
@@ -250,21 +263,48 @@ void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGXFSZ, &ignore, &previous);
-  const std::size_t bytes = pixelCount(bmp);
-  const bool written = std::fwrite(flat, 1, bytes, file) == bytes;
+  const bool written = write(file);
   const bool closed = std::fclose(file) == 0;
   sigaction(SIGXFSZ, &previous, nullptr);
   if (!written || !closed) {
     unlink(temporary);
     std::free(temporary);
-    fatal("Error: bmpSave(), File write fail!\n");
+    fail(Failure::saveWrite);
   }
   if (std::rename(temporary, path) != 0) {
     unlink(temporary);
     std::free(temporary);
-    fatal("Error: bmpSave(), File create fail!\n");
+    fail(Failure::saveCreate);
   }
   std::free(temporary);
+}
+
+// Whether the file stored its rows top row first (a negative stored height).
+bool storedTopDown(const Bitmap* bmp) { return (bmp->rawHeader[25] & 0x80) != 0; }
+
+}  // namespace
+
+void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  saveReplacing(path, [&](std::FILE* file) {
+    const std::size_t bytes = pixelCount(bmp);
+    return std::fwrite(flat, 1, bytes, file) == bytes;
+  });
+}
+
+void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  saveReplacing(path, [&](std::FILE* file) {
+    const std::size_t width = static_cast<std::size_t>(bmp->width);
+    const std::size_t height = bmp->height;
+    if (std::fprintf(file, "P5\n%zu %zu\n255\n", width, height) < 0) return false;
+    // A viewer shows a PGM's first row at the top: the top row of the
+    // picture, which a bottom-up file stores last.
+    const bool topDown = storedTopDown(bmp);
+    for (std::size_t k = 0; k < height; ++k) {
+      const std::size_t r = topDown ? k : height - 1 - k;
+      if (std::fwrite(flat + r * width, 1, width, file) != width) return false;
+    }
+    return true;
+  });
 }
 
 namespace {
@@ -316,27 +356,4 @@ void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int32_t exten
                   c2);
     }
   }
-}
-
-PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* who) {
-  PlaneBuffer plane{};
-  plane.width = width < 0 ? 0 : width;
-  plane.height = height < 0 ? 0 : height;
-  const std::size_t w = static_cast<std::size_t>(plane.width);
-  const std::size_t h = static_cast<std::size_t>(plane.height);
-  plane.block = allocateZeroed(w * h, who);
-  unsigned char* rows = tryAllocateZeroed((h + 1) * sizeof(std::uint8_t*));
-  if (rows == nullptr) {
-    releaseZeroed(plane.block);
-    fatalOutOfMemory(who);
-  }
-  plane.rows = reinterpret_cast<SamplePlane>(rows);
-  for (std::size_t r = 0; r < h; ++r) plane.rows[r] = plane.block + r * w;
-  return plane;
-}
-
-void planeRelease(PlaneBuffer* plane) {
-  releaseZeroed(plane->block);
-  releaseZeroed(reinterpret_cast<std::uint8_t*>(plane->rows));
-  *plane = PlaneBuffer{};
 }

@@ -27,8 +27,8 @@
 #include <immintrin.h>
 #endif
 
-#include "fatal.h"
-#include "filterbank.h"
+#include "allocator.h"
+#include "dwt97/filterbank.h"
 #include "filterbank_kernels.h"
 
 #ifndef DWT97_LANES
@@ -229,7 +229,7 @@ void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std:
   for (; q < roundUp(count) + kLanes; ++q) even[q] = odd[q] = 0.0f;
 }
 
-void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std::int32_t height) {
+void forwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width, std::int32_t height) {
   const std::int32_t n = width;
   if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
@@ -293,8 +293,8 @@ struct StripRows {
   StripRows(std::int64_t width, const char* who)
       : strip(smaller(kMaxStrip, roundUp(width))),
         bytes(static_cast<std::size_t>(kRing * strip) * sizeof(float) + 64),
-        block(allocateZeroed(bytes, who)) {}
-  ~StripRows() { releaseZeroed(block); }
+        block(dwt97::detail::allocateZeroed(bytes, who)) {}
+  ~StripRows() { dwt97::detail::releaseZeroed(block); }
   StripRows(const StripRows&) = delete;
   StripRows& operator=(const StripRows&) = delete;
 
@@ -308,7 +308,7 @@ struct StripRows {
   unsigned char* const block;
 };
 
-void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void forwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   const std::int32_t n = height;
   if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
@@ -402,7 +402,7 @@ inline void synthesise(const VFloat (&l)[5], const VFloat (&h)[5], const Synthes
 // Output row pairs [j0, j1) of the inverse column pass, in strips of `strip`
 // columns (a multiple of kLanes), with kRing float rows of `strip` floats at
 // `ring`.
-void inverseColumnsCore(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void inverseColumnsCore(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                         std::int32_t halfHeight, std::int64_t j0, std::int64_t j1, float* ring,
                         std::int64_t strip) {
   if (halfWidth <= 0 || halfHeight <= 0 || j0 >= j1) return;
@@ -476,14 +476,14 @@ void inverseColumnsCore(SamplePlane dst, const SamplePlane src, std::int32_t hal
   }
 }
 
-void inverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void inverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   StripRows ring(2 * std::int64_t{halfWidth}, "dwtInverseColumns");
   inverseColumnsCore(dst, src, halfWidth, halfHeight, 0, halfHeight, ring.row(0), ring.strip);
 }
 
-void inverseColumnsSpan(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void inverseColumnsSpan(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                         std::int32_t halfHeight, std::int64_t j0, std::int64_t j1, float* ring,
                         std::int64_t stride) {
   inverseColumnsCore(dst, src, halfWidth, halfHeight, j0, j1, ring, stride);
@@ -566,7 +566,7 @@ void loadBandChunk(const std::uint8_t* band, std::int32_t n, std::int64_t j0, st
 }
 
 // Rows [r0, r1) of the inverse row pass.
-void inverseRowsSpan(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void inverseRowsSpan(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                      std::int32_t halfHeight, std::int64_t r0, std::int64_t r1) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int32_t n = halfWidth;
@@ -604,7 +604,7 @@ void inverseRowsSpan(SamplePlane dst, const SamplePlane src, std::int32_t halfWi
   }
 }
 
-void inverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void inverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                  std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   inverseRowsSpan(dst, src, halfWidth, halfHeight, 0, 2 * std::int64_t{halfHeight});

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "bitmap.h"
+#include "dwt97/planes.h"
 
-using DwtPass = void (*)(SamplePlane dst, const SamplePlane src, std::int32_t a, std::int32_t b);
+using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::int32_t a, std::int32_t b);
 
 // The fused forward transform works on contiguous spans [j0, j1) of output
 // row pairs, each span with its own ring of float rows (kFusedRingRows rows
@@ -24,7 +24,7 @@ constexpr int kFusedRingRows = 13;
 // give rows 2j0 .. 2j1-1), with a ring of kInverseRingRows rows of `stride`
 // floats as for the fused transform, but at most kInverseStrip wide: the
 // pass runs in strips of that many columns.
-using DwtInverseColumnsSpan = void (*)(SamplePlane dst, const SamplePlane src,
+using DwtInverseColumnsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* src,
                                        std::int32_t halfWidth, std::int32_t halfHeight,
                                        std::int64_t j0, std::int64_t j1, float* ring,
                                        std::int64_t stride);
@@ -32,7 +32,7 @@ constexpr int kInverseRingRows = 10;
 constexpr std::int64_t kInverseStrip = 8192;
 
 // Rows [r0, r1) of the inverse row pass.
-using DwtInverseRowsSpan = void (*)(SamplePlane dst, const SamplePlane src,
+using DwtInverseRowsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* src,
                                     std::int32_t halfWidth, std::int32_t halfHeight,
                                     std::int64_t r0, std::int64_t r1);
 
@@ -57,7 +57,7 @@ int dwtPassSets(const DwtPassSet* const** sets);
 // that the tests can compare every set (the public ones use the first).
 void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                       std::int32_t height, int threads);
-void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const SamplePlane src,
+void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                            std::int32_t halfWidth, std::int32_t halfHeight, int threads);
-void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const SamplePlane src,
+void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                         std::int32_t halfWidth, std::int32_t halfHeight, int threads);

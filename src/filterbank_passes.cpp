@@ -5,8 +5,9 @@
 #include <cstring>
 #include <thread>
 
-#include "fatal.h"
-#include "filterbank.h"
+#include "allocator.h"
+#include "dwt97/filterbank.h"
+#include "failure.h"
 #include "filterbank_kernels.h"
 
 // The pass sets the build compiled (see CMakeLists.txt).
@@ -17,6 +18,10 @@ extern const DwtPassSet dwtPassSetSse2;
 #else
 extern const DwtPassSet dwtPassSetPortable;
 #endif
+
+using dwt97::detail::failOutOfMemory;
+using dwt97::detail::releaseZeroed;
+using dwt97::detail::tryAllocateZeroed;
 
 namespace {
 
@@ -120,10 +125,10 @@ void clearRows(SamplePlane plane, std::int64_t r0, std::int64_t r1, std::int32_t
 // for the fused transform's ring.
 void forward2dTwoPasses(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                         std::int32_t height) {
-  PlaneBuffer scratch = planeAllocate(width, height, "dwtForward2d");
+  dwt97::PlaneBuffer scratch = dwt97::planeAllocate(width, height, "dwtForward2d");
   set.forwardRows(scratch.rows, plane, width, height);
   set.forwardColumns(plane, scratch.rows, width, height);
-  planeRelease(&scratch);
+  dwt97::planeRelease(&scratch);
   if (height % 2 != 0) clearRows(plane, height - 1, height, width);
 }
 
@@ -156,7 +161,7 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
   if (rings == nullptr || order == nullptr) {
     releaseZeroed(rings);
     releaseZeroed(reinterpret_cast<unsigned char*>(order));
-    fatalOutOfMemory("dwtForward2d");
+    failOutOfMemory("dwtForward2d");
   }
   for (std::int64_t j = 0; j < half; ++j) {
     order[j] = plane[2 * j];
@@ -178,7 +183,7 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
   if (height % 2 != 0) clearRows(plane, height - 1, height, width);
 }
 
-void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const SamplePlane src,
+void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                            std::int32_t halfWidth, std::int32_t halfHeight, int threads) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int64_t width = 2 * std::int64_t{halfWidth};
@@ -190,7 +195,7 @@ void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const SampleP
   const std::int64_t strip = smaller(kInverseStrip, roundUp16(width));
   const std::int64_t ringFloats = kInverseRingRows * strip;
   unsigned char* rings = allocateRings(count, ringFloats);
-  if (rings == nullptr) fatalOutOfMemory("dwtInverseColumns");
+  if (rings == nullptr) failOutOfMemory("dwtInverseColumns");
   runParts(count, [&](int k) {
     set.inverseColumnsSpan(dst, src, halfWidth, halfHeight, partStart(halfHeight, count, k),
                            partStart(halfHeight, count, k + 1), ringOf(rings, ringFloats, k),
@@ -199,7 +204,7 @@ void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const SampleP
   releaseZeroed(rings);
 }
 
-void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const SamplePlane src,
+void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                         std::int32_t halfWidth, std::int32_t halfHeight, int threads) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int64_t rows = 2 * std::int64_t{halfHeight};
@@ -215,32 +220,32 @@ int dwtPassSets(const DwtPassSet* const** sets) {
   return available().count;
 }
 
-void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   available().sets[0]->forwardRows(dst, src, width, height);
 }
 
-void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                        std::int32_t height) {
   available().sets[0]->forwardColumns(dst, src, width, height);
 }
 
-void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                        std::int32_t halfHeight) {
   dwtInverseColumnsWith(*available().sets[0], dst, src, halfWidth, halfHeight, 0);
 }
 
-void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
   dwtInverseRowsWith(*available().sets[0], dst, src, halfWidth, halfHeight, 0);
 }
 
-void dwtInverseColumnsThreads(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseColumnsThreads(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                               std::int32_t halfHeight, int threads) {
   dwtInverseColumnsWith(*available().sets[0], dst, src, halfWidth, halfHeight, threads);
 }
 
-void dwtInverseRowsThreads(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseRowsThreads(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                            std::int32_t halfHeight, int threads) {
   dwtInverseRowsWith(*available().sets[0], dst, src, halfWidth, halfHeight, threads);
 }

@@ -9,9 +9,15 @@
 #include <thread>
 #include <vector>
 
-#include "bitmap.h"
-#include "fatal.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/failure.h"
+#include "dwt97/filterbank.h"
+#include "dwt97/planes.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
+using dwt97::setFatalHandler;
 
 namespace {
 

@@ -8,27 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
+#include "messages.h"
 #include "test_support.h"
 
 using namespace testsupport;
+using namespace messages;
 
 namespace {
-
-const char kShort[] = "Error: bmpLoad(), File too short for a bitmap header!\n";
-const char kSignature[] = "Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42\n";
-const char kInfoSize[] = "Error: bmpLoad(), Header check failed: bmp->size==40\n";
-const char kPlanes[] = "Error: bmpLoad(), Header check failed: bmp->planes==1\n";
-const char kBits[] = "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n";
-const char kCompressed[] = "Error: bmpLoad(), Compressed pixel data is not supported!\n";
-const char kWidth[] = "Error: bmpLoad(), Width must be at least 1!\n";
-const char kHeightZero[] = "Error: bmpLoad(), Height must not be 0!\n";
-const char kHeightBig[] = "Error: bmpLoad(), Height beyond 65535 rows!\n";
-const char kPixelCount[] = "Error: bmpLoad(), Pixel count beyond 32 bits!\n";
-const char kOffset[] = "Error: bmpLoad(), Pixel data offset out of range!\n";
-const char kBeyondEnd[] = "Error: bmpLoad(), Pixel data beyond end of file!\n";
 
 const Bytes kOlderOutput = {'o', 'l', 'd', 'e', 'r', 0, 255, '\n'};
 
@@ -369,7 +358,7 @@ TEST(Malformed, InputIsAFolder) {
   ASSERT_EQ(mkdir(dir.file("quilgray.bmp").c_str(), 0755), 0);
   const RunResult run = runTool(dir.path());
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Error: bmpLoad(), Not a regular file!\n");
+  EXPECT_EQ(run.err, kNotRegular);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
 }

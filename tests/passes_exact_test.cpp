@@ -12,9 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 #include "filterbank_kernels.h"
 #include "reference_passes.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace {
 
@@ -57,7 +61,7 @@ std::string firstDifference(const PlaneBuffer& a, const PlaneBuffer& b) {
   return "";
 }
 
-using Pass = void (*)(SamplePlane, const SamplePlane, std::int32_t, std::int32_t);
+using Pass = void (*)(SamplePlane, const std::uint8_t* const*, std::int32_t, std::int32_t);
 
 // Runs `fast` and `plain` on the same source into destinations that start
 // equal (and not zero), and expects equal destinations.
@@ -107,11 +111,11 @@ void expectFusedSame(std::int32_t width, std::int32_t height, const Fill& fill,
   }
 }
 
-void inverseColumnsThreaded(const DwtPassSet& set, SamplePlane dst, const SamplePlane src,
+void inverseColumnsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                             std::int32_t a, std::int32_t b, int threads) {
   dwtInverseColumnsWith(set, dst, src, a, b, threads);
 }
-void inverseRowsThreaded(const DwtPassSet& set, SamplePlane dst, const SamplePlane src,
+void inverseRowsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                          std::int32_t a, std::int32_t b, int threads) {
   dwtInverseRowsWith(set, dst, src, a, b, threads);
 }
@@ -120,7 +124,7 @@ void inverseRowsThreaded(const DwtPassSet& set, SamplePlane dst, const SamplePla
 // thread count.
 void expectThreadedInverseSame(const DwtPassSet& set, std::int32_t a, std::int32_t b,
                                const Fill& fill, const std::string& label) {
-  using Threaded = void (*)(const DwtPassSet&, SamplePlane, const SamplePlane, std::int32_t,
+  using Threaded = void (*)(const DwtPassSet&, SamplePlane, const std::uint8_t* const*, std::int32_t,
                             std::int32_t, int);
   const std::pair<const char*, std::pair<Threaded, Pass>> passes[] = {
       {"inverse columns", {inverseColumnsThreaded, plainInverseColumns}},

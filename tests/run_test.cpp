@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
+#include "messages.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -41,7 +42,7 @@ TEST(Run, MissingInputFails) {
   const RunResult run = runTool(dir.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "Error: bmpLoad(), File open fail!\n");
+  EXPECT_EQ(run.err, messages::kOpen);
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{});
 }
 
@@ -92,7 +93,7 @@ constexpr const char* kPrompt = "Press any key to continue . . . ";
 // standard output and error going to files.
 class TerminalRun {
  public:
-  explicit TerminalRun(const std::string& dir) {
+  explicit TerminalRun(const std::string& dir, const char* argument = nullptr) {
     if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
     tcgetattr(slave_, &before_);
     const std::string out = capture_.file("stdout"), err = capture_.file("stderr");
@@ -106,7 +107,7 @@ class TerminalRun {
       }
       close(master_);
       close(slave_);
-      execl(DWT97_EXE, DWT97_EXE, static_cast<char*>(nullptr));
+      execl(DWT97_EXE, DWT97_EXE, argument, static_cast<char*>(nullptr));
       _exit(127);
     }
   }
@@ -219,4 +220,17 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
   expectSameTerminal(run.before(), run.now());
+}
+
+// --no-pause: at a terminal too, the run saves without waiting for a key.
+TEST(Run, NoPauseAtATerminal) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  TerminalRun run(dir.path(), "--no-pause");
+  ASSERT_TRUE(run.started());
+  const int status = run.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(run.err(), "");
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(16, 8, picture(16, 8).pixels));
 }

@@ -5,8 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "bitmap.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace testsupport {
 
@@ -104,7 +108,12 @@ RunResult runProgram(const std::string& program, const std::string& dir,
     for (const auto& variable : options.environment) {
       setenv(variable.first.c_str(), variable.second.c_str(), 1);
     }
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : options.arguments) {
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    }
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   RunResult result;

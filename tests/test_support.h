@@ -138,6 +138,7 @@ struct RunOptions {
   long addressSpaceLimit = -1;                   // RLIMIT_AS in bytes, -1 for none
   bool ignoreFileSizeSignal = false;             // SIGXFSZ ignored in the child
   std::vector<std::pair<std::string, std::string>> environment;  // added variables
+  std::vector<std::string> arguments;            // after the program name
 };
 
 struct RunResult {
@@ -147,7 +148,7 @@ struct RunResult {
   std::string err;      // standard error
 };
 
-// Runs `program` with no arguments, working folder `dir`, standard input
+// Runs `program` with `options.arguments`, working folder `dir`, standard input
 // /dev/null, and standard output and error captured.
 RunResult runProgram(const std::string& program, const std::string& dir,
                      const RunOptions& options = {});
