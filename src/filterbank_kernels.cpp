@@ -149,7 +149,7 @@ inline AnalysisTaps analysisTaps() {
 // One vector of low and high outputs. s[k] holds the samples at signal index
 // 2j + k - 4 for the lanes' outputs j: the low-pass reads s[0..8] (positions
 // -4..4), the high-pass s[2..8] (positions -2..4).
-inline void analyse(const VFloat (&s)[9], const AnalysisTaps& taps, VFloat& low, VFloat& high) {
+inline void analyse(const VFloat* s, const AnalysisTaps& taps, VFloat& low, VFloat& high) {
   low = taps.low[0] * s[0];
   for (int k = 1; k < 9; ++k) low = taps.low[k] * s[k] + low;
   high = taps.high[0] * s[2];
@@ -612,25 +612,26 @@ void inverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t h
 
 // The fused forward transform (see DwtFusedStep). The row pass's bytes of
 // each source row are kept as floats, the intermediate plane the column
-// pass would read: row r of the plane in ring slot r % 10, except the rows
+// pass would read: row r of the plane in ring slot r % 12, except the rows
 // from 2 * j1 on, which the next span overwrites and which the span's
-// preparation keeps in slots 10, 11 and 12. Outputs j read the rows at
+// preparation keeps in slots 12, 13 and 14. Outputs j read the rows at
 // signal index 2j - 4 .. 2j + 4 reflected into the column, all within rows
 // 2j - 4 .. 2j + 4 once the column is longer than the ring (for shorter
-// ones every row has its own slot), so ten slots hold all that a step
-// reads; each source row is converted once per span, before its bytes are
-// overwritten by the outputs stored there.
+// ones every row has its own slot); a step makes pairs j and j + 1 and so
+// reads eleven rows, which twelve slots hold. Each source row is converted
+// once per span, before its bytes are overwritten by the outputs stored
+// there.
 struct FusedRing {
   float* ring;
   std::int64_t stride;
   std::int64_t trailingFrom;  // 2 * j1: rows from here are the next span's
 
   float* row(std::int64_t r) const {
-    const std::int64_t slot = r >= trailingFrom ? 10 + (r - trailingFrom) : r % 10;
+    const std::int64_t slot = r >= trailingFrom ? 12 + (r - trailingFrom) : r % 12;
     return ring + slot * stride;
   }
 };
-static_assert(kFusedRingRows == 13, "ten ring slots and three for the next span's rows");
+static_assert(kFusedRingRows == 15, "twelve ring slots and three for the next span's rows");
 
 // Stores the truncated bytes of the first `count` (at most kLanes) lanes as
 // floats: what the column pass reads back from the row pass's bytes.
@@ -712,6 +713,49 @@ void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height
   }
 }
 
+// Output pairs j and, with `both`, j + 1 from the ring's float rows `in`
+// (rows 2j - 4 .. 2j + 6 as the column reads them), over the whole width.
+// Two pairs at once read eleven rows for four outputs instead of nine for two.
+void columnSteps(const float* const* in, bool both, std::uint8_t* const* out, std::int64_t width,
+                 const AnalysisTaps& taps, const std::uint8_t* nextA,
+                 const std::uint8_t* nextB) {
+  const std::int64_t wWhole = width / kLanes * kLanes;
+  std::int64_t v = 0;
+  for (; v < wWhole; v += kLanes) {
+    // The source rows the next step converts come from memory meanwhile.
+    if (v % 64 == 0) {
+      __builtin_prefetch(nextA + v);
+      __builtin_prefetch(nextB + v);
+    }
+    VFloat s[11];
+    for (int k = 0; k < 9; ++k) s[k] = loadFloats(in[k] + v);
+    VFloat low, high;
+    analyse(s, taps, low, high);
+    storeBytes(out[0] + v, low, kLanes);
+    storeBytes(out[1] + v, high, kLanes);
+    if (both) {
+      s[9] = loadFloats(in[9] + v);
+      s[10] = loadFloats(in[10] + v);
+      analyse(s + 2, taps, low, high);
+      storeBytes(out[2] + v, low, kLanes);
+      storeBytes(out[3] + v, high, kLanes);
+    }
+  }
+  if (v < width) {
+    VFloat s[11];
+    for (int k = 0; k < (both ? 11 : 9); ++k) s[k] = loadFloats(in[k] + v);
+    VFloat low, high;
+    analyse(s, taps, low, high);
+    storeBytes(out[0] + v, low, width - v);
+    storeBytes(out[1] + v, high, width - v);
+    if (both) {
+      analyse(s + 2, taps, low, high);
+      storeBytes(out[2] + v, low, width - v);
+      storeBytes(out[3] + v, high, width - v);
+    }
+  }
+}
+
 void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
                   std::int64_t j1, float* ring, std::int64_t stride) {
   const FusedRing rows{ring, stride, 2 * j1};
@@ -719,34 +763,22 @@ void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, st
   const AnalysisTaps taps = analysisTaps();
   const std::int64_t ownEnd = smaller(2 * j1, height);
   std::int64_t next = 2 * j0;  // the next own row to convert
-  const std::int64_t wWhole = width / kLanes * kLanes;
-  for (std::int64_t j = j0; j < j1; ++j) {
-    for (; next < smaller(2 * j + 5, ownEnd); ++next) {
+  for (std::int64_t j = j0; j < j1; j += 2) {
+    const bool both = j + 1 < j1;
+    const std::int64_t reach = both ? 2 * j + 7 : 2 * j + 5;  // rows read, up to
+    for (; next < smaller(reach, ownEnd); ++next) {
       rowToFloats(plane[next], width, half, taps, rows.row(next));
     }
-    const float* in[9];
-    for (int k = 0; k < 9; ++k) {
+    const float* in[11];
+    for (int k = 0; k < (both ? 11 : 9); ++k) {
       in[k] = rows.row(mirrorIndex(static_cast<std::int32_t>(2 * j + k - 4), height));
     }
-    std::uint8_t* lowOut = plane[2 * j];
-    std::uint8_t* highOut = plane[2 * j + 1];
-    std::int64_t v = 0;
-    for (; v < wWhole; v += kLanes) {
-      VFloat s[9];
-      for (int k = 0; k < 9; ++k) s[k] = loadFloats(in[k] + v);
-      VFloat low, high;
-      analyse(s, taps, low, high);
-      storeBytes(lowOut + v, low, kLanes);
-      storeBytes(highOut + v, high, kLanes);
-    }
-    if (v < width) {
-      VFloat s[9];
-      for (int k = 0; k < 9; ++k) s[k] = loadFloats(in[k] + v);
-      VFloat low, high;
-      analyse(s, taps, low, high);
-      storeBytes(lowOut + v, low, width - v);
-      storeBytes(highOut + v, high, width - v);
-    }
+    std::uint8_t* const out[4] = {plane[2 * j], plane[2 * j + 1], both ? plane[2 * j + 2] : nullptr,
+                                  both ? plane[2 * j + 3] : nullptr};
+    // The rows the next step converts first (any row will do past the end).
+    const std::uint8_t* nextA = plane[smaller(next, ownEnd - 1)];
+    const std::uint8_t* nextB = plane[smaller(next + 1, ownEnd - 1)];
+    columnSteps(in, both, out, width, taps, nextA, nextB);
   }
 }
 

@@ -18,7 +18,7 @@ using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::i
 // once. Needs width >= 2 and height >= 2.
 using DwtFusedStep = void (*)(SamplePlane plane, std::int32_t width, std::int32_t height,
                               std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride);
-constexpr int kFusedRingRows = 13;
+constexpr int kFusedRingRows = 15;
 
 // Output row pairs [j0, j1) of the inverse column pass (band rows j0 .. j1-1
 // give rows 2j0 .. 2j1-1), with a ring of kInverseRingRows rows of `stride`

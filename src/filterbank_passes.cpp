@@ -55,7 +55,7 @@ const Available& available() {
 constexpr int kMaxThreads = 256;
 // With the count left to the library, each thread gets at least this many
 // samples: below that, starting a thread costs more than it saves.
-constexpr std::int64_t kSamplesPerThread = std::int64_t{1} << 16;
+constexpr std::int64_t kSamplesPerThread = std::int64_t{1} << 18;
 // The fused transform's rings (per thread) stay below this; wider pictures
 // take the two separate passes and a scratch plane instead.
 constexpr std::int64_t kMaxFusedRingBytes = std::int64_t{64} << 20;

@@ -96,7 +96,7 @@ DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src
 // The set of pointers in the array is unchanged, so whatever owns the rows
 // still owns them; pointers to rows kept elsewhere no longer name the same
 // rows of the picture. Besides the plane it takes small per-thread float
-// rings (13 rows of the width); only pictures so wide that a ring would
+// rings (15 rows of the width); only pictures so wide that a ring would
 // pass 64 MiB take the two separate passes through a picture-sized scratch
 // plane, leaving the pointer array as it was.
 //
