@@ -2,8 +2,9 @@
 // a whole run is measured against. It reads the bitmap's header and pixel
 // block, opens and reads the pixel block a second time as the tool does,
 // writes as many bytes as the tool's output to a temporary file beside the
-// output and renames it over the output. One picture-sized buffer, no
-// transform, no report, no checks beyond what the reads need.
+// output and renames it over the output. One picture-sized buffer, taken
+// from the library's allocator as the tool's is (huge pages where offered),
+// no transform, no report, no checks beyond what the reads need.
 //
 // Usage: dwt97_io_floor [INPUT [OUTPUT]]   (default quilgray.bmp, quilout.dat)
 #include <fcntl.h>
@@ -14,6 +15,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "allocator.h"
 
 namespace {
 
@@ -59,7 +62,7 @@ int main(int argc, char** argv) {
                                  static_cast<std::size_t>(width);
   const std::size_t outputBytes = static_cast<std::size_t>(width * height);
 
-  auto* block = static_cast<unsigned char*>(std::malloc(blockBytes));
+  unsigned char* block = dwt97::detail::tryAllocateZeroed(blockBytes);
   if (block == nullptr) return fail("out of memory");
   // The load, then the second read, into the same buffer.
   if (!readBlock(input, offset, block, blockBytes)) return fail("cannot read the pixels");
@@ -81,6 +84,6 @@ int main(int argc, char** argv) {
     unlink(temporary.c_str());
     return fail("cannot put the output in place");
   }
-  std::free(block);
+  dwt97::detail::releaseZeroed(block);
   return 0;
 }
