@@ -1,16 +1,19 @@
 #include "dwt97/bitmap.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "allocator.h"
@@ -247,10 +250,38 @@ void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::u
 
 namespace {
 
+// Creates a new file `temporary` ("<path>.XXXXXX", the X's replaced by a
+// name not yet taken) for writing, with the permissions a plain create would
+// give it: 0666 less the umask, which the system applies. Returns the
+// descriptor, or -1. Reading the umask would mean changing it for a moment,
+// which other threads could see.
+int createTemporary(char* temporary, std::size_t pathLength) {
+  static std::atomic<std::uint64_t> calls{0};
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t bits = (static_cast<std::uint64_t>(getpid()) << 32) ^
+                         static_cast<std::uint64_t>(now.tv_nsec) ^
+                         (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
+                         (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    for (int k = 0; k < 6; ++k) {
+      bits ^= bits >> 29;
+      bits *= 0xBF58476D1CE4E5B9ull;
+      bits ^= bits >> 32;
+      temporary[pathLength + 1 + k] = kLetters[bits % 62];
+    }
+    const int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 // Writes a file through a temporary beside `path` that replaces `path` only
 // once complete: `write` puts the contents into the open temporary and says
 // whether every byte went. A failure removes the temporary and leaves an
-// older file at `path` as it was.
+// older file at `path` as it was. Touches no process-wide state, so saves may
+// run on several threads at once.
 template <typename Write>
 void saveReplacing(const char* path, Write write) {
   // Build "<path>.XXXXXX" for a temporary file in the same folder, so that the
@@ -261,15 +292,11 @@ void saveReplacing(const char* path, Write write) {
   std::memcpy(temporary, path, pathLength);
   std::memcpy(temporary + pathLength, ".XXXXXX", 8);
 
-  const int fd = mkstemp(temporary);
+  const int fd = createTemporary(temporary, pathLength);
   if (fd < 0) {
     std::free(temporary);
     fail(Failure::saveCreate);
   }
-  // Give the file the permissions a plain create would have given it.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
 
   std::FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
@@ -279,14 +306,23 @@ void saveReplacing(const char* path, Write write) {
     fail(Failure::saveCreate);
   }
   // Past a file-size limit the write must fail and be cleaned up, not kill
-  // the process with the temporary half written.
-  struct sigaction ignore {}, previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGXFSZ, &ignore, &previous);
+  // the process with the temporary half written. The signal the system sends
+  // the writing thread then is blocked for this thread alone and taken back
+  // before it is unblocked (unless one was already waiting).
+  sigset_t fileSize, previousMask, pending;
+  sigemptyset(&fileSize);
+  sigaddset(&fileSize, SIGXFSZ);
+  pthread_sigmask(SIG_BLOCK, &fileSize, &previousMask);
+  sigpending(&pending);
+  const bool alreadyPending = sigismember(&pending, SIGXFSZ) == 1;
   const bool written = write(file);
   const bool closed = std::fclose(file) == 0;
-  sigaction(SIGXFSZ, &previous, nullptr);
+  sigpending(&pending);
+  if (!alreadyPending && sigismember(&pending, SIGXFSZ) == 1) {
+    const struct timespec noWait {};
+    sigtimedwait(&fileSize, nullptr, &noWait);
+  }
+  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   if (!written || !closed) {
     unlink(temporary);
     std::free(temporary);

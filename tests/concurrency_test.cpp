@@ -3,6 +3,7 @@
 // pass-set choice on first use, the allocator's table and spare block, the
 // failure handler). Run under ThreadSanitizer by the DWT97_TSAN build.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
@@ -13,6 +14,7 @@
 #include "dwt97/failure.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
+#include "test_support.h"
 
 using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
@@ -115,4 +117,41 @@ TEST(Concurrency, FailuresReachTheirOwnCaller) {
   setFatalHandler(nullptr);
   for (const std::string& message : messages)
     EXPECT_EQ(message, "Error: bmpLoad(), File open fail!\n");
+}
+
+// Saves on several threads at once: each file gets the permissions a plain
+// create gives (0666 less the umask), and the process's umask is never
+// changed, not even for a moment another save could see.
+TEST(Concurrency, SavesLeaveTheUmaskAlone) {
+  constexpr int kCallers = 8, kRounds = 100;
+  testsupport::TempDir dir;
+  const mode_t saved = umask(027);
+  Bitmap bmp{};
+  bmp.width = 4;
+  bmp.height = 2;
+  const std::uint8_t flat[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::uint8_t* const rows[2] = {flat, flat + 4};
+  std::vector<std::thread> callers;
+  for (int k = 0; k < kCallers; ++k)
+    callers.emplace_back([&, k] {
+      for (int round = 0; round < kRounds; ++round) {
+        const std::string name = dir.file("out" + std::to_string(k) + "-" + std::to_string(round));
+        if (round % 2) {
+          bmpSave(&bmp, name.c_str(), flat);
+        } else {
+          bmpSavePlane(&bmp, name.c_str(), rows);
+        }
+      }
+    });
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(umask(saved), mode_t{027});
+  for (int k = 0; k < kCallers; ++k)
+    for (int round = 0; round < kRounds; ++round) {
+      const std::string name = dir.file("out" + std::to_string(k) + "-" + std::to_string(round));
+      struct stat info {};
+      ASSERT_EQ(stat(name.c_str(), &info), 0) << name;
+      EXPECT_EQ(info.st_mode & 0777, mode_t{0640}) << name;
+      EXPECT_EQ(testsupport::readFile(name), testsupport::Bytes(flat, flat + 8)) << name;
+    }
+  EXPECT_EQ(testsupport::listDir(dir.path()).size(), static_cast<std::size_t>(kCallers * kRounds));  // no temporary left
 }
