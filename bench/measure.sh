@@ -10,7 +10,7 @@
 #   3. dwt97_plain (the same run with the plain passes), and a check that it
 #      writes the same bytes;
 #   4. peak resident memory of each (GNU time).
-# Needs cmake, g++, libbenchmark-dev, hyperfine, taskset and /usr/bin/time.
+# Needs cmake, g++, libbenchmark-dev, hyperfine, taskset, python3 and /usr/bin/time.
 # Takes about three minutes, most of it in the plain passes.
 #
 #   bench/measure.sh [BUILD_DIR]     (default: build)
@@ -34,15 +34,27 @@ cp "$work/fast/quilgray.bmp" "$work/plain/"
 exe=$(cd "$build" && pwd)
 picture=$(stat -c %s "$work/fast/quilgray.bmp")
 
+# Medians and their ratio from hyperfine's JSON export (the means of a shared
+# machine swing with its other work).
+medians() {
+  python3 -c 'import json, sys
+r = json.load(open(sys.argv[1]))["results"]
+m = {x["command"]: x["median"] * 1000 for x in r}
+print("medians: dwt97 %.1f ms, dwt97_io_floor %.1f ms, ratio %.2f"
+      % (m["dwt97"], m["dwt97_io_floor"], m["dwt97"] / m["dwt97_io_floor"]))' "$1"
+}
+
 echo "== Whole run against the I/O floor, 8192 x 8192 picture ($picture bytes), both cores"
-hyperfine --warmup 3 --runs 30 \
+hyperfine --warmup 3 --runs 40 --export-json "$work/both.json" \
   -n dwt97 "cd $work/fast && $exe/dwt97 </dev/null >/dev/null" \
   -n dwt97_io_floor "cd $work/floor && $exe/dwt97_io_floor"
+medians "$work/both.json"
 
 echo "== The same, pinned to one core (taskset -c 0)"
-hyperfine --warmup 3 --runs 30 \
+hyperfine --warmup 3 --runs 40 --export-json "$work/one.json" \
   -n dwt97 "cd $work/fast && taskset -c 0 $exe/dwt97 </dev/null >/dev/null" \
   -n dwt97_io_floor "cd $work/floor && taskset -c 0 $exe/dwt97_io_floor"
+medians "$work/one.json"
 
 echo "== The plain passes"
 (cd "$work/plain" && hyperfine --warmup 1 --runs 3 "$exe/dwt97_plain </dev/null >/dev/null")
