@@ -56,8 +56,9 @@ constexpr int kMaxThreads = 256;
 // With the count left to the library, each thread gets at least this many
 // samples: below that, starting a thread costs more than it saves.
 constexpr std::int64_t kSamplesPerThread = std::int64_t{1} << 18;
-// The fused transform's rings (per thread) stay below this; wider pictures
-// take the two separate passes and a scratch plane instead.
+// The fused transform's rings, all threads' together, stay below this: fewer
+// threads run on wide pictures, and pictures so wide that one ring would not
+// fit take the two separate passes and a scratch plane instead.
 constexpr std::int64_t kMaxFusedRingBytes = std::int64_t{64} << 20;
 
 std::int64_t smaller(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
@@ -148,12 +149,14 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
   // bits below 4 KiB.
   const std::int64_t stride = roundUp16(width) + 16;
   const std::int64_t ringFloats = kFusedRingRows * stride;
-  if (ringFloats * std::int64_t{sizeof(float)} > kMaxFusedRingBytes) {
+  if (ringFloats * std::int64_t{sizeof(float)} > kMaxFusedRingBytes) {  // (one ring)
     forward2dTwoPasses(set, plane, width, height);
     return;
   }
   const std::int64_t half = height / 2;
-  const int count = threadCount(threads, half, std::int64_t{width} * height);
+  const std::int64_t ringBytes = ringFloats * std::int64_t{sizeof(float)};
+  const int count = static_cast<int>(smaller(
+      threadCount(threads, half, std::int64_t{width} * height), kMaxFusedRingBytes / ringBytes));
   unsigned char* rings = allocateRings(count, ringFloats);
   // The result's row order, built before anything is overwritten.
   auto* order = reinterpret_cast<std::uint8_t**>(

@@ -221,9 +221,11 @@ TEST(FastPasses, MatchPlainOnLargeShapes) {
 }
 
 // A picture too wide for the fused transform's ring takes the two separate
-// passes through a scratch plane: same bytes, odd last row cleared.
+// passes through a scratch plane: same bytes, odd last row cleared. One whose
+// rings would pass their budget on many threads runs on fewer.
 TEST(FastPasses, FusedMatchesPlainOnVeryWidePictures) {
   expectFusedSame(1300007, 3, randomFill(77), "too wide for the ring");
+  expectFusedSame(600011, 8, randomFill(78), "rings for one thread");
 }
 
 // A constant plane of each byte value: the values whose sums land just below

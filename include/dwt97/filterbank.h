@@ -96,13 +96,14 @@ DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src
 // The set of pointers in the array is unchanged, so whatever owns the rows
 // still owns them; pointers to rows kept elsewhere no longer name the same
 // rows of the picture. Besides the plane it takes small per-thread float
-// rings (15 rows of the width); only pictures so wide that a ring would
-// pass 64 MiB take the two separate passes through a picture-sized scratch
-// plane, leaving the pointer array as it was.
+// rings (15 rows of the width, at most 64 MiB for all threads together, so
+// wide pictures run on fewer threads); only pictures so wide that one ring
+// would pass 64 MiB (over a million samples) take the two separate passes
+// through a picture-sized scratch plane, leaving the pointer array as it was.
 //
 // `threads`: 1 runs on the calling thread alone, n > 1 on up to n threads,
-// 0 (or less) on the processor's hardware threads; never more threads than
-// half the height. Running out of memory ends the process with
+// 0 (or less) on the processor's hardware threads as long as each gets a
+// quarter of a million samples; never more threads than half the height. Running out of memory ends the process with
 // "Error: dwtForward2d(), Out of memory!" before anything is changed.
 DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads);
 
