@@ -144,9 +144,10 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
     clearRows(plane, 0, height, width);
     return;
   }
-  // Each ring row starts one cache line past a multiple of 64 bytes' worth
-  // of floats, so that rows at the same column do not share their address
-  // bits below 4 KiB.
+  // Ring rows hold the row rounded up to whole vectors and one cache line
+  // more, so that the rows' entries for one column do not all share their
+  // address bits below 4 KiB (which would make the processor see false
+  // dependencies between a row's stores and another's loads).
   const std::int64_t stride = roundUp16(width) + 16;
   const std::int64_t ringFloats = kFusedRingRows * stride;
   if (ringFloats * std::int64_t{sizeof(float)} > kMaxFusedRingBytes) {  // (one ring)
