@@ -771,7 +771,8 @@ void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, st
     }
     const float* in[11];
     for (int k = 0; k < (both ? 11 : 9); ++k) {
-      in[k] = rows.row(mirrorIndex(static_cast<std::int32_t>(2 * j + k - 4), height));
+      const std::int64_t e = 2 * j + k - 4;
+      in[k] = rows.row(e >= 0 && e < height ? e : mirrorIndex(static_cast<std::int32_t>(e), height));
     }
     std::uint8_t* const out[4] = {plane[2 * j], plane[2 * j + 1], both ? plane[2 * j + 2] : nullptr,
                                   both ? plane[2 * j + 3] : nullptr};
