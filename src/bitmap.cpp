@@ -1,15 +1,19 @@
 #include "dwt97/bitmap.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 
 #include "allocator.h"
@@ -56,21 +60,54 @@ std::size_t pixelCount(const Bitmap* bmp) {
   return static_cast<std::size_t>(bmp->height) * static_cast<std::size_t>(bmp->width);
 }
 
-// Reads the whole pixel block (stride-padded rows) at `dataOffset` in one read.
-bool readPixelBlock(std::FILE* file, const Bitmap* bmp, std::uint8_t* block) {
-  const std::uint64_t bytes = pixelBlockBytes(bmp);
-  if (std::fseek(file, bmp->dataOffset, SEEK_SET) != 0) return false;
-  return std::fread(block, 1, bytes, file) == bytes;
+// Rows read per chunk when the file's rows cannot be read straight into
+// place: at most this many bytes of them (but always one row).
+constexpr std::uint64_t kChunkBytes = std::uint64_t{1} << 20;
+
+// Whether rows[0 .. height) lie one after the other, `width` bytes apart.
+bool contiguous(const Bitmap* bmp, const std::uint8_t* const* rows) {
+  const std::size_t width = static_cast<std::size_t>(bmp->width);
+  for (std::size_t r = 1; r < bmp->height; ++r) {
+    if (rows[r] != rows[0] + r * width) return false;
+  }
+  return true;
 }
 
-// Moves stored row r (at r * stride in `block`) to `rows[r]`, `width` bytes each.
-template <typename RowAt>
-void distributeRows(const Bitmap* bmp, const std::uint8_t* block, RowAt rowAt) {
+enum class ReadResult { done, shortFile, outOfMemory };
+
+// Reads the pixel block (stride-padded rows) at `dataOffset` into rows[r],
+// `width` bytes each: in one read straight into place when the rows are
+// unpadded and lie one after the other, otherwise in chunks of whole rows
+// through a buffer of at most about kChunkBytes.
+ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* const* rows) {
+  if (std::fseek(file, bmp->dataOffset, SEEK_SET) != 0) return ReadResult::shortFile;
   const std::uint64_t stride = rowStride(bmp);
   const std::size_t width = static_cast<std::size_t>(bmp->width);
-  for (std::size_t r = 0; r < bmp->height; ++r) {
-    std::memmove(rowAt(r), block + r * stride, width);
+  if (stride == width && contiguous(bmp, rows)) {
+    const std::uint64_t bytes = pixelBlockBytes(bmp);
+    return std::fread(const_cast<std::uint8_t*>(rows[0]), 1, bytes, file) == bytes
+               ? ReadResult::done
+               : ReadResult::shortFile;
   }
+  const std::uint64_t chunkRows = std::max<std::uint64_t>(1, kChunkBytes / stride);
+  std::uint8_t* chunk = tryAllocateZeroed(
+      static_cast<std::size_t>(std::min<std::uint64_t>(chunkRows, bmp->height) * stride));
+  if (chunk == nullptr) return ReadResult::outOfMemory;
+  for (std::size_t r0 = 0; r0 < bmp->height; r0 += chunkRows) {
+    const std::size_t count = std::min<std::size_t>(chunkRows, bmp->height - r0);
+    // The last row's padding may be missing from the file.
+    const std::size_t bytes =
+        (count - 1) * stride + (r0 + count == bmp->height ? width : stride);
+    if (std::fread(chunk, 1, bytes, file) != bytes) {
+      releaseZeroed(chunk);
+      return ReadResult::shortFile;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      std::memcpy(const_cast<std::uint8_t*>(rows[r0 + k]), chunk + k * stride, width);
+    }
+  }
+  releaseZeroed(chunk);
+  return ReadResult::done;
 }
 
 // Parses the 54 header bytes into the record's fields and runs the four
@@ -122,8 +159,8 @@ std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight, 
 }
 
 // Ends a failed load: closes the file and releases every buffer the load took
-// (the record's pixel buffer and the stride-padded block) before failing, so
-// nothing is left behind should the failure be survived.
+// (the record's pixel buffer and any other block) before failing, so nothing
+// is left behind should the failure be survived.
 [[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, Failure failure) {
   if (file != nullptr) std::fclose(file);
   releaseZeroed(block);
@@ -160,19 +197,15 @@ void bmpLoad(Bitmap* bmp, const char* path) {
 
   bmp->data = tryAllocateZeroed(pixelCount(bmp));
   if (bmp->data == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
-  if (rowStride(bmp) == static_cast<std::uint64_t>(bmp->width)) {
-    if (!readPixelBlock(file, bmp, bmp->data)) {
-      failLoad(file, bmp, nullptr, Failure::loadRead);
-    }
-  } else {
-    std::uint8_t* block = tryAllocateZeroed(pixelBlockBytes(bmp));
-    if (block == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
-    if (!readPixelBlock(file, bmp, block)) {
-      failLoad(file, bmp, block, Failure::loadRead);
-    }
-    distributeRows(bmp, block, [bmp](std::size_t r) { return bmp->data + r * bmp->width; });
-    releaseZeroed(block);
-  }
+  // The rows of the pixel buffer, for the read to fill.
+  auto** rows = static_cast<std::uint8_t**>(
+      std::malloc(static_cast<std::size_t>(bmp->height) * sizeof(std::uint8_t*)));
+  if (rows == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
+  for (std::size_t r = 0; r < bmp->height; ++r) rows[r] = bmp->data + r * bmp->width;
+  const ReadResult read = readRows(file, bmp, rows);
+  std::free(rows);
+  if (read == ReadResult::outOfMemory) failLoad(file, bmp, nullptr, Failure::outOfMemory);
+  if (read == ReadResult::shortFile) failLoad(file, bmp, nullptr, Failure::loadRead);
   std::fclose(file);
 }
 
@@ -201,22 +234,13 @@ void bmpPrint(const Bitmap* bmp) {
 }
 
 void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
-  const std::uint64_t blockBytes = pixelBlockBytes(bmp);
-  std::uint8_t* block = allocateZeroed(blockBytes, "bmpReadPlane");
   std::FILE* file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    releaseZeroed(block);
-    fail(Failure::readPlaneOpen);
-  }
+  if (file == nullptr) fail(Failure::readPlaneOpen);
   // The file may have changed since it was loaded: a short read is a failure.
-  const bool read = readPixelBlock(file, bmp, block);
+  const ReadResult read = readRows(file, bmp, plane);
   std::fclose(file);
-  if (!read) {
-    releaseZeroed(block);
-    fail(Failure::readPlaneRead);
-  }
-  distributeRows(bmp, block, [plane](std::size_t r) { return plane[r]; });
-  releaseZeroed(block);
+  if (read == ReadResult::outOfMemory) dwt97::detail::failOutOfMemory("bmpReadPlane");
+  if (read == ReadResult::shortFile) fail(Failure::readPlaneRead);
 }
 
 void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::uint8_t* flat) {
@@ -226,10 +250,38 @@ void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::u
 
 namespace {
 
+// Creates a new file `temporary` ("<path>.XXXXXX", the X's replaced by a
+// name not yet taken) for writing, with the permissions a plain create would
+// give it: 0666 less the umask, which the system applies. Returns the
+// descriptor, or -1. Reading the umask would mean changing it for a moment,
+// which other threads could see.
+int createTemporary(char* temporary, std::size_t pathLength) {
+  static std::atomic<std::uint64_t> calls{0};
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t bits = (static_cast<std::uint64_t>(getpid()) << 32) ^
+                         static_cast<std::uint64_t>(now.tv_nsec) ^
+                         (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
+                         (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    for (int k = 0; k < 6; ++k) {
+      bits ^= bits >> 29;
+      bits *= 0xBF58476D1CE4E5B9ull;
+      bits ^= bits >> 32;
+      temporary[pathLength + 1 + k] = kLetters[bits % 62];
+    }
+    const int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 // Writes a file through a temporary beside `path` that replaces `path` only
 // once complete: `write` puts the contents into the open temporary and says
 // whether every byte went. A failure removes the temporary and leaves an
-// older file at `path` as it was.
+// older file at `path` as it was. Touches no process-wide state, so saves may
+// run on several threads at once.
 template <typename Write>
 void saveReplacing(const char* path, Write write) {
   // Build "<path>.XXXXXX" for a temporary file in the same folder, so that the
@@ -240,15 +292,11 @@ void saveReplacing(const char* path, Write write) {
   std::memcpy(temporary, path, pathLength);
   std::memcpy(temporary + pathLength, ".XXXXXX", 8);
 
-  const int fd = mkstemp(temporary);
+  const int fd = createTemporary(temporary, pathLength);
   if (fd < 0) {
     std::free(temporary);
     fail(Failure::saveCreate);
   }
-  // Give the file the permissions a plain create would have given it.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
 
   std::FILE* file = fdopen(fd, "wb");
   if (file == nullptr) {
@@ -258,14 +306,23 @@ void saveReplacing(const char* path, Write write) {
     fail(Failure::saveCreate);
   }
   // Past a file-size limit the write must fail and be cleaned up, not kill
-  // the process with the temporary half written.
-  struct sigaction ignore {}, previous {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGXFSZ, &ignore, &previous);
+  // the process with the temporary half written. The signal the system sends
+  // the writing thread then is blocked for this thread alone and taken back
+  // before it is unblocked (unless one was already waiting).
+  sigset_t fileSize, previousMask, pending;
+  sigemptyset(&fileSize);
+  sigaddset(&fileSize, SIGXFSZ);
+  pthread_sigmask(SIG_BLOCK, &fileSize, &previousMask);
+  sigpending(&pending);
+  const bool alreadyPending = sigismember(&pending, SIGXFSZ) == 1;
   const bool written = write(file);
   const bool closed = std::fclose(file) == 0;
-  sigaction(SIGXFSZ, &previous, nullptr);
+  sigpending(&pending);
+  if (!alreadyPending && sigismember(&pending, SIGXFSZ) == 1) {
+    const struct timespec noWait {};
+    sigtimedwait(&fileSize, nullptr, &noWait);
+  }
+  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
   if (!written || !closed) {
     unlink(temporary);
     std::free(temporary);
@@ -288,6 +345,62 @@ void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
   saveReplacing(path, [&](std::FILE* file) {
     const std::size_t bytes = pixelCount(bmp);
     return std::fwrite(flat, 1, bytes, file) == bytes;
+  });
+}
+
+namespace {
+
+// Writes rows[0 .. count) of `width` bytes each (from the last, with
+// `reversed`) to `file` after what it holds buffered, gathered in as few
+// writes as the system allows.
+bool writeRows(std::FILE* file, const std::uint8_t* const* rows, std::size_t count,
+               std::size_t width, bool reversed) {
+  if (std::fflush(file) != 0) return false;
+  const int fd = fileno(file);
+  constexpr std::size_t kGather = 1024;  // IOV_MAX on Linux
+  struct iovec pieces[kGather];
+  std::size_t next = 0;
+  while (next < count) {
+    int used = 0;
+    for (; used < static_cast<int>(kGather) && next < count; ++used, ++next) {
+      const std::uint8_t* row = rows[reversed ? count - 1 - next : next];
+      pieces[used].iov_base = const_cast<std::uint8_t*>(row);
+      pieces[used].iov_len = width;
+    }
+    struct iovec* piece = pieces;
+    while (used > 0) {
+      const ssize_t wrote = writev(fd, piece, used);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return false;
+      // Skip what went; a piece written in part goes on from where it stopped.
+      std::size_t left = static_cast<std::size_t>(wrote);
+      while (used > 0 && left >= piece->iov_len) {
+        left -= piece->iov_len;
+        ++piece;
+        --used;
+      }
+      if (used > 0) {
+        piece->iov_base = static_cast<char*>(piece->iov_base) + left;
+        piece->iov_len -= left;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  saveReplacing(path, [&](std::FILE* file) {
+    return writeRows(file, plane, bmp->height, static_cast<std::size_t>(bmp->width), false);
+  });
+}
+
+void bmpSavePgmPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  saveReplacing(path, [&](std::FILE* file) {
+    const std::size_t width = static_cast<std::size_t>(bmp->width);
+    if (std::fprintf(file, "P5\n%zu %u\n255\n", width, unsigned{bmp->height}) < 0) return false;
+    return writeRows(file, plane, bmp->height, width, !storedTopDown(bmp));
   });
 }
 

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -179,10 +180,6 @@ void pauseForKey() {
 
 }  // namespace
 
-using dwt97::PlaneBuffer;
-using dwt97::planeAllocate;
-using dwt97::planeRelease;
-
 int main(int argc, char** argv) {
   Options options;
   const int usageStatus = parseArguments(argc, argv, &options);
@@ -208,34 +205,33 @@ int main(int argc, char** argv) {
   const std::int32_t width = bmp.width;
   const std::int32_t height = bmp.height;
 
-  PlaneBuffer source = planeAllocate(width, height, "main");
-  bmpReadPlane(&bmp, options.input, source.rows);
-  // The samples come from the re-read; the record's pixel buffer is not read
-  // again, and giving it back keeps the run's peak memory down.
-  bmpRelease(&bmp);
-
-  // Each buffer is taken just before its first use and given back after its
-  // last, so that at most three picture-sized buffers are ever held and a
-  // released block serves the next allocation.
-  PlaneBuffer rowPass = planeAllocate(width, height, "main");
-  dwtForwardRows(rowPass.rows, source.rows, width, height);
-  planeRelease(&source);
-  PlaneBuffer result = planeAllocate(width, height, "main");
-  dwtForwardColumns(result.rows, rowPass.rows, width, height);
-  planeRelease(&rowPass);
-  PlaneBuffer flat = planeAllocate(width, height, "main");
+  // One picture-sized buffer for the whole run: the record's pixel buffer.
+  // The second read fills it again, the transform works on it in place
+  // (reordering the row pointers so that rows[r] is row r of the result), and
+  // the output is written straight from its rows.
+  auto** rows = static_cast<std::uint8_t**>(
+      std::malloc(static_cast<std::size_t>(height) * sizeof(std::uint8_t*)));
+  if (rows == nullptr) {
+    bmpRelease(&bmp);
+    std::fprintf(stderr, dwt97::failureInfo(dwt97::Failure::outOfMemory).text, "main");
+    return 1;
+  }
+  for (std::int32_t r = 0; r < height; ++r) {
+    rows[r] = bmp.data + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+  }
+  bmpReadPlane(&bmp, options.input, rows);
+  dwtForward2d(rows, width, height, 0);
   bmpPrint(&bmp);
-  bmpFlattenPlane(&bmp, result.rows, flat.block);
   std::fflush(stdout);
   if (options.pause) pauseForKey();
   if (pgm) {
-    bmpSavePgm(&bmp, options.output, flat.block);
+    bmpSavePgmPlane(&bmp, options.output, rows);
   } else {
-    bmpSave(&bmp, options.output, flat.block);
+    bmpSavePlane(&bmp, options.output, rows);
   }
 
   // The rest lives until here; handing it back keeps leak checkers quiet.
-  planeRelease(&flat);
-  planeRelease(&result);
+  std::free(rows);
+  bmpRelease(&bmp);
   return 0;
 }

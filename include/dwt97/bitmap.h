@@ -53,10 +53,12 @@ DWT97_API void bmpRelease(Bitmap* bmp);
 DWT97_API void bmpPrint(const Bitmap* bmp);
 
 // Re-reads the pixel block of the file `path` (the file `bmp` was loaded
-// from) into `plane`, which has `height` rows of `width` bytes. Takes a
-// temporary block of the pixel block's size and releases it before
-// returning. Fails when the file cannot be reopened or has become too short,
-// or when memory runs out.
+// from) into `plane`, which has `height` rows of `width` bytes; the rows may
+// be the record's own pixel buffer. Unpadded rows (a width that is a
+// multiple of 4) lying one after the other are read straight into place;
+// otherwise the rows go through a temporary buffer of about 1 MiB, released
+// before returning. Fails when the file cannot be reopened or has become too
+// short (the plane may then be partly overwritten), or when memory runs out.
 DWT97_API void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane);
 
 // Copies `plane` row after row into `flat` (`height` x `width` bytes).
@@ -77,6 +79,13 @@ DWT97_API void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* 
 // file (positive stored height) the last row of `flat` first, for a top-down
 // file the rows in order. Fails as bmpSave() does, with its messages.
 DWT97_API void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
+
+// As bmpSave() and bmpSavePgm(), with the `height` rows of `width` bytes
+// taken from `plane` (in its row order) instead of one flat block: no copy of
+// the picture is needed.
+DWT97_API void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane);
+DWT97_API void bmpSavePgmPlane(const Bitmap* bmp, const char* path,
+                               const std::uint8_t* const* plane);
 
 // Stores the colour triple (c0, c1, c2) at bytes 3*(y*width + x), +1 and +2
 // of the pixel buffer, three bytes per position whatever the buffer's own

@@ -82,6 +82,31 @@ DWT97_API void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, s
 DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src,
                                  std::int32_t width, std::int32_t height);
 
+// The whole forward transform of a `width` x `height` plane, in place: the
+// bytes are those of dwtForwardRows into a zero-filled plane followed by
+// dwtForwardColumns into another zero-filled plane (with an odd width the
+// last column filters the row pass's untouched zero column; with an odd
+// height the last row is 0; with fewer than 2 samples along either side
+// every sample is 0), whatever the thread count.
+//
+// The plane's row buffers are reused for the result, and the pointer array
+// is reordered: afterwards plane[r] is row r of the result (the low rows
+// first, then the high rows, then with an odd height the zeroed last row),
+// but it may point to a different one of the same row buffers than before.
+// The set of pointers in the array is unchanged, so whatever owns the rows
+// still owns them; pointers to rows kept elsewhere no longer name the same
+// rows of the picture. Besides the plane it takes small per-thread float
+// rings (15 rows of the width, at most 64 MiB for all threads together, so
+// wide pictures run on fewer threads); only pictures so wide that one ring
+// would pass 64 MiB (over a million samples) take the two separate passes
+// through a picture-sized scratch plane, leaving the pointer array as it was.
+//
+// `threads`: 1 runs on the calling thread alone, n > 1 on up to n threads,
+// 0 (or less) on the processor's hardware threads as long as each gets a
+// quarter of a million samples; never more threads than half the height. Running out of memory ends the process with
+// "Error: dwtForward2d(), Out of memory!" before anything is changed.
+DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads);
+
 // Rounds to the nearest integer (ties to even) and saturates to -128..127.
 // NaN, infinities and every value of magnitude 2^31 or more (outside the
 // 32-bit range) give -128, positive overflow included.
@@ -104,3 +129,13 @@ DWT97_API void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src
 // write nothing. Allocates nothing and never fails.
 DWT97_API void dwtInverseRows(SamplePlane dst, const std::uint8_t* const* src,
                               std::int32_t halfWidth, std::int32_t halfHeight);
+
+// dwtInverseColumns and dwtInverseRows run on the processor's hardware
+// threads (as long as the plane gives each a fair share of the work); these
+// take the thread count as dwtForward2d does. The bytes do not depend on it.
+DWT97_API void dwtInverseColumnsThreads(SamplePlane dst, const std::uint8_t* const* src,
+                                        std::int32_t halfWidth, std::int32_t halfHeight,
+                                        int threads);
+DWT97_API void dwtInverseRowsThreads(SamplePlane dst, const std::uint8_t* const* src,
+                                     std::int32_t halfWidth, std::int32_t halfHeight,
+                                     int threads);
