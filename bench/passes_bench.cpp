@@ -1,15 +1,21 @@
 // Speed of the filter-bank passes: the 2-D transforms (row pass then column
 // pass, and the inverse in the opposite order) over planes of several sizes,
-// fast against plain. Items per second are samples per second.
+// fast against plain, and the fused in-place forward transform on one thread
+// and on all of them. Items per second are samples per second.
 //
 //   build/dwt97_bench --benchmark_filter=forward2d/8192
+//   build/dwt97_bench --benchmark_filter=fused
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 
-#include "bitmap.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
 #include "reference_passes.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace {
 
@@ -29,7 +35,7 @@ PlaneBuffer randomPlane(std::int32_t width, std::int32_t height) {
   return plane;
 }
 
-using Pass = void (*)(SamplePlane, const SamplePlane, std::int32_t, std::int32_t);
+using Pass = void (*)(SamplePlane, const std::uint8_t* const*, std::int32_t, std::int32_t);
 
 // Runs `first` from the source into a middle plane, then `second` from the
 // middle plane into the output, once per iteration.
@@ -55,17 +61,17 @@ void twoPasses(benchmark::State& state, Pass first, Pass second) {
 }
 
 // The inverse passes take half sizes.
-void inverseColumnsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w, std::int32_t h) {
+void inverseColumnsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w, std::int32_t h) {
   dwtInverseColumns(dst, src, w / 2, h / 2);
 }
-void inverseRowsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w, std::int32_t h) {
+void inverseRowsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w, std::int32_t h) {
   dwtInverseRows(dst, src, w / 2, h / 2);
 }
-void plainInverseColumnsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w,
+void plainInverseColumnsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
                               std::int32_t h) {
   plainInverseColumns(dst, src, w / 2, h / 2);
 }
-void plainInverseRowsWhole(SamplePlane dst, const SamplePlane src, std::int32_t w,
+void plainInverseRowsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
                            std::int32_t h) {
   plainInverseRows(dst, src, w / 2, h / 2);
 }
@@ -94,6 +100,58 @@ void inverseRowsOnly(benchmark::State& state) {
   twoPasses(state, inverseRowsWhole, inverseRowsWhole);
 }
 
+// The fused transform in place, the plane's own result being the next
+// iteration's input (the speed does not depend on the values). The third
+// argument is the thread count, 0 for every hardware thread.
+void forward2dFused(benchmark::State& state) {
+  const auto width = static_cast<std::int32_t>(state.range(0));
+  const auto height = static_cast<std::int32_t>(state.range(1));
+  const int threads = static_cast<int>(state.range(2));
+  PlaneBuffer plane = randomPlane(width, height);
+  dwtForward2d(plane.rows, width, height, threads);  // untimed: first-touch faults
+  for (auto _ : state) {
+    dwtForward2d(plane.rows, width, height, threads);
+    benchmark::DoNotOptimize(plane.rows[0][0]);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(width) * height);
+  planeRelease(&plane);
+}
+
+// The inverse pair on a chosen thread count.
+void inverse2dThreads(benchmark::State& state) {
+  const auto width = static_cast<std::int32_t>(state.range(0));
+  const auto height = static_cast<std::int32_t>(state.range(1));
+  const int threads = static_cast<int>(state.range(2));
+  PlaneBuffer source = randomPlane(width, height);
+  PlaneBuffer middle = planeAllocate(width, height, "bench");
+  PlaneBuffer output = planeAllocate(width, height, "bench");
+  for (int round = 0; round < 2; ++round) {  // the first round untimed
+    if (round == 1) {
+      for (auto _ : state) {
+        dwtInverseColumnsThreads(middle.rows, source.rows, width / 2, height / 2, threads);
+        dwtInverseRowsThreads(output.rows, middle.rows, width / 2, height / 2, threads);
+        benchmark::DoNotOptimize(output.rows[0][0]);
+        benchmark::ClobberMemory();
+      }
+      break;
+    }
+    dwtInverseColumnsThreads(middle.rows, source.rows, width / 2, height / 2, threads);
+    dwtInverseRowsThreads(output.rows, middle.rows, width / 2, height / 2, threads);
+  }
+  state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(width) * height);
+  planeRelease(&output);
+  planeRelease(&middle);
+  planeRelease(&source);
+}
+
+void threadedSizes(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"w", "h", "threads"});
+  for (const int n : {512, 2048, 8192})
+    for (const int threads : {1, 0}) b->Args({n, n, threads});
+  b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
 void sizes(benchmark::internal::Benchmark* b) {
   b->Args({512, 512})->Args({2048, 2048})->Args({8192, 8192})->Unit(benchmark::kMillisecond);
 }
@@ -101,6 +159,8 @@ void sizes(benchmark::internal::Benchmark* b) {
 }  // namespace
 
 BENCHMARK(forward2d)->Apply(sizes);
+BENCHMARK(forward2dFused)->Name("fused2d")->Apply(threadedSizes);
+BENCHMARK(inverse2dThreads)->Name("inverse2d_threads")->Apply(threadedSizes);
 BENCHMARK(inverse2d)->Apply(sizes);
 BENCHMARK(forward2dPlain)->Name("forward2d_plain")->Apply(sizes);
 BENCHMARK(inverse2dPlain)->Name("inverse2d_plain")->Apply(sizes);

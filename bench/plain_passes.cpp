@@ -1,24 +1,38 @@
 // The public passes of dwt97_plain: the plain versions, for whole-run
 // comparisons with dwt97.
-#include "filterbank.h"
+#include <cstring>
+
+#include "dwt97/filterbank.h"
+#include "dwt97/planes.h"
 #include "reference_passes.h"
 
-void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   plainForwardRows(dst, src, width, height);
 }
 
-void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                        std::int32_t height) {
   plainForwardColumns(dst, src, width, height);
 }
 
-void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                        std::int32_t halfHeight) {
   plainInverseColumns(dst, src, halfWidth, halfHeight);
 }
 
-void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
   plainInverseRows(dst, src, halfWidth, halfHeight);
+}
+
+// The plain row pass into a zero-filled scratch plane, then the plain column
+// pass back into the cleared plane: the bytes the fused transform gives.
+void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int) {
+  if (width <= 0 || height <= 0) return;
+  dwt97::PlaneBuffer scratch = dwt97::planeAllocate(width, height, "dwtForward2d");
+  plainForwardRows(scratch.rows, plane, width, height);
+  for (std::int32_t r = 0; r < height; ++r) std::memset(plane[r], 0, static_cast<std::size_t>(width));
+  plainForwardColumns(plane, scratch.rows, width, height);
+  dwt97::planeRelease(&scratch);
 }

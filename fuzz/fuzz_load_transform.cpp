@@ -1,8 +1,10 @@
 // libFuzzer target over the loading and transform path: every input is put in
 // an in-memory file and run through bmpLoad, bmpReadPlane, both forward passes
-// and bmpFlattenPlane, exactly as the tool runs them. A refused file must end
-// in one "Error: bmpLoad(), ..." line and release everything it took; an
-// accepted one must re-read to the very bytes the loader delivered.
+// and bmpFlattenPlane, and then as the tool runs them: re-read into the
+// record's own pixel buffer and transformed in place by dwtForward2d. A
+// refused file must end in one "Error: bmpLoad(), ..." line and release
+// everything it took; an accepted one must re-read to the very bytes the
+// loader delivered, and both transforms must agree.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -10,10 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
-#include "bitmap.h"
-#include "fatal.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace {
 
@@ -52,7 +58,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::abort();
   }
   std::snprintf(memoryPath, sizeof memoryPath, "/proc/self/fd/%d", memoryFile);
-  setFatalHandler(throwRefusal);
+  dwt97::setFatalHandler(throwRefusal);
   return 0;
 }
 
@@ -98,13 +104,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   PlaneBuffer rowPass = planeAllocate(width, height, "fuzz");
   PlaneBuffer result = planeAllocate(width, height, "fuzz");
-  std::uint8_t* flat = allocateZeroed(pixels, "fuzz");
+  PlaneBuffer flat = planeAllocate(width, height, "fuzz");
   dwtForwardRows(rowPass.rows, source.rows, width, height);
   dwtForwardColumns(result.rows, rowPass.rows, width, height);
-  bmpFlattenPlane(&bmp, result.rows, flat);
-  if (std::memcmp(flat, result.block, pixels) != 0) std::abort();
+  bmpFlattenPlane(&bmp, result.rows, flat.block);
+  if (std::memcmp(flat.block, result.block, pixels) != 0) std::abort();
 
-  releaseZeroed(flat);
+  // The tool's own path: the re-read into the record's pixel buffer, then the
+  // fused transform in place, on two threads; the same bytes, row by row.
+  std::vector<std::uint8_t*> rows(static_cast<std::size_t>(height));
+  for (std::int32_t r = 0; r < height; ++r) rows[r] = bmp.data + std::size_t(r) * width;
+  try {
+    bmpReadPlane(&bmp, memoryPath, rows.data());
+  } catch (const Refused& refusal) {
+    std::fprintf(stderr, "re-read into the record failed: %s\n", refusal.message);
+    std::abort();
+  }
+  dwtForward2d(rows.data(), width, height, 2);
+  for (std::int32_t r = 0; r < height; ++r) {
+    if (std::memcmp(rows[r], result.rows[r], static_cast<std::size_t>(width)) != 0) {
+      std::fprintf(stderr, "fused transform differs in row %d\n", static_cast<int>(r));
+      std::abort();
+    }
+  }
+
+  planeRelease(&flat);
   planeRelease(&result);
   planeRelease(&rowPass);
   planeRelease(&source);

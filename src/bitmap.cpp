@@ -1,12 +1,22 @@
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
 
-#include "fatal.h"
+#include "allocator.h"
+#include "failure.h"
 #include "platform.h"
+
+using dwt97::Failure;
+using dwt97::detail::allocateZeroed;
+using dwt97::detail::fail;
+using dwt97::detail::releaseZeroed;
+using dwt97::detail::tryAllocateZeroed;
 
 namespace {
 
@@ -43,80 +53,114 @@ std::size_t pixelCount(const Bitmap* bmp) {
   return static_cast<std::size_t>(bmp->height) * static_cast<std::size_t>(bmp->width);
 }
 
-// Reads the whole pixel block (stride-padded rows) at `dataOffset` in one read.
-bool readPixelBlock(std::FILE* file, const Bitmap* bmp, std::uint8_t* block) {
-  const std::uint64_t bytes = pixelBlockBytes(bmp);
-  if (std::fseek(file, bmp->dataOffset, SEEK_SET) != 0) return false;
-  return std::fread(block, 1, bytes, file) == bytes;
+// Rows read per chunk when the file's rows cannot be read straight into
+// place: at most this many bytes of them (but always one row).
+constexpr std::uint64_t kChunkBytes = std::uint64_t{1} << 20;
+
+// Whether rows[0 .. height) lie one after the other, `width` bytes apart.
+bool contiguous(const Bitmap* bmp, const std::uint8_t* const* rows) {
+  const std::size_t width = static_cast<std::size_t>(bmp->width);
+  for (std::size_t r = 1; r < bmp->height; ++r) {
+    if (rows[r] != rows[0] + r * width) return false;
+  }
+  return true;
 }
 
-// Moves stored row r (at r * stride in `block`) to `rows[r]`, `width` bytes each.
-template <typename RowAt>
-void distributeRows(const Bitmap* bmp, const std::uint8_t* block, RowAt rowAt) {
+enum class ReadResult { done, shortFile, outOfMemory };
+
+// Reads the pixel block (stride-padded rows) at `dataOffset` into rows[r],
+// `width` bytes each: in one read straight into place when the rows are
+// unpadded and lie one after the other, otherwise in chunks of whole rows
+// through a buffer of at most about kChunkBytes.
+ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* const* rows) {
+  if (std::fseek(file, bmp->dataOffset, SEEK_SET) != 0) return ReadResult::shortFile;
   const std::uint64_t stride = rowStride(bmp);
   const std::size_t width = static_cast<std::size_t>(bmp->width);
-  for (std::size_t r = 0; r < bmp->height; ++r) {
-    std::memmove(rowAt(r), block + r * stride, width);
+  if (stride == width && contiguous(bmp, rows)) {
+    const std::uint64_t bytes = pixelBlockBytes(bmp);
+    return std::fread(const_cast<std::uint8_t*>(rows[0]), 1, bytes, file) == bytes
+               ? ReadResult::done
+               : ReadResult::shortFile;
   }
+  const std::uint64_t chunkRows = std::max<std::uint64_t>(1, kChunkBytes / stride);
+  std::uint8_t* chunk = tryAllocateZeroed(
+      static_cast<std::size_t>(std::min<std::uint64_t>(chunkRows, bmp->height) * stride));
+  if (chunk == nullptr) return ReadResult::outOfMemory;
+  for (std::size_t r0 = 0; r0 < bmp->height; r0 += chunkRows) {
+    const std::size_t count = std::min<std::size_t>(chunkRows, bmp->height - r0);
+    // The last row's padding may be missing from the file.
+    const std::size_t bytes =
+        (count - 1) * stride + (r0 + count == bmp->height ? width : stride);
+    if (std::fread(chunk, 1, bytes, file) != bytes) {
+      releaseZeroed(chunk);
+      return ReadResult::shortFile;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+      std::memcpy(const_cast<std::uint8_t*>(rows[r0 + k]), chunk + k * stride, width);
+    }
+  }
+  releaseZeroed(chunk);
+  return ReadResult::done;
 }
 
 // Parses the 54 header bytes into the record's fields and runs the four
-// header checks, in order. Returns the condition text of the first check that
-// fails (nothing after it is parsed), or null when all pass.
-const char* parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
+// header checks, in order. Returns the failure of the first check that fails
+// (nothing after it is parsed), or null when all pass.
+std::optional<Failure> parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
   const std::uint8_t* header = bmp->rawHeader;
   const std::uint8_t* info = bmp->rawHeader + kFileHeaderBytes;
   bmp->signature = le16(header);
-  if (bmp->signature != 0x4D42) return "bmp->signature == 0x4D42";
+  if (bmp->signature != 0x4D42) return Failure::loadSignature;
   bmp->fileSize = le32(header + 2);
   bmp->dataOffset = le32(header + 10);
   bmp->size = le32(info);
-  if (bmp->size != 40) return "bmp->size==40";
+  if (bmp->size != 40) return Failure::loadInfoSize;
   bmp->width = le32(info + 4);
   *storedHeight = le32(info + 8);
   bmp->planes = le16(info + 12);
-  if (bmp->planes != 1) return "bmp->planes==1";
+  if (bmp->planes != 1) return Failure::loadPlanes;
   bmp->bitsPerPixel = le16(info + 14);
-  if (bmp->bitsPerPixel != 8) return "bmp->bitsPerPixel==8";
+  if (bmp->bitsPerPixel != 8) return Failure::loadBitsPerPixel;
   bmp->compression = le32(info + 16);
   bmp->imageSize = le32(info + 20);
   bmp->xpixelsPerM = le32(info + 24);
   bmp->ypixelsPerM = le32(info + 28);
   bmp->colorsUsed = le32(info + 32);
   bmp->colorsImportant = le32(info + 36);
-  return nullptr;
+  return std::nullopt;
 }
 
 // Refuses what no sound transform follows from; sets `height` from the stored
 // height (negative for a top-down file, whose rows stay in file order).
-// Returns the failure message, or null when the geometry is acceptable.
-const char* validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
-  if (bmp->compression != 0) return "Error: bmpLoad(), Compressed pixel data is not supported!\n";
-  if (bmp->width <= 0) return "Error: bmpLoad(), Width must be at least 1!\n";
-  if (storedHeight == 0) return "Error: bmpLoad(), Height must not be 0!\n";
+// Returns the failure, or nothing when the geometry is acceptable.
+std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
+  if (bmp->compression != 0) return Failure::loadCompressed;
+  if (bmp->width <= 0) return Failure::loadWidth;
+  if (storedHeight == 0) return Failure::loadHeightZero;
   const std::int64_t rows = storedHeight < 0 ? -std::int64_t{storedHeight} : storedHeight;
-  if (rows > kMaxRows) return "Error: bmpLoad(), Height beyond 65535 rows!\n";
+  if (rows > kMaxRows) return Failure::loadHeightTooLarge;
   bmp->height = static_cast<std::uint16_t>(rows);
-  if (rows * bmp->width > kMaxPixels) return "Error: bmpLoad(), Pixel count beyond 32 bits!\n";
+  if (rows * bmp->width > kMaxPixels) return Failure::loadPixelCount;
   if (bmp->dataOffset < static_cast<std::int32_t>(kHeaderBytes) ||
       static_cast<std::uint64_t>(bmp->dataOffset) > fileBytes) {
-    return "Error: bmpLoad(), Pixel data offset out of range!\n";
+    return Failure::loadDataOffset;
   }
   if (static_cast<std::uint64_t>(bmp->dataOffset) + pixelBlockBytes(bmp) > fileBytes) {
-    return "Error: bmpLoad(), Pixel data beyond end of file!\n";
+    return Failure::loadBeyondEnd;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 // Ends a failed load: closes the file and releases every buffer the load took
-// (the record's pixel buffer and the stride-padded block) before fatal(), so
-// nothing is left behind should the failure be survived.
-[[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, const char* message) {
+// (the record's pixel buffer and any other block) before failing, so nothing
+// is left behind should the failure be survived.
+[[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, Failure failure) {
   if (file != nullptr) std::fclose(file);
   releaseZeroed(block);
   releaseZeroed(bmp->data);
   bmp->data = nullptr;
-  fatal(message);
+  if (failure == Failure::outOfMemory) dwt97::detail::failOutOfMemory("bmpLoad");
+  fail(failure);
 }
 
 }  // namespace
@@ -124,44 +168,37 @@ const char* validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64
 void bmpLoad(Bitmap* bmp, const char* path) {
   std::memset(bmp, 0, sizeof *bmp);
   std::FILE* file = dwt97::detail::openForReading(path);
-  if (file == nullptr) fatal("Error: bmpLoad(), File open fail!\n");
+  if (file == nullptr) fail(Failure::loadOpen);
   dwt97::detail::FileFacts facts;
   if (!dwt97::detail::fileFacts(file, &facts) || !facts.regular) {
-    failLoad(file, bmp, nullptr, "Error: bmpLoad(), Not a regular file!\n");
+    failLoad(file, bmp, nullptr, Failure::loadNotRegularFile);
   }
   const std::uint64_t fileBytes = facts.size;
 
   if (std::fread(bmp->rawHeader, 1, kFileHeaderBytes, file) != kFileHeaderBytes ||
       std::fread(bmp->rawHeader + kFileHeaderBytes, 1, kInfoHeaderBytes, file) !=
           kInfoHeaderBytes) {
-    failLoad(file, bmp, nullptr, "Error: bmpLoad(), File too short for a bitmap header!\n");
+    failLoad(file, bmp, nullptr, Failure::loadShortHeader);
   }
   std::int32_t storedHeight = 0;
-  if (const char* condition = parseHeader(bmp, &storedHeight)) {
-    char message[96];
-    std::snprintf(message, sizeof message, "Error: bmpLoad(), Header check failed: %s\n",
-                  condition);
-    failLoad(file, bmp, nullptr, message);
+  if (const std::optional<Failure> failure = parseHeader(bmp, &storedHeight)) {
+    failLoad(file, bmp, nullptr, *failure);
   }
-  if (const char* message = validateGeometry(bmp, storedHeight, fileBytes)) {
-    failLoad(file, bmp, nullptr, message);
+  if (const std::optional<Failure> failure = validateGeometry(bmp, storedHeight, fileBytes)) {
+    failLoad(file, bmp, nullptr, *failure);
   }
 
   bmp->data = tryAllocateZeroed(pixelCount(bmp));
-  if (bmp->data == nullptr) failLoad(file, bmp, nullptr, "Error: bmpLoad(), Out of memory!\n");
-  if (rowStride(bmp) == static_cast<std::uint64_t>(bmp->width)) {
-    if (!readPixelBlock(file, bmp, bmp->data)) {
-      failLoad(file, bmp, nullptr, "Error: bmpLoad(), File read fail!\n");
-    }
-  } else {
-    std::uint8_t* block = tryAllocateZeroed(pixelBlockBytes(bmp));
-    if (block == nullptr) failLoad(file, bmp, nullptr, "Error: bmpLoad(), Out of memory!\n");
-    if (!readPixelBlock(file, bmp, block)) {
-      failLoad(file, bmp, block, "Error: bmpLoad(), File read fail!\n");
-    }
-    distributeRows(bmp, block, [bmp](std::size_t r) { return bmp->data + r * bmp->width; });
-    releaseZeroed(block);
-  }
+  if (bmp->data == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
+  // The rows of the pixel buffer, for the read to fill.
+  auto** rows = static_cast<std::uint8_t**>(
+      std::malloc(static_cast<std::size_t>(bmp->height) * sizeof(std::uint8_t*)));
+  if (rows == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
+  for (std::size_t r = 0; r < bmp->height; ++r) rows[r] = bmp->data + r * bmp->width;
+  const ReadResult read = readRows(file, bmp, rows);
+  std::free(rows);
+  if (read == ReadResult::outOfMemory) failLoad(file, bmp, nullptr, Failure::outOfMemory);
+  if (read == ReadResult::shortFile) failLoad(file, bmp, nullptr, Failure::loadRead);
   std::fclose(file);
 }
 
@@ -190,39 +227,107 @@ void bmpPrint(const Bitmap* bmp) {
 }
 
 void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
-  const std::uint64_t blockBytes = pixelBlockBytes(bmp);
-  std::uint8_t* block = allocateZeroed(blockBytes, "bmpReadPlane");
   std::FILE* file = dwt97::detail::openForReading(path);
-  if (file == nullptr) {
-    releaseZeroed(block);
-    fatal("error!");
-  }
+  if (file == nullptr) fail(Failure::readPlaneOpen);
   // The file may have changed since it was loaded: a short read is a failure.
-  const bool read = readPixelBlock(file, bmp, block);
+  const ReadResult read = readRows(file, bmp, plane);
   std::fclose(file);
-  if (!read) {
-    releaseZeroed(block);
-    fatal("Error: bmpReadPlane(), File read fail!\n");
-  }
-  distributeRows(bmp, block, [plane](std::size_t r) { return plane[r]; });
-  releaseZeroed(block);
+  if (read == ReadResult::outOfMemory) dwt97::detail::failOutOfMemory("bmpReadPlane");
+  if (read == ReadResult::shortFile) fail(Failure::readPlaneRead);
 }
 
-void bmpFlattenPlane(const Bitmap* bmp, const SamplePlane plane, std::uint8_t* flat) {
+void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::uint8_t* flat) {
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   for (std::size_t r = 0; r < bmp->height; ++r) std::memcpy(flat + r * width, plane[r], width);
 }
 
-void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  // The bytes go to a temporary file beside `path` that replaces it in one
-  // step once complete (see SaveFile).
+namespace {
+
+// Writes a file through a temporary beside `path` that replaces `path` only
+// once complete: `write` puts the contents into the open save and says
+// whether every byte went. A failure removes the temporary and leaves an
+// older file at `path` as it was. Saves may run on several threads at once.
+template <typename Write>
+void saveReplacing(const char* path, Write write) {
   dwt97::detail::SaveFile save;
-  if (!save.create(path)) fatal("Error: bmpSave(), File create fail!\n");
-  if (!save.write(flat, pixelCount(bmp)) || !save.finish()) {
-    save.abort();
-    fatal("Error: bmpSave(), File write fail!\n");
+  const dwt97::detail::SaveFile::Start start = save.create(path);
+  if (start == dwt97::detail::SaveFile::Start::outOfMemory) {
+    dwt97::detail::failOutOfMemory("bmpSave");
   }
-  if (!save.commit()) fatal("Error: bmpSave(), File create fail!\n");
+  if (start != dwt97::detail::SaveFile::Start::created) fail(Failure::saveCreate);
+  if (!write(save) || !save.finish()) {
+    save.abort();
+    fail(Failure::saveWrite);
+  }
+  if (!save.commit()) fail(Failure::saveCreate);
+}
+
+// Whether the file stored its rows top row first (a negative stored height).
+bool storedTopDown(const Bitmap* bmp) { return (bmp->rawHeader[25] & 0x80) != 0; }
+
+}  // namespace
+
+void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    return save.write(flat, pixelCount(bmp));
+  });
+}
+
+namespace {
+
+// Writes `header` (may be empty), then rows[0 .. count) of `width` bytes
+// each (from the last, with `reversed`), gathered in as few writes as the
+// system allows.
+bool writeRows(dwt97::detail::SaveFile& save, const char* header, const std::uint8_t* const* rows,
+               std::size_t count, std::size_t width, bool reversed) {
+  constexpr std::size_t kGather = 1024;
+  dwt97::detail::WritePiece pieces[kGather];
+  std::size_t used = 0;
+  if (header[0] != '\0') pieces[used++] = {header, std::strlen(header)};
+  for (std::size_t next = 0; next < count; ++next) {
+    pieces[used++] = {rows[reversed ? count - 1 - next : next], width};
+    if (used == kGather) {
+      if (!save.writeGathered(pieces, used)) return false;
+      used = 0;
+    }
+  }
+  return save.writeGathered(pieces, used);
+}
+
+// The binary PGM header of a `width` x `height` picture.
+std::string pgmHeader(std::size_t width, std::size_t height) {
+  char header[64];
+  std::snprintf(header, sizeof header, "P5\n%zu %zu\n255\n", width, height);
+  return header;
+}
+
+}  // namespace
+
+void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    return writeRows(save, "", plane, bmp->height, static_cast<std::size_t>(bmp->width), false);
+  });
+}
+
+void bmpSavePgmPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    const std::size_t width = static_cast<std::size_t>(bmp->width);
+    const std::string header = pgmHeader(width, bmp->height);
+    return writeRows(save, header.c_str(), plane, bmp->height, width, !storedTopDown(bmp));
+  });
+}
+
+void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    const std::size_t width = static_cast<std::size_t>(bmp->width);
+    const std::size_t height = bmp->height;
+    // A viewer shows a PGM's first row at the top: the top row of the
+    // picture, which a bottom-up file stores last.
+    std::vector<const std::uint8_t*> rows(height);
+    for (std::size_t r = 0; r < height; ++r) rows[r] = flat + r * width;
+    const std::string header = pgmHeader(width, height);
+    return writeRows(save, header.c_str(), rows.data(), height, width, !storedTopDown(bmp));
+  });
 }
 
 namespace {
@@ -274,27 +379,4 @@ void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int32_t exten
                   c2);
     }
   }
-}
-
-PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* who) {
-  PlaneBuffer plane{};
-  plane.width = width < 0 ? 0 : width;
-  plane.height = height < 0 ? 0 : height;
-  const std::size_t w = static_cast<std::size_t>(plane.width);
-  const std::size_t h = static_cast<std::size_t>(plane.height);
-  plane.block = allocateZeroed(w * h, who);
-  unsigned char* rows = tryAllocateZeroed((h + 1) * sizeof(std::uint8_t*));
-  if (rows == nullptr) {
-    releaseZeroed(plane.block);
-    fatalOutOfMemory(who);
-  }
-  plane.rows = reinterpret_cast<SamplePlane>(rows);
-  for (std::size_t r = 0; r < h; ++r) plane.rows[r] = plane.block + r * w;
-  return plane;
-}
-
-void planeRelease(PlaneBuffer* plane) {
-  releaseZeroed(plane->block);
-  releaseZeroed(reinterpret_cast<std::uint8_t*>(plane->rows));
-  *plane = PlaneBuffer{};
 }

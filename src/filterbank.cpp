@@ -1,4 +1,4 @@
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 
 // Coefficients are the single-precision values nearest the exact CDF 9/7
 // coefficients; the synthesis pieces are copies or exact negations of them.

@@ -27,8 +27,8 @@
 #include <immintrin.h>
 #endif
 
-#include "fatal.h"
-#include "filterbank.h"
+#include "allocator.h"
+#include "dwt97/filterbank.h"
 #include "filterbank_kernels.h"
 
 #ifndef DWT97_LANES
@@ -149,7 +149,7 @@ inline AnalysisTaps analysisTaps() {
 // One vector of low and high outputs. s[k] holds the samples at signal index
 // 2j + k - 4 for the lanes' outputs j: the low-pass reads s[0..8] (positions
 // -4..4), the high-pass s[2..8] (positions -2..4).
-inline void analyse(const VFloat (&s)[9], const AnalysisTaps& taps, VFloat& low, VFloat& high) {
+inline void analyse(const VFloat* s, const AnalysisTaps& taps, VFloat& low, VFloat& high) {
   low = taps.low[0] * s[0];
   for (int k = 1; k < 9; ++k) low = taps.low[k] * s[k] + low;
   high = taps.high[0] * s[2];
@@ -229,7 +229,7 @@ void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std:
   for (; q < roundUp(count) + kLanes; ++q) even[q] = odd[q] = 0.0f;
 }
 
-void forwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width, std::int32_t height) {
+void forwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width, std::int32_t height) {
   const std::int32_t n = width;
   if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
@@ -293,8 +293,8 @@ struct StripRows {
   StripRows(std::int64_t width, const char* who)
       : strip(smaller(kMaxStrip, roundUp(width))),
         bytes(static_cast<std::size_t>(kRing * strip) * sizeof(float) + 64),
-        block(allocateZeroed(bytes, who)) {}
-  ~StripRows() { releaseZeroed(block); }
+        block(dwt97::detail::allocateZeroed(bytes, who)) {}
+  ~StripRows() { dwt97::detail::releaseZeroed(block); }
   StripRows(const StripRows&) = delete;
   StripRows& operator=(const StripRows&) = delete;
 
@@ -308,7 +308,7 @@ struct StripRows {
   unsigned char* const block;
 };
 
-void forwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void forwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   const std::int32_t n = height;
   if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
@@ -399,29 +399,34 @@ inline void synthesise(const VFloat (&l)[5], const VFloat (&h)[5], const Synthes
   odd = odd * splat(2.0f);
 }
 
-void inverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
-                    std::int32_t halfHeight) {
-  if (halfWidth <= 0 || halfHeight <= 0) return;
+// Output row pairs [j0, j1) of the inverse column pass, in strips of `strip`
+// columns (a multiple of kLanes), with kRing float rows of `strip` floats at
+// `ring`.
+void inverseColumnsCore(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                        std::int32_t halfHeight, std::int64_t j0, std::int64_t j1, float* ring,
+                        std::int64_t strip) {
+  if (halfWidth <= 0 || halfHeight <= 0 || j0 >= j1) return;
   const std::int32_t n = halfHeight;
   const std::int64_t width = 2 * std::int64_t{halfWidth};
   const SynthesisTaps taps = synthesisTaps();
   // Float copies of the band rows at band index b (reflected into the band):
   // low band in slot (b + 2) % 5, high band in slot 5 + (b + 2) % 5.
-  StripRows ring(width, "dwtInverseColumns");
-  const auto lowSlot = [&ring](std::int64_t b) { return ring.row((b + 2) % 5); };
-  const auto highSlot = [&ring](std::int64_t b) { return ring.row(5 + (b + 2) % 5); };
+  const auto lowSlot = [ring, strip](std::int64_t b) { return ring + ((b + 2) % 5) * strip; };
+  const auto highSlot = [ring, strip](std::int64_t b) {
+    return ring + (5 + (b + 2) % 5) * strip;
+  };
   const auto band = [n](std::int64_t b) {
     return std::int64_t{mirrorIndex(static_cast<std::int32_t>(b), n)};
   };
-  for (std::int64_t c0 = 0; c0 < width; c0 += ring.strip) {
-    const std::int64_t w = smaller(ring.strip, width - c0);
+  for (std::int64_t c0 = 0; c0 < width; c0 += strip) {
+    const std::int64_t w = smaller(strip, width - c0);
     const auto loadBandRows = [&](std::int64_t b) {
       loadStripRow(src[band(b)] + c0, w, lowSlot(b));
       loadStripRow(src[n + band(b)] + c0, w, highSlot(b));
     };
-    for (std::int64_t b = -2; b <= 1; ++b) loadBandRows(b);
+    for (std::int64_t b = j0 - 2; b <= j0 + 1; ++b) loadBandRows(b);
     const std::int64_t wWhole = w / kLanes * kLanes;
-    for (std::int64_t j = 0; j < n; ++j) {
+    for (std::int64_t j = j0; j < j1; ++j) {
       // Band rows j + 2 are new: converted as they are first read, and kept
       // for the next four output pairs.
       const std::uint8_t* newLow = src[band(j + 2)] + c0;
@@ -469,6 +474,19 @@ void inverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWid
       }
     }
   }
+}
+
+void inverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                    std::int32_t halfHeight) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  StripRows ring(2 * std::int64_t{halfWidth}, "dwtInverseColumns");
+  inverseColumnsCore(dst, src, halfWidth, halfHeight, 0, halfHeight, ring.row(0), ring.strip);
+}
+
+void inverseColumnsSpan(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                        std::int32_t halfHeight, std::int64_t j0, std::int64_t j1, float* ring,
+                        std::int64_t stride) {
+  inverseColumnsCore(dst, src, halfWidth, halfHeight, j0, j1, ring, stride);
 }
 
 // Rounds to the nearest integer (ties to even) and saturates to -128..127;
@@ -547,14 +565,15 @@ void loadBandChunk(const std::uint8_t* band, std::int32_t n, std::int64_t j0, st
   for (; q < roundUp(count) + kLanes; ++q) out[q] = 0.0f;
 }
 
-void inverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
-                 std::int32_t halfHeight) {
+// Rows [r0, r1) of the inverse row pass.
+void inverseRowsSpan(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                     std::int32_t halfHeight, std::int64_t r0, std::int64_t r1) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int32_t n = halfWidth;
   const SynthesisTaps taps = synthesisTaps();
   alignas(64) float low[kRowChunk + 4 + kLanes];
   alignas(64) float high[kRowChunk + 4 + kLanes];
-  for (std::int64_t i = 0; i < 2 * std::int64_t{halfHeight}; ++i) {
+  for (std::int64_t i = r0; i < r1; ++i) {
     const std::uint8_t* in = src[i];
     std::uint8_t* out = dst[i];
     for (std::int64_t j0 = 0; j0 < n; j0 += kRowChunk) {
@@ -585,8 +604,188 @@ void inverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
   }
 }
 
+void inverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                 std::int32_t halfHeight) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  inverseRowsSpan(dst, src, halfWidth, halfHeight, 0, 2 * std::int64_t{halfHeight});
+}
+
+// The fused forward transform (see DwtFusedStep). The row pass's bytes of
+// each source row are kept as floats, the intermediate plane the column
+// pass would read: row r of the plane in ring slot r % 12, except the rows
+// from 2 * j1 on, which the next span overwrites and which the span's
+// preparation keeps in slots 12, 13 and 14. Outputs j read the rows at
+// signal index 2j - 4 .. 2j + 4 reflected into the column, all within rows
+// 2j - 4 .. 2j + 4 once the column is longer than the ring (for shorter
+// ones every row has its own slot); a step makes pairs j and j + 1 and so
+// reads eleven rows, which twelve slots hold. Each source row is converted
+// once per span, before its bytes are overwritten by the outputs stored
+// there.
+struct FusedRing {
+  float* ring;
+  std::int64_t stride;
+  std::int64_t trailingFrom;  // 2 * j1: rows from here are the next span's
+
+  float* row(std::int64_t r) const {
+    const std::int64_t slot = r >= trailingFrom ? 12 + (r - trailingFrom) : r % 12;
+    return ring + slot * stride;
+  }
+};
+static_assert(kFusedRingRows == 15, "twelve ring slots and three for the next span's rows");
+
+// Stores the truncated bytes of the first `count` (at most kLanes) lanes as
+// floats: what the column pass reads back from the row pass's bytes.
+inline void storeByteFloats(float* p, VFloat v, std::int64_t count) {
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+  const __m512i bytes = _mm512_and_si512(_mm512_cvttps_epi32(v), _mm512_set1_epi32(0xFF));
+  const __mmask16 lanes = count >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << count) - 1u);
+  _mm512_mask_storeu_ps(p, lanes, _mm512_cvtepi32_ps(bytes));
+#else
+#if DWT97_LANES > 1
+  const VFloat f = __builtin_convertvector(__builtin_convertvector(v, VInt) & 0xFF, VFloat);
+#else
+  const VFloat f = static_cast<float>(static_cast<std::int32_t>(v) & 0xFF);
+#endif
+  if (count >= kLanes) {
+    std::memcpy(p, &f, sizeof f);
+  } else {
+    std::memcpy(p, &f, static_cast<std::size_t>(count) * sizeof(float));
+  }
+#endif
+}
+
+// The row pass of line x (n >= 2 samples) as floats of its output bytes:
+// low outputs in out[0, half), high outputs in out[half, 2 * half). Nothing
+// beyond is written (with an odd n the last entry keeps its zero).
+void rowToFloats(const std::uint8_t* x, std::int32_t n, std::int64_t half,
+                 const AnalysisTaps& taps, float* out) {
+  alignas(64) float even[kRowChunk + 4 + kLanes];
+  alignas(64) float odd[kRowChunk + 4 + kLanes];
+  for (std::int64_t j0 = 0; j0 < half; j0 += kRowChunk) {
+    const std::int64_t count = smaller(kRowChunk, half - j0);
+    loadRowChunk(x, n, half, j0, count, even, odd);
+    for (std::int64_t v = 0; v < count; v += kLanes) {
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+      const VFloat e0 = loadFloats(even + v), e16 = loadFloats(even + v + kLanes);
+      const VFloat o0 = loadFloats(odd + v), o16 = loadFloats(odd + v + kLanes);
+      const VFloat s[9] = {e0,
+                           o0,
+                           shifted<1>(e0, e16),
+                           shifted<1>(o0, o16),
+                           shifted<2>(e0, e16),
+                           shifted<2>(o0, o16),
+                           shifted<3>(e0, e16),
+                           shifted<3>(o0, o16),
+                           shifted<4>(e0, e16)};
+#else
+      const VFloat s[9] = {loadFloats(even + v),     loadFloats(odd + v),
+                           loadFloats(even + v + 1), loadFloats(odd + v + 1),
+                           loadFloats(even + v + 2), loadFloats(odd + v + 2),
+                           loadFloats(even + v + 3), loadFloats(odd + v + 3),
+                           loadFloats(even + v + 4)};
+#endif
+      VFloat low, high;
+      analyse(s, taps, low, high);
+      storeByteFloats(out + j0 + v, low, count - v);
+      storeByteFloats(out + half + j0 + v, high, count - v);
+    }
+  }
+}
+
+void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height,
+                      std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride) {
+  const FusedRing rows{ring, stride, 2 * j1};
+  const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
+  const AnalysisTaps taps = analysisTaps();
+  // The rows the span's first and last steps read that lie outside its own
+  // rows 2 * j0 .. 2 * j1 - 1 (each may come up more than once).
+  std::int64_t done[18];  // at most 18 indices are visited
+  int doneCount = 0;
+  for (std::int64_t e = 2 * j0 - 4; e <= 2 * j1 + 2; ++e) {
+    if (e == 2 * j0 + 5 && e < 2 * j1 - 6) e = 2 * j1 - 6;  // skip the middle
+    const std::int64_t r = mirrorIndex(static_cast<std::int32_t>(e), height);
+    if (r >= 2 * j0 && r < 2 * j1) continue;
+    bool seen = false;
+    for (int k = 0; k < doneCount; ++k) seen = seen || done[k] == r;
+    if (seen) continue;
+    done[doneCount++] = r;
+    rowToFloats(plane[r], width, half, taps, rows.row(r));
+  }
+}
+
+// Output pairs j and, with `both`, j + 1 from the ring's float rows `in`
+// (rows 2j - 4 .. 2j + 6 as the column reads them), over the whole width.
+// Two pairs at once read eleven rows for four outputs instead of nine for two.
+void columnSteps(const float* const* in, bool both, std::uint8_t* const* out, std::int64_t width,
+                 const AnalysisTaps& taps, const std::uint8_t* nextA,
+                 const std::uint8_t* nextB) {
+  const std::int64_t wWhole = width / kLanes * kLanes;
+  std::int64_t v = 0;
+  for (; v < wWhole; v += kLanes) {
+    // The source rows the next step converts come from memory meanwhile.
+    if (v % 64 == 0) {
+      __builtin_prefetch(nextA + v);
+      __builtin_prefetch(nextB + v);
+    }
+    VFloat s[11];
+    for (int k = 0; k < 9; ++k) s[k] = loadFloats(in[k] + v);
+    VFloat low, high;
+    analyse(s, taps, low, high);
+    storeBytes(out[0] + v, low, kLanes);
+    storeBytes(out[1] + v, high, kLanes);
+    if (both) {
+      s[9] = loadFloats(in[9] + v);
+      s[10] = loadFloats(in[10] + v);
+      analyse(s + 2, taps, low, high);
+      storeBytes(out[2] + v, low, kLanes);
+      storeBytes(out[3] + v, high, kLanes);
+    }
+  }
+  if (v < width) {
+    VFloat s[11];
+    for (int k = 0; k < (both ? 11 : 9); ++k) s[k] = loadFloats(in[k] + v);
+    VFloat low, high;
+    analyse(s, taps, low, high);
+    storeBytes(out[0] + v, low, width - v);
+    storeBytes(out[1] + v, high, width - v);
+    if (both) {
+      analyse(s + 2, taps, low, high);
+      storeBytes(out[2] + v, low, width - v);
+      storeBytes(out[3] + v, high, width - v);
+    }
+  }
+}
+
+void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
+                  std::int64_t j1, float* ring, std::int64_t stride) {
+  const FusedRing rows{ring, stride, 2 * j1};
+  const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
+  const AnalysisTaps taps = analysisTaps();
+  const std::int64_t ownEnd = smaller(2 * j1, height);
+  std::int64_t next = 2 * j0;  // the next own row to convert
+  for (std::int64_t j = j0; j < j1; j += 2) {
+    const bool both = j + 1 < j1;
+    const std::int64_t reach = both ? 2 * j + 7 : 2 * j + 5;  // rows read, up to
+    for (; next < smaller(reach, ownEnd); ++next) {
+      rowToFloats(plane[next], width, half, taps, rows.row(next));
+    }
+    const float* in[11];
+    for (int k = 0; k < (both ? 11 : 9); ++k) {
+      const std::int64_t e = 2 * j + k - 4;
+      in[k] = rows.row(e >= 0 && e < height ? e : mirrorIndex(static_cast<std::int32_t>(e), height));
+    }
+    std::uint8_t* const out[4] = {plane[2 * j], plane[2 * j + 1], both ? plane[2 * j + 2] : nullptr,
+                                  both ? plane[2 * j + 3] : nullptr};
+    // The rows the next step converts first (any row will do past the end).
+    const std::uint8_t* nextA = plane[smaller(next, ownEnd - 1)];
+    const std::uint8_t* nextB = plane[smaller(next + 1, ownEnd - 1)];
+    columnSteps(in, both, out, width, taps, nextA, nextB);
+  }
+}
+
 }  // namespace
 
 extern const DwtPassSet DWT97_PASS_SET;
-const DwtPassSet DWT97_PASS_SET = {DWT97_PASS_SET_NAME, forwardRows, forwardColumns,
-                                   inverseColumns, inverseRows};
+const DwtPassSet DWT97_PASS_SET = {DWT97_PASS_SET_NAME, forwardRows,      forwardColumns,
+                                   inverseColumns,      inverseRows,      forward2dPrepare,
+                                   forward2dRun,        inverseColumnsSpan, inverseRowsSpan};

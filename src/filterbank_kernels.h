@@ -4,9 +4,37 @@
 
 #include <cstdint>
 
-#include "bitmap.h"
+#include "dwt97/planes.h"
 
-using DwtPass = void (*)(SamplePlane dst, const SamplePlane src, std::int32_t a, std::int32_t b);
+using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::int32_t a, std::int32_t b);
+
+// The fused forward transform works on contiguous spans [j0, j1) of output
+// row pairs, each span with its own ring of float rows (kFusedRingRows rows
+// of `stride` floats, 64-byte aligned, zero-filled, stride a multiple of 16
+// at least the width rounded up to 16). Output pair j goes to plane rows 2j
+// (low) and 2j + 1 (high); the caller reorders the row pointers afterwards.
+// First every span's `prepare` runs (it converts the rows its span reads
+// that other spans overwrite), then the spans' `run`s, in any order or at
+// once. Needs width >= 2 and height >= 2.
+using DwtFusedStep = void (*)(SamplePlane plane, std::int32_t width, std::int32_t height,
+                              std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride);
+constexpr int kFusedRingRows = 15;
+
+// Output row pairs [j0, j1) of the inverse column pass (band rows j0 .. j1-1
+// give rows 2j0 .. 2j1-1), with a ring of kInverseRingRows rows of `stride`
+// floats as for the fused transform, but at most kInverseStrip wide: the
+// pass runs in strips of that many columns.
+using DwtInverseColumnsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* src,
+                                       std::int32_t halfWidth, std::int32_t halfHeight,
+                                       std::int64_t j0, std::int64_t j1, float* ring,
+                                       std::int64_t stride);
+constexpr int kInverseRingRows = 10;
+constexpr std::int64_t kInverseStrip = 8192;
+
+// Rows [r0, r1) of the inverse row pass.
+using DwtInverseRowsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* src,
+                                    std::int32_t halfWidth, std::int32_t halfHeight,
+                                    std::int64_t r0, std::int64_t r1);
 
 // One implementation of every pass, all built for the same instruction set.
 struct DwtPassSet {
@@ -15,8 +43,21 @@ struct DwtPassSet {
   DwtPass forwardColumns;
   DwtPass inverseColumns;
   DwtPass inverseRows;
+  DwtFusedStep forward2dPrepare;
+  DwtFusedStep forward2dRun;
+  DwtInverseColumnsSpan inverseColumnsSpan;
+  DwtInverseRowsSpan inverseRowsSpan;
 };
 
 // The pass sets this build offers that this processor can run, fastest
 // first; the first is the one the public passes use. Returns their count.
 int dwtPassSets(const DwtPassSet* const** sets);
+
+// The threaded operations of filterbank.h run with the pass set `set`, so
+// that the tests can compare every set (the public ones use the first).
+void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                      std::int32_t height, int threads);
+void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                           std::int32_t halfWidth, std::int32_t halfHeight, int threads);
+void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                        std::int32_t halfWidth, std::int32_t halfHeight, int threads);

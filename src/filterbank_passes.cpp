@@ -1,6 +1,13 @@
 // The public passes: each runs the fastest pass set this processor supports,
-// chosen once, on first use.
-#include "filterbank.h"
+// chosen once, on first use; and the threaded operations, which split their
+// work into spans of rows run side by side.
+#include <cstdint>
+#include <cstring>
+#include <thread>
+
+#include "allocator.h"
+#include "dwt97/filterbank.h"
+#include "failure.h"
 #include "filterbank_kernels.h"
 
 // The pass sets the build compiled (see CMakeLists.txt).
@@ -11,6 +18,10 @@ extern const DwtPassSet dwtPassSetSse2;
 #else
 extern const DwtPassSet dwtPassSetPortable;
 #endif
+
+using dwt97::detail::failOutOfMemory;
+using dwt97::detail::releaseZeroed;
+using dwt97::detail::tryAllocateZeroed;
 
 namespace {
 
@@ -33,34 +44,216 @@ Available findAvailable() {
   return found;
 }
 
+// A function-local static: its first initialisation is thread-safe, so
+// concurrent first calls agree on one choice.
 const Available& available() {
   static const Available found = findAvailable();
   return found;
 }
 
+// Never more threads than this, whatever the caller asks.
+constexpr int kMaxThreads = 256;
+// With the count left to the library, each thread gets at least this many
+// samples: below that, starting a thread costs more than it saves.
+constexpr std::int64_t kSamplesPerThread = std::int64_t{1} << 18;
+// The fused transform's rings, all threads' together, stay below this: fewer
+// threads run on wide pictures, and pictures so wide that one ring would not
+// fit take the two separate passes and a scratch plane instead.
+constexpr std::int64_t kMaxFusedRingBytes = std::int64_t{64} << 20;
+
+std::int64_t smaller(std::int64_t a, std::int64_t b) { return a < b ? a : b; }
+std::int64_t roundUp16(std::int64_t a) { return (a + 15) / 16 * 16; }
+
+// The number of threads for `units` independent pieces of work (row pairs
+// or rows) covering `samples` samples: `requested`, or with 0 (or less) the
+// processor's hardware threads while each gets kSamplesPerThread; never
+// more than `units` or kMaxThreads, never fewer than 1.
+int threadCount(int requested, std::int64_t units, std::int64_t samples) {
+  std::int64_t count = requested;
+  if (requested <= 0) {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    count = hardware == 0 ? 1 : hardware;
+    count = smaller(count, samples / kSamplesPerThread);
+  }
+  count = smaller(smaller(count, units), kMaxThreads);
+  return count < 1 ? 1 : static_cast<int>(count);
+}
+
+// The first unit of part k of `count` parts of `units`.
+std::int64_t partStart(std::int64_t units, int count, int k) { return units * k / count; }
+
+// Runs work(k) for every part k of `count`: part 0 on the calling thread, the
+// others each on a thread of its own. A part whose thread cannot be started
+// runs on the calling thread as well, so the work gets done whatever threads
+// the system grants. Returns when every part has finished.
+template <typename Work>
+void runParts(int count, const Work& work) {
+  std::thread threads[kMaxThreads];
+  bool started[kMaxThreads] = {};
+  for (int k = 1; k < count; ++k) {
+    try {
+      threads[k] = std::thread([&work, k] { work(k); });
+      started[k] = true;
+    } catch (...) {
+    }
+  }
+  work(0);
+  for (int k = 1; k < count; ++k) {
+    if (started[k]) {
+      threads[k].join();
+    } else {
+      work(k);
+    }
+  }
+}
+
+// Float rings for `count` threads, `each` floats apiece from a 64-byte
+// boundary, in one zero-filled block (null when memory runs out).
+unsigned char* allocateRings(int count, std::int64_t each) {
+  return tryAllocateZeroed(static_cast<std::size_t>(count * each) * sizeof(float) + 64);
+}
+
+float* ringOf(unsigned char* block, std::int64_t each, int k) {
+  const std::uintptr_t start = (reinterpret_cast<std::uintptr_t>(block) + 63) & ~std::uintptr_t{63};
+  return reinterpret_cast<float*>(start) + k * each;
+}
+
+void clearRows(SamplePlane plane, std::int64_t r0, std::int64_t r1, std::int32_t width) {
+  for (std::int64_t r = r0; r < r1; ++r) std::memset(plane[r], 0, static_cast<std::size_t>(width));
+}
+
+// The two separate passes through a scratch plane, for pictures too wide
+// for the fused transform's ring.
+void forward2dTwoPasses(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                        std::int32_t height) {
+  dwt97::PlaneBuffer scratch = dwt97::planeAllocate(width, height, "dwtForward2d");
+  set.forwardRows(scratch.rows, plane, width, height);
+  set.forwardColumns(plane, scratch.rows, width, height);
+  dwt97::planeRelease(&scratch);
+  if (height % 2 != 0) clearRows(plane, height - 1, height, width);
+}
+
 }  // namespace
+
+void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                      std::int32_t height, int threads) {
+  if (width <= 0 || height <= 0) return;
+  // With fewer than two samples along rows or columns the two passes leave
+  // their zero-filled destination as it was.
+  if (width < 2 || height < 2) {
+    clearRows(plane, 0, height, width);
+    return;
+  }
+  // Ring rows hold the row rounded up to whole vectors and one cache line
+  // more, so that the rows' entries for one column do not all share their
+  // address bits below 4 KiB (which would make the processor see false
+  // dependencies between a row's stores and another's loads).
+  const std::int64_t stride = roundUp16(width) + 16;
+  const std::int64_t ringFloats = kFusedRingRows * stride;
+  if (ringFloats * std::int64_t{sizeof(float)} > kMaxFusedRingBytes) {  // (one ring)
+    forward2dTwoPasses(set, plane, width, height);
+    return;
+  }
+  const std::int64_t half = height / 2;
+  const std::int64_t ringBytes = ringFloats * std::int64_t{sizeof(float)};
+  const int count = static_cast<int>(smaller(
+      threadCount(threads, half, std::int64_t{width} * height), kMaxFusedRingBytes / ringBytes));
+  unsigned char* rings = allocateRings(count, ringFloats);
+  // The result's row order, built before anything is overwritten.
+  auto* order = reinterpret_cast<std::uint8_t**>(
+      tryAllocateZeroed(static_cast<std::size_t>(height) * sizeof(std::uint8_t*)));
+  if (rings == nullptr || order == nullptr) {
+    releaseZeroed(rings);
+    releaseZeroed(reinterpret_cast<unsigned char*>(order));
+    failOutOfMemory("dwtForward2d");
+  }
+  for (std::int64_t j = 0; j < half; ++j) {
+    order[j] = plane[2 * j];
+    order[half + j] = plane[2 * j + 1];
+  }
+  if (height % 2 != 0) order[height - 1] = plane[height - 1];
+
+  for (int k = 0; k < count; ++k) {
+    set.forward2dPrepare(plane, width, height, partStart(half, count, k),
+                         partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride);
+  }
+  runParts(count, [&](int k) {
+    set.forward2dRun(plane, width, height, partStart(half, count, k),
+                     partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride);
+  });
+  releaseZeroed(rings);
+  std::memcpy(plane, order, static_cast<std::size_t>(height) * sizeof(std::uint8_t*));
+  releaseZeroed(reinterpret_cast<unsigned char*>(order));
+  if (height % 2 != 0) clearRows(plane, height - 1, height, width);
+}
+
+void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                           std::int32_t halfWidth, std::int32_t halfHeight, int threads) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  const std::int64_t width = 2 * std::int64_t{halfWidth};
+  const int count = threadCount(threads, halfHeight, 2 * width * halfHeight);
+  if (count == 1) {
+    set.inverseColumns(dst, src, halfWidth, halfHeight);
+    return;
+  }
+  const std::int64_t strip = smaller(kInverseStrip, roundUp16(width));
+  const std::int64_t ringFloats = kInverseRingRows * strip;
+  unsigned char* rings = allocateRings(count, ringFloats);
+  if (rings == nullptr) failOutOfMemory("dwtInverseColumns");
+  runParts(count, [&](int k) {
+    set.inverseColumnsSpan(dst, src, halfWidth, halfHeight, partStart(halfHeight, count, k),
+                           partStart(halfHeight, count, k + 1), ringOf(rings, ringFloats, k),
+                           strip);
+  });
+  releaseZeroed(rings);
+}
+
+void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                        std::int32_t halfWidth, std::int32_t halfHeight, int threads) {
+  if (halfWidth <= 0 || halfHeight <= 0) return;
+  const std::int64_t rows = 2 * std::int64_t{halfHeight};
+  const int count = threadCount(threads, rows, 2 * std::int64_t{halfWidth} * rows);
+  runParts(count, [&](int k) {
+    set.inverseRowsSpan(dst, src, halfWidth, halfHeight, partStart(rows, count, k),
+                        partStart(rows, count, k + 1));
+  });
+}
 
 int dwtPassSets(const DwtPassSet* const** sets) {
   *sets = available().sets;
   return available().count;
 }
 
-void dwtForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   available().sets[0]->forwardRows(dst, src, width, height);
 }
 
-void dwtForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                        std::int32_t height) {
   available().sets[0]->forwardColumns(dst, src, width, height);
 }
 
-void dwtInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                        std::int32_t halfHeight) {
-  available().sets[0]->inverseColumns(dst, src, halfWidth, halfHeight);
+  dwtInverseColumnsWith(*available().sets[0], dst, src, halfWidth, halfHeight, 0);
 }
 
-void dwtInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void dwtInverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
-  available().sets[0]->inverseRows(dst, src, halfWidth, halfHeight);
+  dwtInverseRowsWith(*available().sets[0], dst, src, halfWidth, halfHeight, 0);
+}
+
+void dwtInverseColumnsThreads(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                              std::int32_t halfHeight, int threads) {
+  dwtInverseColumnsWith(*available().sets[0], dst, src, halfWidth, halfHeight, threads);
+}
+
+void dwtInverseRowsThreads(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                           std::int32_t halfHeight, int threads) {
+  dwtInverseRowsWith(*available().sets[0], dst, src, halfWidth, halfHeight, threads);
+}
+
+void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads) {
+  dwtForward2dWith(*available().sets[0], plane, width, height, threads);
 }

@@ -1,11 +1,14 @@
-// dwt97: one level of the separable 2-D CDF 9/7 wavelet transform of the
-// 8-bit grayscale bitmap "quilgray.bmp", written as raw sub-band bytes to
-// "quilout.dat". No command line, no environment, no configuration.
+// dwt97: one level of the separable 2-D CDF 9/7 wavelet transform of an
+// 8-bit grayscale bitmap ("quilgray.bmp" unless named), written as sub-band
+// bytes ("quilout.dat" unless named), raw or as a PGM picture.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 
-#include "bitmap.h"
-#include "fatal.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
+#include "dwt97/version.h"
 #include "platform.h"
 
 namespace {
@@ -13,39 +16,171 @@ namespace {
 const char* const kInputName = "quilgray.bmp";
 const char* const kOutputName = "quilout.dat";
 
+const char kUsage[] =
+    "Usage: dwt97 [OPTION]... [INPUT [OUTPUT]]\n"
+    "Apply one level of the 2-D CDF 9/7 wavelet transform to the 8-bit grayscale\n"
+    "bitmap INPUT and write its four sub-bands to OUTPUT.\n"
+    "\n"
+    "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
+    "folder. The header report goes to standard output; when standard input is a\n"
+    "terminal, the run waits for a key press before it writes OUTPUT.\n"
+    "\n"
+    "Options:\n"
+    "      --format=FORMAT  write OUTPUT as FORMAT: raw (the sub-band bytes alone,\n"
+    "                       in the bitmap's row order) or pgm (a binary PGM picture,\n"
+    "                       shown upright); without this option an OUTPUT whose name\n"
+    "                       ends in .pgm is PGM and any other is raw\n"
+    "      --no-pause       do not wait for a key press, even at a terminal\n"
+    "  -h, --help           display this help and exit\n"
+    "  -V, --version        output version information and exit\n"
+    "      --               end the options: every later argument is a file name\n"
+    "\n"
+    "Exit status:\n"
+    "  0  OUTPUT was written, or help or version was shown\n"
+    "  1  INPUT was refused, or a file could not be read or written\n"
+    "  2  the command line was wrong\n";
+
+enum class Format { byName, raw, pgm };
+
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool pause = true;
+  Format format = Format::byName;
+  const char* input = kInputName;
+  const char* output = kOutputName;
+};
+
+// Reports a wrong command line the way command-line tools do and gives the
+// exit status for it.
+int usageError(const std::string& problem) {
+  std::fprintf(stderr, "dwt97: %s\nTry 'dwt97 --help'.\n", problem.c_str());
+  return 2;
+}
+
+bool parseFormat(const char* value, Format* format) {
+  if (std::strcmp(value, "raw") == 0) {
+    *format = Format::raw;
+  } else if (std::strcmp(value, "pgm") == 0) {
+    *format = Format::pgm;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Reads every argument before anything else happens. Returns -1 when the run
+// may go on, or the exit status after a usage error.
+int parseArguments(int argc, char** argv, Options* options) {
+  const char* operands[2] = {nullptr, nullptr};
+  int operandCount = 0;
+  bool optionsEnded = false;
+  for (int k = 1; k < argc; ++k) {
+    const std::string argument = argv[k];
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      if (operandCount == 2) return usageError("extra operand '" + argument + "'");
+      operands[operandCount++] = argv[k];
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--help") {
+      options->help = true;
+    } else if (argument == "--version") {
+      options->version = true;
+    } else if (argument == "--no-pause") {
+      options->pause = false;
+    } else if (argument == "--format") {
+      if (k + 1 == argc) return usageError("option '--format' requires an argument");
+      if (!parseFormat(argv[++k], &options->format)) {
+        return usageError(std::string("invalid format '") + argv[k] + "' (raw or pgm)");
+      }
+    } else if (argument.compare(0, 9, "--format=") == 0) {
+      if (!parseFormat(argument.c_str() + 9, &options->format)) {
+        return usageError("invalid format '" + argument.substr(9) + "' (raw or pgm)");
+      }
+    } else if (argument[1] == '-') {
+      return usageError("unrecognized option '" + argument + "'");
+    } else {
+      // Short options, alone or grouped: -h, -V, -hV.
+      for (std::size_t c = 1; c < argument.size(); ++c) {
+        if (argument[c] == 'h') {
+          options->help = true;
+        } else if (argument[c] == 'V') {
+          options->version = true;
+        } else {
+          return usageError(std::string("invalid option -- '") + argument[c] + "'");
+        }
+      }
+    }
+  }
+  if (operands[0] != nullptr) options->input = operands[0];
+  if (operands[1] != nullptr) options->output = operands[1];
+  return -1;
+}
+
+// Whether `name` ends in ".pgm", in any case.
+bool hasPgmExtension(const char* name) {
+  const std::size_t length = std::strlen(name);
+  if (length < 4) return false;
+  const char* tail = name + length - 4;
+  return tail[0] == '.' && (tail[1] | 0x20) == 'p' && (tail[2] | 0x20) == 'g' &&
+         (tail[3] | 0x20) == 'm';
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  dwt97::detail::utf8Arguments(&argc, &argv);
+  Options options;
+  const int usageStatus = parseArguments(argc, argv, &options);
+  if (usageStatus >= 0) return usageStatus;
+  if (options.help) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::printf("dwt97 %s\n", DWT97_VERSION_STRING);
+    return 0;
+  }
+  const bool pgm = options.format == Format::pgm ||
+                   (options.format == Format::byName && hasPgmExtension(options.output));
+  // Saving over the input would replace the picture with sub-band bytes.
+  if (dwt97::detail::sameFile(options.input, options.output)) {
+    std::fputs(dwt97::failureInfo(dwt97::Failure::sameFile).text, stderr);
+    return 1;
+  }
+
   Bitmap bmp;
-  bmpLoad(&bmp, kInputName);
+  bmpLoad(&bmp, options.input);
   const std::int32_t width = bmp.width;
   const std::int32_t height = bmp.height;
 
-  PlaneBuffer source = planeAllocate(width, height, "main");
-  bmpReadPlane(&bmp, kInputName, source.rows);
-  // The samples come from the re-read; the record's pixel buffer is not read
-  // again, and giving it back keeps the run's peak memory down.
-  bmpRelease(&bmp);
-
-  // Each buffer is taken just before its first use and given back after its
-  // last, so that at most three picture-sized buffers are ever held and a
-  // released block serves the next allocation (see allocateZeroed).
-  PlaneBuffer rowPass = planeAllocate(width, height, "main");
-  dwtForwardRows(rowPass.rows, source.rows, width, height);
-  planeRelease(&source);
-  PlaneBuffer result = planeAllocate(width, height, "main");
-  dwtForwardColumns(result.rows, rowPass.rows, width, height);
-  planeRelease(&rowPass);
-  std::uint8_t* flat =
-      allocateZeroed(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), "main");
+  // One picture-sized buffer for the whole run: the record's pixel buffer.
+  // The second read fills it again, the transform works on it in place
+  // (reordering the row pointers so that rows[r] is row r of the result), and
+  // the output is written straight from its rows.
+  auto** rows = static_cast<std::uint8_t**>(
+      std::malloc(static_cast<std::size_t>(height) * sizeof(std::uint8_t*)));
+  if (rows == nullptr) {
+    bmpRelease(&bmp);
+    std::fprintf(stderr, dwt97::failureInfo(dwt97::Failure::outOfMemory).text, "main");
+    return 1;
+  }
+  for (std::int32_t r = 0; r < height; ++r) {
+    rows[r] = bmp.data + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
+  }
+  bmpReadPlane(&bmp, options.input, rows);
+  dwtForward2d(rows, width, height, 0);
   bmpPrint(&bmp);
-  bmpFlattenPlane(&bmp, result.rows, flat);
   std::fflush(stdout);
-  dwt97::detail::pauseForKey();
-  bmpSave(&bmp, kOutputName, flat);
+  if (options.pause) dwt97::detail::pauseForKey();
+  if (pgm) {
+    bmpSavePgmPlane(&bmp, options.output, rows);
+  } else {
+    bmpSavePlane(&bmp, options.output, rows);
+  }
 
   // The rest lives until here; handing it back keeps leak checkers quiet.
-  releaseZeroed(flat);
-  planeRelease(&result);
+  std::free(rows);
+  bmpRelease(&bmp);
   return 0;
 }

@@ -40,39 +40,54 @@ bool fileFacts(std::FILE* file, FileFacts* facts);
 // names nothing.
 bool sameFile(const char* pathA, const char* pathB);
 
+// One piece of a gathered write.
+struct WritePiece {
+  const void* bytes;
+  std::size_t count;
+};
+
 // The save of one output file through a temporary file beside it (same
 // folder, "<path>.XXXXXX"), which replaces `path` in one step only once
-// complete: a reader sees the older file or the new one, never a part.
+// complete: a reader sees the older file or the new one, never a part. The
+// temporary gets the permissions a plain create would give the output.
 //
 // The temporary never outlives a failure: every failing step and abort()
 // remove it, and so does an interrupt while it exists (SIGINT, SIGTERM or
 // SIGHUP on POSIX systems, which then end the process as they would have;
 // on Windows Ctrl+C, Ctrl+Break, closing the console, or the process ending
-// in any way before the commit). On POSIX systems SIGXFSZ is ignored from
-// create() to finish(), so a file-size limit fails a write instead of
-// killing the process.
+// in any way before the commit). A file-size limit (POSIX) fails the write
+// rather than killing the process: SIGXFSZ is held for the writing thread
+// alone while it writes.
+//
+// Saves on several threads at once are safe, each with its own object; one
+// object's writes go from one thread, except writeAt().
 //
 //   SaveFile save;
-//   if (!save.create(path)) ...               // cannot be created
+//   if (save.create(path) != SaveFile::Start::created) ...   // cannot be created
 //   if (!save.write(bytes, n) || !save.finish()) { save.abort(); ... }
-//   if (!save.commit()) ...                   // cannot be put in place
+//   if (!save.commit()) ...                                  // cannot be put in place
 class SaveFile {
  public:
+  enum class Start { created, failed, outOfMemory };
+
   SaveFile() = default;
   ~SaveFile() { abort(); }
   SaveFile(const SaveFile&) = delete;
   SaveFile& operator=(const SaveFile&) = delete;
 
-  // Creates the empty temporary beside `path`. False when it cannot be
-  // created (no such folder, no permission, out of memory).
-  bool create(const char* path);
+  // Creates the empty temporary beside `path`: failed when it cannot be
+  // created (no such folder, no permission).
+  Start create(const char* path);
 
   // Appends `count` bytes. False on any failure (disk full, size limit).
   bool write(const void* bytes, std::size_t count);
 
+  // Appends the pieces in order, in as few system calls as the system allows.
+  bool writeGathered(const WritePiece* pieces, std::size_t count);
+
   // Writes `count` bytes at `offset` from the start of the file, leaving
   // the append position undefined: for writers that fill disjoint ranges,
-  // from several threads if they like. Do not mix with write().
+  // from several threads if they like. Do not mix with the appending writes.
   bool writeAt(std::uint64_t offset, const void* bytes, std::size_t count);
 
   // Ends the writing: every byte is handed to the system. False when a late

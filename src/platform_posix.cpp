@@ -2,8 +2,10 @@
 #define _FILE_OFFSET_BITS 64  // 64-bit sizes and offsets on 32-bit systems too
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "platform.h"
@@ -121,6 +124,64 @@ class InterruptsHeld {
   sigset_t before_;
 };
 
+// Holds SIGXFSZ for the calling thread while it writes: past a file-size
+// limit the write then fails with EFBIG instead of the signal killing the
+// process with the temporary half written. A signal the write raised is
+// taken back before the mask is restored (one already waiting is left
+// alone). No process-wide disposition changes, so other threads are not
+// affected.
+class FileSizeSignalHeld {
+ public:
+  FileSizeSignalHeld() {
+    sigemptyset(&only_);
+    sigaddset(&only_, SIGXFSZ);
+    pthread_sigmask(SIG_BLOCK, &only_, &before_);
+    sigset_t pending;
+    sigpending(&pending);
+    wasPending_ = sigismember(&pending, SIGXFSZ) == 1;
+  }
+  ~FileSizeSignalHeld() {
+    sigset_t pending;
+    sigpending(&pending);
+    if (!wasPending_ && sigismember(&pending, SIGXFSZ) == 1) {
+      int taken = 0;
+      sigwait(&only_, &taken);  // pending, so it returns at once
+    }
+    pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+  }
+
+ private:
+  sigset_t only_, before_;
+  bool wasPending_ = false;
+};
+
+// Creates a new file `temporary` ("<path>.XXXXXX", the X's replaced by a
+// name not yet taken) for writing, with the permissions a plain create would
+// give it: 0666 less the umask, which the system applies. Returns the
+// descriptor, or -1. (mkstemp would give 0600, and reading the umask means
+// changing it for a moment, which other threads could see.)
+int createTemporary(char* temporary, std::size_t pathLength) {
+  static std::atomic<std::uint64_t> calls{0};
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::uint64_t bits = (static_cast<std::uint64_t>(getpid()) << 32) ^
+                         static_cast<std::uint64_t>(now.tv_nsec) ^
+                         (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
+                         (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+    for (int k = 0; k < 6; ++k) {
+      bits ^= bits >> 29;
+      bits *= 0xBF58476D1CE4E5B9ull;
+      bits ^= bits >> 32;
+      temporary[pathLength + 1 + k] = kLetters[bits % 62];
+    }
+    const int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
 }  // namespace
 
 struct SaveFile::State {
@@ -129,10 +190,9 @@ struct SaveFile::State {
   int fd;
   bool created;  // the temporary exists (until renamed or removed)
   bool registered;
-  struct sigaction fileSizeBefore;
 };
 
-bool SaveFile::create(const char* path) {
+SaveFile::Start SaveFile::create(const char* path) {
   abort();
   const std::size_t pathLength = std::strlen(path);
   State* state = static_cast<State*>(std::calloc(1, sizeof(State)));
@@ -142,7 +202,7 @@ bool SaveFile::create(const char* path) {
     std::free(state);
     std::free(target);
     std::free(temporary);
-    return false;
+    return Start::outOfMemory;
   }
   std::memcpy(target, path, pathLength + 1);
   std::memcpy(temporary, path, pathLength);
@@ -151,43 +211,61 @@ bool SaveFile::create(const char* path) {
   state->temporary = temporary;
   {
     const InterruptsHeld held;
-    state->fd = mkstemp(temporary);
+    state->fd = createTemporary(temporary, pathLength);
     state->created = state->fd >= 0;
     if (state->created) state->registered = registerTemporary(temporary);
   }
   state_ = state;
   if (state->fd < 0) {
     abort();
-    return false;
+    return Start::failed;
   }
-  // The permissions a plain create would have given the output.
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(state->fd, 0666 & ~mask);
-  // Past a file-size limit the write must fail and be cleaned up, not kill
-  // the process with the temporary half written.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGXFSZ, &ignore, &state->fileSizeBefore);
-  return true;
+  return Start::created;
 }
 
 bool SaveFile::write(const void* bytes, std::size_t count) {
+  const WritePiece piece{bytes, count};
+  return writeGathered(&piece, 1);
+}
+
+bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
   if (state_ == nullptr || state_->fd < 0) return false;
-  const char* at = static_cast<const char*>(bytes);
-  while (count > 0) {
-    const ssize_t written = ::write(state_->fd, at, count);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    at += written;
-    count -= static_cast<std::size_t>(written);
+  const FileSizeSignalHeld held;
+  constexpr std::size_t kGather = 1024;  // IOV_MAX on Linux and macOS
+  struct iovec gathered[kGather];
+  std::size_t next = 0;
+  while (next < count) {
+    int used = 0;
+    for (; used < static_cast<int>(kGather) && next < count; ++next) {
+      if (pieces[next].count == 0) continue;
+      gathered[used].iov_base = const_cast<void*>(pieces[next].bytes);
+      gathered[used].iov_len = pieces[next].count;
+      ++used;
+    }
+    struct iovec* piece = gathered;
+    while (used > 0) {
+      const ssize_t wrote = writev(state_->fd, piece, used);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return false;
+      // Skip what went; a piece written in part goes on from where it stopped.
+      std::size_t left = static_cast<std::size_t>(wrote);
+      while (used > 0 && left >= piece->iov_len) {
+        left -= piece->iov_len;
+        ++piece;
+        --used;
+      }
+      if (used > 0) {
+        piece->iov_base = static_cast<char*>(piece->iov_base) + left;
+        piece->iov_len -= left;
+      }
+    }
   }
   return true;
 }
 
 bool SaveFile::writeAt(std::uint64_t offset, const void* bytes, std::size_t count) {
   if (state_ == nullptr || state_->fd < 0) return false;
+  const FileSizeSignalHeld held;
   const char* at = static_cast<const char*>(bytes);
   while (count > 0) {
     if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
@@ -205,7 +283,7 @@ bool SaveFile::finish() {
   if (state_ == nullptr || state_->fd < 0) return false;
   const int fd = state_->fd;
   state_->fd = -1;
-  sigaction(SIGXFSZ, &state_->fileSizeBefore, nullptr);
+  const FileSizeSignalHeld held;
   return close(fd) == 0;
 }
 
@@ -223,10 +301,7 @@ bool SaveFile::commit() {
 
 void SaveFile::abort() {
   if (state_ == nullptr) return;
-  if (state_->fd >= 0) {
-    close(state_->fd);
-    sigaction(SIGXFSZ, &state_->fileSizeBefore, nullptr);
-  }
+  if (state_->fd >= 0) close(state_->fd);
   if (state_->created) unlink(state_->temporary);
   if (state_->registered) unregisterTemporary(state_->temporary);
   std::free(state_->target);

@@ -36,6 +36,10 @@ wchar_t* toWide(const char* utf8) {
   return wide;
 }
 
+bool isUtf8(const char* text) {
+  return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0) > 0;
+}
+
 // The UTF-8 spelling of a UTF-16 string, from malloc, or null.
 char* toUtf8(const wchar_t* wide) {
   const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -191,7 +195,7 @@ struct SaveFile::State {
   bool finished;
 };
 
-bool SaveFile::create(const char* path) {
+SaveFile::Start SaveFile::create(const char* path) {
   abort();
   State* state = static_cast<State*>(std::calloc(1, sizeof(State)));
   wchar_t* target = toWide(path);
@@ -201,7 +205,9 @@ bool SaveFile::create(const char* path) {
     std::free(state);
     std::free(target);
     std::free(temporary);
-    return false;
+    // A path that is not UTF-8 names no file that can be created.
+    return target == nullptr && std::strlen(path) > 0 && !isUtf8(path) ? Start::failed
+                                                                        : Start::outOfMemory;
   }
   state->target = target;
   state->temporary = temporary;
@@ -229,15 +235,15 @@ bool SaveFile::create(const char* path) {
   }
   if (state->handle == INVALID_HANDLE_VALUE) {
     abort();
-    return false;
+    return Start::failed;
   }
   state->created = true;
   state->registered = registerTemporary(temporary);
   if (!markForDeletion(state->handle, true)) {
     abort();
-    return false;
+    return Start::failed;
   }
-  return true;
+  return Start::created;
 }
 
 bool SaveFile::write(const void* bytes, std::size_t count) {
@@ -251,6 +257,33 @@ bool SaveFile::write(const void* bytes, std::size_t count) {
     count -= written;
   }
   return true;
+}
+
+bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
+  // WriteFile takes one buffer at a time: small pieces (rows) are gathered
+  // into a chunk first, so that a picture of narrow rows is not written a
+  // row per call.
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  char* chunk = static_cast<char*>(std::malloc(kChunk));
+  std::size_t used = 0;
+  bool good = true;
+  for (std::size_t k = 0; good && k < count; ++k) {
+    const WritePiece& piece = pieces[k];
+    if (chunk == nullptr || piece.count >= kChunk) {
+      good = write(chunk, used) && write(piece.bytes, piece.count);
+      used = 0;
+      continue;
+    }
+    if (used + piece.count > kChunk) {
+      good = write(chunk, used);
+      used = 0;
+    }
+    std::memcpy(chunk + used, piece.bytes, piece.count);
+    used += piece.count;
+  }
+  good = good && write(chunk, used);
+  std::free(chunk);
+  return good;
 }
 
 bool SaveFile::writeAt(std::uint64_t offset, const void* bytes, std::size_t count) {

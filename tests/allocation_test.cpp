@@ -6,7 +6,10 @@
 #include <cstring>
 #include <vector>
 
-#include "fatal.h"
+#include "allocator.h"
+
+using dwt97::detail::allocateZeroed;
+using dwt97::detail::releaseZeroed;
 
 namespace {
 

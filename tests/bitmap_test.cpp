@@ -5,9 +5,14 @@
 #include <string>
 #include <vector>
 
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
+#include "messages.h"
 #include "test_support.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 using namespace testsupport;
 using bmpbuild::putLe32;
@@ -194,7 +199,7 @@ TEST(SaveDeathTest, OutputThatCannotBeCreated) {
   ASSERT_TRUE(makeFolder(out));
   for (const std::string& path : {out, dir.file("absent/quilout.dat")}) {
     EXPECT_EXIT(bmpSave(&bmp, path.c_str(), flat.data()), testing::ExitedWithCode(1),
-                exactly("Error: bmpSave(), File create fail!\n"));
+                exactly(messages::kCreate));
     EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilout.dat"});
     EXPECT_EQ(listDir(out), std::vector<std::string>{});
   }

@@ -3,9 +3,13 @@
 #include <cstring>
 #include <vector>
 
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
 #include "test_support.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace {
 

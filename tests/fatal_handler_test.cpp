@@ -13,10 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
-#include "fatal.h"
+#include "failure.h"
+#include "messages.h"
 #include "test_support.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
+using dwt97::setFatalHandler;
+using dwt97::detail::fatal;
 
 using namespace testsupport;
 
@@ -75,14 +82,14 @@ TEST_F(WithHandler, FailedLoadClosesAndReleases) {
   };
   const Case cases[] = {
       {path, Bytes(good.begin(), good.begin() + 20),
-       "Error: bmpLoad(), File too short for a bitmap header!\n"},
+       messages::kShort},
       {path, withLe16(good, bmpbuild::kBitsPerPixel, 24),
-       "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n"},
-      {path, withLe32(good, bmpbuild::kHeight, 0), "Error: bmpLoad(), Height must not be 0!\n"},
+       messages::kBits},
+      {path, withLe32(good, bmpbuild::kHeight, 0), messages::kHeightZero},
       {path, Bytes(good.begin(), good.end() - 3),
-       "Error: bmpLoad(), Pixel data beyond end of file!\n"},
-      {dir.file("missing.bmp"), {}, "Error: bmpLoad(), File open fail!\n"},
-      {dir.path(), {}, "Error: bmpLoad(), Not a regular file!\n"},
+       messages::kBeyondEnd},
+      {dir.file("missing.bmp"), {}, messages::kOpen},
+      {dir.path(), {}, messages::kNotRegular},
   };
   const std::size_t descriptors = openDescriptors();
   for (const Case& c : cases) {
@@ -110,10 +117,10 @@ TEST_F(WithHandler, FailedRereadClosesAndReleases) {
 
   writeFile(path, Bytes(file.begin(), file.end() - 3));
   EXPECT_EQ(failureOf([&] { bmpReadPlane(&bmp, path.c_str(), plane.rows); }),
-            "Error: bmpReadPlane(), File read fail!\n");
+            messages::kReadPlaneRead);
   EXPECT_EQ(openDescriptors(), descriptors);
   ASSERT_TRUE(removeFile(path));
-  EXPECT_EQ(failureOf([&] { bmpReadPlane(&bmp, path.c_str(), plane.rows); }), "error!");
+  EXPECT_EQ(failureOf([&] { bmpReadPlane(&bmp, path.c_str(), plane.rows); }), messages::kReopen);
   EXPECT_EQ(openDescriptors(), descriptors);
 
   planeRelease(&plane);
@@ -130,4 +137,48 @@ TEST(FatalDeathTest, EndsTheProcessWithStatusOne) {
         fatal("Error: test(), Still gone!\n");
       },
       ::testing::ExitedWithCode(1), exactly("Error: test(), Still gone!\n"));
+}
+
+// Every entry of the failure table, against the texts typed out for the
+// tests, with its group; an out-of-memory failure names its operation.
+TEST(FailureTable, TextsAndGroups) {
+  using dwt97::Failure;
+  using G = dwt97::FailureGroup;
+  const struct {
+    Failure kind;
+    G group;
+    const char* text;
+  } table[] = {
+      {Failure::loadOpen, G::io, messages::kOpen},
+      {Failure::loadNotRegularFile, G::io, messages::kNotRegular},
+      {Failure::loadShortHeader, G::truncated, messages::kShort},
+      {Failure::loadSignature, G::malformed, messages::kSignature},
+      {Failure::loadInfoSize, G::unsupported, messages::kInfoSize},
+      {Failure::loadPlanes, G::malformed, messages::kPlanes},
+      {Failure::loadBitsPerPixel, G::unsupported, messages::kBits},
+      {Failure::loadCompressed, G::unsupported, messages::kCompressed},
+      {Failure::loadWidth, G::malformed, messages::kWidth},
+      {Failure::loadHeightZero, G::malformed, messages::kHeightZero},
+      {Failure::loadHeightTooLarge, G::unsupported, messages::kHeightBig},
+      {Failure::loadPixelCount, G::unsupported, messages::kPixelCount},
+      {Failure::loadDataOffset, G::malformed, messages::kOffset},
+      {Failure::loadBeyondEnd, G::truncated, messages::kBeyondEnd},
+      {Failure::loadRead, G::io, messages::kLoadRead},
+      {Failure::readPlaneOpen, G::io, messages::kReopen},
+      {Failure::readPlaneRead, G::truncated, messages::kReadPlaneRead},
+      {Failure::saveCreate, G::io, messages::kCreate},
+      {Failure::saveWrite, G::io, messages::kWrite},
+      {Failure::outOfMemory, G::outOfMemory, messages::kOutOfMemory},
+      {Failure::sameFile, G::io, messages::kSameFile},
+  };
+  for (const auto& row : table) {
+    const dwt97::FailureInfo& info = dwt97::failureInfo(row.kind);
+    EXPECT_EQ(info.kind, row.kind);
+    EXPECT_EQ(info.group, row.group) << row.text;
+    EXPECT_STREQ(info.text, row.text);
+  }
+  setFatalHandler(throwFailure);
+  EXPECT_EQ(failureOf([] { dwt97::detail::failOutOfMemory("bmpLoad"); }),
+            "Error: bmpLoad(), Out of memory!\n");
+  setFatalHandler(nullptr);
 }

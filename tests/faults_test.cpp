@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "messages.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -69,7 +70,7 @@ TEST(Faults, InputRemovedBeforeReread) {
   SampleRun sample;
   const RunResult run = runTool(sample.dir.path(), withShim("remove"));
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "error!");
+  EXPECT_EQ(run.err, messages::kReopen);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(listDir(sample.dir.path()), std::vector<std::string>{"quilout.dat"});
   EXPECT_EQ(readFile(sample.dir.file("quilout.dat")), kOlderOutput);
@@ -85,7 +86,7 @@ TEST(Faults, InputShortenedBeforeReread) {
     SCOPED_TRACE("cut to " + std::to_string(length));
     SampleRun sample;
     const RunResult run = runTool(sample.dir.path(), withShim(std::to_string(length)));
-    expectFailed(sample, run, "Error: bmpReadPlane(), File read fail!\n");
+    expectFailed(sample, run, messages::kReadPlaneRead);
   }
 }
 
@@ -100,7 +101,7 @@ TEST(Faults, OutputIsAFolder) {
   const RunResult run = runTool(sample.dir.path());
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, "Error: bmpSave(), File create fail!\n");
+  EXPECT_EQ(run.err, messages::kCreate);
   EXPECT_EQ(run.out, reportFor(512, 512));
   EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
   EXPECT_EQ(listDir(output), std::vector<std::string>{"inside"});
@@ -122,7 +123,7 @@ TEST(Faults, WriteFailsPartWay) {
       options.fileSizeLimit = limit;
       options.ignoreFileSizeSignal = ignoreSignal;
       const RunResult run = runTool(sample.dir.path(), options);
-      expectFailed(sample, run, "Error: bmpSave(), File write fail!\n", reportFor(512, 512));
+      expectFailed(sample, run, messages::kWrite, reportFor(512, 512));
     }
   }
 }

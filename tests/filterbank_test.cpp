@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 #include "test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <limits>
 #include <vector>
 
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 #include "test_support.h"
 
 namespace {

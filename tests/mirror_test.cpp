@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 
 // Single reflection for lines of 3 or more: the edge sample is not repeated.
 TEST(MirrorIndex, ReflectsOnceAboutEachEnd) {

@@ -31,7 +31,7 @@ void analyseLine(std::int32_t n, At at, Put put) {
 
 }  // namespace
 
-void plainForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void plainForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
   for (std::int32_t r = 0; r < height; ++r) {
     const std::uint8_t* in = src[r];
@@ -42,7 +42,7 @@ void plainForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width
   }
 }
 
-void plainForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void plainForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                        std::int32_t height) {
   for (std::int32_t c = 0; c < width; ++c) {
     analyseLine(
@@ -74,7 +74,7 @@ void synthesiseLine(std::int32_t n, Low low, High high, Put put) {
 
 }  // namespace
 
-void plainInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void plainInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                        std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int64_t n = halfHeight;
@@ -86,7 +86,7 @@ void plainInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t ha
   }
 }
 
-void plainInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void plainInverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int64_t n = halfWidth;

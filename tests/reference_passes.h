@@ -6,16 +6,16 @@
 
 #include <cstdint>
 
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
 
 // Same contracts as dwtForwardRows / dwtForwardColumns.
-void plainForwardRows(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void plainForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                       std::int32_t height);
-void plainForwardColumns(SamplePlane dst, const SamplePlane src, std::int32_t width,
+void plainForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                          std::int32_t height);
 
 // Same contracts as dwtInverseColumns / dwtInverseRows.
-void plainInverseColumns(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void plainInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                          std::int32_t halfHeight);
-void plainInverseRows(SamplePlane dst, const SamplePlane src, std::int32_t halfWidth,
+void plainInverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                       std::int32_t halfHeight);

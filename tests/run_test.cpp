@@ -20,9 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "bitmap.h"
+#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
-#include "filterbank.h"
+#include "dwt97/filterbank.h"
+#include "messages.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -53,7 +54,7 @@ TEST(Run, MissingInputFails) {
   const RunResult run = runTool(dir.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "");
-  EXPECT_EQ(run.err, "Error: bmpLoad(), File open fail!\n");
+  EXPECT_EQ(run.err, messages::kOpen);
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{});
 }
 
@@ -100,6 +101,7 @@ TEST(Run, BundledSample) {
 
 TEST(Run, PausesForOneKeyAtATerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
 TEST(Run, InterruptedPauseRestoresTheTerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
+TEST(Run, NoPauseAtATerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
 
 #else
 
@@ -111,7 +113,7 @@ constexpr const char* kPrompt = "Press any key to continue . . . ";
 // standard output and error going to files.
 class TerminalRun {
  public:
-  explicit TerminalRun(const std::string& dir) {
+  explicit TerminalRun(const std::string& dir, const char* argument = nullptr) {
     if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
     tcgetattr(slave_, &before_);
     const std::string out = capture_.file("stdout"), err = capture_.file("stderr");
@@ -126,6 +128,7 @@ class TerminalRun {
       close(master_);
       close(slave_);
       std::vector<std::string> words = commandFor(DWT97_EXE);
+      if (argument != nullptr) words.push_back(argument);
       std::vector<char*> argv;
       for (std::string& word : words) argv.push_back(&word[0]);
       argv.push_back(nullptr);
@@ -242,6 +245,19 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
   expectSameTerminal(run.before(), run.now());
+}
+
+// --no-pause: at a terminal too, the run saves without waiting for a key.
+TEST(Run, NoPauseAtATerminal) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  TerminalRun run(dir.path(), "--no-pause");
+  ASSERT_TRUE(run.started());
+  const int status = run.finish();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(run.err(), "");
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(16, 8, picture(16, 8).pixels));
 }
 
 #endif  // !_WIN32

@@ -16,8 +16,12 @@
 #include <cstring>
 #include <random>
 
-#include "bitmap.h"
-#include "filterbank.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
 
 namespace testsupport {
 
@@ -167,8 +171,27 @@ std::wstring wide(const std::string& utf8) {
 
 // Runs the program with inherited handles for its standard streams; returns
 // its exit code, or -1 when it could not be started.
-int runCaptured(const std::string& program, const std::string& dir, const std::string& outPath,
-                const std::string& errPath) {
+// One argument as the C runtime's parser reads it back: quoted when it holds
+// blanks or quotes (or is empty), backslashes doubled before a quote.
+std::wstring quoted(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t ch : argument) {
+    if (ch == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(ch == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += ch;
+  }
+  out.append(2 * backslashes, L'\\');
+  return out + L"\"";
+}
+
+int runCaptured(const std::string& program, const std::vector<std::string>& arguments,
+                const std::string& dir, const std::string& outPath, const std::string& errPath) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   HANDLE in = CreateFileW(L"NUL", GENERIC_READ, share, &inherit, OPEN_EXISTING, 0, nullptr);
@@ -186,7 +209,8 @@ int runCaptured(const std::string& program, const std::string& dir, const std::s
     startup.hStdError = err;
     PROCESS_INFORMATION process{};
     const std::wstring application = wide(program);
-    std::wstring commandLine = L"\"" + application + L"\"";
+    std::wstring commandLine = quoted(application);
+    for (const std::string& argument : arguments) commandLine += L" " + quoted(wide(argument));
     if (CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
                        wide(dir).c_str(), &startup, &process)) {
       WaitForSingleObject(process.hProcess, INFINITE);
@@ -216,16 +240,18 @@ RunResult runProgram(const std::string& program, const std::string& dir,
   // Limits and added variables have no counterpart here (the tests that need
   // them skip); the address-space limit only guards runs that pass without it.
   if (options.fileSizeLimit >= 0 || !options.environment.empty()) std::abort();
-  result.status = runCaptured(program, dir, outPath, errPath);
+  result.status = runCaptured(program, options.arguments, dir, outPath, errPath);
 #else
-  std::vector<std::string> words = commandFor(program);
   // An emulator takes the program's variables as options of its own, so that
   // a preloaded library reaches the program and not the emulator.
-  const bool emulated = words.size() > 1;
+  std::vector<std::string> words = commandFor(program);
+  words.pop_back();
+  const bool emulated = !words.empty();
   for (const auto& variable : options.environment) {
-    if (!emulated) break;
-    words.insert(words.end() - 1, {"-E", variable.first + "=" + variable.second});
+    if (emulated) words.insert(words.end(), {"-E", variable.first + "=" + variable.second});
   }
+  words.push_back(program);
+  words.insert(words.end(), options.arguments.begin(), options.arguments.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);

@@ -145,6 +145,7 @@ struct RunOptions {
   long addressSpaceLimit = -1;                   // RLIMIT_AS in bytes, -1 for none
   bool ignoreFileSizeSignal = false;             // SIGXFSZ ignored in the child
   std::vector<std::pair<std::string, std::string>> environment;  // added variables
+  std::vector<std::string> arguments;            // after the program name
 };
 
 struct RunResult {
@@ -155,7 +156,7 @@ struct RunResult {
   std::string rawOut;   // standard output byte for byte
 };
 
-// Runs `program` with no arguments, working folder `dir`, standard input
+// Runs `program` with `options.arguments`, working folder `dir`, standard input
 // the null device, and standard output and error captured. A cross-built
 // Linux program runs under the build's emulator.
 RunResult runProgram(const std::string& program, const std::string& dir,

@@ -1,4 +1,4 @@
-#include "fatal.h"
+#include "allocator.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -6,10 +6,13 @@
 #include <cstring>
 #include <mutex>
 
+#include "failure.h"
+
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
 
+namespace dwt97::detail {
 namespace {
 
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
@@ -113,18 +116,7 @@ bool releaseMapped(unsigned char* block) {
 }
 #endif
 
-FatalHandler fatalHandler = nullptr;
-
 }  // namespace
-
-void setFatalHandler(FatalHandler handler) { fatalHandler = handler; }
-
-void fatal(const char* message) {
-  if (fatalHandler != nullptr) fatalHandler(message);
-  std::fputs(message, stderr);
-  std::fflush(stderr);
-  std::exit(1);
-}
 
 unsigned char* tryAllocateZeroed(std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
@@ -135,15 +127,9 @@ unsigned char* tryAllocateZeroed(std::size_t bytes) {
   return static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
 }
 
-void fatalOutOfMemory(const char* who) {
-  char message[160];
-  std::snprintf(message, sizeof message, "Error: %s(), Out of memory!\n", who);
-  fatal(message);
-}
-
 unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
   unsigned char* block = tryAllocateZeroed(bytes);
-  if (block == nullptr) fatalOutOfMemory(who);
+  if (block == nullptr) failOutOfMemory(who);
   return block;
 }
 
@@ -154,3 +140,5 @@ void releaseZeroed(unsigned char* block) {
 #endif
   std::free(block);
 }
+
+}  // namespace dwt97::detail

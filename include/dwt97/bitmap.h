@@ -1,0 +1,103 @@
+// Bitmap file access: the in-memory record of an 8-bit grayscale bitmap, its
+// loader and header report, pixel drawing, and moving samples between the
+// file, sample planes and the raw sample file.
+//
+// No operation returns an error: a failure releases what the operation took,
+// reports the failure's message (dwt97/failure.h) and ends the process with
+// exit status 1, or calls the installed failure handler. Operations on
+// separate records, planes and files may run concurrently.
+#pragma once
+
+#include <cstdint>
+
+#include "dwt97/export.h"
+#include "dwt97/failure.h"
+#include "dwt97/planes.h"
+
+// One 8-bit grayscale bitmap: the 54 header bytes as read, the fields parsed
+// from them, and the pixel buffer of `height` x `width` bytes (rows unpadded,
+// in the file's row order).
+struct Bitmap {
+  std::uint8_t rawHeader[54];
+  std::uint16_t signature;
+  std::int32_t fileSize;
+  std::int32_t dataOffset;
+  std::int32_t size;
+  std::int32_t width;
+  std::uint16_t height;  // rows; the magnitude of the stored height
+  std::uint16_t planes;
+  std::uint16_t bitsPerPixel;
+  std::int32_t compression;
+  std::int32_t imageSize;
+  std::int32_t xpixelsPerM;
+  std::int32_t ypixelsPerM;
+  std::int32_t colorsUsed;
+  std::int32_t colorsImportant;
+  std::uint8_t* data;
+};
+
+// Loads and validates the bitmap at `path` into `bmp`, whose previous
+// contents are ignored. Accepts uncompressed 8-bit files with a 40-byte info
+// header, bottom-up or top-down; rows are read at the format's 4-byte stride
+// and stored unpadded. Allocates the pixel buffer `data`, which the caller
+// releases with bmpRelease(). Fails (see above) on a file it cannot open or
+// read and on anything else it refuses, with nothing left allocated or open.
+DWT97_API void bmpLoad(Bitmap* bmp, const char* path);
+
+// Releases the pixel buffer of a loaded record and sets `data` to null; a
+// record without one is left alone.
+DWT97_API void bmpRelease(Bitmap* bmp);
+
+// Writes the sixteen-line header report to standard output. Allocates nothing
+// and never fails.
+DWT97_API void bmpPrint(const Bitmap* bmp);
+
+// Re-reads the pixel block of the file `path` (the file `bmp` was loaded
+// from) into `plane`, which has `height` rows of `width` bytes; the rows may
+// be the record's own pixel buffer. Unpadded rows (a width that is a
+// multiple of 4) lying one after the other are read straight into place;
+// otherwise the rows go through a temporary buffer of about 1 MiB, released
+// before returning. Fails when the file cannot be reopened or has become too
+// short (the plane may then be partly overwritten), or when memory runs out.
+DWT97_API void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane);
+
+// Copies `plane` row after row into `flat` (`height` x `width` bytes).
+// Allocates nothing and never fails.
+DWT97_API void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane,
+                               std::uint8_t* flat);
+
+// Writes the first `height` x `width` bytes of `flat` to `path` as raw bytes.
+// The bytes go to a temporary file beside `path` that replaces `path` only
+// once complete, so a failed save leaves an older file untouched and no
+// temporary behind. Fails when the file cannot be created, written or put in
+// place, or when memory for its name runs out.
+DWT97_API void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
+
+// As bmpSave(), but as a binary PGM picture: the header
+// "P5\n<width> <height>\n255\n", then the same `height` x `width` bytes with
+// the rows ordered as the loaded file's picture is shown: for a bottom-up
+// file (positive stored height) the last row of `flat` first, for a top-down
+// file the rows in order. Fails as bmpSave() does, with its messages.
+DWT97_API void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
+
+// As bmpSave() and bmpSavePgm(), with the `height` rows of `width` bytes
+// taken from `plane` (in its row order) instead of one flat block: no copy of
+// the picture is needed.
+DWT97_API void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane);
+DWT97_API void bmpSavePgmPlane(const Bitmap* bmp, const char* path,
+                               const std::uint8_t* const* plane);
+
+// Stores the colour triple (c0, c1, c2) at bytes 3*(y*width + x), +1 and +2
+// of the pixel buffer, three bytes per position whatever the buffer's own
+// one byte per pixel. A position whose three bytes do not lie wholly inside
+// the `height` x `width` buffer is skipped; so is a record with no buffer.
+// Allocates nothing and never fails.
+DWT97_API void bmpSetPixel(Bitmap* bmp, std::int32_t x, std::int32_t y, std::uint8_t c0,
+                           std::uint8_t c1, std::uint8_t c2);
+
+// Draws the triple at positions (x + i, y + j) for i in [0, extentX) (outer
+// loop) and j in [0, extentY) (inner loop), as bmpSetPixel does. An extent of
+// zero or less draws nothing; positions outside the buffer are skipped.
+DWT97_API void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int32_t extentX,
+                           std::int32_t extentY, std::uint8_t c0, std::uint8_t c1,
+                           std::uint8_t c2);

@@ -1,0 +1,9 @@
+// Everything the dwt97 library offers: sample planes, failure reporting,
+// bitmap file access and the CDF 9/7 filter bank.
+#pragma once
+
+#include "dwt97/version.h"
+#include "dwt97/failure.h"
+#include "dwt97/planes.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"

@@ -1,0 +1,20 @@
+// Reporting a failure from inside the library: the message comes from the
+// failure table (dwt97/failure.h), and the process ends unless a handler
+// leaves by throwing.
+#pragma once
+
+#include "dwt97/failure.h"
+
+namespace dwt97::detail {
+
+// Passes `message` to the installed handler, or writes it to standard error
+// as it stands and ends the process with exit status 1.
+[[noreturn]] void fatal(const char* message);
+
+// fatal() with the table's text of `kind` (not outOfMemory).
+[[noreturn]] void fail(Failure kind);
+
+// fatal() with "Error: <who>(), Out of memory!\n".
+[[noreturn]] void failOutOfMemory(const char* who);
+
+}  // namespace dwt97::detail

@@ -1,0 +1,177 @@
+// The command line, through the real binary: usage errors, help, version,
+// paths, output formats and the refusal to save over the input. The
+// transform itself is the other suites' business.
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "bmp_builder.h"
+#include "dwt97/version.h"
+#include "messages.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+const char kTryHelp[] = "Try 'dwt97 --help'.\n";
+
+struct Case {
+  std::vector<std::string> arguments;
+  int status;
+  std::string out;                  // exact, or a prefix when it ends in "..."
+  std::string err;                  // exact
+  std::vector<std::string> files;   // the folder afterwards (input: in.bmp)
+};
+
+bool matches(const std::string& text, const std::string& expected) {
+  const std::size_t n = expected.size();
+  if (n >= 3 && expected.compare(n - 3, 3, "...") == 0) {
+    return text.compare(0, n - 3, expected, 0, n - 3) == 0;
+  }
+  return text == expected;
+}
+
+}  // namespace
+
+// Every case starts in a folder holding an 8 x 4 picture as "in.bmp", as
+// "quilgray.bmp" and as "grå.bmp" (names are UTF-8 on every system), the
+// second also reachable through the link "same.bmp".
+TEST(CommandLine, Cases) {
+  const std::string report = reportFor(8, 4);
+  const std::string version = std::string("dwt97 ") + DWT97_VERSION_STRING + "\n";
+  const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp", "quilgray.bmp", "same.bmp"};
+  auto plus = [&](std::vector<std::string> names) {
+    names.insert(names.end(), start.begin(), start.end());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const Case cases[] = {
+      // Help and version: standard output only, no file touched.
+      {{"--help"}, 0, "Usage: dwt97 [OPTION]... [INPUT [OUTPUT]]\n...", "", start},
+      {{"-h", "missing.bmp"}, 0, "Usage: dwt97 ...", "", start},
+      {{"--version"}, 0, version, "", start},
+      {{"-V"}, 0, version, "", start},
+      {{"-hV"}, 0, "Usage: ...", "", start},
+      // Usage errors: one line naming the problem, the hint, status 2.
+      {{"--bogus"}, 2, "", std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp, start},
+      {{"-x"}, 2, "", std::string("dwt97: invalid option -- 'x'\n") + kTryHelp, start},
+      {{"--format"}, 2, "", std::string("dwt97: option '--format' requires an argument\n") + kTryHelp,
+       start},
+      {{"--format=gif"}, 2, "", std::string("dwt97: invalid format 'gif' (raw or pgm)\n") + kTryHelp,
+       start},
+      {{"--format", "PGM"}, 2, "", std::string("dwt97: invalid format 'PGM' (raw or pgm)\n") + kTryHelp,
+       start},
+      {{"in.bmp", "a.dat", "b.dat"}, 2, "", std::string("dwt97: extra operand 'b.dat'\n") + kTryHelp,
+       start},
+      // Every argument is read first: a usage error wins over --help.
+      {{"--help", "--bogus"}, 2, "", std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp,
+       start},
+      // Paths: the defaults, an input elsewhere, blanks, a leading dash.
+      {{"--no-pause"}, 0, report, "", plus({"quilout.dat"})},
+      {{"in.bmp"}, 0, report, "", plus({"quilout.dat"})},
+      {{"in.bmp", "out put.dat"}, 0, report, "", plus({"out put.dat"})},
+      {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
+      {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"}, 0, report, "", plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
+      {{"missing.bmp"}, 1, "", messages::kOpen, start},
+      {{"in.bmp", "no/such/folder.dat"}, 1, report, messages::kCreate, start},
+      // Saving over the input, by its name or through a link, is refused.
+      {{"in.bmp", "in.bmp"}, 1, "", messages::kSameFile, start},
+      {{"quilgray.bmp", "same.bmp"}, 1, "", messages::kSameFile, start},
+      {{"same.bmp", "./quilgray.bmp"}, 1, "", messages::kSameFile, start},
+      {{"gr\xC3\xA5.bmp", "./gr\xC3\xA5.bmp"}, 1, "", messages::kSameFile, start},
+  };
+  const Bytes picture8x4 = bmpbuild::build(picture(8, 4));
+  for (const Case& c : cases) {
+    std::string label;
+    for (const std::string& a : c.arguments) label += " '" + a + "'";
+    SCOPED_TRACE("dwt97" + label);
+    TempDir dir;
+    writeFile(dir.file("in.bmp"), picture8x4);
+    writeFile(dir.file("quilgray.bmp"), picture8x4);
+    writeFile(dir.file("gr\xC3\xA5.bmp"), picture8x4);
+#if defined(_WIN32)
+    // A symbolic link needs a privilege there; a hard link names the file too.
+    std::error_code error;
+    std::filesystem::create_hard_link(fsPath(dir.file("quilgray.bmp")),
+                                      fsPath(dir.file("same.bmp")), error);
+    ASSERT_FALSE(error) << error.message();
+#else
+    ASSERT_EQ(symlink("quilgray.bmp", dir.file("same.bmp").c_str()), 0);
+#endif
+    RunOptions options;
+    options.arguments = c.arguments;
+    const RunResult run = runTool(dir.path(), options);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_TRUE(matches(run.out, c.out)) << run.out;
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(listDir(dir.path()), c.files);
+    EXPECT_EQ(readFile(dir.file("in.bmp")), picture8x4);
+  }
+}
+
+// The format follows --format, else the output's name; a PGM file holds the
+// raw output's rows, top row of the picture first: reversed for a bottom-up
+// file, in order for a top-down one.
+TEST(CommandLine, PgmIsTheRawOutputUpright) {
+  for (const bool topDown : {false, true}) {
+    SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+    const int width = 9, height = 6;
+    bmpbuild::Picture p = picture(width, height);
+    p.topDown = topDown;
+    TempDir dir;
+    writeFile(dir.file("quilgray.bmp"), bmpbuild::build(p));
+    const char* const runs[][2] = {
+        {"quilgray.bmp", "raw.dat"},        {"quilgray.bmp", "named.PGM"},
+        {"--format=pgm", "forced.dat"},     {"--format=raw", "forced.pgm"}};
+    for (const auto& arguments : runs) {
+      RunOptions options;
+      options.arguments = {arguments[0], arguments[1]};
+      if (arguments[0][0] == '-') options.arguments.insert(options.arguments.begin() + 1, "quilgray.bmp");
+      ASSERT_EQ(runTool(dir.path(), options).status, 0) << arguments[1];
+    }
+    const Bytes raw = readFile(dir.file("raw.dat"));
+    ASSERT_EQ(raw.size(), static_cast<std::size_t>(width * height));
+    EXPECT_EQ(readFile(dir.file("forced.pgm")), raw);
+    const std::string header = "P5\n9 6\n255\n";
+    Bytes pgm(header.begin(), header.end());
+    for (int k = 0; k < height; ++k) {
+      const int r = topDown ? k : height - 1 - k;
+      pgm.insert(pgm.end(), raw.begin() + r * width, raw.begin() + (r + 1) * width);
+    }
+    EXPECT_EQ(readFile(dir.file("named.PGM")), pgm);
+    EXPECT_EQ(readFile(dir.file("forced.dat")), pgm);
+  }
+}
+
+// --help and the manual page offer the same options.
+TEST(CommandLine, HelpAndManualPageAgree) {
+  TempDir dir;
+  RunOptions options;
+  options.arguments = {"--help"};
+  const std::string help = runTool(dir.path(), options).out;
+  std::ifstream page(DWT97_MAN_PAGE);
+  const std::string manual((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(manual.empty());
+  // Option names as the help shows them, and as roff writes them (\-\-name).
+  auto options_in = [](std::string text) {
+    text = std::regex_replace(text, std::regex(R"(\\-)"), "-");
+    text = std::regex_replace(text, std::regex(R"(\\f[BIRP])"), "");
+    std::set<std::string> found;
+    const std::regex option(R"((^|[\s,\[])(--?[a-zA-Z][a-z-]*))");
+    for (std::sregex_iterator it(text.begin(), text.end(), option), end; it != end; ++it) {
+      found.insert((*it)[2]);
+    }
+    return found;
+  };
+  EXPECT_EQ(options_in(help), options_in(manual));
+}

@@ -1,0 +1,164 @@
+// Library callers run many transforms at once from their own threads: every
+// operation must be safe on separate planes, the threaded ones included (the
+// pass-set choice on first use, the allocator's table and spare block, the
+// failure handler). Run under ThreadSanitizer by the DWT97_TSAN build.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dwt97/bitmap.h"
+#include "dwt97/failure.h"
+#include "dwt97/filterbank.h"
+#include "dwt97/planes.h"
+#include "test_support.h"
+
+using dwt97::PlaneBuffer;
+using dwt97::planeAllocate;
+using dwt97::planeRelease;
+using dwt97::setFatalHandler;
+
+namespace {
+
+PlaneBuffer noisePlane(std::int32_t width, std::int32_t height, std::uint32_t seed) {
+  PlaneBuffer plane = planeAllocate(width, height, "test");
+  std::uint32_t state = seed * 2654435761u + 1u;
+  for (std::int32_t r = 0; r < height; ++r)
+    for (std::int32_t c = 0; c < width; ++c) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      plane.rows[r][c] = static_cast<std::uint8_t>(state >> 11);
+    }
+  return plane;
+}
+
+using Rows = std::vector<std::vector<std::uint8_t>>;
+
+Rows rowsOf(const PlaneBuffer& plane) {
+  Rows rows;
+  for (std::int32_t r = 0; r < plane.height; ++r)
+    rows.emplace_back(plane.rows[r], plane.rows[r] + plane.width);
+  return rows;
+}
+
+// The forward transform in place, then the inverse pair back into fresh
+// planes, on `threads` threads; the bytes of every stage.
+struct RoundTrip {
+  Rows forward, columns, rows;
+};
+
+RoundTrip roundTrip(std::int32_t width, std::int32_t height, std::uint32_t seed, int threads) {
+  RoundTrip out;
+  PlaneBuffer plane = noisePlane(width, height, seed);
+  dwtForward2d(plane.rows, width, height, threads);
+  out.forward = rowsOf(plane);
+  PlaneBuffer columns = planeAllocate(width, height, "test");
+  dwtInverseColumnsThreads(columns.rows, plane.rows, width / 2, height / 2, threads);
+  out.columns = rowsOf(columns);
+  PlaneBuffer rows = planeAllocate(width, height, "test");
+  dwtInverseRowsThreads(rows.rows, columns.rows, width / 2, height / 2, threads);
+  out.rows = rowsOf(rows);
+  planeRelease(&rows);
+  planeRelease(&columns);
+  planeRelease(&plane);
+  return out;
+}
+
+struct Failure {
+  std::string message;
+};
+void throwFailure(const char* message) { throw Failure{message}; }
+
+}  // namespace
+
+// Several callers at once, each on its own planes (large enough for mapped
+// blocks and the spare), each transform itself on two threads: every result
+// matches the one computed alone, on one thread.
+TEST(Concurrency, SeparatePlanesGiveTheBytesOfLoneRuns) {
+  const std::int32_t widths[] = {1031, 2048, 517, 1500};
+  const std::int32_t heights[] = {2050, 1025, 301, 2800};
+  std::vector<RoundTrip> alone;
+  for (int k = 0; k < 4; ++k) alone.push_back(roundTrip(widths[k], heights[k], 40 + k, 1));
+  std::vector<RoundTrip> together(4);
+  std::vector<std::thread> callers;
+  for (int k = 0; k < 4; ++k)
+    callers.emplace_back([&, k] { together[k] = roundTrip(widths[k], heights[k], 40 + k, 2); });
+  for (std::thread& caller : callers) caller.join();
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_TRUE(together[k].forward == alone[k].forward) << "forward, caller " << k;
+    EXPECT_TRUE(together[k].columns == alone[k].columns) << "inverse columns, caller " << k;
+    EXPECT_TRUE(together[k].rows == alone[k].rows) << "inverse rows, caller " << k;
+  }
+}
+
+// Callers that install the failure handler and fail at the same time each
+// get their own message back.
+TEST(Concurrency, FailuresReachTheirOwnCaller) {
+  std::vector<std::string> messages(4);
+  std::vector<std::thread> callers;
+  for (int k = 0; k < 4; ++k)
+    callers.emplace_back([&messages, k] {
+      setFatalHandler(throwFailure);
+      for (int round = 0; round < 20; ++round) {
+        try {
+          Bitmap bmp;
+          bmpLoad(&bmp, ("/nonexistent/dwt97-" + std::to_string(k)).c_str());
+          bmpRelease(&bmp);
+        } catch (const Failure& failure) {
+          messages[k] = failure.message;
+        }
+      }
+    });
+  for (std::thread& caller : callers) caller.join();
+  setFatalHandler(nullptr);
+  for (const std::string& message : messages)
+    EXPECT_EQ(message, "Error: bmpLoad(), File open fail!\n");
+}
+
+// Saves on several threads at once: each file gets the permissions a plain
+// create gives (0666 less the umask), and the process's umask is never
+// changed, not even for a moment another save could see. (Windows has no
+// umask: there the saves are only checked for their bytes.)
+TEST(Concurrency, SavesLeaveTheUmaskAlone) {
+  constexpr int kCallers = 8, kRounds = 100;
+  testsupport::TempDir dir;
+#if !defined(_WIN32)
+  const mode_t saved = umask(027);
+#endif
+  Bitmap bmp{};
+  bmp.width = 4;
+  bmp.height = 2;
+  const std::uint8_t flat[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::uint8_t* const rows[2] = {flat, flat + 4};
+  std::vector<std::thread> callers;
+  for (int k = 0; k < kCallers; ++k)
+    callers.emplace_back([&, k] {
+      for (int round = 0; round < kRounds; ++round) {
+        const std::string name = dir.file("out" + std::to_string(k) + "-" + std::to_string(round));
+        if (round % 2) {
+          bmpSave(&bmp, name.c_str(), flat);
+        } else {
+          bmpSavePlane(&bmp, name.c_str(), rows);
+        }
+      }
+    });
+  for (std::thread& caller : callers) caller.join();
+#if !defined(_WIN32)
+  EXPECT_EQ(umask(saved), mode_t{027});
+#endif
+  for (int k = 0; k < kCallers; ++k)
+    for (int round = 0; round < kRounds; ++round) {
+      const std::string name = dir.file("out" + std::to_string(k) + "-" + std::to_string(round));
+#if !defined(_WIN32)
+      struct stat info {};
+      ASSERT_EQ(stat(name.c_str(), &info), 0) << name;
+      EXPECT_EQ(info.st_mode & 0777, mode_t{0640}) << name;
+#endif
+      EXPECT_EQ(testsupport::readFile(name), testsupport::Bytes(flat, flat + 8)) << name;
+    }
+  EXPECT_EQ(testsupport::listDir(dir.path()).size(), static_cast<std::size_t>(kCallers * kRounds));  // no temporary left
+}

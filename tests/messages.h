@@ -1,0 +1,30 @@
+// The exact failure messages, typed out once for every test. Deliberately a
+// copy, not the library's table: a changed text must fail a test.
+#pragma once
+
+namespace messages {
+
+inline constexpr char kOpen[] = "Error: bmpLoad(), File open fail!\n";
+inline constexpr char kNotRegular[] = "Error: bmpLoad(), Not a regular file!\n";
+inline constexpr char kShort[] = "Error: bmpLoad(), File too short for a bitmap header!\n";
+inline constexpr char kSignature[] =
+    "Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42\n";
+inline constexpr char kInfoSize[] = "Error: bmpLoad(), Header check failed: bmp->size==40\n";
+inline constexpr char kPlanes[] = "Error: bmpLoad(), Header check failed: bmp->planes==1\n";
+inline constexpr char kBits[] = "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n";
+inline constexpr char kCompressed[] = "Error: bmpLoad(), Compressed pixel data is not supported!\n";
+inline constexpr char kWidth[] = "Error: bmpLoad(), Width must be at least 1!\n";
+inline constexpr char kHeightZero[] = "Error: bmpLoad(), Height must not be 0!\n";
+inline constexpr char kHeightBig[] = "Error: bmpLoad(), Height beyond 65535 rows!\n";
+inline constexpr char kPixelCount[] = "Error: bmpLoad(), Pixel count beyond 32 bits!\n";
+inline constexpr char kOffset[] = "Error: bmpLoad(), Pixel data offset out of range!\n";
+inline constexpr char kBeyondEnd[] = "Error: bmpLoad(), Pixel data beyond end of file!\n";
+inline constexpr char kLoadRead[] = "Error: bmpLoad(), File read fail!\n";
+inline constexpr char kReopen[] = "error!";
+inline constexpr char kReadPlaneRead[] = "Error: bmpReadPlane(), File read fail!\n";
+inline constexpr char kCreate[] = "Error: bmpSave(), File create fail!\n";
+inline constexpr char kWrite[] = "Error: bmpSave(), File write fail!\n";
+inline constexpr char kOutOfMemory[] = "Error: %s(), Out of memory!\n";
+inline constexpr char kSameFile[] = "Error: main(), Input and output are the same file!\n";
+
+}  // namespace messages
