@@ -371,3 +371,17 @@ TEST(Malformed, InputIsAFolder) {
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
 }
+
+// A file past 4 GiB (sparse beyond its pixels) is measured whole: a 32-bit
+// size would see 500 bytes and refuse the pixel data offset.
+TEST(Malformed, FilePastFourGibibytes) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), goodFile());
+  std::error_code error;
+  std::filesystem::resize_file(fsPath(dir.file("quilgray.bmp")), (std::uint64_t{1} << 32) + 500,
+                               error);
+  if (error) GTEST_SKIP() << "no sparse 4 GiB file here: " << error.message();
+  const RunResult run = runTool(dir.path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(8, 8, picture(8, 8).pixels));
+}
