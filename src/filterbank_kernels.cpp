@@ -757,12 +757,14 @@ void columnSteps(const float* const* in, bool both, std::uint8_t* const* out, st
 }
 
 void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
-                  std::int64_t j1, float* ring, std::int64_t stride) {
+                  std::int64_t j1, float* ring, std::int64_t stride,
+                  const DwtFusedProgress* progress) {
   const FusedRing rows{ring, stride, 2 * j1};
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
   const AnalysisTaps taps = analysisTaps();
   const std::int64_t ownEnd = smaller(2 * j1, height);
   std::int64_t next = 2 * j0;  // the next own row to convert
+  std::int64_t reported = j0;  // pairs before this are reported as final
   for (std::int64_t j = j0; j < j1; j += 2) {
     const bool both = j + 1 < j1;
     const std::int64_t reach = both ? 2 * j + 7 : 2 * j + 5;  // rows read, up to
@@ -780,6 +782,11 @@ void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, st
     const std::uint8_t* nextA = plane[smaller(next, ownEnd - 1)];
     const std::uint8_t* nextB = plane[smaller(next + 1, ownEnd - 1)];
     columnSteps(in, both, out, width, taps, nextA, nextB);
+    const std::int64_t done = both ? j + 2 : j + 1;
+    if (progress != nullptr && (done - reported >= kFusedReportPairs || done == j1)) {
+      progress->pairsDone(progress->context, reported, done);
+      reported = done;
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
 
 using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::int32_t a, std::int32_t b);
@@ -19,6 +20,17 @@ using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::i
 using DwtFusedStep = void (*)(SamplePlane plane, std::int32_t width, std::int32_t height,
                               std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride);
 constexpr int kFusedRingRows = 15;
+
+// Told by a span's run, from its thread, each time output pairs [j0, j1) of
+// the span have become final (every kFusedReportPairs pairs and at its end).
+struct DwtFusedProgress {
+  void (*pairsDone)(void* context, std::int64_t j0, std::int64_t j1);
+  void* context;
+};
+constexpr std::int64_t kFusedReportPairs = 32;
+using DwtFusedRun = void (*)(SamplePlane plane, std::int32_t width, std::int32_t height,
+                             std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride,
+                             const DwtFusedProgress* progress);
 
 // Output row pairs [j0, j1) of the inverse column pass (band rows j0 .. j1-1
 // give rows 2j0 .. 2j1-1), with a ring of kInverseRingRows rows of `stride`
@@ -44,7 +56,7 @@ struct DwtPassSet {
   DwtPass inverseColumns;
   DwtPass inverseRows;
   DwtFusedStep forward2dPrepare;
-  DwtFusedStep forward2dRun;
+  DwtFusedRun forward2dRun;  // `progress` may be null
   DwtInverseColumnsSpan inverseColumnsSpan;
   DwtInverseRowsSpan inverseRowsSpan;
 };
@@ -56,7 +68,8 @@ int dwtPassSets(const DwtPassSet* const** sets);
 // The threaded operations of filterbank.h run with the pass set `set`, so
 // that the tests can compare every set (the public ones use the first).
 void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                      std::int32_t height, int threads);
+                      std::int32_t height, int threads, DwtResultRows rowsDone = nullptr,
+                      void* context = nullptr);
 void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                            std::int32_t halfWidth, std::int32_t halfHeight, int threads);
 void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,

@@ -135,13 +135,35 @@ void forward2dTwoPasses(const DwtPassSet& set, SamplePlane plane, std::int32_t w
 
 }  // namespace
 
+namespace {
+
+// What a streaming transform tells: the result's row order, and whom to tell.
+struct ResultSink {
+  DwtResultRows rowsDone;
+  void* context;
+  const std::uint8_t* const* order;
+  std::int64_t half;
+};
+
+// Output pairs [j0, j1) are result rows j0 .. j1-1 (low) and half + j0 ..
+// half + j1-1 (high).
+void tellPairs(void* context, std::int64_t j0, std::int64_t j1) {
+  const ResultSink& sink = *static_cast<const ResultSink*>(context);
+  const auto count = static_cast<std::int32_t>(j1 - j0);
+  sink.rowsDone(sink.context, sink.order, static_cast<std::int32_t>(j0), count);
+  sink.rowsDone(sink.context, sink.order, static_cast<std::int32_t>(sink.half + j0), count);
+}
+
+}  // namespace
+
 void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                      std::int32_t height, int threads) {
+                      std::int32_t height, int threads, DwtResultRows rowsDone, void* context) {
   if (width <= 0 || height <= 0) return;
   // With fewer than two samples along rows or columns the two passes leave
   // their zero-filled destination as it was.
   if (width < 2 || height < 2) {
     clearRows(plane, 0, height, width);
+    if (rowsDone != nullptr) rowsDone(context, plane, 0, height);
     return;
   }
   // Ring rows hold the row rounded up to whole vectors and one cache line
@@ -152,6 +174,7 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
   const std::int64_t ringFloats = kFusedRingRows * stride;
   if (ringFloats * std::int64_t{sizeof(float)} > kMaxFusedRingBytes) {  // (one ring)
     forward2dTwoPasses(set, plane, width, height);
+    if (rowsDone != nullptr) rowsDone(context, plane, 0, height);
     return;
   }
   const std::int64_t half = height / 2;
@@ -177,14 +200,20 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
     set.forward2dPrepare(plane, width, height, partStart(half, count, k),
                          partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride);
   }
+  const ResultSink sink{rowsDone, context, order, half};
+  const DwtFusedProgress progress{tellPairs, const_cast<ResultSink*>(&sink)};
   runParts(count, [&](int k) {
     set.forward2dRun(plane, width, height, partStart(half, count, k),
-                     partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride);
+                     partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride,
+                     rowsDone != nullptr ? &progress : nullptr);
   });
   releaseZeroed(rings);
   std::memcpy(plane, order, static_cast<std::size_t>(height) * sizeof(std::uint8_t*));
   releaseZeroed(reinterpret_cast<unsigned char*>(order));
-  if (height % 2 != 0) clearRows(plane, height - 1, height, width);
+  if (height % 2 != 0) {
+    clearRows(plane, height - 1, height, width);
+    if (rowsDone != nullptr) rowsDone(context, plane, height - 1, 1);
+  }
 }
 
 void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
@@ -256,4 +285,9 @@ void dwtInverseRowsThreads(SamplePlane dst, const std::uint8_t* const* src, std:
 
 void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads) {
   dwtForward2dWith(*available().sets[0], plane, width, height, threads);
+}
+
+void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height,
+                           int threads, DwtResultRows rowsDone, void* context) {
+  dwtForward2dWith(*available().sets[0], plane, width, height, threads, rowsDone, context);
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,25 @@ void expectSame(const char* what, Pass fast, Pass plain, std::int32_t a, std::in
 
 const int kThreadCounts[] = {1, 2, 3, 7};
 
+// What a streaming transform told: each result row as it was when told, and
+// how often it was told.
+struct Told {
+  std::mutex lock;
+  std::vector<std::vector<std::uint8_t>> rows;
+  std::vector<int> times;
+  std::int32_t width;
+};
+
+void recordRows(void* context, const std::uint8_t* const* result, std::int32_t first,
+                std::int32_t count) {
+  Told& told = *static_cast<Told*>(context);
+  const std::lock_guard<std::mutex> hold(told.lock);
+  for (std::int32_t r = first; r < first + count; ++r) {
+    told.rows[r].assign(result[r], result[r] + told.width);
+    ++told.times[r];
+  }
+}
+
 // The fused transform of every pass set, on every thread count, against the
 // plain row pass then column pass. The plane's row pointers may be reordered
 // but must still be the same set of row buffers.
@@ -99,10 +119,21 @@ void expectFusedSame(std::int32_t width, std::int32_t height, const Fill& fill,
         return source.buffer.rows[r][c];
       });
       std::vector<std::uint8_t*> before(fused.buffer.rows, fused.buffer.rows + height);
-      dwtForward2dWith(*set, fused.buffer.rows, width, height, threads);
+      // Streaming: every result row is told once, already final.
+      Told told;
+      told.rows.resize(static_cast<std::size_t>(height));
+      told.times.assign(static_cast<std::size_t>(height), 0);
+      told.width = width;
+      dwtForward2dWith(*set, fused.buffer.rows, width, height, threads, recordRows, &told);
       EXPECT_EQ(firstDifference(fused.buffer, expected.buffer), "")
           << "fused " << set->name << " " << label << " " << width << "x" << height << " on "
           << threads << " threads";
+      for (std::int32_t r = 0; r < height && width > 0; ++r) {
+        ASSERT_EQ(told.times[r], 1) << "row " << r << " " << width << "x" << height;
+        ASSERT_TRUE(std::equal(told.rows[r].begin(), told.rows[r].end(), expected.buffer.rows[r]))
+            << "row " << r << " as told, " << set->name << " " << width << "x" << height << " on "
+            << threads << " threads";
+      }
       std::vector<std::uint8_t*> after(fused.buffer.rows, fused.buffer.rows + height);
       std::sort(before.begin(), before.end());
       std::sort(after.begin(), after.end());

@@ -107,6 +107,20 @@ DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src
 // "Error: dwtForward2d(), Out of memory!" before anything is changed.
 DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads);
 
+// Told that rows `first` .. `first` + `count` - 1 of the result are final:
+// result[r] is row r of the result for those r. Called from the threads of
+// the transform, possibly several at once and in no particular order; every
+// row of the result is told exactly once before the transform returns. It
+// may read the rows (to write them out while the rest is computed) but not
+// change them or call back into the transform.
+using DwtResultRows = void (*)(void* context, const std::uint8_t* const* result,
+                               std::int32_t first, std::int32_t count);
+
+// dwtForward2d, telling `rowsDone` (with `context`) about the result's rows
+// as they become final.
+DWT97_API void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height,
+                                     int threads, DwtResultRows rowsDone, void* context);
+
 // Rounds to the nearest integer (ties to even) and saturates to -128..127.
 // NaN, infinities and every value of magnitude 2^31 or more (outside the
 // 32-bit range) give -128, positive overflow included.
