@@ -5,10 +5,13 @@
 // behind and keep an older "quilout.dat" byte for byte.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "messages.h"
+#include "platform.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -140,4 +143,30 @@ TEST(Faults, WriteFitsTheLimitExactly) {
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
   EXPECT_EQ(readFile(sample.dir.file("quilout.dat")).size(), 512u * 512u);
+}
+
+// The process ends while a save's temporary exists: by SIGTERM on POSIX
+// systems (the handler removes the file, then the signal ends the process as
+// it would have), abruptly on Windows (the file is delete-on-close until the
+// commit). Either way the older output stays and nothing else is left.
+TEST(FaultsDeathTest, SaveInterruptedLeavesNoTemporary) {
+  SampleRun sample;
+  const std::string output = sample.dir.file("quilout.dat");
+  auto endMidway = [&] {
+    dwt97::detail::SaveFile save;
+    if (save.create(output.c_str()) != dwt97::detail::SaveFile::Start::created) std::_Exit(9);
+    if (!save.write("partial", 7)) std::_Exit(9);
+#if defined(_WIN32)
+    std::_Exit(3);
+#else
+    raise(SIGTERM);
+#endif
+  };
+#if defined(_WIN32)
+  EXPECT_EXIT(endMidway(), testing::ExitedWithCode(3), "");
+#else
+  EXPECT_EXIT(endMidway(), testing::KilledBySignal(SIGTERM), "");
+#endif
+  EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
+  EXPECT_EQ(readFile(output), kOlderOutput);
 }
