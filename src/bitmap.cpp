@@ -1,23 +1,16 @@
 #include "dwt97/bitmap.h"
 
-#include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "allocator.h"
 #include "failure.h"
+#include "platform.h"
 
 using dwt97::Failure;
 using dwt97::detail::allocateZeroed;
@@ -174,13 +167,13 @@ std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight, 
 
 void bmpLoad(Bitmap* bmp, const char* path) {
   std::memset(bmp, 0, sizeof *bmp);
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = dwt97::detail::openForReading(path);
   if (file == nullptr) fail(Failure::loadOpen);
-  struct stat info;
-  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) {
+  dwt97::detail::FileFacts facts;
+  if (!dwt97::detail::fileFacts(file, &facts) || !facts.regular) {
     failLoad(file, bmp, nullptr, Failure::loadNotRegularFile);
   }
-  const std::uint64_t fileBytes = static_cast<std::uint64_t>(info.st_size);
+  const std::uint64_t fileBytes = facts.size;
 
   if (std::fread(bmp->rawHeader, 1, kFileHeaderBytes, file) != kFileHeaderBytes ||
       std::fread(bmp->rawHeader + kFileHeaderBytes, 1, kInfoHeaderBytes, file) !=
@@ -234,7 +227,7 @@ void bmpPrint(const Bitmap* bmp) {
 }
 
 void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
-  std::FILE* file = std::fopen(path, "rb");
+  std::FILE* file = dwt97::detail::openForReading(path);
   if (file == nullptr) fail(Failure::readPlaneOpen);
   // The file may have changed since it was loaded: a short read is a failure.
   const ReadResult read = readRows(file, bmp, plane);
@@ -250,90 +243,23 @@ void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::u
 
 namespace {
 
-// Creates a new file `temporary` ("<path>.XXXXXX", the X's replaced by a
-// name not yet taken) for writing, with the permissions a plain create would
-// give it: 0666 less the umask, which the system applies. Returns the
-// descriptor, or -1. Reading the umask would mean changing it for a moment,
-// which other threads could see.
-int createTemporary(char* temporary, std::size_t pathLength) {
-  static std::atomic<std::uint64_t> calls{0};
-  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::uint64_t bits = (static_cast<std::uint64_t>(getpid()) << 32) ^
-                         static_cast<std::uint64_t>(now.tv_nsec) ^
-                         (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
-                         (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-    for (int k = 0; k < 6; ++k) {
-      bits ^= bits >> 29;
-      bits *= 0xBF58476D1CE4E5B9ull;
-      bits ^= bits >> 32;
-      temporary[pathLength + 1 + k] = kLetters[bits % 62];
-    }
-    const int fd = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
 // Writes a file through a temporary beside `path` that replaces `path` only
-// once complete: `write` puts the contents into the open temporary and says
+// once complete: `write` puts the contents into the open save and says
 // whether every byte went. A failure removes the temporary and leaves an
-// older file at `path` as it was. Touches no process-wide state, so saves may
-// run on several threads at once.
+// older file at `path` as it was. Saves may run on several threads at once.
 template <typename Write>
 void saveReplacing(const char* path, Write write) {
-  // Build "<path>.XXXXXX" for a temporary file in the same folder, so that the
-  // final rename replaces the output in one step.
-  const std::size_t pathLength = std::strlen(path);
-  char* temporary = static_cast<char*>(std::malloc(pathLength + 8));
-  if (temporary == nullptr) dwt97::detail::failOutOfMemory("bmpSave");
-  std::memcpy(temporary, path, pathLength);
-  std::memcpy(temporary + pathLength, ".XXXXXX", 8);
-
-  const int fd = createTemporary(temporary, pathLength);
-  if (fd < 0) {
-    std::free(temporary);
-    fail(Failure::saveCreate);
+  dwt97::detail::SaveFile save;
+  const dwt97::detail::SaveFile::Start start = save.create(path);
+  if (start == dwt97::detail::SaveFile::Start::outOfMemory) {
+    dwt97::detail::failOutOfMemory("bmpSave");
   }
-
-  std::FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
-    close(fd);
-    unlink(temporary);
-    std::free(temporary);
-    fail(Failure::saveCreate);
-  }
-  // Past a file-size limit the write must fail and be cleaned up, not kill
-  // the process with the temporary half written. The signal the system sends
-  // the writing thread then is blocked for this thread alone and taken back
-  // before it is unblocked (unless one was already waiting).
-  sigset_t fileSize, previousMask, pending;
-  sigemptyset(&fileSize);
-  sigaddset(&fileSize, SIGXFSZ);
-  pthread_sigmask(SIG_BLOCK, &fileSize, &previousMask);
-  sigpending(&pending);
-  const bool alreadyPending = sigismember(&pending, SIGXFSZ) == 1;
-  const bool written = write(file);
-  const bool closed = std::fclose(file) == 0;
-  sigpending(&pending);
-  if (!alreadyPending && sigismember(&pending, SIGXFSZ) == 1) {
-    const struct timespec noWait {};
-    sigtimedwait(&fileSize, nullptr, &noWait);
-  }
-  pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
-  if (!written || !closed) {
-    unlink(temporary);
-    std::free(temporary);
+  if (start != dwt97::detail::SaveFile::Start::created) fail(Failure::saveCreate);
+  if (!write(save) || !save.finish()) {
+    save.abort();
     fail(Failure::saveWrite);
   }
-  if (std::rename(temporary, path) != 0) {
-    unlink(temporary);
-    std::free(temporary);
-    fail(Failure::saveCreate);
-  }
-  std::free(temporary);
+  if (!save.commit()) fail(Failure::saveCreate);
 }
 
 // Whether the file stored its rows top row first (a negative stored height).
@@ -342,81 +268,65 @@ bool storedTopDown(const Bitmap* bmp) { return (bmp->rawHeader[25] & 0x80) != 0;
 }  // namespace
 
 void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  saveReplacing(path, [&](std::FILE* file) {
-    const std::size_t bytes = pixelCount(bmp);
-    return std::fwrite(flat, 1, bytes, file) == bytes;
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    return save.write(flat, pixelCount(bmp));
   });
 }
 
 namespace {
 
-// Writes rows[0 .. count) of `width` bytes each (from the last, with
-// `reversed`) to `file` after what it holds buffered, gathered in as few
-// writes as the system allows.
-bool writeRows(std::FILE* file, const std::uint8_t* const* rows, std::size_t count,
-               std::size_t width, bool reversed) {
-  if (std::fflush(file) != 0) return false;
-  const int fd = fileno(file);
-  constexpr std::size_t kGather = 1024;  // IOV_MAX on Linux
-  struct iovec pieces[kGather];
-  std::size_t next = 0;
-  while (next < count) {
-    int used = 0;
-    for (; used < static_cast<int>(kGather) && next < count; ++used, ++next) {
-      const std::uint8_t* row = rows[reversed ? count - 1 - next : next];
-      pieces[used].iov_base = const_cast<std::uint8_t*>(row);
-      pieces[used].iov_len = width;
-    }
-    struct iovec* piece = pieces;
-    while (used > 0) {
-      const ssize_t wrote = writev(fd, piece, used);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return false;
-      // Skip what went; a piece written in part goes on from where it stopped.
-      std::size_t left = static_cast<std::size_t>(wrote);
-      while (used > 0 && left >= piece->iov_len) {
-        left -= piece->iov_len;
-        ++piece;
-        --used;
-      }
-      if (used > 0) {
-        piece->iov_base = static_cast<char*>(piece->iov_base) + left;
-        piece->iov_len -= left;
-      }
+// Writes `header` (may be empty), then rows[0 .. count) of `width` bytes
+// each (from the last, with `reversed`), gathered in as few writes as the
+// system allows.
+bool writeRows(dwt97::detail::SaveFile& save, const char* header, const std::uint8_t* const* rows,
+               std::size_t count, std::size_t width, bool reversed) {
+  constexpr std::size_t kGather = 1024;
+  dwt97::detail::WritePiece pieces[kGather];
+  std::size_t used = 0;
+  if (header[0] != '\0') pieces[used++] = {header, std::strlen(header)};
+  for (std::size_t next = 0; next < count; ++next) {
+    pieces[used++] = {rows[reversed ? count - 1 - next : next], width};
+    if (used == kGather) {
+      if (!save.writeGathered(pieces, used)) return false;
+      used = 0;
     }
   }
-  return true;
+  return save.writeGathered(pieces, used);
+}
+
+// The binary PGM header of a `width` x `height` picture.
+std::string pgmHeader(std::size_t width, std::size_t height) {
+  char header[64];
+  std::snprintf(header, sizeof header, "P5\n%zu %zu\n255\n", width, height);
+  return header;
 }
 
 }  // namespace
 
 void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  saveReplacing(path, [&](std::FILE* file) {
-    return writeRows(file, plane, bmp->height, static_cast<std::size_t>(bmp->width), false);
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    return writeRows(save, "", plane, bmp->height, static_cast<std::size_t>(bmp->width), false);
   });
 }
 
 void bmpSavePgmPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  saveReplacing(path, [&](std::FILE* file) {
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
     const std::size_t width = static_cast<std::size_t>(bmp->width);
-    if (std::fprintf(file, "P5\n%zu %u\n255\n", width, unsigned{bmp->height}) < 0) return false;
-    return writeRows(file, plane, bmp->height, width, !storedTopDown(bmp));
+    const std::string header = pgmHeader(width, bmp->height);
+    return writeRows(save, header.c_str(), plane, bmp->height, width, !storedTopDown(bmp));
   });
 }
 
 void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  saveReplacing(path, [&](std::FILE* file) {
+  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
     const std::size_t width = static_cast<std::size_t>(bmp->width);
     const std::size_t height = bmp->height;
-    if (std::fprintf(file, "P5\n%zu %zu\n255\n", width, height) < 0) return false;
     // A viewer shows a PGM's first row at the top: the top row of the
     // picture, which a bottom-up file stores last.
-    const bool topDown = storedTopDown(bmp);
-    for (std::size_t k = 0; k < height; ++k) {
-      const std::size_t r = topDown ? k : height - 1 - k;
-      if (std::fwrite(flat + r * width, 1, width, file) != width) return false;
-    }
-    return true;
+    std::vector<const std::uint8_t*> rows(height);
+    for (std::size_t r = 0; r < height; ++r) rows[r] = flat + r * width;
+    const std::string header = pgmHeader(width, height);
+    return writeRows(save, header.c_str(), rows.data(), height, width, !storedTopDown(bmp));
   });
 }
 

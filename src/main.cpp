@@ -1,12 +1,6 @@
 // dwt97: one level of the separable 2-D CDF 9/7 wavelet transform of an
 // 8-bit grayscale bitmap ("quilgray.bmp" unless named), written as sub-band
 // bytes ("quilout.dat" unless named), raw or as a PGM picture.
-#include <signal.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +9,7 @@
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/version.h"
+#include "platform.h"
 
 namespace {
 
@@ -131,56 +126,10 @@ bool hasPgmExtension(const char* name) {
          (tail[3] | 0x20) == 'm';
 }
 
-// Whether the two paths name one existing file, through whatever folders or
-// links.
-bool sameFile(const char* a, const char* b) {
-  struct stat first, second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
-}
-
-struct termios savedTerminal;
-
-// Puts the terminal back, then lets the signal end the process as it would have.
-void restoreTerminalAndReraise(int signalNumber) {
-  tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-  signal(signalNumber, SIG_DFL);
-  raise(signalNumber);
-}
-
-// Waits for one key press when someone can press one: with standard input a
-// terminal, prompts on standard error and reads one byte without echo and
-// without waiting for Enter, then restores the terminal (also when a signal
-// interrupts the wait). Otherwise returns at once, silently.
-void pauseForKey() {
-  if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
-  std::fputs("Press any key to continue . . . ", stderr);
-  std::fflush(stderr);
-  std::fflush(stdout);
-
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  struct sigaction restore {}, previous[4];
-  restore.sa_handler = restoreTerminalAndReraise;
-  sigemptyset(&restore.sa_mask);
-  for (int k = 0; k < 4; ++k) sigaction(signals[k], &restore, &previous[k]);
-
-  struct termios raw = savedTerminal;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0) {
-    unsigned char key;
-    while (read(STDIN_FILENO, &key, 1) < 0 && errno == EINTR) {
-    }
-    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-  }
-  for (int k = 0; k < 4; ++k) sigaction(signals[k], &previous[k], nullptr);
-  std::fputs("\n", stderr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
+  dwt97::detail::utf8Arguments(&argc, &argv);
   Options options;
   const int usageStatus = parseArguments(argc, argv, &options);
   if (usageStatus >= 0) return usageStatus;
@@ -195,7 +144,7 @@ int main(int argc, char** argv) {
   const bool pgm = options.format == Format::pgm ||
                    (options.format == Format::byName && hasPgmExtension(options.output));
   // Saving over the input would replace the picture with sub-band bytes.
-  if (sameFile(options.input, options.output)) {
+  if (dwt97::detail::sameFile(options.input, options.output)) {
     std::fputs(dwt97::failureInfo(dwt97::Failure::sameFile).text, stderr);
     return 1;
   }
@@ -223,7 +172,7 @@ int main(int argc, char** argv) {
   dwtForward2d(rows, width, height, 0);
   bmpPrint(&bmp);
   std::fflush(stdout);
-  if (options.pause) pauseForKey();
+  if (options.pause) dwt97::detail::pauseForKey();
   if (pgm) {
     bmpSavePgmPlane(&bmp, options.output, rows);
   } else {

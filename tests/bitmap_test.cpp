@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -198,7 +196,7 @@ TEST(SaveDeathTest, OutputThatCannotBeCreated) {
   const Bitmap bmp = record(4, 2);
   const Bytes flat(8, 9);
   const std::string out = dir.file("quilout.dat");
-  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  ASSERT_TRUE(makeFolder(out));
   for (const std::string& path : {out, dir.file("absent/quilout.dat")}) {
     EXPECT_EXIT(bmpSave(&bmp, path.c_str(), flat.data()), testing::ExitedWithCode(1),
                 exactly(messages::kCreate));

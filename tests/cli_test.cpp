@@ -3,8 +3,9 @@
 // transform itself is the other suites' business.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#if !defined(_WIN32)
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <fstream>
@@ -42,12 +43,13 @@ bool matches(const std::string& text, const std::string& expected) {
 
 }  // namespace
 
-// Every case starts in a folder holding an 8 x 4 picture as "in.bmp" and as
-// "quilgray.bmp", the latter also reachable through the link "same.bmp".
+// Every case starts in a folder holding an 8 x 4 picture as "in.bmp", as
+// "quilgray.bmp" and as "grå.bmp" (names are UTF-8 on every system), the
+// second also reachable through the link "same.bmp".
 TEST(CommandLine, Cases) {
   const std::string report = reportFor(8, 4);
   const std::string version = std::string("dwt97 ") + DWT97_VERSION_STRING + "\n";
-  const std::vector<std::string> start = {"in.bmp", "quilgray.bmp", "same.bmp"};
+  const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp", "quilgray.bmp", "same.bmp"};
   auto plus = [&](std::vector<std::string> names) {
     names.insert(names.end(), start.begin(), start.end());
     std::sort(names.begin(), names.end());
@@ -79,12 +81,14 @@ TEST(CommandLine, Cases) {
       {{"in.bmp"}, 0, report, "", plus({"quilout.dat"})},
       {{"in.bmp", "out put.dat"}, 0, report, "", plus({"out put.dat"})},
       {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
+      {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"}, 0, report, "", plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
       {{"missing.bmp"}, 1, "", messages::kOpen, start},
       {{"in.bmp", "no/such/folder.dat"}, 1, report, messages::kCreate, start},
       // Saving over the input, by its name or through a link, is refused.
       {{"in.bmp", "in.bmp"}, 1, "", messages::kSameFile, start},
       {{"quilgray.bmp", "same.bmp"}, 1, "", messages::kSameFile, start},
       {{"same.bmp", "./quilgray.bmp"}, 1, "", messages::kSameFile, start},
+      {{"gr\xC3\xA5.bmp", "./gr\xC3\xA5.bmp"}, 1, "", messages::kSameFile, start},
   };
   const Bytes picture8x4 = bmpbuild::build(picture(8, 4));
   for (const Case& c : cases) {
@@ -94,7 +98,16 @@ TEST(CommandLine, Cases) {
     TempDir dir;
     writeFile(dir.file("in.bmp"), picture8x4);
     writeFile(dir.file("quilgray.bmp"), picture8x4);
+    writeFile(dir.file("gr\xC3\xA5.bmp"), picture8x4);
+#if defined(_WIN32)
+    // A symbolic link needs a privilege there; a hard link names the file too.
+    std::error_code error;
+    std::filesystem::create_hard_link(fsPath(dir.file("quilgray.bmp")),
+                                      fsPath(dir.file("same.bmp")), error);
+    ASSERT_FALSE(error) << error.message();
+#else
     ASSERT_EQ(symlink("quilgray.bmp", dir.file("same.bmp").c_str()), 0);
+#endif
     RunOptions options;
     options.arguments = c.arguments;
     const RunResult run = runTool(dir.path(), options);

@@ -364,10 +364,24 @@ TEST(Malformed, ColourTablesDoNotMatter) {
 // A folder named "quilgray.bmp" is not a bitmap.
 TEST(Malformed, InputIsAFolder) {
   TempDir dir;
-  ASSERT_EQ(mkdir(dir.file("quilgray.bmp").c_str(), 0755), 0);
+  ASSERT_TRUE(makeFolder(dir.file("quilgray.bmp")));
   const RunResult run = runTool(dir.path());
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, kNotRegular);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
+}
+
+// A file past 4 GiB (sparse beyond its pixels) is measured whole: a 32-bit
+// size would see 500 bytes and refuse the pixel data offset.
+TEST(Malformed, FilePastFourGibibytes) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), goodFile());
+  std::error_code error;
+  std::filesystem::resize_file(fsPath(dir.file("quilgray.bmp")), (std::uint64_t{1} << 32) + 500,
+                               error);
+  if (error) GTEST_SKIP() << "no sparse 4 GiB file here: " << error.message();
+  const RunResult run = runTool(dir.path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(8, 8, picture(8, 8).pixels));
 }

@@ -1,7 +1,19 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#if defined(__APPLE__)
+#include <util.h>  // openpty()
+#elif defined(__FreeBSD__)
+#include <libutil.h>
+#else
 #include <pty.h>
+#endif
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -85,6 +97,14 @@ TEST(Run, BundledSample) {
 
 // ---- The pause, with standard input a terminal ---------------------------
 
+#if defined(_WIN32)
+
+TEST(Run, PausesForOneKeyAtATerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
+TEST(Run, InterruptedPauseRestoresTheTerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
+TEST(Run, NoPauseAtATerminal) { GTEST_SKIP() << kNoPseudoTerminal; }
+
+#else
+
 namespace {
 
 constexpr const char* kPrompt = "Press any key to continue . . . ";
@@ -107,7 +127,12 @@ class TerminalRun {
       }
       close(master_);
       close(slave_);
-      execl(DWT97_EXE, DWT97_EXE, argument, static_cast<char*>(nullptr));
+      std::vector<std::string> words = commandFor(DWT97_EXE);
+      if (argument != nullptr) words.push_back(argument);
+      std::vector<char*> argv;
+      for (std::string& word : words) argv.push_back(&word[0]);
+      argv.push_back(nullptr);
+      execvp(argv[0], argv.data());
       _exit(127);
     }
   }
@@ -234,3 +259,5 @@ TEST(Run, NoPauseAtATerminal) {
   EXPECT_EQ(run.err(), "");
   EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(16, 8, picture(16, 8).pixels));
 }
+
+#endif  // !_WIN32

@@ -1,16 +1,11 @@
 // Shared test helpers: temporary folders, whole-file I/O, and running the
-// dwt97 binary in a folder with its output captured.
+// dwt97 binary in a folder with its output captured. Paths are UTF-8 on every
+// system.
 #pragma once
-
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -23,23 +18,17 @@ namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// The file-system path named by a UTF-8 string.
+inline std::filesystem::path fsPath(const std::string& utf8) {
+  return std::filesystem::u8path(utf8);
+}
+
 // A fresh folder under the system's temporary folder, removed with its
 // contents when the object goes.
 class TempDir {
  public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/dwt97-test-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) std::abort();
-    path_ = buffer.data();
-  }
-  ~TempDir() {
-    const std::string command = "rm -rf '" + path_ + "'";
-    if (std::system(command.c_str()) != 0) {
-    }
-  }
+  TempDir();
+  ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -51,12 +40,12 @@ class TempDir {
 };
 
 inline void writeFile(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline Bytes readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fsPath(path), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -65,9 +54,22 @@ inline std::string readText(const std::string& path) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+// Whether anything (a dangling link too) has this name.
 inline bool exists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+  std::error_code error;
+  return std::filesystem::exists(std::filesystem::symlink_status(fsPath(path), error));
+}
+
+// Creates the folder `path`; false when it cannot.
+inline bool makeFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::create_directory(fsPath(path), error);
+}
+
+// Removes the file (or empty folder) `path`; false when it cannot.
+inline bool removeFile(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::remove(fsPath(path), error);
 }
 
 // A sample plane whose rows are separate allocations of exactly `width`
@@ -133,6 +135,11 @@ std::string exactly(const std::string& text);
 // process: zero-filled planes, row pass, column pass, flattened.
 Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels);
 
+// What a run may change about the child's world. Resource limits and added
+// variables are POSIX facilities: a test that needs them skips elsewhere
+// (see kNoResourceLimits, kNoPreloading). The address-space limit is left off
+// where it cannot be had (Windows, a sanitized build), since the runs it guards
+// must pass without it too.
 struct RunOptions {
   long fileSizeLimit = -1;                       // RLIMIT_FSIZE in bytes, -1 for none
   long addressSpaceLimit = -1;                   // RLIMIT_AS in bytes, -1 for none
@@ -143,15 +150,25 @@ struct RunOptions {
 
 struct RunResult {
   int status = -1;      // exit status, or -1 when the process did not exit
-  int signal = 0;       // terminating signal, if any
-  std::string out;      // standard output
-  std::string err;      // standard error
+  int signal = 0;       // terminating signal, if any (POSIX)
+  std::string out;      // standard output, CR LF line ends read as LF
+  std::string err;      // standard error, likewise
+  std::string rawOut;   // standard output byte for byte
 };
 
 // Runs `program` with `options.arguments`, working folder `dir`, standard input
-// /dev/null, and standard output and error captured.
+// the null device, and standard output and error captured. A cross-built
+// Linux program runs under the build's emulator.
 RunResult runProgram(const std::string& program, const std::string& dir,
                      const RunOptions& options = {});
+
+// The words that start `program`: the emulator's, if any, then the program.
+std::vector<std::string> commandFor(const std::string& program);
+
+// Why a test cannot run here, or null when it can: the GTEST_SKIP reasons.
+extern const char* const kNoResourceLimits;  // RLIMIT_FSIZE and SIGXFSZ
+extern const char* const kNoPreloading;      // LD_PRELOAD of the fault shim
+extern const char* const kNoPseudoTerminal;  // openpty()
 
 inline RunResult runTool(const std::string& dir, const RunOptions& options = {}) {
   return runProgram(DWT97_EXE, dir, options);
