@@ -36,3 +36,9 @@ void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, in
   plainForwardColumns(plane, scratch.rows, width, height);
   dwt97::planeRelease(&scratch);
 }
+
+void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height,
+                           int threads, DwtResultRows rowsDone, void* context) {
+  dwtForward2d(plane, width, height, threads);
+  if (width > 0 && height > 0) rowsDone(context, plane, 0, height);
+}

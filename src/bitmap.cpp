@@ -1,9 +1,11 @@
 #include "dwt97/bitmap.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -316,6 +318,70 @@ void bmpSavePgmPlane(const Bitmap* bmp, const char* path, const std::uint8_t* co
     return writeRows(save, header.c_str(), plane, bmp->height, width, !storedTopDown(bmp));
   });
 }
+
+// A save whose rows arrive while the result is being made.
+struct BmpSaveSession {
+  dwt97::detail::SaveFile save;
+  std::size_t width;
+  std::size_t height;
+  std::uint64_t headerBytes;  // before the first row (PGM)
+  bool reversed;              // rows stored from the last (PGM of a bottom-up file)
+  std::atomic<bool> failed{false};
+};
+
+BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm) {
+  auto* session = new (std::nothrow) BmpSaveSession;
+  if (session == nullptr) return nullptr;
+  session->width = static_cast<std::size_t>(bmp->width);
+  session->height = bmp->height;
+  session->reversed = pgm && !storedTopDown(bmp);
+  std::string header;
+  if (pgm) header = pgmHeader(session->width, session->height);
+  session->headerBytes = header.size();
+  if (session->save.create(path) != dwt97::detail::SaveFile::Start::created ||
+      !session->save.writeAt(0, header.data(), header.size())) {
+    delete session;  // removes the temporary, if there was one
+    return nullptr;
+  }
+  return session;
+}
+
+void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t first,
+                 std::int32_t count) {
+  auto* session = static_cast<BmpSaveSession*>(context);
+  if (count <= 0 || session->failed.load(std::memory_order_relaxed)) return;
+  // Rows first .. first + count - 1 lie side by side in the file: upwards,
+  // or downwards from the last when the rows are stored reversed.
+  constexpr std::int32_t kGather = 64;
+  dwt97::detail::WritePiece pieces[kGather];
+  for (std::int32_t start = first; start < first + count; start += kGather) {
+    const std::int32_t n = std::min(kGather, first + count - start);
+    std::uint64_t lowest = static_cast<std::uint64_t>(start);
+    for (std::int32_t k = 0; k < n; ++k) {
+      const std::int32_t r = session->reversed ? start + n - 1 - k : start + k;
+      pieces[k] = {result[r], session->width};
+    }
+    if (session->reversed) lowest = session->height - static_cast<std::uint64_t>(start + n);
+    if (!session->save.writeGatheredAt(session->headerBytes + lowest * session->width, pieces,
+                                       static_cast<std::size_t>(n))) {
+      session->failed.store(true);
+      return;
+    }
+  }
+}
+
+void bmpSaveFinish(BmpSaveSession* session) {
+  const bool written = !session->failed.load() && session->save.finish();
+  if (!written) {
+    delete session;  // removes the temporary
+    fail(Failure::saveWrite);
+  }
+  const bool placed = session->save.commit();
+  delete session;
+  if (!placed) fail(Failure::saveCreate);
+}
+
+void bmpSaveAbandon(BmpSaveSession* session) { delete session; }
 
 void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
   saveReplacing(path, [&](dwt97::detail::SaveFile& save) {

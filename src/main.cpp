@@ -169,11 +169,23 @@ int main(int argc, char** argv) {
     rows[r] = bmp.data + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
   }
   bmpReadPlane(&bmp, options.input, rows);
-  dwtForward2d(rows, width, height, 0);
+  // The result's rows go to a temporary file beside the output as the
+  // transform finishes them, so that writing overlaps computing; the file
+  // takes the output's name only after the pause. Should the temporary not
+  // be creatable now, the result is saved the ordinary way after the pause,
+  // which reports why it cannot be.
+  BmpSaveSession* session = bmpSaveStart(&bmp, options.output, pgm);
+  if (session != nullptr) {
+    dwtForward2dStreaming(rows, width, height, 0, bmpSaveRows, session);
+  } else {
+    dwtForward2d(rows, width, height, 0);
+  }
   bmpPrint(&bmp);
   std::fflush(stdout);
   if (options.pause) dwt97::detail::pauseForKey();
-  if (pgm) {
+  if (session != nullptr) {
+    bmpSaveFinish(session);
+  } else if (pgm) {
     bmpSavePgmPlane(&bmp, options.output, rows);
   } else {
     bmpSavePlane(&bmp, options.output, rows);

@@ -90,6 +90,10 @@ class SaveFile {
   // from several threads if they like. Do not mix with the appending writes.
   bool writeAt(std::uint64_t offset, const void* bytes, std::size_t count);
 
+  // writeAt() of the pieces one after the other from `offset`, in as few
+  // system calls as the system allows.
+  bool writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count);
+
   // Ends the writing: every byte is handed to the system. False when a late
   // write failure shows here.
   bool finish();

@@ -263,6 +263,49 @@ bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
   return true;
 }
 
+bool SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count) {
+#if defined(__linux__)
+  if (state_ == nullptr || state_->fd < 0) return false;
+  const FileSizeSignalHeld held;
+  constexpr std::size_t kGather = 1024;  // IOV_MAX
+  struct iovec gathered[kGather];
+  std::size_t next = 0;
+  while (next < count) {
+    int used = 0;
+    for (; used < static_cast<int>(kGather) && next < count; ++next) {
+      gathered[used].iov_base = const_cast<void*>(pieces[next].bytes);
+      gathered[used].iov_len = pieces[next].count;
+      ++used;
+    }
+    struct iovec* piece = gathered;
+    while (used > 0) {
+      if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
+      const ssize_t wrote = pwritev(state_->fd, piece, used, static_cast<off_t>(offset));
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return false;
+      offset += static_cast<std::uint64_t>(wrote);
+      std::size_t left = static_cast<std::size_t>(wrote);
+      while (used > 0 && left >= piece->iov_len) {
+        left -= piece->iov_len;
+        ++piece;
+        --used;
+      }
+      if (used > 0) {
+        piece->iov_base = static_cast<char*>(piece->iov_base) + left;
+        piece->iov_len -= left;
+      }
+    }
+  }
+  return true;
+#else
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!writeAt(offset, pieces[k].bytes, pieces[k].count)) return false;
+    offset += pieces[k].count;
+  }
+  return true;
+#endif
+}
+
 bool SaveFile::writeAt(std::uint64_t offset, const void* bytes, std::size_t count) {
   if (state_ == nullptr || state_->fd < 0) return false;
   const FileSizeSignalHeld held;
@@ -315,10 +358,24 @@ void SaveFile::abort() {
 namespace {
 
 struct termios savedTerminal;
+constexpr int kPauseSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction beforePause[4];
 
-// Puts the terminal back, then lets the signal end the process as it would have.
+// Puts the terminal back, then lets the signal do what it did before the
+// pause: run the handler there was (one that removes a save's temporary,
+// say), or end the process as it would have.
 void restoreTerminalAndReraise(int signalNumber) {
   tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+  for (int k = 0; k < 4; ++k) {
+    if (kPauseSignals[k] != signalNumber) continue;
+    const struct sigaction& before = beforePause[k];
+    if ((before.sa_flags & SA_SIGINFO) == 0 && before.sa_handler != SIG_DFL &&
+        before.sa_handler != SIG_IGN) {
+      sigaction(signalNumber, &before, nullptr);
+      before.sa_handler(signalNumber);
+      return;
+    }
+  }
   signal(signalNumber, SIG_DFL);
   raise(signalNumber);
 }
@@ -331,11 +388,10 @@ void pauseForKey() {
   std::fflush(stderr);
   std::fflush(stdout);
 
-  const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  struct sigaction restore {}, previous[4];
+  struct sigaction restore {};
   restore.sa_handler = restoreTerminalAndReraise;
   sigemptyset(&restore.sa_mask);
-  for (int k = 0; k < 4; ++k) sigaction(signals[k], &restore, &previous[k]);
+  for (int k = 0; k < 4; ++k) sigaction(kPauseSignals[k], &restore, &beforePause[k]);
 
   struct termios raw = savedTerminal;
   raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
@@ -347,7 +403,7 @@ void pauseForKey() {
     }
     tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
   }
-  for (int k = 0; k < 4; ++k) sigaction(signals[k], &previous[k], nullptr);
+  for (int k = 0; k < 4; ++k) sigaction(kPauseSignals[k], &beforePause[k], nullptr);
   std::fputs("\n", stderr);
 }
 

@@ -303,6 +303,14 @@ bool SaveFile::writeAt(std::uint64_t offset, const void* bytes, std::size_t coun
   return true;
 }
 
+bool SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count) {
+  for (std::size_t k = 0; k < count; ++k) {
+    if (!writeAt(offset, pieces[k].bytes, pieces[k].count)) return false;
+    offset += pieces[k].count;
+  }
+  return true;
+}
+
 bool SaveFile::finish() {
   if (state_ == nullptr || state_->finished) return false;
   state_->finished = true;  // WriteFile keeps no bytes of its own to hand over

@@ -231,20 +231,24 @@ TEST(Run, PausesForOneKeyAtATerminal) {
   expectSameTerminal(run.before(), run.now());
 }
 
-// Interrupted at the pause: the terminal is put back, and no output is written.
+// Interrupted at the pause: the terminal is put back, and neither the output
+// nor the temporary file the result was already written to is left.
 TEST(Run, InterruptedPauseRestoresTheTerminal) {
-  TempDir dir;
-  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
-  TerminalRun run(dir.path());
-  ASSERT_TRUE(run.started());
-  ASSERT_TRUE(run.waitForSingleKeyMode()) << run.err();
+  for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signalNumber);
+    TempDir dir;
+    writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+    TerminalRun run(dir.path());
+    ASSERT_TRUE(run.started());
+    ASSERT_TRUE(run.waitForSingleKeyMode()) << run.err();
 
-  run.signal(SIGINT);
-  const int status = run.finish();
-  ASSERT_TRUE(WIFSIGNALED(status)) << status;
-  EXPECT_EQ(WTERMSIG(status), SIGINT);
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
-  expectSameTerminal(run.before(), run.now());
+    run.signal(signalNumber);
+    const int status = run.finish();
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), signalNumber);
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
+    expectSameTerminal(run.before(), run.now());
+  }
 }
 
 // --no-pause: at a terminal too, the run saves without waiting for a key.

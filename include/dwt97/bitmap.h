@@ -87,6 +87,38 @@ DWT97_API void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint
 DWT97_API void bmpSavePgmPlane(const Bitmap* bmp, const char* path,
                                const std::uint8_t* const* plane);
 
+// A save whose rows are written while the result is still being made, for
+// example by dwtForward2dStreaming: the rows go to a temporary file beside
+// the output as they come, and the file replaces the output only at
+// bmpSaveFinish(), so until then an older output stays as it was.
+struct BmpSaveSession;
+
+// Starts a save of a `height` x `width` result to `path`, raw or (with `pgm`)
+// as bmpSavePgm() lays it out, by creating the temporary file. Returns null
+// when the temporary cannot be created or memory runs out, with nothing left
+// behind and nothing reported: the caller then saves the ordinary way, which
+// reports the failure. An interrupt (SIGINT, SIGTERM, SIGHUP) while the
+// session is open removes the temporary before it ends the process.
+DWT97_API BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm);
+
+// Writes rows `first` .. `first` + `count` - 1 of the result, result[r] being
+// row r, to their places in the file. `context` is the session: the call
+// fits DwtResultRows (dwt97/filterbank.h). Safe to call from several
+// threads at once for different rows. A failed write is kept for
+// bmpSaveFinish() to report; later rows are then not written.
+DWT97_API void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t first,
+                           std::int32_t count);
+
+// Ends the session, after every row has been written: puts the file in place
+// of the output and releases the session. Fails, removing the temporary and
+// releasing the session, with "Error: bmpSave(), File write fail!" when a
+// write failed and "Error: bmpSave(), File create fail!" when the file cannot
+// be put in place.
+DWT97_API void bmpSaveFinish(BmpSaveSession* session);
+
+// Ends the session without saving: removes the temporary and releases it.
+DWT97_API void bmpSaveAbandon(BmpSaveSession* session);
+
 // Stores the colour triple (c0, c1, c2) at bytes 3*(y*width + x), +1 and +2
 // of the pixel buffer, three bytes per position whatever the buffer's own
 // one byte per pixel. A position whose three bytes do not lie wholly inside
