@@ -228,9 +228,13 @@ bool SaveFile::write(const void* bytes, std::size_t count) {
   return writeGathered(&piece, 1);
 }
 
-bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
-  if (state_ == nullptr || state_->fd < 0) return false;
-  const FileSizeSignalHeld held;
+namespace {
+
+// Hands the pieces to `send` (writev or pwritev on an iovec array; returns
+// what it wrote, or -1) in batches of at most IOV_MAX, going on after a
+// partial write from where it stopped. False on any failure.
+template <typename Send>
+bool sendPieces(const WritePiece* pieces, std::size_t count, Send send) {
   constexpr std::size_t kGather = 1024;  // IOV_MAX on Linux and macOS
   struct iovec gathered[kGather];
   std::size_t next = 0;
@@ -244,7 +248,7 @@ bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
     }
     struct iovec* piece = gathered;
     while (used > 0) {
-      const ssize_t wrote = writev(state_->fd, piece, used);
+      const ssize_t wrote = send(piece, used);
       if (wrote < 0 && errno == EINTR) continue;
       if (wrote <= 0) return false;
       // Skip what went; a piece written in part goes on from where it stopped.
@@ -263,40 +267,30 @@ bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
   return true;
 }
 
+}  // namespace
+
+bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
+  if (state_ == nullptr || state_->fd < 0) return false;
+  const FileSizeSignalHeld held;
+  const int fd = state_->fd;
+  return sendPieces(pieces, count,
+                    [fd](const struct iovec* piece, int used) { return writev(fd, piece, used); });
+}
+
 bool SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count) {
 #if defined(__linux__)
   if (state_ == nullptr || state_->fd < 0) return false;
   const FileSizeSignalHeld held;
-  constexpr std::size_t kGather = 1024;  // IOV_MAX
-  struct iovec gathered[kGather];
-  std::size_t next = 0;
-  while (next < count) {
-    int used = 0;
-    for (; used < static_cast<int>(kGather) && next < count; ++next) {
-      gathered[used].iov_base = const_cast<void*>(pieces[next].bytes);
-      gathered[used].iov_len = pieces[next].count;
-      ++used;
+  const int fd = state_->fd;
+  return sendPieces(pieces, count, [fd, &offset](const struct iovec* piece, int used) -> ssize_t {
+    if (offset > static_cast<std::uint64_t>(INT64_MAX)) {
+      errno = EFBIG;
+      return -1;
     }
-    struct iovec* piece = gathered;
-    while (used > 0) {
-      if (offset > static_cast<std::uint64_t>(INT64_MAX)) return false;
-      const ssize_t wrote = pwritev(state_->fd, piece, used, static_cast<off_t>(offset));
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return false;
-      offset += static_cast<std::uint64_t>(wrote);
-      std::size_t left = static_cast<std::size_t>(wrote);
-      while (used > 0 && left >= piece->iov_len) {
-        left -= piece->iov_len;
-        ++piece;
-        --used;
-      }
-      if (used > 0) {
-        piece->iov_base = static_cast<char*>(piece->iov_base) + left;
-        piece->iov_len -= left;
-      }
-    }
-  }
-  return true;
+    const ssize_t wrote = pwritev(fd, piece, used, static_cast<off_t>(offset));
+    if (wrote > 0) offset += static_cast<std::uint64_t>(wrote);
+    return wrote;
+  });
 #else
   for (std::size_t k = 0; k < count; ++k) {
     if (!writeAt(offset, pieces[k].bytes, pieces[k].count)) return false;
