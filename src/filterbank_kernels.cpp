@@ -229,49 +229,60 @@ void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std:
   for (; q < roundUp(count) + kLanes; ++q) even[q] = odd[q] = 0.0f;
 }
 
+// The row pass of line x (n >= 2 samples, `half` = n / 2 output pairs),
+// chunk by chunk: store(j, low, high, count) takes the low and the high
+// outputs j .. j + kLanes - 1, of which the first `count` are wanted.
+template <typename Store>
+void filterRow(const std::uint8_t* x, std::int32_t n, std::int64_t half, const AnalysisTaps& taps,
+               Store store) {
+  alignas(64) float even[kRowChunk + 4 + kLanes];
+  alignas(64) float odd[kRowChunk + 4 + kLanes];
+  for (std::int64_t j0 = 0; j0 < half; j0 += kRowChunk) {
+    const std::int64_t count = smaller(kRowChunk, half - j0);
+    loadRowChunk(x, n, half, j0, count, even, odd);
+    for (std::int64_t v = 0; v < count; v += kLanes) {
+      // Output j = j0 + v reads even/odd from q = v (signal index 2j - 4).
+#if DWT97_LANES == 16 && defined(__AVX512F__)
+      // Whole-vector loads only; the shifted views come from register
+      // shuffles (unaligned loads would straddle cache lines).
+      const VFloat e0 = loadFloats(even + v), e16 = loadFloats(even + v + kLanes);
+      const VFloat o0 = loadFloats(odd + v), o16 = loadFloats(odd + v + kLanes);
+      const VFloat s[9] = {e0,
+                           o0,
+                           shifted<1>(e0, e16),
+                           shifted<1>(o0, o16),
+                           shifted<2>(e0, e16),
+                           shifted<2>(o0, o16),
+                           shifted<3>(e0, e16),
+                           shifted<3>(o0, o16),
+                           shifted<4>(e0, e16)};
+#else
+      const VFloat s[9] = {loadFloats(even + v),     loadFloats(odd + v),
+                           loadFloats(even + v + 1), loadFloats(odd + v + 1),
+                           loadFloats(even + v + 2), loadFloats(odd + v + 2),
+                           loadFloats(even + v + 3), loadFloats(odd + v + 3),
+                           loadFloats(even + v + 4)};
+#endif
+      VFloat low, high;
+      analyse(s, taps, low, high);
+      store(j0 + v, low, high, count - v);
+    }
+  }
+}
+
 void forwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width, std::int32_t height) {
   const std::int32_t n = width;
   if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
   if (half == 0) return;
   const AnalysisTaps taps = analysisTaps();
-  alignas(64) float even[kRowChunk + 4 + kLanes];
-  alignas(64) float odd[kRowChunk + 4 + kLanes];
   for (std::int32_t r = 0; r < height; ++r) {
-    const std::uint8_t* x = src[r];
     std::uint8_t* y = dst[r];
-    for (std::int64_t j0 = 0; j0 < half; j0 += kRowChunk) {
-      const std::int64_t count = smaller(kRowChunk, half - j0);
-      loadRowChunk(x, n, half, j0, count, even, odd);
-      for (std::int64_t v = 0; v < count; v += kLanes) {
-        // Output j = j0 + v reads even/odd from q = v (signal index 2j - 4).
-#if DWT97_LANES == 16 && defined(__AVX512F__)
-        // Whole-vector loads only; the shifted views come from register
-        // shuffles (unaligned loads would straddle cache lines).
-        const VFloat e0 = loadFloats(even + v), e16 = loadFloats(even + v + kLanes);
-        const VFloat o0 = loadFloats(odd + v), o16 = loadFloats(odd + v + kLanes);
-        const VFloat s[9] = {e0,
-                             o0,
-                             shifted<1>(e0, e16),
-                             shifted<1>(o0, o16),
-                             shifted<2>(e0, e16),
-                             shifted<2>(o0, o16),
-                             shifted<3>(e0, e16),
-                             shifted<3>(o0, o16),
-                             shifted<4>(e0, e16)};
-#else
-        const VFloat s[9] = {loadFloats(even + v),     loadFloats(odd + v),
-                             loadFloats(even + v + 1), loadFloats(odd + v + 1),
-                             loadFloats(even + v + 2), loadFloats(odd + v + 2),
-                             loadFloats(even + v + 3), loadFloats(odd + v + 3),
-                             loadFloats(even + v + 4)};
-#endif
-        VFloat low, high;
-        analyse(s, taps, low, high);
-        storeBytes(y + j0 + v, low, count - v);
-        storeBytes(y + half + j0 + v, high, count - v);
-      }
-    }
+    filterRow(src[r], n, half, taps, [y, half](std::int64_t j, VFloat low, VFloat high,
+                                               std::int64_t count) {
+      storeBytes(y + j, low, count);
+      storeBytes(y + half + j, high, count);
+    });
   }
 }
 
@@ -659,37 +670,11 @@ inline void storeByteFloats(float* p, VFloat v, std::int64_t count) {
 // beyond is written (with an odd n the last entry keeps its zero).
 void rowToFloats(const std::uint8_t* x, std::int32_t n, std::int64_t half,
                  const AnalysisTaps& taps, float* out) {
-  alignas(64) float even[kRowChunk + 4 + kLanes];
-  alignas(64) float odd[kRowChunk + 4 + kLanes];
-  for (std::int64_t j0 = 0; j0 < half; j0 += kRowChunk) {
-    const std::int64_t count = smaller(kRowChunk, half - j0);
-    loadRowChunk(x, n, half, j0, count, even, odd);
-    for (std::int64_t v = 0; v < count; v += kLanes) {
-#if DWT97_LANES == 16 && defined(__AVX512F__)
-      const VFloat e0 = loadFloats(even + v), e16 = loadFloats(even + v + kLanes);
-      const VFloat o0 = loadFloats(odd + v), o16 = loadFloats(odd + v + kLanes);
-      const VFloat s[9] = {e0,
-                           o0,
-                           shifted<1>(e0, e16),
-                           shifted<1>(o0, o16),
-                           shifted<2>(e0, e16),
-                           shifted<2>(o0, o16),
-                           shifted<3>(e0, e16),
-                           shifted<3>(o0, o16),
-                           shifted<4>(e0, e16)};
-#else
-      const VFloat s[9] = {loadFloats(even + v),     loadFloats(odd + v),
-                           loadFloats(even + v + 1), loadFloats(odd + v + 1),
-                           loadFloats(even + v + 2), loadFloats(odd + v + 2),
-                           loadFloats(even + v + 3), loadFloats(odd + v + 3),
-                           loadFloats(even + v + 4)};
-#endif
-      VFloat low, high;
-      analyse(s, taps, low, high);
-      storeByteFloats(out + j0 + v, low, count - v);
-      storeByteFloats(out + half + j0 + v, high, count - v);
-    }
-  }
+  filterRow(x, n, half, taps, [out, half](std::int64_t j, VFloat low, VFloat high,
+                                          std::int64_t count) {
+    storeByteFloats(out + j, low, count);
+    storeByteFloats(out + half + j, high, count);
+  });
 }
 
 void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height,
