@@ -7,19 +7,16 @@
 #include <mutex>
 
 #include "failure.h"
-
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
+#include "platform.h"
 
 namespace dwt97::detail {
 namespace {
 
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
 // Blocks of picture size are mapped directly, aligned to and rounded up to
-// 2 MiB, and offered to the kernel for transparent huge pages: touching a
-// fresh 64 MiB plane then takes 32 page faults instead of 16384. Smaller
-// blocks come from the free store.
+// 2 MiB, and offered to the system for huge pages where it has them
+// (mapHugePages): touching a fresh 64 MiB plane then takes 32 page faults
+// instead of 16384. Smaller blocks, and every block where the system maps no
+// huge pages, come from the free store.
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kMappedFrom = 2 * kHugePage;
 constexpr int kMaxMappings = 32;
@@ -27,18 +24,7 @@ constexpr int kMaxMappings = 32;
 std::size_t mappedLength(std::size_t bytes) { return (bytes + kHugePage - 1) & ~(kHugePage - 1); }
 
 unsigned char* mapHuge(std::size_t length) {
-  // Map one huge page more than needed, then trim to an aligned range.
-  void* raw = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
-  const std::uintptr_t aligned = (start + kHugePage - 1) & ~std::uintptr_t{kHugePage - 1};
-  if (aligned > start) munmap(raw, aligned - start);
-  const std::size_t tail = kHugePage - (aligned - start);
-  if (tail > 0) munmap(reinterpret_cast<void*>(aligned + length), tail);
-  void* block = reinterpret_cast<void*>(aligned);
-  madvise(block, length, MADV_HUGEPAGE);  // only advice: plain pages work too
-  return static_cast<unsigned char*>(block);
+  return static_cast<unsigned char*>(mapHugePages(length, kHugePage));
 }
 
 // Every live mapped block with its length, so that a release needs no size;
@@ -110,20 +96,17 @@ bool releaseMapped(unsigned char* block) {
   if (spare.base == nullptr) {
     spare = released;
   } else {
-    munmap(released.base, released.length);
+    unmapPages(released.base, released.length);
   }
   return true;
 }
-#endif
 
 }  // namespace
 
 unsigned char* tryAllocateZeroed(std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (bytes >= kMappedFrom) {
     if (unsigned char* block = takeMapped(bytes)) return block;
   }
-#endif
   return static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
 }
 
@@ -135,9 +118,7 @@ unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
 
 void releaseZeroed(unsigned char* block) {
   if (block == nullptr) return;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
   if (releaseMapped(block)) return;
-#endif
   std::free(block);
 }
 

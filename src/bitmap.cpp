@@ -84,6 +84,19 @@ ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* cons
                ? ReadResult::done
                : ReadResult::shortFile;
   }
+  if (stride > kChunkBytes) {
+    // Rows wider than the chunk go straight into place, one at a time, with
+    // their few bytes of padding skipped: no buffer of a row's size.
+    for (std::size_t r = 0; r < bmp->height; ++r) {
+      if (r > 0 && std::fseek(file, static_cast<long>(stride - width), SEEK_CUR) != 0) {
+        return ReadResult::shortFile;
+      }
+      if (std::fread(const_cast<std::uint8_t*>(rows[r]), 1, width, file) != width) {
+        return ReadResult::shortFile;
+      }
+    }
+    return ReadResult::done;
+  }
   const std::uint64_t chunkRows = std::max<std::uint64_t>(1, kChunkBytes / stride);
   std::uint8_t* chunk = tryAllocateZeroed(
       static_cast<std::size_t>(std::min<std::uint64_t>(chunkRows, bmp->height) * stride));
@@ -319,14 +332,17 @@ void bmpSavePgmPlane(const Bitmap* bmp, const char* path, const std::uint8_t* co
   });
 }
 
-// A save whose rows arrive while the result is being made.
+// A save whose rows arrive while the result is being made. An output
+// written in place (a device, a pipe) takes its bytes in order only: the
+// rows are noted as they come and written out at the finish.
 struct BmpSaveSession {
   dwt97::detail::SaveFile save;
   std::size_t width;
   std::size_t height;
-  std::uint64_t headerBytes;  // before the first row (PGM)
+  std::string header;         // before the first row (PGM)
   bool reversed;              // rows stored from the last (PGM of a bottom-up file)
   std::atomic<bool> failed{false};
+  std::vector<const std::uint8_t*> told;  // in place: each row as told
 };
 
 BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm) {
@@ -335,11 +351,16 @@ BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm) {
   session->width = static_cast<std::size_t>(bmp->width);
   session->height = bmp->height;
   session->reversed = pgm && !storedTopDown(bmp);
-  std::string header;
-  if (pgm) header = pgmHeader(session->width, session->height);
-  session->headerBytes = header.size();
-  if (session->save.create(path) != dwt97::detail::SaveFile::Start::created ||
-      !session->save.writeAt(0, header.data(), header.size())) {
+  bool started = false;
+  try {
+    if (pgm) session->header = pgmHeader(session->width, session->height);
+    started = session->save.create(path) == dwt97::detail::SaveFile::Start::created;
+    if (started && session->save.inPlace()) session->told.resize(session->height);
+  } catch (const std::bad_alloc&) {
+    started = false;
+  }
+  if (!started || (!session->save.inPlace() &&
+                   !session->save.writeAt(0, session->header.data(), session->header.size()))) {
     delete session;  // removes the temporary, if there was one
     return nullptr;
   }
@@ -350,6 +371,12 @@ void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t 
                  std::int32_t count) {
   auto* session = static_cast<BmpSaveSession*>(context);
   if (count <= 0 || session->failed.load(std::memory_order_relaxed)) return;
+  if (session->save.inPlace()) {
+    for (std::int32_t r = first; r < first + count; ++r) {
+      session->told[static_cast<std::size_t>(r)] = result[r];
+    }
+    return;
+  }
   // Rows first .. first + count - 1 lie side by side in the file: upwards,
   // or downwards from the last when the rows are stored reversed.
   constexpr std::int32_t kGather = 64;
@@ -362,7 +389,7 @@ void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t 
       pieces[k] = {result[r], session->width};
     }
     if (session->reversed) lowest = session->height - static_cast<std::uint64_t>(start + n);
-    if (!session->save.writeGatheredAt(session->headerBytes + lowest * session->width, pieces,
+    if (!session->save.writeGatheredAt(session->header.size() + lowest * session->width, pieces,
                                        static_cast<std::size_t>(n))) {
       session->failed.store(true);
       return;
@@ -371,7 +398,12 @@ void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t 
 }
 
 void bmpSaveFinish(BmpSaveSession* session) {
-  const bool written = !session->failed.load() && session->save.finish();
+  const bool written =
+      !session->failed.load() &&
+      (!session->save.inPlace() ||
+       writeRows(session->save, session->header.c_str(), session->told.data(), session->height,
+                 session->width, session->reversed)) &&
+      session->save.finish();
   if (!written) {
     delete session;  // removes the temporary
     fail(Failure::saveWrite);

@@ -1,6 +1,7 @@
 // dwt97: one level of the separable 2-D CDF 9/7 wavelet transform of an
 // 8-bit grayscale bitmap ("quilgray.bmp" unless named), written as sub-band
 // bytes ("quilout.dat" unless named), raw or as a PGM picture.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -117,6 +118,18 @@ int parseArguments(int argc, char** argv, Options* options) {
   return -1;
 }
 
+// Ends a run whose last words went to standard output: they must have
+// reached it (a full disk, a closed pipe with SIGPIPE ignored), or the run
+// fails with one line on standard error, as command-line tools do.
+int finishOutput(int status) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int error = errno;
+    std::fprintf(stderr, "dwt97: write error: %s\n", std::strerror(error));
+    return 1;
+  }
+  return status;
+}
+
 // Whether `name` ends in ".pgm", in any case.
 bool hasPgmExtension(const char* name) {
   const std::size_t length = std::strlen(name);
@@ -129,17 +142,21 @@ bool hasPgmExtension(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Closed standard descriptors first, so that no file of the run takes one.
+  dwt97::detail::openStandardStreams();
   dwt97::detail::utf8Arguments(&argc, &argv);
+  // Once the output is in place, an interrupt no longer changes the outcome.
+  dwt97::detail::holdInterruptsAfterCommit();
   Options options;
   const int usageStatus = parseArguments(argc, argv, &options);
   if (usageStatus >= 0) return usageStatus;
   if (options.help) {
     std::fputs(kUsage, stdout);
-    return 0;
+    return finishOutput(0);
   }
   if (options.version) {
     std::printf("dwt97 %s\n", DWT97_VERSION_STRING);
-    return 0;
+    return finishOutput(0);
   }
   const bool pgm = options.format == Format::pgm ||
                    (options.format == Format::byName && hasPgmExtension(options.output));
@@ -181,7 +198,14 @@ int main(int argc, char** argv) {
     dwtForward2d(rows, width, height, 0);
   }
   bmpPrint(&bmp);
-  std::fflush(stdout);
+  // A report that did not arrive ends the run before anything is saved: the
+  // temporary goes, an older output stays.
+  if (finishOutput(0) != 0) {
+    if (session != nullptr) bmpSaveAbandon(session);
+    std::free(rows);
+    bmpRelease(&bmp);
+    return 1;
+  }
   if (options.pause) dwt97::detail::pauseForKey();
   if (session != nullptr) {
     bmpSaveFinish(session);

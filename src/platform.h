@@ -1,6 +1,13 @@
 // Internal: everything that differs between operating systems, behind one
-// interface. platform_posix.cpp serves Linux, macOS and the BSDs,
-// platform_windows.cpp serves Windows; the build compiles exactly one.
+// interface. platform_common.cpp holds the policy (the save through a
+// temporary, the registry of temporaries, the rule for special files, the
+// pause) over small per-system primitives (platform_system.h), which
+// platform_posix.cpp defines for Linux, macOS and the BSDs and
+// platform_windows.cpp for Windows; the build compiles exactly one of those.
+//
+// The few calls the tool makes are exported from a shared library
+// (DWT97_API), so that the tool and the library share one registry of
+// temporaries and one set of interrupt handlers.
 //
 // Paths are UTF-8 everywhere: on Windows they are converted to UTF-16 and
 // opened through the wide file calls, so any file name the system allows
@@ -11,19 +18,26 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "dwt97/export.h"
+
 namespace dwt97 {
 namespace detail {
+
+// Opens each of the standard descriptors 0, 1 and 2 that is closed on the
+// null device (POSIX), so that no file the run opens can take one of them
+// and receive what was meant for standard output or error. Call first.
+DWT97_API void openStandardStreams();
 
 // Replaces the program's arguments by their UTF-8 spelling, once, at the top
 // of main(). On Windows they are taken from the wide command line (the
 // narrow argv holds them in the ANSI code page, with characters outside it
 // lost); elsewhere argc and argv stay as they are. The strings live until the
 // process ends.
-void utf8Arguments(int* argc, char*** argv);
+DWT97_API void utf8Arguments(int* argc, char*** argv);
 
 // Opens the file at `path` for reading in binary mode, or returns null. A
-// folder opens too (on Windows as well), so that fileFacts() can tell the
-// caller it is not a regular file.
+// folder, a device or a pipe opens too, without waiting for a writer, so
+// that fileFacts() can tell the caller it is not a regular file.
 std::FILE* openForReading(const char* path);
 
 struct FileFacts {
@@ -38,7 +52,7 @@ bool fileFacts(std::FILE* file, FileFacts* facts);
 // (links, "." and "..", case on Windows): POSIX compares device and inode,
 // Windows the volume serial number and file index. False when either path
 // names nothing.
-bool sameFile(const char* pathA, const char* pathB);
+DWT97_API bool sameFile(const char* pathA, const char* pathB);
 
 // One piece of a gathered write.
 struct WritePiece {
@@ -47,17 +61,34 @@ struct WritePiece {
 };
 
 // The save of one output file through a temporary file beside it (same
-// folder, "<path>.XXXXXX"), which replaces `path` in one step only once
-// complete: a reader sees the older file or the new one, never a part. The
-// temporary gets the permissions a plain create would give the output.
+// folder, "<name>.XXXXXX", the name shortened to fit the file system's
+// limit), which replaces the output in one step only once complete: a
+// reader sees the older file or the new one, never a part.
+//
+// What the output path names decides how:
+// - nothing yet, or a regular file: the temporary replaces it. A replaced
+//   file's permission bits are kept (and, for root, its owner and group
+//   where the system allows); a new one gets what a plain create gives. A
+//   file the user may not write is refused as a plain create would be.
+//   Replacing makes a new file: other hard links keep the old contents.
+// - a symbolic link: followed through its chain to the file it names (a
+//   dangling link's target is created); the temporary goes beside that file
+//   and the links stay links.
+// - a device, a pipe or a socket (/dev/null, /dev/stdout, a FIFO): written
+//   in place, appending only, with no temporary (inPlace()).
+// - a folder: refused.
 //
 // The temporary never outlives a failure: every failing step and abort()
-// remove it, and so does an interrupt while it exists (SIGINT, SIGTERM or
-// SIGHUP on POSIX systems, which then end the process as they would have;
-// on Windows Ctrl+C, Ctrl+Break, closing the console, or the process ending
-// in any way before the commit). A file-size limit (POSIX) fails the write
-// rather than killing the process: SIGXFSZ is held for the writing thread
-// alone while it writes.
+// remove it, so does the process ending through exit() with a save still
+// open, and so does an interrupt while it exists (on POSIX systems SIGHUP,
+// SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM and
+// SIGPROF where they would end the process, which they then do as they
+// would have; signals the process ignores stay ignored and handlers the
+// caller installed are left alone; on Windows Ctrl+C, Ctrl+Break, closing
+// the console, or the process ending in any way before the commit). Any
+// number of saves may be open at once. A file-size limit or a reader gone
+// (POSIX) fails the write rather than killing the process: SIGXFSZ and
+// SIGPIPE are held for the writing thread alone while it writes.
 //
 // Saves on several threads at once are safe, each with its own object; one
 // object's writes go from one thread, except writeAt().
@@ -75,9 +106,14 @@ class SaveFile {
   SaveFile(const SaveFile&) = delete;
   SaveFile& operator=(const SaveFile&) = delete;
 
-  // Creates the empty temporary beside `path`: failed when it cannot be
-  // created (no such folder, no permission).
+  // Creates the empty temporary beside `path` (or opens a special file in
+  // place): failed when it cannot be created (no such folder, no
+  // permission, a folder or a read-only file at `path`).
   Start create(const char* path);
+
+  // Whether the output is written in place (a device, a pipe): the
+  // appending writes only; writeAt() and writeGatheredAt() fail.
+  bool inPlace() const;
 
   // Appends `count` bytes. False on any failure (disk full, size limit).
   bool write(const void* bytes, std::size_t count);
@@ -98,9 +134,9 @@ class SaveFile {
   // write failure shows here.
   bool finish();
 
-  // Replaces `path` by the finished temporary in one step. On failure (a
-  // folder holds the name, no permission) the temporary is removed and
-  // `path` left as it was.
+  // Replaces `path` by the finished temporary in one step (for an output
+  // written in place: closes it). On failure (a folder holds the name, no
+  // permission) the temporary is removed and `path` left as it was.
   bool commit();
 
   // Removes the temporary, if there is one; the output is left as it was.
@@ -111,13 +147,27 @@ class SaveFile {
   State* state_ = nullptr;
 };
 
+// The tool's choice, made once at its start: once an output of its is in
+// place, nothing is left to lose, so from each commit's rename on the
+// interrupts are held for the committing thread and the process ends with
+// the run's own status rather than being killed with its work done.
+DWT97_API void holdInterruptsAfterCommit();
+
 // Waits for one key press when someone can press one: with standard input a
 // terminal (a console on Windows), prompts "Press any key to continue . . . "
 // on standard error and waits for one key without Enter and without echo,
 // then ends the prompt's line. The terminal's settings are put back, also
-// when a signal ends the wait; Ctrl+C ends the process as usual. Otherwise
-// returns at once, silently.
-void pauseForKey();
+// when an interrupt ends the wait; an interrupt that would end the process
+// does so as usual (removing any open save's temporary), one it ignores
+// stays ignored. Otherwise returns at once, silently.
+DWT97_API void pauseForKey();
+
+// Pages for a large zero-filled block of `length` bytes, a multiple of
+// `alignment`, starting at a multiple of `alignment` and offered to the
+// system for huge pages; null where the system maps no such pages or
+// refuses. Released with unmapPages().
+void* mapHugePages(std::size_t length, std::size_t alignment);
+void unmapPages(void* block, std::size_t length);
 
 }  // namespace detail
 }  // namespace dwt97

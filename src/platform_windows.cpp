@@ -1,5 +1,6 @@
-// The platform layer on Windows: see platform.h. Every path is converted
-// from UTF-8 to UTF-16 and goes to the wide calls.
+// The platform layer on Windows: see platform.h; the primitives under the
+// common policy are those of platform_system.h. Every path is converted from
+// UTF-8 to UTF-16 and goes to the wide calls.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -16,6 +17,7 @@
 #include <mutex>
 
 #include "platform.h"
+#include "platform_system.h"
 
 namespace dwt97 {
 namespace detail {
@@ -65,6 +67,8 @@ HANDLE openForFacts(const char* path) {
 }
 
 }  // namespace
+
+void openStandardStreams() {}  // a closed standard handle takes no file here
 
 void utf8Arguments(int* argc, char*** argv) {
   int count = 0;
@@ -132,50 +136,21 @@ bool sameFile(const char* pathA, const char* pathB) {
   return same;
 }
 
-// ---- The save ------------------------------------------------------------
+void* mapHugePages(std::size_t, std::size_t) { return nullptr; }  // the free store serves
+
+void unmapPages(void*, std::size_t) {}
+
+namespace sys {
+
+// ---- Paths and targets -----------------------------------------------------
 //
 // The temporary is created with "delete when closed" set on its handle, so
 // the system removes it however the process ends (Ctrl+C, the console
-// closed, the process killed) until the commit clears that mark, closes the
+// closed, the process killed) until replace() clears that mark, closes the
 // handle and moves the file over the output. For the instant between the
 // two, a console control handler removes any temporary still registered.
 
 namespace {
-
-constexpr int kPendingSlots = 8;
-std::atomic<const wchar_t*> pendingTemporaries[kPendingSlots];
-std::mutex pendingLock;
-int pendingCount = 0;
-
-BOOL WINAPI removeTemporaries(DWORD) {
-  for (std::atomic<const wchar_t*>& slot : pendingTemporaries) {
-    if (const wchar_t* path = slot.load()) DeleteFileW(path);
-  }
-  return FALSE;  // the next handler (in the end the system's) ends the process
-}
-
-bool registerTemporary(const wchar_t* path) {
-  const std::lock_guard<std::mutex> hold(pendingLock);
-  for (std::atomic<const wchar_t*>& slot : pendingTemporaries) {
-    if (slot.load() == nullptr) {
-      slot.store(path);
-      if (pendingCount++ == 0) SetConsoleCtrlHandler(removeTemporaries, TRUE);
-      return true;
-    }
-  }
-  return false;
-}
-
-void unregisterTemporary(const wchar_t* path) {
-  const std::lock_guard<std::mutex> hold(pendingLock);
-  for (std::atomic<const wchar_t*>& slot : pendingTemporaries) {
-    const wchar_t* expected = path;
-    if (slot.compare_exchange_strong(expected, nullptr)) {
-      if (--pendingCount == 0) SetConsoleCtrlHandler(removeTemporaries, FALSE);
-      return;
-    }
-  }
-}
 
 bool markForDeletion(HANDLE handle, bool remove) {
   FILE_DISPOSITION_INFO disposition;
@@ -184,171 +159,156 @@ bool markForDeletion(HANDLE handle, bool remove) {
                                     sizeof disposition) != 0;
 }
 
+HANDLE handleOf(Native file) { return reinterpret_cast<HANDLE>(file); }
+
 }  // namespace
 
-struct SaveFile::State {
-  wchar_t* target;
-  wchar_t* temporary;
-  HANDLE handle;
-  bool created;  // the temporary exists (until moved or removed)
-  bool registered;
-  bool finished;
-};
-
-SaveFile::Start SaveFile::create(const char* path) {
-  abort();
-  State* state = static_cast<State*>(std::calloc(1, sizeof(State)));
-  wchar_t* target = toWide(path);
-  const std::size_t length = target == nullptr ? 0 : std::wcslen(target);
-  wchar_t* temporary = static_cast<wchar_t*>(std::malloc(sizeof(wchar_t) * (length + 8)));
-  if (state == nullptr || target == nullptr || temporary == nullptr) {
-    std::free(state);
-    std::free(target);
-    std::free(temporary);
-    // A path that is not UTF-8 names no file that can be created.
-    return target == nullptr && std::strlen(path) > 0 && !isUtf8(path) ? Start::failed
-                                                                        : Start::outOfMemory;
+PathChar* nativePath(const char* path, bool* outOfMemory) {
+  wchar_t* wide = toWide(path);
+  // A path that is not UTF-8 names no file that can be created.
+  if (wide == nullptr && (std::strlen(path) == 0 || isUtf8(path))) *outOfMemory = true;
+  if (wide == nullptr) return nullptr;
+  // A path too long for the plain calls goes through the long-path prefix,
+  // which takes a full path.
+  if (std::wcslen(wide) + 8 < MAX_PATH) return wide;
+  const DWORD full = GetFullPathNameW(wide, 0, nullptr, nullptr);
+  wchar_t* prefixed =
+      full == 0 ? nullptr : static_cast<wchar_t*>(std::malloc(sizeof(wchar_t) * (full + 8)));
+  if (prefixed == nullptr) return wide;
+  std::wmemcpy(prefixed, L"\\\\?\\", 4);
+  if (GetFullPathNameW(wide, full, prefixed + 4, nullptr) == 0 || prefixed[4] == L'\\') {
+    std::free(prefixed);  // a network path: leave it as it was
+    return wide;
   }
-  state->target = target;
-  state->temporary = temporary;
-  state->handle = INVALID_HANDLE_VALUE;
-  state_ = state;
+  std::free(wide);
+  return prefixed;
+}
 
-  // "<path>.XXXXXX" with six letters or digits not taken yet.
-  static const wchar_t kLetters[] =
-      L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  static std::atomic<unsigned> attempts{0};
-  std::uint64_t seed = GetTickCount64() ^ (std::uint64_t{GetCurrentProcessId()} << 32) ^
-                       reinterpret_cast<std::uintptr_t>(state);
-  std::wmemcpy(temporary, target, length);
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    seed = (seed ^ attempts++) * 6364136223846793005ull + 1442695040888963407ull;
-    temporary[length] = L'.';
-    std::uint64_t bits = seed >> 16;
-    for (int k = 1; k <= 6; ++k, bits /= 62) temporary[length + k] = kLetters[bits % 62];
-    temporary[length + 7] = L'\0';
-    state->handle = CreateFileW(temporary, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (state->handle != INVALID_HANDLE_VALUE) break;
+const PathChar* baseName(const PathChar* path) {
+  const PathChar* name = path;
+  for (const PathChar* at = path; *at != 0; ++at) {
+    if (*at == L'/' || *at == L'\\' || *at == L':') name = at + 1;
+  }
+  return name;
+}
+
+PathChar* finalName(const PathChar* path, bool* outOfMemory) {
+  wchar_t* copy = _wcsdup(path);  // links are replaced as themselves here
+  if (copy == nullptr) *outOfMemory = true;
+  return copy;
+}
+
+TargetFacts inspect(const PathChar* path) {
+  TargetFacts facts;
+  HANDLE handle = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return facts;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    facts.kind = Target::special;  // NUL, CON, a named pipe
+  } else if (!GetFileInformationByHandle(handle, &info) ||
+             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) != 0) {
+    facts.kind = Target::refused;
+  } else {
+    facts.kind = Target::regular;
+  }
+  CloseHandle(handle);
+  return facts;
+}
+
+Native createExclusive(const PathChar* path, const TargetFacts&, bool* taken) {
+  HANDLE handle = CreateFileW(path, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    return kNoFile;
   }
-  if (state->handle == INVALID_HANDLE_VALUE) {
-    abort();
-    return Start::failed;
+  if (!markForDeletion(handle, true)) {
+    CloseHandle(handle);
+    DeleteFileW(path);
+    return kNoFile;
   }
-  state->created = true;
-  state->registered = registerTemporary(temporary);
-  if (!markForDeletion(state->handle, true)) {
-    abort();
-    return Start::failed;
-  }
-  return Start::created;
+  return reinterpret_cast<Native>(handle);
 }
 
-bool SaveFile::write(const void* bytes, std::size_t count) {
-  if (state_ == nullptr || state_->finished) return false;
-  const char* at = static_cast<const char*>(bytes);
-  while (count > 0) {
-    const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
-    DWORD written = 0;
-    if (!WriteFile(state_->handle, at, chunk, &written, nullptr) || written == 0) return false;
-    at += written;
-    count -= written;
+Native openInPlace(const PathChar* path) {
+  HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? kNoFile : reinterpret_cast<Native>(handle);
+}
+
+// ---- Writing ---------------------------------------------------------------
+
+const bool kGathers = false;  // WriteFile takes one buffer
+const bool kCloseBeforeReplace = false;
+
+std::int64_t writeSome(Native file, const WritePiece* pieces, std::size_t,
+                       const std::uint64_t* offset) {
+  const DWORD chunk = pieces[0].count > (DWORD{1} << 30) ? (DWORD{1} << 30)
+                                                         : static_cast<DWORD>(pieces[0].count);
+  OVERLAPPED where{};
+  if (offset != nullptr) {
+    where.Offset = static_cast<DWORD>(*offset);
+    where.OffsetHigh = static_cast<DWORD>(*offset >> 32);
   }
-  return true;
-}
-
-bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
-  // WriteFile takes one buffer at a time: small pieces (rows) are gathered
-  // into a chunk first, so that a picture of narrow rows is not written a
-  // row per call.
-  constexpr std::size_t kChunk = std::size_t{1} << 20;
-  char* chunk = static_cast<char*>(std::malloc(kChunk));
-  std::size_t used = 0;
-  bool good = true;
-  for (std::size_t k = 0; good && k < count; ++k) {
-    const WritePiece& piece = pieces[k];
-    if (chunk == nullptr || piece.count >= kChunk) {
-      good = write(chunk, used) && write(piece.bytes, piece.count);
-      used = 0;
-      continue;
-    }
-    if (used + piece.count > kChunk) {
-      good = write(chunk, used);
-      used = 0;
-    }
-    std::memcpy(chunk + used, piece.bytes, piece.count);
-    used += piece.count;
+  DWORD written = 0;
+  if (!WriteFile(handleOf(file), pieces[0].bytes, chunk, &written,
+                 offset != nullptr ? &where : nullptr)) {
+    return -1;
   }
-  good = good && write(chunk, used);
-  std::free(chunk);
-  return good;
+  return written;
 }
 
-bool SaveFile::writeAt(std::uint64_t offset, const void* bytes, std::size_t count) {
-  if (state_ == nullptr || state_->finished) return false;
-  const char* at = static_cast<const char*>(bytes);
-  while (count > 0) {
-    const DWORD chunk = count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(count);
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(offset);
-    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD written = 0;
-    if (!WriteFile(state_->handle, at, chunk, &written, &where) || written == 0) return false;
-    at += written;
-    offset += written;
-    count -= written;
-  }
-  return true;
+void holdWriteSignals() {}
+void releaseWriteSignals() {}
+
+bool closeFile(Native* file) {
+  if (*file == kNoFile) return true;
+  const bool closed = CloseHandle(handleOf(*file)) != 0;
+  *file = kNoFile;
+  return closed;
 }
 
-bool SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count) {
-  for (std::size_t k = 0; k < count; ++k) {
-    if (!writeAt(offset, pieces[k].bytes, pieces[k].count)) return false;
-    offset += pieces[k].count;
-  }
-  return true;
-}
-
-bool SaveFile::finish() {
-  if (state_ == nullptr || state_->finished) return false;
-  state_->finished = true;  // WriteFile keeps no bytes of its own to hand over
-  return true;
-}
-
-bool SaveFile::commit() {
-  if (state_ == nullptr || !state_->finished) return false;
+bool replace(Native* file, const PathChar* temporary, const PathChar* target) {
   // Keep the file past the close, then move it over the output in one step.
-  if (!markForDeletion(state_->handle, false)) {
-    abort();
-    return false;
-  }
-  CloseHandle(state_->handle);
-  state_->handle = INVALID_HANDLE_VALUE;
-  if (!MoveFileExW(state_->temporary, state_->target, MOVEFILE_REPLACE_EXISTING)) {
-    abort();
-    return false;
-  }
-  state_->created = false;  // the name is free again
-  abort();
-  return true;
+  if (*file != kNoFile && !markForDeletion(handleOf(*file), false)) return false;
+  closeFile(file);
+  return MoveFileExW(temporary, target, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-void SaveFile::abort() {
-  if (state_ == nullptr) return;
-  if (state_->handle != INVALID_HANDLE_VALUE) {
-    // Still marked: closing the last handle removes the file.
-    markForDeletion(state_->handle, true);
-    CloseHandle(state_->handle);
-  } else if (state_->created) {
-    DeleteFileW(state_->temporary);
+void discard(Native file, const PathChar* temporary) {
+  if (file != kNoFile) {
+    // A temporary still marked goes with its last handle.
+    if (temporary != nullptr) markForDeletion(handleOf(file), true);
+    CloseHandle(handleOf(file));
   }
-  if (state_->registered) unregisterTemporary(state_->temporary);
-  std::free(state_->target);
-  std::free(state_->temporary);
-  std::free(state_);
-  state_ = nullptr;
+  if (temporary != nullptr) DeleteFileW(temporary);
+}
+
+void removePath(const PathChar* path) { DeleteFileW(path); }
+
+// ---- Interrupts ------------------------------------------------------------
+
+namespace {
+
+BOOL WINAPI removeTemporaries(DWORD) {
+  removeRegisteredTemporaries();
+  return FALSE;  // the next handler (in the end the system's) ends the process
+}
+
+}  // namespace
+
+void cleanupHandlers(bool install) { SetConsoleCtrlHandler(removeTemporaries, install); }
+
+void holdInterrupts() {}  // the delete-on-close mark covers the instant
+void releaseInterrupts() {}
+
+std::uint64_t entropy() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  return GetTickCount64() ^ (std::uint64_t{GetCurrentProcessId()} << 32) ^
+         static_cast<std::uint64_t>(counter.QuadPart);
 }
 
 // ---- The pause -------------------------------------------------------------
@@ -377,13 +337,16 @@ bool isKeyPress(const INPUT_RECORD& record) {
 
 }  // namespace
 
-void pauseForKey() {
+bool keyboardAttached() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;
-  if (input == nullptr || input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return;
-  std::fputs("Press any key to continue . . . ", stderr);
-  std::fflush(stderr);
-  std::fflush(stdout);
+  return input != nullptr && input != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode);
+}
+
+void waitForKey() {
+  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  GetConsoleMode(input, &mode);
 
   // Key events are read as they come, so neither Enter nor echo is involved.
   // With processed input Ctrl+C stays the interrupt rather than a key; the
@@ -403,8 +366,8 @@ void pauseForKey() {
     SetConsoleMode(input, mode);
     SetConsoleCtrlHandler(restoreConsoleMode, FALSE);
   }
-  std::fputs("\n", stderr);
 }
 
+}  // namespace sys
 }  // namespace detail
 }  // namespace dwt97

@@ -1,12 +1,15 @@
 // Preloaded into the dwt97 binary by the fault-injection tests. On the second
-// opening of "quilgray.bmp" (the sample re-read that follows the load) it first
+// opening of "quilgray.bmp" (the sample re-read that follows the load), by
+// fopen() or open(), it first
 // changes the file, as another process might in between:
 //   DWT97_SHIM_INPUT=remove   removes it;
 //   DWT97_SHIM_INPUT=<bytes>  cuts it to that many bytes.
 // Every other call goes straight to the C library.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,10 +33,21 @@ void interfere(const char* path) {
   }
 }
 
-OpenFunction next(const char* symbol) {
+template <typename Function = OpenFunction>
+Function next(const char* symbol) {
   void* function = dlsym(RTLD_NEXT, symbol);
   if (function == nullptr) std::abort();
-  return reinterpret_cast<OpenFunction>(function);
+  return reinterpret_cast<Function>(function);
+}
+
+using DescriptorFunction = int (*)(const char*, int, ...);
+
+// open() and open64() take a mode only when they may create.
+int openWith(const char* symbol, const char* path, int flags, std::va_list modes) {
+  const DescriptorFunction real = next<DescriptorFunction>(symbol);
+  interfere(path);
+  if ((flags & O_CREAT) == 0) return real(path, flags);
+  return real(path, flags, va_arg(modes, int));
 }
 
 }  // namespace
@@ -48,4 +62,20 @@ extern "C" std::FILE* fopen64(const char* path, const char* mode) {
   static const OpenFunction real = next("fopen64");
   interfere(path);
   return real(path, mode);
+}
+
+extern "C" int open(const char* path, int flags, ...) {
+  std::va_list modes;
+  va_start(modes, flags);
+  const int fd = openWith("open", path, flags, modes);
+  va_end(modes);
+  return fd;
+}
+
+extern "C" int open64(const char* path, int flags, ...) {
+  std::va_list modes;
+  va_start(modes, flags);
+  const int fd = openWith("open64", path, flags, modes);
+  va_end(modes);
+  return fd;
 }

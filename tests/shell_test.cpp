@@ -1,0 +1,561 @@
+// The tool as a shell runs it: closed standard descriptors, pipes whose
+// reader is gone, signals ignored or arriving at the pause, FIFOs, links,
+// devices, kept permissions, long names and full disks. Every row checks the
+// status, the bytes, that no temporary is left and that an older output is
+// intact wherever the run fails.
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+#if defined(__APPLE__)
+#include <util.h>  // openpty()
+#elif defined(__FreeBSD__)
+#include <libutil.h>
+#else
+#include <pty.h>
+#endif
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
+#include "messages.h"
+#include "platform.h"
+#include "test_support.h"
+
+using namespace testsupport;
+
+namespace {
+
+const Bytes kOlder = {'o', 'l', 'd', 0, 1, 2, 255};
+
+// A 255-byte name: the longest a folder entry can have.
+const std::string kLongestName = std::string(251, 'n') + ".dat";
+
+}  // namespace
+
+// The longest name works: the temporary's name is shortened to fit.
+TEST(Shell, LongestOutputName) {
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  RunOptions options;
+  options.arguments = {"--no-pause", "quilgray.bmp", kLongestName};
+  const RunResult run = runTool(dir.path(), options);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(readFile(dir.file(kLongestName)), transformed(16, 8, picture(16, 8).pixels));
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{kLongestName, "quilgray.bmp"}));
+}
+
+#if !defined(_WIN32)
+
+namespace {
+
+// How a row sets up the tool's world.
+struct Shell {
+  enum class Stream { file, closed, readerGone, full };
+  bool terminal = false;  // standard input a pseudo-terminal (else the null device)
+  Stream out = Stream::file;
+  Stream err = Stream::file;
+  std::vector<int> ignored;  // signals ignored from the start, as by trap ''
+  bool ordinaryUser = false;  // run as nobody when the tests run as root
+  long fileSizeLimit = -1;    // RLIMIT_FSIZE in bytes (ulimit -f), -1 for none
+};
+
+// The tool started in `dir` as `shell` says.
+class ShellRun {
+ public:
+  ShellRun(const std::string& dir, const Shell& shell, const std::vector<std::string>& arguments) {
+    if (shell.terminal && openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+    if (shell.terminal) tcgetattr(slave_, &before_);
+    int gone[2] = {-1, -1};
+    if ((shell.out == Shell::Stream::readerGone || shell.err == Shell::Stream::readerGone) &&
+        pipe(gone) != 0) {
+      return;
+    }
+    if (gone[0] >= 0) close(gone[0]);
+    const std::string outPath = capture_.file("stdout"), errPath = capture_.file("stderr");
+    std::vector<std::string> words = commandFor(DWT97_EXE);
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    child_ = fork();
+    if (child_ != 0) {
+      if (gone[1] >= 0) close(gone[1]);
+      return;
+    }
+    auto attach = [&](int fd, Shell::Stream stream, const std::string& path) {
+      int opened = -1;
+      switch (stream) {
+        case Shell::Stream::file:
+          opened = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+          break;
+        case Shell::Stream::closed:
+          return true;
+        case Shell::Stream::readerGone:
+          opened = dup(gone[1]);
+          break;
+        case Shell::Stream::full:
+          opened = open("/dev/full", O_WRONLY);
+          break;
+      }
+      return opened >= 0 && dup2(opened, fd) >= 0;
+    };
+    const int in = shell.terminal ? slave_ : open("/dev/null", O_RDONLY);
+    if (setsid() < 0 || in < 0 || dup2(in, 0) < 0 || !attach(1, shell.out, outPath) ||
+        !attach(2, shell.err, errPath) || chdir(dir.c_str()) != 0) {
+      _exit(127);
+    }
+    // Closed last, so that nothing opened above takes their numbers.
+    if (shell.out == Shell::Stream::closed) close(1);
+    if (shell.err == Shell::Stream::closed) close(2);
+    for (int number : shell.ignored) ::signal(number, SIG_IGN);
+    if (shell.fileSizeLimit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(shell.fileSizeLimit),
+                         static_cast<rlim_t>(shell.fileSizeLimit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (shell.ordinaryUser && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(127);
+    }
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(&word[0]);
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  ~ShellRun() {
+    if (child_ > 0 && !finished_) {
+      kill(child_, SIGKILL);
+      waitpid(child_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+  }
+
+  bool started() const { return child_ > 0; }
+  std::string out() const { return readText(capture_.file("stdout")); }
+  std::string err() const { return readText(capture_.file("stderr")); }
+  termios terminal() const {
+    termios t{};
+    tcgetattr(slave_, &t);
+    return t;
+  }
+  const termios& terminalBefore() const { return before_; }
+
+  // Waits (up to 10 s) until the tool has the terminal reading single keys.
+  bool waitForPause() {
+    for (int k = 0; k < 10000 && !finished_; ++k) {
+      if ((terminal().c_lflag & ICANON) == 0) return true;
+      if (waitpid(child_, &status_, WNOHANG) == child_) finished_ = true;
+      usleep(1000);
+    }
+    return false;
+  }
+  void type(const char* keys) {
+    if (write(master_, keys, std::strlen(keys)) < 0) ADD_FAILURE() << "write to terminal";
+  }
+  void signal(int number) { kill(child_, number); }
+  bool stillRunning() { return !finished_ && waitpid(child_, &status_, WNOHANG) == 0; }
+  // Waits (up to 20 s) for the tool to end; returns its wait status, or -1.
+  int finish() {
+    for (int k = 0; k < 20000 && !finished_; ++k) {
+      if (waitpid(child_, &status_, WNOHANG) == child_) finished_ = true;
+      else usleep(1000);
+    }
+    return finished_ ? status_ : -1;
+  }
+
+ private:
+  TempDir capture_;
+  int master_ = -1;
+  int slave_ = -1;
+  termios before_{};
+  pid_t child_ = -1;
+  int status_ = 0;
+  bool finished_ = false;
+};
+
+// What happens at the pause, for a row run at a terminal.
+struct AtPause {
+  std::vector<int> signals;  // sent one after the other
+  bool key = true;           // then a key is pressed
+};
+
+// One row: how the tool is run, and how it must end.
+struct Row {
+  const char* what;
+  Shell shell;
+  std::vector<std::string> arguments;
+  AtPause atPause;
+  int exitStatus;  // -1: killed by `signal`
+  int signal;
+  std::string err;
+  bool outputWritten;  // "out.dat" holds the result, else the older bytes
+};
+
+std::string exitText(int status) {
+  if (WIFEXITED(status)) return "exit " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "signal " + std::to_string(WTERMSIG(status));
+  return "status " + std::to_string(status);
+}
+
+const bmpbuild::Picture& smallPicture() {
+  static const bmpbuild::Picture p = picture(16, 8);
+  return p;
+}
+
+Shell streams(Shell::Stream out, Shell::Stream err) {
+  Shell shell;
+  shell.out = out;
+  shell.err = err;
+  return shell;
+}
+
+Shell atTerminal(std::vector<int> ignored = {}) {
+  Shell shell;
+  shell.terminal = true;
+  shell.ignored = std::move(ignored);
+  return shell;
+}
+
+Row row(const char* what, Shell shell, std::vector<std::string> arguments, int exitStatus,
+        int signal = 0, std::string err = "", bool outputWritten = false) {
+  Row r;
+  r.what = what;
+  r.shell = std::move(shell);
+  r.arguments = std::move(arguments);
+  r.exitStatus = exitStatus;
+  r.signal = signal;
+  r.err = std::move(err);
+  r.outputWritten = outputWritten;
+  return r;
+}
+
+Row atPause(Row r, std::vector<int> signals, bool key) {
+  r.atPause.signals = std::move(signals);
+  r.atPause.key = key;
+  return r;
+}
+
+std::vector<Row> rows() {
+  using S = Shell::Stream;
+  const std::vector<std::string> noPause = {"--no-pause", "in.bmp", "out.dat"};
+  const std::vector<std::string> pause = {"in.bmp", "out.dat"};
+  const std::string full = "dwt97: write error: No space left on device\n";
+  Shell pipeIgnored = streams(S::readerGone, S::file);
+  pipeIgnored.ignored = {SIGPIPE};
+  std::vector<Row> table = {
+      // The report would have gone over the output's first bytes.
+      row(">&-", streams(S::closed, S::file), noPause, 0, 0, "", true),
+      row(">&- 2>&-", streams(S::closed, S::closed), noPause, 0, 0, "", true),
+      // The prompt would have gone into the output.
+      row("2>&- at a terminal", streams(S::file, S::closed), pause, 0, 0, "", true),
+      row("| true", streams(S::readerGone, S::file), noPause, -1, SIGPIPE),
+      row("| true, SIGPIPE ignored", pipeIgnored, noPause, 1, 0,
+          "dwt97: write error: Broken pipe\n"),
+      row("report >/dev/full", streams(S::full, S::file), noPause, 1, 0, full),
+      row("--help >/dev/full", streams(S::full, S::file), {"--help"}, 1, 0, full),
+      row("--version >/dev/full", streams(S::full, S::file), {"--version"}, 1, 0, full),
+      // Quit and alarm at the pause end the run cleanly.
+      atPause(row("SIGQUIT at the pause", atTerminal(), pause, -1, SIGQUIT), {SIGQUIT}, false),
+      atPause(row("SIGALRM at the pause", atTerminal(), pause, -1, SIGALRM), {SIGALRM}, false),
+  };
+  table[2].shell.terminal = true;
+  // The report passes a file-size limit: SIGXFSZ ends the run, cleanly.
+  Shell limited;
+  limited.fileSizeLimit = 100;
+  table.push_back(row("report past ulimit -f", limited, noPause, -1, SIGXFSZ));
+  // A signal ignored from the start stays ignored at the pause: the run goes
+  // on to the key.
+  for (int number : {SIGINT, SIGHUP, SIGTERM, SIGQUIT}) {
+    table.push_back(atPause(row("ignored signal at the pause", atTerminal({number}), pause, 0, 0,
+                                "", true),
+                            {number}, true));
+  }
+  const std::vector<int> nohup = {SIGINT, SIGHUP, SIGTERM, SIGQUIT};
+  table.push_back(atPause(
+      row("everything ignored at once (nohup)", atTerminal(nohup), pause, 0, 0, "", true), nohup,
+      true));
+  return table;
+}
+
+}  // namespace
+
+TEST(Shell, EveryRow) {
+  for (const Row& row : rows()) {
+    SCOPED_TRACE(row.what + std::string(" (signal ") +
+                 std::to_string(row.shell.ignored.empty() ? 0 : row.shell.ignored[0]) + ")");
+    TempDir dir;
+    writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+    writeFile(dir.file("out.dat"), kOlder);
+    ShellRun run(dir.path(), row.shell, row.arguments);
+    ASSERT_TRUE(run.started());
+    if (row.shell.terminal) {
+      ASSERT_TRUE(run.waitForPause()) << run.err();
+      for (int number : row.atPause.signals) run.signal(number);
+      if (row.atPause.key) {
+        usleep(20000);
+        EXPECT_TRUE(run.stillRunning());
+        run.type("x");
+      }
+    }
+    const int status = run.finish();
+    if (row.exitStatus >= 0) {
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exitStatus)
+          << exitText(status) << "\n" << run.err();
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << exitText(status);
+    }
+    if (row.shell.err == Shell::Stream::file && !row.shell.terminal) {
+      EXPECT_EQ(run.err(), row.err);
+    }
+    EXPECT_EQ(readFile(dir.file("out.dat")),
+              row.outputWritten ? transformed(16, 8, smallPicture().pixels) : kOlder);
+    EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"in.bmp", "out.dat"}));
+    if (row.shell.terminal) {
+      EXPECT_EQ(run.terminal().c_lflag, run.terminalBefore().c_lflag);
+    }
+  }
+}
+
+namespace {
+
+// Runs the tool in `dir` with no terminal and `arguments`, as `shell` says.
+RunResult shellRun(const std::string& dir, const std::vector<std::string>& arguments,
+                   const Shell& shell = {}) {
+  ShellRun run(dir, shell, arguments);
+  RunResult result;
+  if (!run.started()) return result;
+  const int status = run.finish();
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.out = run.out();
+  result.err = run.err();
+  return result;
+}
+
+bool isFifo(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+}  // namespace
+
+// Outputs that are not regular files: a FIFO and a device are written in
+// place (the FIFO's reader gets the bytes), links are followed and stay
+// links, a FIFO as input is refused at once.
+TEST(Shell, SpecialFiles) {
+  const Bytes expected = transformed(16, 8, smallPicture().pixels);
+  TempDir dir;
+  writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  Bytes streamed;
+  std::thread reader([&] { streamed = readFile(dir.file("fifo")); });
+  RunResult run = shellRun(dir.path(), {"--no-pause", "in.bmp", "fifo"});
+  reader.join();
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(streamed, expected);
+  EXPECT_TRUE(isFifo(dir.file("fifo")));
+
+  run = shellRun(dir.path(), {"--no-pause", "fifo", "out.dat"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, messages::kNotRegular);
+  EXPECT_FALSE(exists(dir.file("out.dat")));
+
+  // A chain of two links to a file in a subfolder, and a dangling one.
+  ASSERT_TRUE(makeFolder(dir.file("sub")));
+  writeFile(dir.file("sub/target.dat"), kOlder);
+  ASSERT_EQ(symlink("sub/target.dat", dir.file("first").c_str()), 0);
+  ASSERT_EQ(symlink("first", dir.file("second").c_str()), 0);
+  ASSERT_EQ(symlink("sub/new.dat", dir.file("dangling").c_str()), 0);
+  for (const char* link : {"second", "dangling"}) {
+    SCOPED_TRACE(link);
+    run = shellRun(dir.path(), {"--no-pause", "in.bmp", link});
+    EXPECT_EQ(run.status, 0) << run.err;
+    struct stat info;
+    ASSERT_EQ(lstat(dir.file(link).c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(readFile(dir.file(link)), expected);
+  }
+  EXPECT_EQ(listDir(dir.file("sub")), (std::vector<std::string>{"new.dat", "target.dat"}));
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"dangling", "fifo", "first", "in.bmp",
+                                                           "second", "sub"}));
+
+  // Devices: root makes its own in the test folder (never the system's); an
+  // ordinary user may use the system's, which it cannot replace.
+  const bool ownDevices = geteuid() == 0 &&
+                          mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                          mknod(dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+  const std::string null = ownDevices ? dir.file("null") : "/dev/null";
+  const std::string full = ownDevices ? dir.file("full") : "/dev/full";
+  if (geteuid() != 0 || ownDevices) {
+    run = shellRun(dir.path(), {"--no-pause", "in.bmp", null});
+    EXPECT_EQ(run.status, 0) << run.err;
+    run = shellRun(dir.path(), {"--no-pause", "in.bmp", full});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, messages::kWrite);
+    for (const std::string& device : {null, full}) {
+      struct stat info;
+      ASSERT_EQ(lstat(device.c_str(), &info), 0);
+      EXPECT_TRUE(S_ISCHR(info.st_mode)) << device;
+    }
+  }
+  // /dev/null as an ordinary user: discarded, not refused.
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  ASSERT_EQ(chmod(dir.file("in.bmp").c_str(), 0644), 0);
+  Shell ordinary;
+  ordinary.ordinaryUser = true;
+  run = shellRun(dir.path(), {"--no-pause", "in.bmp", "/dev/null"}, ordinary);
+  EXPECT_EQ(run.status, 0) << run.err;
+}
+
+// A replaced output keeps its permission bits; one the user may not write
+// is refused as a plain create would be, and stays as it was.
+TEST(Shell, Permissions) {
+  TempDir dir;
+  writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+  writeFile(dir.file("private.dat"), kOlder);
+  ASSERT_EQ(chmod(dir.file("private.dat").c_str(), 0600), 0);
+  RunResult run = shellRun(dir.path(), {"--no-pause", "in.bmp", "private.dat"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  struct stat info;
+  ASSERT_EQ(stat(dir.file("private.dat").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_EQ(readFile(dir.file("private.dat")), transformed(16, 8, smallPicture().pixels));
+
+  writeFile(dir.file("readonly.dat"), kOlder);
+  ASSERT_EQ(chmod(dir.file("readonly.dat").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+  ASSERT_EQ(chmod(dir.file("in.bmp").c_str(), 0644), 0);
+  Shell ordinary;
+  ordinary.ordinaryUser = true;
+  run = shellRun(dir.path(), {"--no-pause", "in.bmp", "readonly.dat"}, ordinary);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, messages::kCreate);
+  EXPECT_EQ(readFile(dir.file("readonly.dat")), kOlder);
+  EXPECT_EQ(listDir(dir.path()),
+            (std::vector<std::string>{"in.bmp", "private.dat", "readonly.dat"}));
+}
+
+// Library callers: many saves open at once are all removed on SIGTERM, and
+// a process ending through exit() with saves open (a failure in the
+// transform, say) removes them too.
+TEST(ShellDeathTest, OpenSavesNeverOutliveTheProcess) {
+  const bmpbuild::Picture p = picture(16, 8);
+  TempDir dir;
+  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  auto openMany = [&](bool bySignal) {
+    Bitmap bmp;
+    bmpLoad(&bmp, dir.file("in.bmp").c_str());
+    for (int k = 0; k < 40; ++k) {
+      const std::string name = dir.file("out" + std::to_string(k) + ".dat");
+      if (bmpSaveStart(&bmp, name.c_str(), k % 2 == 1) == nullptr) std::_Exit(9);
+    }
+    if (bySignal) raise(SIGTERM);
+    std::exit(1);
+  };
+  EXPECT_EXIT(openMany(true), testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+  EXPECT_EXIT(openMany(false), testing::ExitedWithCode(1), "");
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+}
+
+// Once the tool's output is in place, an interrupt no longer ends the
+// process by its signal: the run ends with its own status.
+TEST(ShellDeathTest, InterruptAfterTheCommitKeepsTheRunStatus) {
+  TempDir dir;
+  const std::string output = dir.file("out.dat");
+  auto save = [&] {
+    dwt97::detail::holdInterruptsAfterCommit();
+    dwt97::detail::SaveFile file;
+    if (file.create(output.c_str()) != dwt97::detail::SaveFile::Start::created ||
+        !file.write("new", 3) || !file.finish() || !file.commit()) {
+      std::_Exit(9);
+    }
+    raise(SIGINT);
+    std::exit(0);
+  };
+  EXPECT_EXIT(save(), testing::ExitedWithCode(0), "");
+  EXPECT_EQ(readFile(output), (Bytes{'n', 'e', 'w'}));
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(DWT97_EMULATOR)
+
+namespace {
+
+// The process's address space now, in bytes.
+std::uint64_t addressSpace() {
+  unsigned long pages = 0;
+  std::FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (statm == nullptr) return 0;
+  if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
+  std::fclose(statm);
+  return std::uint64_t{pages} * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+void limitAddressSpace(std::uint64_t bytes) {
+  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+  setrlimit(RLIMIT_AS, &limit);
+}
+
+}  // namespace
+
+// Memory running out in the transform while the result streams to a
+// temporary: the failure is reported and the temporary goes.
+TEST(ShellDeathTest, OutOfMemoryInTheTransformLeavesNoTemporary) {
+  if (addressSpace() == 0) GTEST_SKIP() << "no /proc/self/statm";
+  TempDir dir;
+  const std::int32_t width = 1 << 20, height = 16;
+  const bmpbuild::Picture p = picture(width, height, 2);
+  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  auto run = [&] {
+    Bitmap bmp;
+    bmpLoad(&bmp, dir.file("in.bmp").c_str());
+    std::vector<std::uint8_t*> rows(height);
+    for (std::int32_t r = 0; r < height; ++r) rows[r] = bmp.data + std::size_t{1} * r * width;
+    BmpSaveSession* session = bmpSaveStart(&bmp, dir.file("out.dat").c_str(), false);
+    if (session == nullptr) std::_Exit(9);
+    limitAddressSpace(addressSpace() + (1u << 20));
+    dwtForward2dStreaming(rows.data(), width, height, 1, bmpSaveRows, session);
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(run(), testing::ExitedWithCode(1), "Out of memory!");
+  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+}
+
+// A row wider than the read's buffer of about 1 MiB is read without a
+// buffer of its size: two padded rows of 16 MiB + 1 load within the
+// picture's own memory and a few MiB more.
+TEST(ShellDeathTest, WideRowsLoadWithinThePicturesMemory) {
+  if (addressSpace() == 0) GTEST_SKIP() << "no /proc/self/statm";
+  TempDir dir;
+  const std::int32_t width = (1 << 24) + 1, height = 2;
+  const bmpbuild::Picture p = picture(width, height, 2);
+  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  auto load = [&] {
+    limitAddressSpace(addressSpace() + std::uint64_t{width} * height + (12u << 20));
+    Bitmap bmp;
+    bmpLoad(&bmp, dir.file("in.bmp").c_str());
+    const bool same = std::memcmp(bmp.data, p.pixels.data(), p.pixels.size()) == 0;
+    std::_Exit(same ? 0 : 3);
+  };
+  EXPECT_EXIT(load(), testing::ExitedWithCode(0), "");
+}
+
+#endif  // !__SANITIZE_ADDRESS__ && !DWT97_EMULATOR
+
+#endif  // !_WIN32
