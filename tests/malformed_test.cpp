@@ -505,9 +505,12 @@ TEST(Malformed, OutOfMemoryUnderAnAddressSpaceLimit) {
     bmpbuild::putLe32(file, bmpbuild::kHeight, height);
     huge.push_back({"", file, failure});
   }
-  dwt97::PlaneBuffer wide;  // fused rings of over 3 MB for one thread
-  ASSERT_FALSE(dwt97::tryPlaneAllocate(&wide, 65536, 4));
-  for (std::int32_t r = 0; r < 4; ++r) std::memset(wide.rows[r], r + 1, 65536);
+  // A picture so wide that one thread's fused ring takes some 60 MB: more
+  // than the free store could still have free from earlier tests.
+  constexpr std::int32_t kWide = 1 << 20;
+  dwt97::PlaneBuffer wide;
+  ASSERT_FALSE(dwt97::tryPlaneAllocate(&wide, kWide, 4));
+  for (std::int32_t r = 0; r < 4; ++r) std::memset(wide.rows[r], r + 1, kWide);
 
   const int step = withMemoryLimit(std::size_t{1} << 20, [&]() -> int {
     const int descriptors = openDescriptors();
@@ -519,9 +522,9 @@ TEST(Malformed, OutOfMemoryUnderAnAddressSpaceLimit) {
     dwt97::PlaneBuffer plane;
     if (dwt97::tryPlaneAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
     if (plane.rows != nullptr || plane.block != nullptr) return 6;
-    if (dwt97::tryForward2d(wide.rows, 65536, 4, 1) != Failure::outOfMemory) return 7;
+    if (dwt97::tryForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
     for (std::int32_t r = 0; r < 4; ++r) {
-      for (std::int32_t c = 0; c < 65536; ++c) {
+      for (std::int32_t c = 0; c < kWide; ++c) {
         if (wide.rows[r][c] != r + 1) return 8;
       }
     }
