@@ -2,11 +2,11 @@
 // group and exact message, the handler seam for callers that must outlive
 // one, and failures as values.
 //
-// The operations without a prefix of their own (bmpLoad, dwtForward2d, ...)
-// never return a failure: the operation releases what it took, writes the
-// message to standard error as it stands (no line end is added) and ends the
-// process with exit status 1, unless a handler is installed (see
-// setFatalHandler). Each has a twin in namespace dwt97 (dwt97::tryLoad,
+// The bmp and dwt operations and dwt97::planeAllocate never return a
+// failure: the operation releases what it took, writes the message to
+// standard error as it stands (no line end is added) and ends the process
+// with exit status 1, unless a handler is installed (see setFatalHandler).
+// Each of them that can fail has a twin in namespace dwt97 (dwt97::tryLoad,
 // dwt97::tryForward2d, ...) that returns the failure instead: it never ends
 // the process, never calls the handler, writes nothing to standard error and
 // releases what it took before it returns.
