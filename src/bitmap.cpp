@@ -7,7 +7,6 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#include <vector>
 
 #include "allocator.h"
 #include "failure.h"
@@ -285,14 +284,7 @@ std::optional<Failure> saveReplacing(const char* path, Write write) {
   const dwt97::detail::SaveFile::Start start = save.create(path);
   if (start == dwt97::detail::SaveFile::Start::outOfMemory) return Failure::outOfMemory;
   if (start != dwt97::detail::SaveFile::Start::created) return Failure::saveCreate;
-  bool written = false;
-  try {
-    written = write(save);
-  } catch (const std::bad_alloc&) {  // the rows' list of a flat picture
-    save.abort();
-    return Failure::outOfMemory;
-  }
-  if (!written || !save.finish()) {
+  if (!write(save) || !save.finish()) {
     save.abort();
     return Failure::saveWrite;
   }
@@ -318,17 +310,18 @@ void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
 
 namespace {
 
-// Writes `header` (may be empty), then rows[0 .. count) of `width` bytes
-// each (from the last, with `reversed`), gathered in as few writes as the
-// system allows.
-bool writeRows(dwt97::detail::SaveFile& save, const char* header, const std::uint8_t* const* rows,
-               std::size_t count, std::size_t width, bool reversed) {
+// Writes `header` (may be empty), then rows row(0) .. row(count - 1) of
+// `width` bytes each (from the last, with `reversed`), gathered in as few
+// writes as the system allows.
+template <typename Row>
+bool writeRows(dwt97::detail::SaveFile& save, const char* header, Row row, std::size_t count,
+               std::size_t width, bool reversed) {
   constexpr std::size_t kGather = 1024;
   dwt97::detail::WritePiece pieces[kGather];
   std::size_t used = 0;
   if (header[0] != '\0') pieces[used++] = {header, std::strlen(header)};
   for (std::size_t next = 0; next < count; ++next) {
-    pieces[used++] = {rows[reversed ? count - 1 - next : next], width};
+    pieces[used++] = {row(reversed ? count - 1 - next : next), width};
     if (used == kGather) {
       if (!save.writeGathered(pieces, used)) return false;
       used = 0;
@@ -354,7 +347,8 @@ PgmHeader pgmHeader(std::size_t width, std::size_t height) {
 std::optional<Failure> dwt97::trySavePlane(const Bitmap* bmp, const char* path,
                                            const std::uint8_t* const* plane) {
   return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
-    return writeRows(save, "", plane, bmp->height, static_cast<std::size_t>(bmp->width), false);
+    return writeRows(save, "", [plane](std::size_t r) { return plane[r]; }, bmp->height,
+                     static_cast<std::size_t>(bmp->width), false);
   });
 }
 
@@ -367,7 +361,8 @@ std::optional<Failure> dwt97::trySavePgmPlane(const Bitmap* bmp, const char* pat
   return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
     const std::size_t width = static_cast<std::size_t>(bmp->width);
     const PgmHeader header = pgmHeader(width, bmp->height);
-    return writeRows(save, header.text, plane, bmp->height, width, !storedTopDown(bmp));
+    return writeRows(save, header.text, [plane](std::size_t r) { return plane[r]; }, bmp->height,
+                     width, !storedTopDown(bmp));
   });
 }
 
@@ -451,10 +446,9 @@ std::optional<Failure> dwt97::trySavePgm(const Bitmap* bmp, const char* path,
     const std::size_t height = bmp->height;
     // A viewer shows a PGM's first row at the top: the top row of the
     // picture, which a bottom-up file stores last.
-    std::vector<const std::uint8_t*> rows(height);
-    for (std::size_t r = 0; r < height; ++r) rows[r] = flat + r * width;
     const PgmHeader header = pgmHeader(width, height);
-    return writeRows(save, header.text, rows.data(), height, width, !storedTopDown(bmp));
+    return writeRows(save, header.text, [flat, width](std::size_t r) { return flat + r * width; },
+                     height, width, !storedTopDown(bmp));
   });
 }
 
