@@ -452,7 +452,7 @@ namespace {
 // Runs `check` in a child process whose address space may grow by only
 // `margin` bytes beyond what it holds at the start; returns the child's exit
 // status (`check`'s result), or -1 when it did not exit.
-int withMemoryLimit(std::size_t margin, const std::function<int()>& check) {
+[[maybe_unused]] int withMemoryLimit(std::size_t margin, const std::function<int()>& check) {
   const pid_t child = fork();
   if (child == 0) {
     long pages = 0;
