@@ -42,3 +42,11 @@ void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t h
   dwtForward2d(plane, width, height, threads);
   if (width > 0 && height > 0) rowsDone(context, plane, 0, height);
 }
+
+std::optional<dwt97::Failure> dwt97::tryForward2dStreaming(SamplePlane plane, std::int32_t width,
+                                                           std::int32_t height, int threads,
+                                                           DwtResultRows rowsDone,
+                                                           void* context) {
+  dwtForward2dStreaming(plane, width, height, threads, rowsDone, context);
+  return std::nullopt;
+}

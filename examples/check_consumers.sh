@@ -3,7 +3,9 @@
 # (static, then shared), checks that the installed libraries export nothing
 # outside the library's prefixes and namespace, and builds and runs the
 # example consumer through find_package, through pkg-config and as a
-# subproject; all must print the same checksum. With a sample picture given
+# subproject; all must print the same checksum. The batch example
+# transform_many, built each way too, must refuse a bad file by its message
+# and go on to transform the good one. With a sample picture given
 # and run as root, also builds the Debian package, installs it with apt-get,
 # runs the installed tool on the sample and removes the package again.
 #   examples/check_consumers.sh [SAMPLE.bmp REFERENCE-OUTPUT]
@@ -14,6 +16,28 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 sample=${1:-}
 reference=${2:-}
+
+# A 4 x 2 bitmap (no colour table) and the same with its type mark swapped.
+printf 'BM\x3e\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0\x04\0\0\0\x02\0\0\0\x01\0\x08\0%b%b' \
+  '\0\0\0\0\x08\0\0\0' '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x10\x20\x30\x40\x50\x60\x70\x80' \
+  >"$work/good.bmp"
+{ printf 'MB'; tail -c +3 "$work/good.bmp"; } >"$work/bad.bmp"
+
+# Runs the batch example on a good file between a bad and a missing one: the
+# two are reported by their messages, the good one transformed, status 1.
+run_batch() {  # label, program
+  local output status=0
+  output=$("$2" "$work/bad.bmp" "$work/good.bmp" "$work/missing.bmp") || status=$?
+  if [ "$status" != 1 ] ||
+    ! grep -qxF "$work/bad.bmp: Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42" <<<"$output" ||
+    ! grep -qxF "$work/missing.bmp: Error: bmpLoad(), File open fail!" <<<"$output" ||
+    ! grep -qx "$work/good.bmp: 4 x 2, checksum [0-9a-f]\{8\}" <<<"$output"; then
+    echo "the batch example ($1) did not go on past the bad files (status $status):" >&2
+    echo "$output" >&2
+    return 1
+  fi
+  echo "  $1: transform_many refused the bad files and transformed the good one"
+}
 
 sums=()
 run_consumer() {  # label, command...
@@ -59,6 +83,7 @@ for kind in static shared; do
   cmake -S examples/consumer -B "$work/consumer-$kind" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
   cmake --build "$work/consumer-$kind" >/dev/null
   run_consumer "find_package" "$work/consumer-$kind/consumer"
+  run_batch "find_package" "$work/consumer-$kind/transform_many"
 
   static_flag=
   [ "$kind" = static ] && static_flag=--static
@@ -74,6 +99,7 @@ echo "== subproject"
 cmake -S examples/consumer -B "$work/subproject" -DDWT97_SOURCE_DIR="$root" >/dev/null
 cmake --build "$work/subproject" -j2 >/dev/null
 run_consumer "add_subdirectory" "$work/subproject/consumer"
+run_batch "add_subdirectory" "$work/subproject/transform_many"
 
 first=${sums[0]}
 for sum in "${sums[@]}"; do

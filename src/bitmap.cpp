@@ -7,16 +7,12 @@
 #include <cstring>
 #include <new>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "allocator.h"
 #include "failure.h"
 #include "platform.h"
 
 using dwt97::Failure;
-using dwt97::detail::allocateZeroed;
-using dwt97::detail::fail;
 using dwt97::detail::releaseZeroed;
 using dwt97::detail::tryAllocateZeroed;
 
@@ -166,55 +162,82 @@ std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight, 
   return std::nullopt;
 }
 
-// Ends a failed load: closes the file and releases every buffer the load took
-// (the record's pixel buffer and any other block) before failing, so nothing
-// is left behind should the failure be survived.
-[[noreturn]] void failLoad(std::FILE* file, Bitmap* bmp, std::uint8_t* block, Failure failure) {
+// Every check of a bitmap whose 54 header bytes are in `rawHeader`, in
+// order, against a whole file of `fileBytes` bytes: the header checks, then
+// the geometry, the pixel data offset and the pixel block's end. The file
+// and memory loaders share it, so both refuse the same files the same way.
+std::optional<Failure> checkHeader(Bitmap* bmp, std::uint64_t fileBytes) {
+  std::int32_t storedHeight = 0;
+  if (const std::optional<Failure> failure = parseHeader(bmp, &storedHeight)) return failure;
+  return validateGeometry(bmp, storedHeight, fileBytes);
+}
+
+// Ends a failed load: closes the file and releases the record's pixel
+// buffer, so nothing is left behind. Returns `failure`.
+Failure failedLoad(std::FILE* file, Bitmap* bmp, Failure failure) {
   if (file != nullptr) std::fclose(file);
-  releaseZeroed(block);
   releaseZeroed(bmp->data);
   bmp->data = nullptr;
-  if (failure == Failure::outOfMemory) dwt97::detail::failOutOfMemory("bmpLoad");
-  fail(failure);
+  return failure;
 }
 
 }  // namespace
 
-void bmpLoad(Bitmap* bmp, const char* path) {
+std::optional<Failure> dwt97::tryLoad(Bitmap* bmp, const char* path) {
   std::memset(bmp, 0, sizeof *bmp);
   std::FILE* file = dwt97::detail::openForReading(path);
-  if (file == nullptr) fail(Failure::loadOpen);
+  if (file == nullptr) return Failure::loadOpen;
   dwt97::detail::FileFacts facts;
   if (!dwt97::detail::fileFacts(file, &facts) || !facts.regular) {
-    failLoad(file, bmp, nullptr, Failure::loadNotRegularFile);
+    return failedLoad(file, bmp, Failure::loadNotRegularFile);
   }
   const std::uint64_t fileBytes = facts.size;
 
   if (std::fread(bmp->rawHeader, 1, kFileHeaderBytes, file) != kFileHeaderBytes ||
       std::fread(bmp->rawHeader + kFileHeaderBytes, 1, kInfoHeaderBytes, file) !=
           kInfoHeaderBytes) {
-    failLoad(file, bmp, nullptr, Failure::loadShortHeader);
+    return failedLoad(file, bmp, Failure::loadShortHeader);
   }
-  std::int32_t storedHeight = 0;
-  if (const std::optional<Failure> failure = parseHeader(bmp, &storedHeight)) {
-    failLoad(file, bmp, nullptr, *failure);
-  }
-  if (const std::optional<Failure> failure = validateGeometry(bmp, storedHeight, fileBytes)) {
-    failLoad(file, bmp, nullptr, *failure);
+  if (const std::optional<Failure> failure = checkHeader(bmp, fileBytes)) {
+    return failedLoad(file, bmp, *failure);
   }
 
   bmp->data = tryAllocateZeroed(pixelCount(bmp));
-  if (bmp->data == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
+  if (bmp->data == nullptr) return failedLoad(file, bmp, Failure::outOfMemory);
   // The rows of the pixel buffer, for the read to fill.
   auto** rows = static_cast<std::uint8_t**>(
       std::malloc(static_cast<std::size_t>(bmp->height) * sizeof(std::uint8_t*)));
-  if (rows == nullptr) failLoad(file, bmp, nullptr, Failure::outOfMemory);
+  if (rows == nullptr) return failedLoad(file, bmp, Failure::outOfMemory);
   for (std::size_t r = 0; r < bmp->height; ++r) rows[r] = bmp->data + r * bmp->width;
   const ReadResult read = readRows(file, bmp, rows);
   std::free(rows);
-  if (read == ReadResult::outOfMemory) failLoad(file, bmp, nullptr, Failure::outOfMemory);
-  if (read == ReadResult::shortFile) failLoad(file, bmp, nullptr, Failure::loadRead);
+  if (read == ReadResult::outOfMemory) return failedLoad(file, bmp, Failure::outOfMemory);
+  if (read == ReadResult::shortFile) return failedLoad(file, bmp, Failure::loadRead);
   std::fclose(file);
+  return std::nullopt;
+}
+
+std::optional<Failure> dwt97::tryParse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t size) {
+  std::memset(bmp, 0, sizeof *bmp);
+  if (size < kHeaderBytes) return Failure::loadShortHeader;
+  std::memcpy(bmp->rawHeader, bytes, kHeaderBytes);
+  if (const std::optional<Failure> failure = checkHeader(bmp, size)) {
+    return failedLoad(nullptr, bmp, *failure);
+  }
+  bmp->data = tryAllocateZeroed(pixelCount(bmp));
+  if (bmp->data == nullptr) return failedLoad(nullptr, bmp, Failure::outOfMemory);
+  // The checks above keep every row, padding aside, inside the bytes.
+  const std::size_t width = static_cast<std::size_t>(bmp->width);
+  const std::size_t stride = static_cast<std::size_t>(rowStride(bmp));
+  const std::uint8_t* pixels = bytes + bmp->dataOffset;
+  for (std::size_t r = 0; r < bmp->height; ++r) {
+    std::memcpy(bmp->data + r * width, pixels + r * stride, width);
+  }
+  return std::nullopt;
+}
+
+void bmpLoad(Bitmap* bmp, const char* path) {
+  dwt97::detail::report(dwt97::tryLoad(bmp, path), "bmpLoad");
 }
 
 void bmpRelease(Bitmap* bmp) {
@@ -241,14 +264,20 @@ void bmpPrint(const Bitmap* bmp) {
   std::printf("ColorsImportant = %ld \n", static_cast<long>(bmp->colorsImportant));
 }
 
-void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
+std::optional<Failure> dwt97::tryReadPlane(const Bitmap* bmp, const char* path,
+                                           SamplePlane plane) {
   std::FILE* file = dwt97::detail::openForReading(path);
-  if (file == nullptr) fail(Failure::readPlaneOpen);
+  if (file == nullptr) return Failure::readPlaneOpen;
   // The file may have changed since it was loaded: a short read is a failure.
   const ReadResult read = readRows(file, bmp, plane);
   std::fclose(file);
-  if (read == ReadResult::outOfMemory) dwt97::detail::failOutOfMemory("bmpReadPlane");
-  if (read == ReadResult::shortFile) fail(Failure::readPlaneRead);
+  if (read == ReadResult::outOfMemory) return Failure::outOfMemory;
+  if (read == ReadResult::shortFile) return Failure::readPlaneRead;
+  return std::nullopt;
+}
+
+void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
+  dwt97::detail::report(dwt97::tryReadPlane(bmp, path, plane), "bmpReadPlane");
 }
 
 void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::uint8_t* flat) {
@@ -263,18 +292,17 @@ namespace {
 // whether every byte went. A failure removes the temporary and leaves an
 // older file at `path` as it was. Saves may run on several threads at once.
 template <typename Write>
-void saveReplacing(const char* path, Write write) {
+std::optional<Failure> saveReplacing(const char* path, Write write) {
   dwt97::detail::SaveFile save;
   const dwt97::detail::SaveFile::Start start = save.create(path);
-  if (start == dwt97::detail::SaveFile::Start::outOfMemory) {
-    dwt97::detail::failOutOfMemory("bmpSave");
-  }
-  if (start != dwt97::detail::SaveFile::Start::created) fail(Failure::saveCreate);
+  if (start == dwt97::detail::SaveFile::Start::outOfMemory) return Failure::outOfMemory;
+  if (start != dwt97::detail::SaveFile::Start::created) return Failure::saveCreate;
   if (!write(save) || !save.finish()) {
     save.abort();
-    fail(Failure::saveWrite);
+    return Failure::saveWrite;
   }
-  if (!save.commit()) fail(Failure::saveCreate);
+  if (!save.commit()) return Failure::saveCreate;
+  return std::nullopt;
 }
 
 // Whether the file stored its rows top row first (a negative stored height).
@@ -282,25 +310,31 @@ bool storedTopDown(const Bitmap* bmp) { return (bmp->rawHeader[25] & 0x80) != 0;
 
 }  // namespace
 
-void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+std::optional<Failure> dwt97::trySave(const Bitmap* bmp, const char* path,
+                                      const std::uint8_t* flat) {
+  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
     return save.write(flat, pixelCount(bmp));
   });
 }
 
+void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  dwt97::detail::report(dwt97::trySave(bmp, path, flat), "bmpSave");
+}
+
 namespace {
 
-// Writes `header` (may be empty), then rows[0 .. count) of `width` bytes
-// each (from the last, with `reversed`), gathered in as few writes as the
-// system allows.
-bool writeRows(dwt97::detail::SaveFile& save, const char* header, const std::uint8_t* const* rows,
-               std::size_t count, std::size_t width, bool reversed) {
+// Writes `header` (may be empty), then rows row(0) .. row(count - 1) of
+// `width` bytes each (from the last, with `reversed`), gathered in as few
+// writes as the system allows.
+template <typename Row>
+bool writeRows(dwt97::detail::SaveFile& save, const char* header, Row row, std::size_t count,
+               std::size_t width, bool reversed) {
   constexpr std::size_t kGather = 1024;
   dwt97::detail::WritePiece pieces[kGather];
   std::size_t used = 0;
   if (header[0] != '\0') pieces[used++] = {header, std::strlen(header)};
   for (std::size_t next = 0; next < count; ++next) {
-    pieces[used++] = {rows[reversed ? count - 1 - next : next], width};
+    pieces[used++] = {row(reversed ? count - 1 - next : next), width};
     if (used == kGather) {
       if (!save.writeGathered(pieces, used)) return false;
       used = 0;
@@ -309,27 +343,44 @@ bool writeRows(dwt97::detail::SaveFile& save, const char* header, const std::uin
   return save.writeGathered(pieces, used);
 }
 
-// The binary PGM header of a `width` x `height` picture.
-std::string pgmHeader(std::size_t width, std::size_t height) {
-  char header[64];
-  std::snprintf(header, sizeof header, "P5\n%zu %zu\n255\n", width, height);
+// The binary PGM header of a `width` x `height` picture (no allocation: a
+// save that cannot have memory fails before it gets here).
+struct PgmHeader {
+  char text[64];
+};
+
+PgmHeader pgmHeader(std::size_t width, std::size_t height) {
+  PgmHeader header;
+  std::snprintf(header.text, sizeof header.text, "P5\n%zu %zu\n255\n", width, height);
   return header;
 }
 
 }  // namespace
 
+std::optional<Failure> dwt97::trySavePlane(const Bitmap* bmp, const char* path,
+                                           const std::uint8_t* const* plane) {
+  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    return writeRows(save, "", [plane](std::size_t r) { return plane[r]; }, bmp->height,
+                     static_cast<std::size_t>(bmp->width), false);
+  });
+}
+
 void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
-    return writeRows(save, "", plane, bmp->height, static_cast<std::size_t>(bmp->width), false);
+  dwt97::detail::report(dwt97::trySavePlane(bmp, path, plane), "bmpSave");
+}
+
+std::optional<Failure> dwt97::trySavePgmPlane(const Bitmap* bmp, const char* path,
+                                              const std::uint8_t* const* plane) {
+  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+    const std::size_t width = static_cast<std::size_t>(bmp->width);
+    const PgmHeader header = pgmHeader(width, bmp->height);
+    return writeRows(save, header.text, [plane](std::size_t r) { return plane[r]; }, bmp->height,
+                     width, !storedTopDown(bmp));
   });
 }
 
 void bmpSavePgmPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
-    const std::size_t width = static_cast<std::size_t>(bmp->width);
-    const std::string header = pgmHeader(width, bmp->height);
-    return writeRows(save, header.c_str(), plane, bmp->height, width, !storedTopDown(bmp));
-  });
+  dwt97::detail::report(dwt97::trySavePgmPlane(bmp, path, plane), "bmpSave");
 }
 
 // A save whose rows arrive while the result is being made. An output
@@ -339,10 +390,11 @@ struct BmpSaveSession {
   dwt97::detail::SaveFile save;
   std::size_t width;
   std::size_t height;
-  std::string header;         // before the first row (PGM)
+  PgmHeader header{};         // before the first row (PGM; empty text for raw)
   bool reversed;              // rows stored from the last (PGM of a bottom-up file)
   std::atomic<bool> failed{false};
-  std::vector<const std::uint8_t*> told;  // in place: each row as told
+  const std::uint8_t** told = nullptr;  // in place: each row as told
+  ~BmpSaveSession() { std::free(told); }
 };
 
 BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm) {
@@ -351,16 +403,17 @@ BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm) {
   session->width = static_cast<std::size_t>(bmp->width);
   session->height = bmp->height;
   session->reversed = pgm && !storedTopDown(bmp);
-  bool started = false;
-  try {
-    if (pgm) session->header = pgmHeader(session->width, session->height);
-    started = session->save.create(path) == dwt97::detail::SaveFile::Start::created;
-    if (started && session->save.inPlace()) session->told.resize(session->height);
-  } catch (const std::bad_alloc&) {
-    started = false;
+  if (pgm) session->header = pgmHeader(session->width, session->height);
+  const std::size_t headerBytes = std::strlen(session->header.text);
+  bool started = session->save.create(path) == dwt97::detail::SaveFile::Start::created;
+  if (started && session->save.inPlace()) {
+    session->told = static_cast<const std::uint8_t**>(
+        std::calloc(session->height, sizeof(const std::uint8_t*)));
+    started = session->told != nullptr;
+  } else if (started) {
+    started = session->save.writeAt(0, session->header.text, headerBytes);
   }
-  if (!started || (!session->save.inPlace() &&
-                   !session->save.writeAt(0, session->header.data(), session->header.size()))) {
+  if (!started) {
     delete session;  // removes the temporary, if there was one
     return nullptr;
   }
@@ -389,7 +442,8 @@ void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t 
       pieces[k] = {result[r], session->width};
     }
     if (session->reversed) lowest = session->height - static_cast<std::uint64_t>(start + n);
-    if (!session->save.writeGatheredAt(session->header.size() + lowest * session->width, pieces,
+    if (!session->save.writeGatheredAt(std::strlen(session->header.text) + lowest * session->width,
+                                       pieces,
                                        static_cast<std::size_t>(n))) {
       session->failed.store(true);
       return;
@@ -397,35 +451,45 @@ void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t 
   }
 }
 
-void bmpSaveFinish(BmpSaveSession* session) {
+std::optional<Failure> dwt97::trySaveFinish(BmpSaveSession* session) {
+  const std::uint8_t* const* told = session->told;
   const bool written =
       !session->failed.load() &&
       (!session->save.inPlace() ||
-       writeRows(session->save, session->header.c_str(), session->told.data(), session->height,
-                 session->width, session->reversed)) &&
+       writeRows(session->save, session->header.text, [told](std::size_t r) { return told[r]; },
+                 session->height, session->width, session->reversed)) &&
       session->save.finish();
   if (!written) {
     delete session;  // removes the temporary
-    fail(Failure::saveWrite);
+    return Failure::saveWrite;
   }
   const bool placed = session->save.commit();
   delete session;
-  if (!placed) fail(Failure::saveCreate);
+  if (!placed) return Failure::saveCreate;
+  return std::nullopt;
+}
+
+void bmpSaveFinish(BmpSaveSession* session) {
+  dwt97::detail::report(dwt97::trySaveFinish(session), "bmpSave");
 }
 
 void bmpSaveAbandon(BmpSaveSession* session) { delete session; }
 
-void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+std::optional<Failure> dwt97::trySavePgm(const Bitmap* bmp, const char* path,
+                                         const std::uint8_t* flat) {
+  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
     const std::size_t width = static_cast<std::size_t>(bmp->width);
     const std::size_t height = bmp->height;
     // A viewer shows a PGM's first row at the top: the top row of the
     // picture, which a bottom-up file stores last.
-    std::vector<const std::uint8_t*> rows(height);
-    for (std::size_t r = 0; r < height; ++r) rows[r] = flat + r * width;
-    const std::string header = pgmHeader(width, height);
-    return writeRows(save, header.c_str(), rows.data(), height, width, !storedTopDown(bmp));
+    const PgmHeader header = pgmHeader(width, height);
+    return writeRows(save, header.text, [flat, width](std::size_t r) { return flat + r * width; },
+                     height, width, !storedTopDown(bmp));
   });
+}
+
+void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  dwt97::detail::report(dwt97::trySavePgm(bmp, path, flat), "bmpSave");
 }
 
 namespace {

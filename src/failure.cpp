@@ -7,36 +7,12 @@
 namespace dwt97 {
 namespace {
 
-using G = FailureGroup;
-using F = Failure;
-
 // Every message the library and the tool can report, in the order of the
 // enumeration.
 constexpr FailureInfo kFailures[] = {
-    {F::loadOpen, G::io, "Error: bmpLoad(), File open fail!\n"},
-    {F::loadNotRegularFile, G::io, "Error: bmpLoad(), Not a regular file!\n"},
-    {F::loadShortHeader, G::truncated, "Error: bmpLoad(), File too short for a bitmap header!\n"},
-    {F::loadSignature, G::malformed,
-     "Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42\n"},
-    {F::loadInfoSize, G::unsupported, "Error: bmpLoad(), Header check failed: bmp->size==40\n"},
-    {F::loadPlanes, G::malformed, "Error: bmpLoad(), Header check failed: bmp->planes==1\n"},
-    {F::loadBitsPerPixel, G::unsupported,
-     "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n"},
-    {F::loadCompressed, G::unsupported,
-     "Error: bmpLoad(), Compressed pixel data is not supported!\n"},
-    {F::loadWidth, G::malformed, "Error: bmpLoad(), Width must be at least 1!\n"},
-    {F::loadHeightZero, G::malformed, "Error: bmpLoad(), Height must not be 0!\n"},
-    {F::loadHeightTooLarge, G::unsupported, "Error: bmpLoad(), Height beyond 65535 rows!\n"},
-    {F::loadPixelCount, G::unsupported, "Error: bmpLoad(), Pixel count beyond 32 bits!\n"},
-    {F::loadDataOffset, G::malformed, "Error: bmpLoad(), Pixel data offset out of range!\n"},
-    {F::loadBeyondEnd, G::truncated, "Error: bmpLoad(), Pixel data beyond end of file!\n"},
-    {F::loadRead, G::io, "Error: bmpLoad(), File read fail!\n"},
-    {F::readPlaneOpen, G::io, "error!"},
-    {F::readPlaneRead, G::truncated, "Error: bmpReadPlane(), File read fail!\n"},
-    {F::saveCreate, G::io, "Error: bmpSave(), File create fail!\n"},
-    {F::saveWrite, G::io, "Error: bmpSave(), File write fail!\n"},
-    {F::outOfMemory, G::outOfMemory, "Error: %s(), Out of memory!\n"},
-    {F::sameFile, G::io, "Error: main(), Input and output are the same file!\n"},
+#define DWT97_FAILURE_ENTRY(name, group, text) {Failure::name, FailureGroup::group, text},
+    DWT97_FAILURE_LIST(DWT97_FAILURE_ENTRY)
+#undef DWT97_FAILURE_ENTRY
 };
 
 constexpr bool tableInOrder() {
@@ -65,6 +41,12 @@ void fatal(const char* message) {
 }
 
 void fail(Failure kind) { fatal(failureInfo(kind).text); }
+
+void report(const std::optional<Failure>& failure, const char* operation) {
+  if (!failure) return;
+  if (*failure == Failure::outOfMemory) failOutOfMemory(operation);
+  fail(*failure);
+}
 
 void failOutOfMemory(const char* who) {
   char message[160];

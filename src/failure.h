@@ -3,6 +3,8 @@
 // leaves by throwing.
 #pragma once
 
+#include <optional>
+
 #include "dwt97/failure.h"
 
 namespace dwt97::detail {
@@ -16,5 +18,10 @@ namespace dwt97::detail {
 
 // fatal() with "Error: <who>(), Out of memory!\n".
 [[noreturn]] void failOutOfMemory(const char* who);
+
+// Returns at once without a failure; otherwise fails as fail() does, or for
+// outOfMemory as failOutOfMemory(operation) does. The operations that end
+// the process report their twin's failure through this.
+void report(const std::optional<Failure>& failure, const char* operation);
 
 }  // namespace dwt97::detail

@@ -29,6 +29,7 @@
 
 #include "allocator.h"
 #include "dwt97/filterbank.h"
+#include "failure.h"
 #include "filterbank_kernels.h"
 
 #ifndef DWT97_LANES
@@ -299,12 +300,13 @@ void loadStripRow(const std::uint8_t* in, std::int64_t w, float* out) {
 }
 
 // Float rows of one strip for the column passes, 64-byte aligned, from the
-// free store (too large for the stack at full width).
+// free store (too large for the stack at full width); `block` is null when
+// memory runs out.
 struct StripRows {
-  StripRows(std::int64_t width, const char* who)
+  explicit StripRows(std::int64_t width)
       : strip(smaller(kMaxStrip, roundUp(width))),
         bytes(static_cast<std::size_t>(kRing * strip) * sizeof(float) + 64),
-        block(dwt97::detail::allocateZeroed(bytes, who)) {}
+        block(dwt97::detail::tryAllocateZeroed(bytes)) {}
   ~StripRows() { dwt97::detail::releaseZeroed(block); }
   StripRows(const StripRows&) = delete;
   StripRows& operator=(const StripRows&) = delete;
@@ -319,16 +321,17 @@ struct StripRows {
   unsigned char* const block;
 };
 
-void forwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
-                    std::int32_t height) {
+bool tryForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+                       std::int32_t height) {
   const std::int32_t n = height;
-  if (n < 0) return;  // (no lines to filter; guards the unsigned shift below)
+  if (n < 0) return true;  // (no lines to filter; guards the unsigned shift below)
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(n) >> 1);
-  if (half == 0 || width <= 0) return;
+  if (half == 0 || width <= 0) return true;
   const AnalysisTaps taps = analysisTaps();
   // Float copies of the rows at signal indices e (reflected into the line),
   // row e in slot (e + 4) % kRing; each is made once per strip.
-  StripRows ring(width, "dwtForwardColumns");
+  StripRows ring(width);
+  if (ring.block == nullptr) return false;
   const auto slot = [&ring](std::int64_t e) { return ring.row((e + 4) % kRing); };
   const auto sourceRow = [src, n](std::int64_t e) {
     return src[mirrorIndex(static_cast<std::int32_t>(e), n)];
@@ -374,6 +377,14 @@ void forwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_
         storeBytes(highOut + v, high, w - v);
       }
     }
+  }
+  return true;
+}
+
+void forwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+                    std::int32_t height) {
+  if (!tryForwardColumns(dst, src, width, height)) {
+    dwt97::detail::failOutOfMemory("dwtForwardColumns");
   }
 }
 
@@ -487,11 +498,20 @@ void inverseColumnsCore(SamplePlane dst, const std::uint8_t* const* src, std::in
   }
 }
 
+bool tryInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                       std::int32_t halfHeight) {
+  if (halfWidth <= 0 || halfHeight <= 0) return true;
+  StripRows ring(2 * std::int64_t{halfWidth});
+  if (ring.block == nullptr) return false;
+  inverseColumnsCore(dst, src, halfWidth, halfHeight, 0, halfHeight, ring.row(0), ring.strip);
+  return true;
+}
+
 void inverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
                     std::int32_t halfHeight) {
-  if (halfWidth <= 0 || halfHeight <= 0) return;
-  StripRows ring(2 * std::int64_t{halfWidth}, "dwtInverseColumns");
-  inverseColumnsCore(dst, src, halfWidth, halfHeight, 0, halfHeight, ring.row(0), ring.strip);
+  if (!tryInverseColumns(dst, src, halfWidth, halfHeight)) {
+    dwt97::detail::failOutOfMemory("dwtInverseColumns");
+  }
 }
 
 void inverseColumnsSpan(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
@@ -780,4 +800,5 @@ void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, st
 extern const DwtPassSet DWT97_PASS_SET;
 const DwtPassSet DWT97_PASS_SET = {DWT97_PASS_SET_NAME, forwardRows,      forwardColumns,
                                    inverseColumns,      inverseRows,      forward2dPrepare,
-                                   forward2dRun,        inverseColumnsSpan, inverseRowsSpan};
+                                   forward2dRun,        inverseColumnsSpan, inverseRowsSpan,
+                                   tryForwardColumns,   tryInverseColumns};

@@ -43,6 +43,11 @@ using DwtInverseColumnsSpan = void (*)(SamplePlane dst, const std::uint8_t* cons
 constexpr int kInverseRingRows = 10;
 constexpr std::int64_t kInverseStrip = 8192;
 
+// A column pass that allocates its float rows: false, with nothing written,
+// when they cannot be had.
+using DwtCheckedPass = bool (*)(SamplePlane dst, const std::uint8_t* const* src, std::int32_t a,
+                                std::int32_t b);
+
 // Rows [r0, r1) of the inverse row pass.
 using DwtInverseRowsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* src,
                                     std::int32_t halfWidth, std::int32_t halfHeight,
@@ -52,13 +57,15 @@ using DwtInverseRowsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* 
 struct DwtPassSet {
   const char* name;  // "avx512", "avx2", "sse2", "generic" or "scalar"
   DwtPass forwardRows;
-  DwtPass forwardColumns;
-  DwtPass inverseColumns;
+  DwtPass forwardColumns;  // ends the process when memory runs out
+  DwtPass inverseColumns;  // likewise
   DwtPass inverseRows;
   DwtFusedStep forward2dPrepare;
   DwtFusedRun forward2dRun;  // `progress` may be null
   DwtInverseColumnsSpan inverseColumnsSpan;
   DwtInverseRowsSpan inverseRowsSpan;
+  DwtCheckedPass tryForwardColumns;  // forwardColumns, reporting memory running out
+  DwtCheckedPass tryInverseColumns;  // inverseColumns, likewise
 };
 
 // The pass sets this build offers that this processor can run, fastest
@@ -66,7 +73,15 @@ struct DwtPassSet {
 int dwtPassSets(const DwtPassSet* const** sets);
 
 // The threaded operations of filterbank.h run with the pass set `set`, so
-// that the tests can compare every set (the public ones use the first).
+// that the tests can compare every set (the public ones use the first). The
+// try forms return false, having changed nothing, when memory runs out; the
+// others then end the process as the public operations do.
+bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                         std::int32_t height, int threads, DwtResultRows rowsDone,
+                         void* context);
+bool dwtTryInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,
+                              const std::uint8_t* const* src, std::int32_t halfWidth,
+                              std::int32_t halfHeight, int threads);
 void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                       std::int32_t height, int threads, DwtResultRows rowsDone = nullptr,
                       void* context = nullptr);

@@ -3,6 +3,7 @@
 // work into spans of rows run side by side.
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <thread>
 
 #include "allocator.h"
@@ -123,14 +124,18 @@ void clearRows(SamplePlane plane, std::int64_t r0, std::int64_t r1, std::int32_t
 }
 
 // The two separate passes through a scratch plane, for pictures too wide
-// for the fused transform's ring.
-void forward2dTwoPasses(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+// for the fused transform's ring. False, with the plane unchanged, when
+// memory runs out.
+bool forward2dTwoPasses(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                         std::int32_t height) {
-  dwt97::PlaneBuffer scratch = dwt97::planeAllocate(width, height, "dwtForward2d");
+  dwt97::PlaneBuffer scratch;
+  if (dwt97::tryPlaneAllocate(&scratch, width, height)) return false;
   set.forwardRows(scratch.rows, plane, width, height);
-  set.forwardColumns(plane, scratch.rows, width, height);
+  const bool filtered = set.tryForwardColumns(plane, scratch.rows, width, height);
   dwt97::planeRelease(&scratch);
+  if (!filtered) return false;
   if (height % 2 != 0) clearRows(plane, height - 1, height, width);
+  return true;
 }
 
 }  // namespace
@@ -156,15 +161,16 @@ void tellPairs(void* context, std::int64_t j0, std::int64_t j1) {
 
 }  // namespace
 
-void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                      std::int32_t height, int threads, DwtResultRows rowsDone, void* context) {
-  if (width <= 0 || height <= 0) return;
+bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                         std::int32_t height, int threads, DwtResultRows rowsDone,
+                         void* context) {
+  if (width <= 0 || height <= 0) return true;
   // With fewer than two samples along rows or columns the two passes leave
   // their zero-filled destination as it was.
   if (width < 2 || height < 2) {
     clearRows(plane, 0, height, width);
     if (rowsDone != nullptr) rowsDone(context, plane, 0, height);
-    return;
+    return true;
   }
   // Ring rows hold the row rounded up to whole vectors and one cache line
   // more, so that the rows' entries for one column do not all share their
@@ -173,9 +179,9 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
   const std::int64_t stride = roundUp16(width) + 16;
   const std::int64_t ringFloats = kFusedRingRows * stride;
   if (ringFloats * std::int64_t{sizeof(float)} > kMaxFusedRingBytes) {  // (one ring)
-    forward2dTwoPasses(set, plane, width, height);
+    if (!forward2dTwoPasses(set, plane, width, height)) return false;
     if (rowsDone != nullptr) rowsDone(context, plane, 0, height);
-    return;
+    return true;
   }
   const std::int64_t half = height / 2;
   const std::int64_t ringBytes = ringFloats * std::int64_t{sizeof(float)};
@@ -188,7 +194,7 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
   if (rings == nullptr || order == nullptr) {
     releaseZeroed(rings);
     releaseZeroed(reinterpret_cast<unsigned char*>(order));
-    failOutOfMemory("dwtForward2d");
+    return false;
   }
   for (std::int64_t j = 0; j < half; ++j) {
     order[j] = plane[2 * j];
@@ -214,27 +220,41 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
     clearRows(plane, height - 1, height, width);
     if (rowsDone != nullptr) rowsDone(context, plane, height - 1, 1);
   }
+  return true;
 }
 
-void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
-                           std::int32_t halfWidth, std::int32_t halfHeight, int threads) {
-  if (halfWidth <= 0 || halfHeight <= 0) return;
+void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                      std::int32_t height, int threads, DwtResultRows rowsDone, void* context) {
+  if (!dwtTryForward2dWith(set, plane, width, height, threads, rowsDone, context)) {
+    failOutOfMemory("dwtForward2d");
+  }
+}
+
+bool dwtTryInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,
+                              const std::uint8_t* const* src, std::int32_t halfWidth,
+                              std::int32_t halfHeight, int threads) {
+  if (halfWidth <= 0 || halfHeight <= 0) return true;
   const std::int64_t width = 2 * std::int64_t{halfWidth};
   const int count = threadCount(threads, halfHeight, 2 * width * halfHeight);
-  if (count == 1) {
-    set.inverseColumns(dst, src, halfWidth, halfHeight);
-    return;
-  }
+  if (count == 1) return set.tryInverseColumns(dst, src, halfWidth, halfHeight);
   const std::int64_t strip = smaller(kInverseStrip, roundUp16(width));
   const std::int64_t ringFloats = kInverseRingRows * strip;
   unsigned char* rings = allocateRings(count, ringFloats);
-  if (rings == nullptr) failOutOfMemory("dwtInverseColumns");
+  if (rings == nullptr) return false;
   runParts(count, [&](int k) {
     set.inverseColumnsSpan(dst, src, halfWidth, halfHeight, partStart(halfHeight, count, k),
                            partStart(halfHeight, count, k + 1), ringOf(rings, ringFloats, k),
                            strip);
   });
   releaseZeroed(rings);
+  return true;
+}
+
+void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                           std::int32_t halfWidth, std::int32_t halfHeight, int threads) {
+  if (!dwtTryInverseColumnsWith(set, dst, src, halfWidth, halfHeight, threads)) {
+    failOutOfMemory("dwtInverseColumns");
+  }
 }
 
 void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
@@ -290,4 +310,50 @@ void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, in
 void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height,
                            int threads, DwtResultRows rowsDone, void* context) {
   dwtForward2dWith(*available().sets[0], plane, width, height, threads, rowsDone, context);
+}
+
+namespace {
+
+std::optional<dwt97::Failure> outOfMemoryUnless(bool done) {
+  if (done) return std::nullopt;
+  return dwt97::Failure::outOfMemory;
+}
+
+}  // namespace
+
+std::optional<dwt97::Failure> dwt97::tryForwardColumns(SamplePlane dst,
+                                                       const std::uint8_t* const* src,
+                                                       std::int32_t width, std::int32_t height) {
+  return outOfMemoryUnless(available().sets[0]->tryForwardColumns(dst, src, width, height));
+}
+
+std::optional<dwt97::Failure> dwt97::tryForward2d(SamplePlane plane, std::int32_t width,
+                                                  std::int32_t height, int threads) {
+  return outOfMemoryUnless(
+      dwtTryForward2dWith(*available().sets[0], plane, width, height, threads, nullptr, nullptr));
+}
+
+std::optional<dwt97::Failure> dwt97::tryForward2dStreaming(SamplePlane plane, std::int32_t width,
+                                                           std::int32_t height, int threads,
+                                                           DwtResultRows rowsDone,
+                                                           void* context) {
+  return outOfMemoryUnless(dwtTryForward2dWith(*available().sets[0], plane, width, height,
+                                               threads, rowsDone, context));
+}
+
+std::optional<dwt97::Failure> dwt97::tryInverseColumns(SamplePlane dst,
+                                                       const std::uint8_t* const* src,
+                                                       std::int32_t halfWidth,
+                                                       std::int32_t halfHeight) {
+  return outOfMemoryUnless(
+      dwtTryInverseColumnsWith(*available().sets[0], dst, src, halfWidth, halfHeight, 0));
+}
+
+std::optional<dwt97::Failure> dwt97::tryInverseColumnsThreads(SamplePlane dst,
+                                                              const std::uint8_t* const* src,
+                                                              std::int32_t halfWidth,
+                                                              std::int32_t halfHeight,
+                                                              int threads) {
+  return outOfMemoryUnless(
+      dwtTryInverseColumnsWith(*available().sets[0], dst, src, halfWidth, halfHeight, threads));
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "dwt97/bitmap.h"
@@ -193,7 +194,16 @@ int main(int argc, char** argv) {
   // which reports why it cannot be.
   BmpSaveSession* session = bmpSaveStart(&bmp, options.output, pgm);
   if (session != nullptr) {
-    dwtForward2dStreaming(rows, width, height, 0, bmpSaveRows, session);
+    // A failure here (memory running out) abandons the save first: no
+    // temporary outlives the run.
+    if (const std::optional<dwt97::Failure> failure =
+            dwt97::tryForward2dStreaming(rows, width, height, 0, bmpSaveRows, session)) {
+      bmpSaveAbandon(session);
+      std::fprintf(stderr, dwt97::failureInfo(*failure).text, "dwtForward2d");
+      std::free(rows);
+      bmpRelease(&bmp);
+      return 1;
+    }
   } else {
     dwtForward2d(rows, width, height, 0);
   }

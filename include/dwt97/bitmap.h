@@ -2,13 +2,16 @@
 // loader and header report, pixel drawing, and moving samples between the
 // file, sample planes and the raw sample file.
 //
-// No operation returns an error: a failure releases what the operation took,
-// reports the failure's message (dwt97/failure.h) and ends the process with
-// exit status 1, or calls the installed failure handler. Operations on
-// separate records, planes and files may run concurrently.
+// The bmp operations return no error: a failure releases what the operation
+// took, reports the failure's message (dwt97/failure.h) and ends the process
+// with exit status 1, or calls the installed failure handler. Their twins in
+// namespace dwt97 at the end of this header return the failure instead.
+// Operations on separate records, planes and files may run concurrently.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "dwt97/export.h"
 #include "dwt97/failure.h"
@@ -41,7 +44,12 @@ struct Bitmap {
 // header, bottom-up or top-down; rows are read at the format's 4-byte stride
 // and stored unpadded. Allocates the pixel buffer `data`, which the caller
 // releases with bmpRelease(). Fails (see above) on a file it cannot open or
-// read and on anything else it refuses, with nothing left allocated or open.
+// read and on anything else it refuses, with nothing left allocated or open:
+// loadOpen, loadNotRegularFile, loadShortHeader, then the header checks
+// loadSignature, loadInfoSize, loadPlanes, loadBitsPerPixel, then
+// loadCompressed, loadWidth, loadHeightZero, loadHeightTooLarge,
+// loadPixelCount, loadDataOffset, loadBeyondEnd, in that order, and loadRead
+// or outOfMemory ("bmpLoad") while the pixels are read.
 DWT97_API void bmpLoad(Bitmap* bmp, const char* path);
 
 // Releases the pixel buffer of a loaded record and sets `data` to null; a
@@ -57,8 +65,9 @@ DWT97_API void bmpPrint(const Bitmap* bmp);
 // be the record's own pixel buffer. Unpadded rows (a width that is a
 // multiple of 4) lying one after the other are read straight into place;
 // otherwise the rows go through a temporary buffer of about 1 MiB, released
-// before returning. Fails when the file cannot be reopened or has become too
-// short (the plane may then be partly overwritten), or when memory runs out.
+// before returning. Fails with readPlaneOpen when the file cannot be
+// reopened, readPlaneRead when it has become too short (the plane may then
+// be partly overwritten), or outOfMemory ("bmpReadPlane").
 DWT97_API void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane);
 
 // Copies `plane` row after row into `flat` (`height` x `width` bytes).
@@ -69,8 +78,9 @@ DWT97_API void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* pla
 // Writes the first `height` x `width` bytes of `flat` to `path` as raw bytes.
 // The bytes go to a temporary file beside `path` that replaces `path` only
 // once complete, so a failed save leaves an older file untouched and no
-// temporary behind. Fails when the file cannot be created, written or put in
-// place, or when memory for its name runs out.
+// temporary behind. Fails with saveCreate when the file cannot be created or
+// put in place, saveWrite when it cannot be written, or outOfMemory
+// ("bmpSave") when memory for its name runs out.
 DWT97_API void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
 
 // As bmpSave(), but as a binary PGM picture: the header
@@ -111,9 +121,8 @@ DWT97_API void bmpSaveRows(void* context, const std::uint8_t* const* result, std
 
 // Ends the session, after every row has been written: puts the file in place
 // of the output and releases the session. Fails, removing the temporary and
-// releasing the session, with "Error: bmpSave(), File write fail!" when a
-// write failed and "Error: bmpSave(), File create fail!" when the file cannot
-// be put in place.
+// releasing the session, with saveWrite when a write failed and saveCreate
+// when the file cannot be put in place.
 DWT97_API void bmpSaveFinish(BmpSaveSession* session);
 
 // Ends the session without saving: removes the temporary and releases it.
@@ -133,3 +142,41 @@ DWT97_API void bmpSetPixel(Bitmap* bmp, std::int32_t x, std::int32_t y, std::uin
 DWT97_API void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int32_t extentX,
                            std::int32_t extentY, std::uint8_t c0, std::uint8_t c1,
                            std::uint8_t c2);
+
+namespace dwt97 {
+
+// Failures as values: each bmp operation that can fail has a twin here that
+// does the same work and returns the failure the operation would report, or
+// nothing on success (see dwt97/failure.h). A twin never ends the process,
+// never calls the failure handler and writes nothing to standard error; it
+// releases what it took (the record's pixel buffer, open files, temporary
+// files) before it returns a failure. An outOfMemory failure names no
+// operation: the caller knows which one it called.
+
+// bmpLoad(). On failure `data` is null and the other fields are as far as
+// the checks got.
+DWT97_API std::optional<Failure> tryLoad(Bitmap* bmp, const char* path);
+
+// bmpLoad() of a whole bitmap file held in memory: `size` bytes at `bytes`.
+// The same checks in the same order with the same failures as tryLoad() on
+// a file of `size` bytes (loadShortHeader when `size` is below 54, a pixel
+// block past the end is loadBeyondEnd); the bytes are only read, and the
+// pixel buffer is the record's own as after a load.
+DWT97_API std::optional<Failure> tryParse(Bitmap* bmp, const std::uint8_t* bytes,
+                                          std::size_t size);
+
+DWT97_API std::optional<Failure> tryReadPlane(const Bitmap* bmp, const char* path,
+                                              SamplePlane plane);
+DWT97_API std::optional<Failure> trySave(const Bitmap* bmp, const char* path,
+                                         const std::uint8_t* flat);
+DWT97_API std::optional<Failure> trySavePgm(const Bitmap* bmp, const char* path,
+                                            const std::uint8_t* flat);
+DWT97_API std::optional<Failure> trySavePlane(const Bitmap* bmp, const char* path,
+                                              const std::uint8_t* const* plane);
+DWT97_API std::optional<Failure> trySavePgmPlane(const Bitmap* bmp, const char* path,
+                                                 const std::uint8_t* const* plane);
+
+// bmpSaveFinish(): the session is released whatever the result.
+DWT97_API std::optional<Failure> trySaveFinish(BmpSaveSession* session);
+
+}  // namespace dwt97

@@ -1,5 +1,7 @@
 // Everything the dwt97 library offers: sample planes, failure reporting,
-// bitmap file access and the CDF 9/7 filter bank.
+// bitmap file access and the CDF 9/7 filter bank, and for each operation
+// that can fail its twin in namespace dwt97 that returns the failure as a
+// value (dwt97::tryLoad, dwt97::tryParse, dwt97::tryForward2d, ...).
 #pragma once
 
 #include "dwt97/version.h"

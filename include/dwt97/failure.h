@@ -1,13 +1,45 @@
 // Failures: every failure the library and the tool can report, each with its
-// exact message, and the handler seam for callers that must outlive one.
+// group and exact message, the handler seam for callers that must outlive
+// one, and failures as values.
 //
-// A failure never returns to the caller: the operation releases what it
-// took, writes the message to standard error as it stands (no line end is
-// added) and ends the process with exit status 1, unless a handler is
-// installed (see setFatalHandler).
+// The bmp and dwt operations and dwt97::planeAllocate never return a
+// failure: the operation releases what it took, writes the message to
+// standard error as it stands (no line end is added) and ends the process
+// with exit status 1, unless a handler is installed (see setFatalHandler).
+// Each of them that can fail has a twin in namespace dwt97 (dwt97::tryLoad,
+// dwt97::tryForward2d, ...) that returns the failure instead: it never ends
+// the process, never calls the handler, writes nothing to standard error and
+// releases what it took before it returns.
 #pragma once
 
 #include "dwt97/export.h"
+
+// Every failure, once: X(enumerator, group, exact message). The enumeration
+// Failure, the table behind failureInfo() and the documentation all come from
+// this list; the order is the enumeration's.
+#define DWT97_FAILURE_LIST(X)                                                                   \
+  X(loadOpen, io, "Error: bmpLoad(), File open fail!\n")                                        \
+  X(loadNotRegularFile, io, "Error: bmpLoad(), Not a regular file!\n")                          \
+  X(loadShortHeader, truncated, "Error: bmpLoad(), File too short for a bitmap header!\n")      \
+  X(loadSignature, malformed, "Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42\n") \
+  X(loadInfoSize, unsupported, "Error: bmpLoad(), Header check failed: bmp->size==40\n")        \
+  X(loadPlanes, malformed, "Error: bmpLoad(), Header check failed: bmp->planes==1\n")           \
+  X(loadBitsPerPixel, unsupported,                                                              \
+    "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n")                            \
+  X(loadCompressed, unsupported, "Error: bmpLoad(), Compressed pixel data is not supported!\n") \
+  X(loadWidth, malformed, "Error: bmpLoad(), Width must be at least 1!\n")                      \
+  X(loadHeightZero, malformed, "Error: bmpLoad(), Height must not be 0!\n")                     \
+  X(loadHeightTooLarge, unsupported, "Error: bmpLoad(), Height beyond 65535 rows!\n")           \
+  X(loadPixelCount, unsupported, "Error: bmpLoad(), Pixel count beyond 32 bits!\n")             \
+  X(loadDataOffset, malformed, "Error: bmpLoad(), Pixel data offset out of range!\n")           \
+  X(loadBeyondEnd, truncated, "Error: bmpLoad(), Pixel data beyond end of file!\n")             \
+  X(loadRead, io, "Error: bmpLoad(), File read fail!\n")                                        \
+  X(readPlaneOpen, io, "error!")                                                                \
+  X(readPlaneRead, truncated, "Error: bmpReadPlane(), File read fail!\n")                       \
+  X(saveCreate, io, "Error: bmpSave(), File create fail!\n")                                    \
+  X(saveWrite, io, "Error: bmpSave(), File write fail!\n")                                      \
+  X(outOfMemory, outOfMemory, "Error: %s(), Out of memory!\n")                                  \
+  X(sameFile, io, "Error: main(), Input and output are the same file!\n")
 
 namespace dwt97 {
 
@@ -20,28 +52,11 @@ enum class FailureGroup {
   outOfMemory,  // memory runs out
 };
 
+// One enumerator per entry of DWT97_FAILURE_LIST, in its order.
 enum class Failure {
-  loadOpen,             // "Error: bmpLoad(), File open fail!\n"
-  loadNotRegularFile,   // "Error: bmpLoad(), Not a regular file!\n"
-  loadShortHeader,      // "Error: bmpLoad(), File too short for a bitmap header!\n"
-  loadSignature,        // "Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42\n"
-  loadInfoSize,         // "Error: bmpLoad(), Header check failed: bmp->size==40\n"
-  loadPlanes,           // "Error: bmpLoad(), Header check failed: bmp->planes==1\n"
-  loadBitsPerPixel,     // "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n"
-  loadCompressed,       // "Error: bmpLoad(), Compressed pixel data is not supported!\n"
-  loadWidth,            // "Error: bmpLoad(), Width must be at least 1!\n"
-  loadHeightZero,       // "Error: bmpLoad(), Height must not be 0!\n"
-  loadHeightTooLarge,   // "Error: bmpLoad(), Height beyond 65535 rows!\n"
-  loadPixelCount,       // "Error: bmpLoad(), Pixel count beyond 32 bits!\n"
-  loadDataOffset,       // "Error: bmpLoad(), Pixel data offset out of range!\n"
-  loadBeyondEnd,        // "Error: bmpLoad(), Pixel data beyond end of file!\n"
-  loadRead,             // "Error: bmpLoad(), File read fail!\n"
-  readPlaneOpen,        // "error!" (no line end)
-  readPlaneRead,        // "Error: bmpReadPlane(), File read fail!\n"
-  saveCreate,           // "Error: bmpSave(), File create fail!\n"
-  saveWrite,            // "Error: bmpSave(), File write fail!\n"
-  outOfMemory,          // "Error: <operation>(), Out of memory!\n"
-  sameFile,             // "Error: main(), Input and output are the same file!\n"
+#define DWT97_FAILURE_ENUMERATOR(name, group, text) name,
+  DWT97_FAILURE_LIST(DWT97_FAILURE_ENUMERATOR)
+#undef DWT97_FAILURE_ENUMERATOR
 };
 
 struct FailureInfo {
@@ -55,14 +70,14 @@ struct FailureInfo {
 // The table entry of `kind`.
 DWT97_API const FailureInfo& failureInfo(Failure kind);
 
-// A caller that must outlive a failure (a test harness, a fuzzer, a server
-// that refuses one file and goes on) installs a handler: the failure passes it
-// the message instead of writing it, and the handler must leave by throwing.
-// The operations release what they hold before they fail, so leaving that
-// way leaks nothing. Should the handler return, the process ends as usual.
-// Null restores the default. The install is atomic: it may race with
-// failures on other threads, each of which sees either handler whole. The
-// tool itself never installs one.
+// A caller that must outlive a failure of the operations that end the
+// process installs a handler: the failure passes it the message instead of
+// writing it, and the handler must leave by throwing. The operations release
+// what they hold before they fail, so leaving that way leaks nothing. Should
+// the handler return, the process ends as usual. Null restores the default.
+// The install is atomic: it may race with failures on other threads, each of
+// which sees either handler whole. The tool itself never installs one. The
+// twins (dwt97::try...) need no handler and never call it.
 using FatalHandler = void (*)(const char* message);
 DWT97_API void setFatalHandler(FatalHandler handler);
 

@@ -13,8 +13,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "dwt97/export.h"
+#include "dwt97/failure.h"
 #include "dwt97/planes.h"
 
 // One filter of N taps at the consecutive whole positions First .. First+N-1:
@@ -77,7 +79,7 @@ DWT97_API void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, s
 // outputs in rows [0, height/2), high-pass outputs below them. With an odd
 // height the last row of `dst` is left as it was. Allocates a ring of float
 // rows (ten rows of up to 8192 samples) and releases it before returning;
-// ends the process with "Error: dwtForwardColumns(), Out of memory!" if it
+// fails with outOfMemory ("dwtForwardColumns"), writing nothing, if it
 // cannot be had.
 DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src,
                                  std::int32_t width, std::int32_t height);
@@ -103,8 +105,9 @@ DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src
 //
 // `threads`: 1 runs on the calling thread alone, n > 1 on up to n threads,
 // 0 (or less) on the processor's hardware threads as long as each gets a
-// quarter of a million samples; never more threads than half the height. Running out of memory ends the process with
-// "Error: dwtForward2d(), Out of memory!" before anything is changed.
+// quarter of a million samples; never more threads than half the height.
+// Running out of memory fails with outOfMemory ("dwtForward2d") before
+// anything is changed.
 DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads);
 
 // Told that rows `first` .. `first` + `count` - 1 of the result are final:
@@ -131,8 +134,8 @@ DWT97_API std::int8_t toSaturatedByte(float value);
 // [halfHeight, 2*halfHeight) the high band; rows 2j and 2j + 1 of `dst`
 // receive the even and odd outputs, doubled, truncated toward zero and kept
 // modulo 256. Negative counts write nothing. Allocates a ring of float rows
-// and releases it before returning; ends the process with
-// "Error: dwtInverseColumns(), Out of memory!" if it cannot be had.
+// and releases it before returning; fails with outOfMemory
+// ("dwtInverseColumns"), writing nothing, if it cannot be had.
 DWT97_API void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src,
                                  std::int32_t halfWidth, std::int32_t halfHeight);
 
@@ -153,3 +156,27 @@ DWT97_API void dwtInverseColumnsThreads(SamplePlane dst, const std::uint8_t* con
 DWT97_API void dwtInverseRowsThreads(SamplePlane dst, const std::uint8_t* const* src,
                                      std::int32_t halfWidth, std::int32_t halfHeight,
                                      int threads);
+
+namespace dwt97 {
+
+// Failures as values: the operations above that can fail, each returning
+// outOfMemory where the operation would report it, having changed nothing,
+// or nothing on success. They never end the process, never call the
+// failure handler and write nothing to standard error (see dwt97/failure.h).
+DWT97_API std::optional<Failure> tryForwardColumns(SamplePlane dst, const std::uint8_t* const* src,
+                                                   std::int32_t width, std::int32_t height);
+DWT97_API std::optional<Failure> tryForward2d(SamplePlane plane, std::int32_t width,
+                                              std::int32_t height, int threads);
+// On failure `rowsDone` is never called.
+DWT97_API std::optional<Failure> tryForward2dStreaming(SamplePlane plane, std::int32_t width,
+                                                       std::int32_t height, int threads,
+                                                       DwtResultRows rowsDone, void* context);
+DWT97_API std::optional<Failure> tryInverseColumns(SamplePlane dst, const std::uint8_t* const* src,
+                                                   std::int32_t halfWidth,
+                                                   std::int32_t halfHeight);
+DWT97_API std::optional<Failure> tryInverseColumnsThreads(SamplePlane dst,
+                                                          const std::uint8_t* const* src,
+                                                          std::int32_t halfWidth,
+                                                          std::int32_t halfHeight, int threads);
+
+}  // namespace dwt97

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "dwt97/export.h"
+#include "dwt97/failure.h"
 
 // A plane indexed [row][column]. Operations that only read a plane take it as
 // `const std::uint8_t* const*`; a SamplePlane converts to that.
@@ -22,9 +24,14 @@ struct PlaneBuffer {
 
 // Allocates a zero-filled plane of `height` rows of `width` bytes (negative
 // counts count as 0): one block for the samples and one array of row
-// pointers. The caller releases both with planeRelease(). Ends the process
-// with "Error: <who>(), Out of memory!" when memory runs out (see failure.h).
+// pointers. The caller releases both with planeRelease(). Fails with
+// outOfMemory naming `who` when memory runs out (see failure.h).
 DWT97_API PlaneBuffer planeAllocate(std::int32_t width, std::int32_t height, const char* who);
+
+// planeAllocate() into `*plane`, returning outOfMemory instead of failing
+// (then nothing is left allocated and `*plane` is empty), or nothing.
+DWT97_API std::optional<Failure> tryPlaneAllocate(PlaneBuffer* plane, std::int32_t width,
+                                                  std::int32_t height);
 
 // Releases what planeAllocate() took and empties `plane`; an empty plane is
 // allowed.
