@@ -37,6 +37,8 @@ constexpr FailureInfo kFailures[] = {
     {F::saveWrite, G::io, "Error: bmpSave(), File write fail!\n"},
     {F::outOfMemory, G::outOfMemory, "Error: %s(), Out of memory!\n"},
     {F::sameFile, G::io, "Error: main(), Input and output are the same file!\n"},
+    {F::tooManyLevels, G::unsupported,
+     "Error: %s(), Too many levels for the picture (at most %d)!\n"},
 };
 
 constexpr bool tableInOrder() {
@@ -73,6 +75,19 @@ void failOutOfMemory(const char* who) {
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 #endif
   std::snprintf(message, sizeof message, failureInfo(Failure::outOfMemory).text, who);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+  fatal(message);
+}
+
+void failTooManyLevels(const char* who, int most) {
+  char message[160];
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
+  std::snprintf(message, sizeof message, failureInfo(Failure::tooManyLevels).text, who, most);
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif

@@ -17,4 +17,8 @@ namespace dwt97::detail {
 // fatal() with "Error: <who>(), Out of memory!\n".
 [[noreturn]] void failOutOfMemory(const char* who);
 
+// fatal() with "Error: <who>(), Too many levels for the picture (at most
+// <most>)!\n".
+[[noreturn]] void failTooManyLevels(const char* who, int most);
+
 }  // namespace dwt97::detail

@@ -70,6 +70,8 @@ int dwtPassSets(const DwtPassSet* const** sets);
 void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                       std::int32_t height, int threads, DwtResultRows rowsDone = nullptr,
                       void* context = nullptr);
+void dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                            std::int32_t height, int levels, int threads);
 void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                            std::int32_t halfWidth, std::int32_t halfHeight, int threads);
 void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,

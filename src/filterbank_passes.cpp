@@ -2,6 +2,7 @@
 // chosen once, on first use; and the threaded operations, which split their
 // work into spans of rows run side by side.
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -20,6 +21,7 @@ extern const DwtPassSet dwtPassSetPortable;
 #endif
 
 using dwt97::detail::failOutOfMemory;
+using dwt97::detail::failTooManyLevels;
 using dwt97::detail::releaseZeroed;
 using dwt97::detail::tryAllocateZeroed;
 
@@ -156,8 +158,42 @@ void tellPairs(void* context, std::int64_t j0, std::int64_t j1) {
 
 }  // namespace
 
-void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                      std::int32_t height, int threads, DwtResultRows rowsDone, void* context) {
+namespace {
+
+// The fused transform makes result row r in the row buffer that held row
+// resultSource(r) before: the low rows in the even rows' buffers, the high
+// rows in the odd rows', an odd last row in its own.
+std::int64_t resultSource(std::int64_t r, std::int64_t half) {
+  if (r < half) return 2 * r;
+  return r < 2 * half ? 2 * (r - half) + 1 : r;
+}
+
+// Moves the first `width` bytes of every result row into the buffer that
+// held that row before, plane[r], so that the pointer array stays as it was
+// and the bytes past `width` stay with their rows. Follows each cycle of the
+// permutation, swapping rows into place; `placed` (one entry per row, not
+// null on entry) is cleared as each row lands.
+void putResultRowsInPlace(SamplePlane plane, std::int32_t width, std::int64_t height,
+                          std::int64_t half, std::uint8_t** placed) {
+  const auto bytes = static_cast<std::size_t>(width);
+  for (std::int64_t start = 0; start < height; ++start) {
+    if (placed[start] == nullptr) continue;
+    std::int64_t r = start;
+    // plane[r] takes result row r from plane[resultSource(r)], which no swap
+    // of this cycle has touched yet, and hands its own row on to it.
+    for (std::int64_t from = resultSource(r, half); from != start; from = resultSource(r, half)) {
+      std::swap_ranges(plane[r], plane[r] + bytes, plane[from]);
+      placed[r] = nullptr;
+      r = from;
+    }
+    placed[r] = nullptr;
+  }
+}
+
+// The whole transform; with `keepOrder` the result goes back into the rows'
+// own buffers instead of reordering the pointer array (no streaming then).
+void forward2d(const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height,
+               int threads, DwtResultRows rowsDone, void* context, bool keepOrder) {
   if (width <= 0 || height <= 0) return;
   // With fewer than two samples along rows or columns the two passes leave
   // their zero-filled destination as it was.
@@ -190,11 +226,7 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
     releaseZeroed(reinterpret_cast<unsigned char*>(order));
     failOutOfMemory("dwtForward2d");
   }
-  for (std::int64_t j = 0; j < half; ++j) {
-    order[j] = plane[2 * j];
-    order[half + j] = plane[2 * j + 1];
-  }
-  if (height % 2 != 0) order[height - 1] = plane[height - 1];
+  for (std::int64_t r = 0; r < height; ++r) order[r] = plane[resultSource(r, half)];
 
   for (int k = 0; k < count; ++k) {
     set.forward2dPrepare(plane, width, height, partStart(half, count, k),
@@ -208,12 +240,42 @@ void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t wid
                      rowsDone != nullptr ? &progress : nullptr);
   });
   releaseZeroed(rings);
-  std::memcpy(plane, order, static_cast<std::size_t>(height) * sizeof(std::uint8_t*));
+  if (keepOrder) {
+    putResultRowsInPlace(plane, width, height, half, order);
+  } else {
+    std::memcpy(plane, order, static_cast<std::size_t>(height) * sizeof(std::uint8_t*));
+  }
   releaseZeroed(reinterpret_cast<unsigned char*>(order));
   if (height % 2 != 0) {
     clearRows(plane, height - 1, height, width);
     if (rowsDone != nullptr) rowsDone(context, plane, height - 1, 1);
   }
+}
+
+}  // namespace
+
+void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                      std::int32_t height, int threads, DwtResultRows rowsDone, void* context) {
+  forward2d(set, plane, width, height, threads, rowsDone, context, false);
+}
+
+void dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                            std::int32_t height, int levels, int threads) {
+  const int most = dwtMostLevels(width, height);
+  if (levels > most) failTooManyLevels("dwtForward2dLevels", most);
+  for (int level = 1; level <= levels; ++level) {
+    // Level 1 reorders the pointer array as dwtForward2d does; later levels
+    // work on the first rows in that order and move only their band's bytes.
+    forward2d(set, plane, width, height, threads, nullptr, nullptr, level > 1);
+    width /= 2;
+    height /= 2;
+  }
+}
+
+int dwtMostLevels(std::int32_t width, std::int32_t height) {
+  int most = 1;
+  for (; width / 2 >= 2 && height / 2 >= 2; width /= 2, height /= 2) ++most;
+  return most;
 }
 
 void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
@@ -290,4 +352,9 @@ void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, in
 void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height,
                            int threads, DwtResultRows rowsDone, void* context) {
   dwtForward2dWith(*available().sets[0], plane, width, height, threads, rowsDone, context);
+}
+
+void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
+                        int threads) {
+  dwtForward2dLevelsWith(*available().sets[0], plane, width, height, levels, threads);
 }

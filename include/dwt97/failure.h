@@ -42,13 +42,16 @@ enum class Failure {
   saveWrite,            // "Error: bmpSave(), File write fail!\n"
   outOfMemory,          // "Error: <operation>(), Out of memory!\n"
   sameFile,             // "Error: main(), Input and output are the same file!\n"
+  tooManyLevels,        // "Error: <operation>(), Too many levels for the picture (at most <n>)!\n"
 };
 
 struct FailureInfo {
   Failure kind;
   FailureGroup group;
   // The exact message. For outOfMemory it is a printf format whose one %s
-  // takes the name of the operation that ran out.
+  // takes the name of the operation that ran out; for tooManyLevels, a
+  // format whose %s takes the operation and whose %d the most levels the
+  // picture allows.
   const char* text;
 };
 
