@@ -4,6 +4,7 @@
 
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
+#include "failure.h"
 #include "reference_passes.h"
 
 void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
@@ -41,4 +42,14 @@ void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t h
                            int threads, DwtResultRows rowsDone, void* context) {
   dwtForward2d(plane, width, height, threads);
   if (width > 0 && height > 0) rowsDone(context, plane, 0, height);
+}
+
+// Each level through the plain dwtForward2d, which works on the band's
+// columns alone and keeps the rows where they are.
+void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
+                        int threads) {
+  const int most = dwtMostLevels(width, height);
+  if (levels > most) dwt97::detail::failTooManyLevels("dwtForward2dLevels", most);
+  for (int level = 1; level <= levels; ++level, width /= 2, height /= 2)
+    dwtForward2d(plane, width, height, threads);
 }

@@ -272,12 +272,6 @@ void dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane, std::int32
   }
 }
 
-int dwtMostLevels(std::int32_t width, std::int32_t height) {
-  int most = 1;
-  for (; width / 2 >= 2 && height / 2 >= 2; width /= 2, height /= 2) ++most;
-  return most;
-}
-
 void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                            std::int32_t halfWidth, std::int32_t halfHeight, int threads) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
