@@ -1,8 +1,8 @@
 // The public passes: each runs the fastest pass set this processor supports,
 // chosen once, on first use; and the threaded operations, which split their
 // work into spans of rows run side by side.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 
@@ -155,10 +155,6 @@ void tellPairs(void* context, std::int64_t j0, std::int64_t j1) {
   sink.rowsDone(sink.context, sink.order, static_cast<std::int32_t>(j0), count);
   sink.rowsDone(sink.context, sink.order, static_cast<std::int32_t>(sink.half + j0), count);
 }
-
-}  // namespace
-
-namespace {
 
 // The fused transform makes result row r in the row buffer that held row
 // resultSource(r) before: the low rows in the even rows' buffers, the high
