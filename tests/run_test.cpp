@@ -74,8 +74,7 @@ TEST(Run, Pictures) {
                {256, 128, 1, {"--threads=1"}},
                {7, 5, 1, {}},
                {256, 128, 4, {"--levels=4", "-q"}},
-               {45, 37, 5, {"--levels", "5", "--threads", "3"}},
-               {45, 37, 2, {"--threads=1", "--levels=2", "--format=raw"}}};
+               {45, 37, 5, {"--levels", "5", "--threads", "3"}}};
   for (const auto& c : cases) {
     const int w = c.w, h = c.h;
     SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + ", " + std::to_string(c.levels));
