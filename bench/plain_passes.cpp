@@ -4,6 +4,7 @@
 
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
+#include "failure.h"
 #include "reference_passes.h"
 
 void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
@@ -48,5 +49,23 @@ std::optional<dwt97::Failure> dwt97::tryForward2dStreaming(SamplePlane plane, st
                                                            DwtResultRows rowsDone,
                                                            void* context) {
   dwtForward2dStreaming(plane, width, height, threads, rowsDone, context);
+  return std::nullopt;
+}
+
+// Each level through the plain dwtForward2d, which works on the band's
+// columns alone and keeps the rows where they are.
+void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
+                        int threads) {
+  const int most = dwtMostLevels(width, height);
+  if (levels > most) dwt97::detail::failTooManyLevels("dwtForward2dLevels", most);
+  for (int level = 1; level <= levels; ++level, width /= 2, height /= 2)
+    dwtForward2d(plane, width, height, threads);
+}
+
+std::optional<dwt97::Failure> dwt97::tryForward2dLevels(SamplePlane plane, std::int32_t width,
+                                                        std::int32_t height, int levels,
+                                                        int threads) {
+  if (levels > dwtMostLevels(width, height)) return dwt97::Failure::tooManyLevels;
+  dwtForward2dLevels(plane, width, height, levels, threads);
   return std::nullopt;
 }

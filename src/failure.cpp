@@ -61,5 +61,18 @@ void failOutOfMemory(const char* who) {
   fatal(message);
 }
 
+void failTooManyLevels(const char* who, int most) {
+  char message[160];
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
+  std::snprintf(message, sizeof message, failureInfo(Failure::tooManyLevels).text, who, most);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+  fatal(message);
+}
+
 }  // namespace detail
 }  // namespace dwt97

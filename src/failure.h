@@ -23,5 +23,8 @@ namespace dwt97::detail {
 // outOfMemory as failOutOfMemory(operation) does. The operations that end
 // the process report their twin's failure through this.
 void report(const std::optional<Failure>& failure, const char* operation);
+// fatal() with "Error: <who>(), Too many levels for the picture (at most
+// <most>)!\n".
+[[noreturn]] void failTooManyLevels(const char* who, int most);
 
 }  // namespace dwt97::detail

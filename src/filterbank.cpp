@@ -34,6 +34,12 @@ std::int32_t mirrorIndex(std::int32_t i, std::int32_t n) {
   return static_cast<std::int32_t>(m);
 }
 
+int dwtMostLevels(std::int32_t width, std::int32_t height) {
+  int most = 1;
+  for (; width / 2 >= 2 && height / 2 >= 2; width /= 2, height /= 2) ++most;
+  return most;
+}
+
 std::uint8_t dwtTruncateToByte(float value) {
   // Inside (-2^31, 2^31) the conversion is defined; everything else (NaN
   // included) stands for -2^31, whose low byte is 0.

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
+#include "dwt97/failure.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
 
@@ -85,6 +87,13 @@ bool dwtTryInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,
 void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                       std::int32_t height, int threads, DwtResultRows rowsDone = nullptr,
                       void* context = nullptr);
+void dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                            std::int32_t height, int levels, int threads);
+// tooManyLevels before anything changes, or outOfMemory with the levels
+// before the failing one done.
+std::optional<dwt97::Failure> dwtTryForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane,
+                                                        std::int32_t width, std::int32_t height,
+                                                        int levels, int threads);
 void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                            std::int32_t halfWidth, std::int32_t halfHeight, int threads);
 void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,

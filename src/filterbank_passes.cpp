@@ -1,6 +1,7 @@
 // The public passes: each runs the fastest pass set this processor supports,
 // chosen once, on first use; and the threaded operations, which split their
 // work into spans of rows run side by side.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -21,6 +22,7 @@ extern const DwtPassSet dwtPassSetPortable;
 #endif
 
 using dwt97::detail::failOutOfMemory;
+using dwt97::detail::failTooManyLevels;
 using dwt97::detail::releaseZeroed;
 using dwt97::detail::tryAllocateZeroed;
 
@@ -159,11 +161,41 @@ void tellPairs(void* context, std::int64_t j0, std::int64_t j1) {
   sink.rowsDone(sink.context, sink.order, static_cast<std::int32_t>(sink.half + j0), count);
 }
 
-}  // namespace
+// The fused transform makes result row r in the row buffer that held row
+// resultSource(r) before: the low rows in the even rows' buffers, the high
+// rows in the odd rows', an odd last row in its own.
+std::int64_t resultSource(std::int64_t r, std::int64_t half) {
+  if (r < half) return 2 * r;
+  return r < 2 * half ? 2 * (r - half) + 1 : r;
+}
 
-bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                         std::int32_t height, int threads, DwtResultRows rowsDone,
-                         void* context) {
+// Moves the first `width` bytes of every result row into the buffer that
+// held that row before, plane[r], so that the pointer array stays as it was
+// and the bytes past `width` stay with their rows. Follows each cycle of the
+// permutation, swapping rows into place; `placed` (one entry per row, not
+// null on entry) is cleared as each row lands.
+void putResultRowsInPlace(SamplePlane plane, std::int32_t width, std::int64_t height,
+                          std::int64_t half, std::uint8_t** placed) {
+  const auto bytes = static_cast<std::size_t>(width);
+  for (std::int64_t start = 0; start < height; ++start) {
+    if (placed[start] == nullptr) continue;
+    std::int64_t r = start;
+    // plane[r] takes result row r from plane[resultSource(r)], which no swap
+    // of this cycle has touched yet, and hands its own row on to it.
+    for (std::int64_t from = resultSource(r, half); from != start; from = resultSource(r, half)) {
+      std::swap_ranges(plane[r], plane[r] + bytes, plane[from]);
+      placed[r] = nullptr;
+      r = from;
+    }
+    placed[r] = nullptr;
+  }
+}
+
+// The whole transform; with `keepOrder` the result goes back into the rows'
+// own buffers instead of reordering the pointer array (no streaming then).
+// False when memory runs out (nothing changed then).
+bool forward2d(const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height,
+               int threads, DwtResultRows rowsDone, void* context, bool keepOrder) {
   if (width <= 0 || height <= 0) return true;
   // With fewer than two samples along rows or columns the two passes leave
   // their zero-filled destination as it was.
@@ -196,11 +228,7 @@ bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t 
     releaseZeroed(reinterpret_cast<unsigned char*>(order));
     return false;
   }
-  for (std::int64_t j = 0; j < half; ++j) {
-    order[j] = plane[2 * j];
-    order[half + j] = plane[2 * j + 1];
-  }
-  if (height % 2 != 0) order[height - 1] = plane[height - 1];
+  for (std::int64_t r = 0; r < height; ++r) order[r] = plane[resultSource(r, half)];
 
   for (int k = 0; k < count; ++k) {
     set.forward2dPrepare(plane, width, height, partStart(half, count, k),
@@ -214,7 +242,11 @@ bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t 
                      rowsDone != nullptr ? &progress : nullptr);
   });
   releaseZeroed(rings);
-  std::memcpy(plane, order, static_cast<std::size_t>(height) * sizeof(std::uint8_t*));
+  if (keepOrder) {
+    putResultRowsInPlace(plane, width, height, half, order);
+  } else {
+    std::memcpy(plane, order, static_cast<std::size_t>(height) * sizeof(std::uint8_t*));
+  }
   releaseZeroed(reinterpret_cast<unsigned char*>(order));
   if (height % 2 != 0) {
     clearRows(plane, height - 1, height, width);
@@ -223,11 +255,45 @@ bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t 
   return true;
 }
 
+}  // namespace
+
+bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                         std::int32_t height, int threads, DwtResultRows rowsDone,
+                         void* context) {
+  return forward2d(set, plane, width, height, threads, rowsDone, context, false);
+}
+
 void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                       std::int32_t height, int threads, DwtResultRows rowsDone, void* context) {
   if (!dwtTryForward2dWith(set, plane, width, height, threads, rowsDone, context)) {
     failOutOfMemory("dwtForward2d");
   }
+}
+
+std::optional<dwt97::Failure> dwtTryForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane,
+                                                        std::int32_t width, std::int32_t height,
+                                                        int levels, int threads) {
+  if (levels > dwtMostLevels(width, height)) return dwt97::Failure::tooManyLevels;
+  for (int level = 1; level <= levels; ++level) {
+    // Level 1 reorders the pointer array as dwtForward2d does; later levels
+    // work on the first rows in that order and move only their band's bytes.
+    if (!forward2d(set, plane, width, height, threads, nullptr, nullptr, level > 1)) {
+      return dwt97::Failure::outOfMemory;
+    }
+    width /= 2;
+    height /= 2;
+  }
+  return std::nullopt;
+}
+
+void dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
+                            std::int32_t height, int levels, int threads) {
+  const std::optional<dwt97::Failure> failure =
+      dwtTryForward2dLevelsWith(set, plane, width, height, levels, threads);
+  if (failure == dwt97::Failure::tooManyLevels) {
+    failTooManyLevels("dwtForward2dLevels", dwtMostLevels(width, height));
+  }
+  if (failure) failOutOfMemory("dwtForward2d");
 }
 
 bool dwtTryInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,
@@ -356,4 +422,15 @@ std::optional<dwt97::Failure> dwt97::tryInverseColumnsThreads(SamplePlane dst,
                                                               int threads) {
   return outOfMemoryUnless(
       dwtTryInverseColumnsWith(*available().sets[0], dst, src, halfWidth, halfHeight, threads));
+}
+
+std::optional<dwt97::Failure> dwt97::tryForward2dLevels(SamplePlane plane, std::int32_t width,
+                                                        std::int32_t height, int levels,
+                                                        int threads) {
+  return dwtTryForward2dLevelsWith(*available().sets[0], plane, width, height, levels, threads);
+}
+
+void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
+                        int threads) {
+  dwtForward2dLevelsWith(*available().sets[0], plane, width, height, levels, threads);
 }

@@ -2,6 +2,7 @@
 // 8-bit grayscale bitmap ("quilgray.bmp" unless named), written as sub-band
 // bytes ("quilout.dat" unless named), raw or as a PGM picture.
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,8 +21,8 @@ const char* const kOutputName = "quilout.dat";
 
 const char kUsage[] =
     "Usage: dwt97 [OPTION]... [INPUT [OUTPUT]]\n"
-    "Apply one level of the 2-D CDF 9/7 wavelet transform to the 8-bit grayscale\n"
-    "bitmap INPUT and write its four sub-bands to OUTPUT.\n"
+    "Apply one level of the 2-D CDF 9/7 wavelet transform (or more, see --levels)\n"
+    "to the 8-bit grayscale bitmap INPUT and write its sub-bands to OUTPUT.\n"
     "\n"
     "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
     "folder. The header report goes to standard output; when standard input is a\n"
@@ -32,7 +33,11 @@ const char kUsage[] =
     "                       in the bitmap's row order) or pgm (a binary PGM picture,\n"
     "                       shown upright); without this option an OUTPUT whose name\n"
     "                       ends in .pgm is PGM and any other is raw\n"
+    "      --levels=N       apply N levels of the transform (default 1), each after\n"
+    "                       the first to the low-low band of the one before\n"
+    "      --threads=N      compute on up to N threads (default 0: every core)\n"
     "      --no-pause       do not wait for a key press, even at a terminal\n"
+    "  -q, --quiet          do not print the header report\n"
     "  -h, --help           display this help and exit\n"
     "  -V, --version        output version information and exit\n"
     "      --               end the options: every later argument is a file name\n"
@@ -48,6 +53,9 @@ struct Options {
   bool help = false;
   bool version = false;
   bool pause = true;
+  bool quiet = false;
+  int levels = 1;
+  int threads = 0;
   Format format = Format::byName;
   const char* input = kInputName;
   const char* output = kOutputName;
@@ -71,6 +79,44 @@ bool parseFormat(const char* value, Format* format) {
   return true;
 }
 
+// A count written as decimal digits alone, saturating at the largest int;
+// false for anything else (a sign, blanks, nothing at all).
+bool parseCount(const char* value, int* count) {
+  if (*value == '\0') return false;
+  long long parsed = 0;
+  for (const char* digit = value; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return false;
+    parsed = parsed * 10 + (*digit - '0');
+    if (parsed > INT_MAX) parsed = INT_MAX;
+  }
+  *count = static_cast<int>(parsed);
+  return true;
+}
+
+// --levels=N, --levels N, --threads=N or --threads N at argv[*k] (which the
+// value's own argument moves past). Returns -1, or the status of a usage error.
+int parseCountOption(int argc, char** argv, int* k, const std::string& argument, Options* options) {
+  const bool levels = argument.compare(0, 8, "--levels") == 0;
+  const std::string name = levels ? "--levels" : "--threads";
+  const char* value = nullptr;
+  if (argument.size() > name.size()) {
+    value = argv[*k] + name.size() + 1;
+  } else if (*k + 1 == argc) {
+    return usageError("option '" + name + "' requires an argument");
+  } else {
+    value = argv[++*k];
+  }
+  int count = 0;
+  if (levels && (!parseCount(value, &count) || count < 1)) {
+    return usageError(std::string("invalid level count '") + value + "' (1 or more)");
+  }
+  if (!levels && !parseCount(value, &count)) {
+    return usageError(std::string("invalid thread count '") + value + "' (0 or more)");
+  }
+  (levels ? options->levels : options->threads) = count;
+  return -1;
+}
+
 // Reads every argument before anything else happens. Returns -1 when the run
 // may go on, or the exit status after a usage error.
 int parseArguments(int argc, char** argv, Options* options) {
@@ -90,6 +136,12 @@ int parseArguments(int argc, char** argv, Options* options) {
       options->version = true;
     } else if (argument == "--no-pause") {
       options->pause = false;
+    } else if (argument == "--quiet") {
+      options->quiet = true;
+    } else if (argument == "--levels" || argument.compare(0, 9, "--levels=") == 0 ||
+               argument == "--threads" || argument.compare(0, 10, "--threads=") == 0) {
+      const int status = parseCountOption(argc, argv, &k, argument, options);
+      if (status >= 0) return status;
     } else if (argument == "--format") {
       if (k + 1 == argc) return usageError("option '--format' requires an argument");
       if (!parseFormat(argv[++k], &options->format)) {
@@ -102,12 +154,14 @@ int parseArguments(int argc, char** argv, Options* options) {
     } else if (argument[1] == '-') {
       return usageError("unrecognized option '" + argument + "'");
     } else {
-      // Short options, alone or grouped: -h, -V, -hV.
+      // Short options, alone or grouped: -h, -V, -q, -qV.
       for (std::size_t c = 1; c < argument.size(); ++c) {
         if (argument[c] == 'h') {
           options->help = true;
         } else if (argument[c] == 'V') {
           options->version = true;
+        } else if (argument[c] == 'q') {
+          options->quiet = true;
         } else {
           return usageError(std::string("invalid option -- '") + argument[c] + "'");
         }
@@ -171,6 +225,13 @@ int main(int argc, char** argv) {
   bmpLoad(&bmp, options.input);
   const std::int32_t width = bmp.width;
   const std::int32_t height = bmp.height;
+  const int mostLevels = dwtMostLevels(width, height);
+  if (options.levels > mostLevels) {
+    bmpRelease(&bmp);
+    std::fprintf(stderr, dwt97::failureInfo(dwt97::Failure::tooManyLevels).text, "main",
+                 mostLevels);
+    return 1;
+  }
 
   // One picture-sized buffer for the whole run: the record's pixel buffer.
   // The second read fills it again, the transform works on it in place
@@ -191,23 +252,25 @@ int main(int argc, char** argv) {
   // transform finishes them, so that writing overlaps computing; the file
   // takes the output's name only after the pause. Should the temporary not
   // be creatable now, the result is saved the ordinary way after the pause,
-  // which reports why it cannot be.
+  // which reports why it cannot be. With several levels no row is final
+  // before the last level, so the whole result goes to the file at the end.
   BmpSaveSession* session = bmpSaveStart(&bmp, options.output, pgm);
-  if (session != nullptr) {
-    // A failure here (memory running out) abandons the save first: no
-    // temporary outlives the run.
-    if (const std::optional<dwt97::Failure> failure =
-            dwt97::tryForward2dStreaming(rows, width, height, 0, bmpSaveRows, session)) {
-      bmpSaveAbandon(session);
-      std::fprintf(stderr, dwt97::failureInfo(*failure).text, "dwtForward2d");
-      std::free(rows);
-      bmpRelease(&bmp);
-      return 1;
-    }
-  } else {
-    dwtForward2d(rows, width, height, 0);
+  // A failure here (memory running out) abandons the save first: no
+  // temporary outlives the run.
+  const std::optional<dwt97::Failure> failure =
+      session != nullptr && options.levels == 1
+          ? dwt97::tryForward2dStreaming(rows, width, height, options.threads, bmpSaveRows,
+                                         session)
+          : dwt97::tryForward2dLevels(rows, width, height, options.levels, options.threads);
+  if (failure) {
+    if (session != nullptr) bmpSaveAbandon(session);
+    std::fprintf(stderr, dwt97::failureInfo(*failure).text, "dwtForward2d");
+    std::free(rows);
+    bmpRelease(&bmp);
+    return 1;
   }
-  bmpPrint(&bmp);
+  if (session != nullptr && options.levels > 1) bmpSaveRows(session, rows, 0, height);
+  if (!options.quiet) bmpPrint(&bmp);
   // A report that did not arrive ends the run before anything is saved: the
   // temporary goes, an older output stays.
   if (finishOutput(0) != 0) {

@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -32,6 +33,13 @@ struct Case {
   std::string err;                  // exact
   std::vector<std::string> files;   // the folder afterwards (input: in.bmp)
 };
+
+// The refusal of more levels than the picture allows.
+std::string tooManyLevels(int most) {
+  char text[160];
+  std::snprintf(text, sizeof text, messages::kTooManyLevels, "main", most);
+  return text;
+}
 
 bool matches(const std::string& text, const std::string& expected) {
   const std::size_t n = expected.size();
@@ -62,6 +70,7 @@ TEST(CommandLine, Cases) {
       {{"--version"}, 0, version, "", start},
       {{"-V"}, 0, version, "", start},
       {{"-hV"}, 0, "Usage: ...", "", start},
+      {{"-qV"}, 0, version, "", start},
       // Usage errors: one line naming the problem, the hint, status 2.
       {{"--bogus"}, 2, "", std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp, start},
       {{"-x"}, 2, "", std::string("dwt97: invalid option -- 'x'\n") + kTryHelp, start},
@@ -73,6 +82,22 @@ TEST(CommandLine, Cases) {
        start},
       {{"in.bmp", "a.dat", "b.dat"}, 2, "", std::string("dwt97: extra operand 'b.dat'\n") + kTryHelp,
        start},
+      {{"--levels=0"}, 2, "", std::string("dwt97: invalid level count '0' (1 or more)\n") + kTryHelp,
+       start},
+      {{"--levels", "-1"}, 2, "", std::string("dwt97: invalid level count '-1' (1 or more)\n") + kTryHelp,
+       start},
+      {{"--levels=2x"}, 2, "", std::string("dwt97: invalid level count '2x' (1 or more)\n") + kTryHelp,
+       start},
+      {{"--levels"}, 2, "", std::string("dwt97: option '--levels' requires an argument\n") + kTryHelp,
+       start},
+      {{"--threads=-1"}, 2, "",
+       std::string("dwt97: invalid thread count '-1' (0 or more)\n") + kTryHelp, start},
+      {{"--threads", ""}, 2, "", std::string("dwt97: invalid thread count '' (0 or more)\n") + kTryHelp,
+       start},
+      {{"--threads=+2"}, 2, "",
+       std::string("dwt97: invalid thread count '+2' (0 or more)\n") + kTryHelp, start},
+      {{"--threads"}, 2, "", std::string("dwt97: option '--threads' requires an argument\n") + kTryHelp,
+       start},
       // Every argument is read first: a usage error wins over --help.
       {{"--help", "--bogus"}, 2, "", std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp,
        start},
@@ -80,6 +105,13 @@ TEST(CommandLine, Cases) {
       {{"--no-pause"}, 0, report, "", plus({"quilout.dat"})},
       {{"in.bmp"}, 0, report, "", plus({"quilout.dat"})},
       {{"in.bmp", "out put.dat"}, 0, report, "", plus({"out put.dat"})},
+      // Levels, threads, quiet: the 8 x 4 picture allows 2 levels (bands of 4 x 2).
+      {{"-q", "in.bmp"}, 0, "", "", plus({"quilout.dat"})},
+      {{"--quiet", "--levels=2", "--threads=0", "in.bmp"}, 0, "", "", plus({"quilout.dat"})},
+      {{"--levels", "2", "--threads", "1", "in.bmp", "two.pgm"}, 0, report, "", plus({"two.pgm"})},
+      {{"--threads=99999999999", "in.bmp"}, 0, report, "", plus({"quilout.dat"})},
+      {{"--levels=3", "in.bmp"}, 1, "", tooManyLevels(2), start},
+      {{"--levels=99999999999", "in.bmp"}, 1, "", tooManyLevels(2), start},
       {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
       {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"}, 0, report, "", plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
       {{"missing.bmp"}, 1, "", messages::kOpen, start},

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
 #include "bmp_builder.h"
 #include "failure.h"
 #include "messages.h"
@@ -170,6 +171,7 @@ TEST(FailureTable, TextsAndGroups) {
       {Failure::saveWrite, G::io, messages::kWrite},
       {Failure::outOfMemory, G::outOfMemory, messages::kOutOfMemory},
       {Failure::sameFile, G::io, messages::kSameFile},
+      {Failure::tooManyLevels, G::unsupported, messages::kTooManyLevels},
   };
   for (const auto& row : table) {
     const dwt97::FailureInfo& info = dwt97::failureInfo(row.kind);
@@ -180,5 +182,30 @@ TEST(FailureTable, TextsAndGroups) {
   setFatalHandler(throwFailure);
   EXPECT_EQ(failureOf([] { dwt97::detail::failOutOfMemory("bmpLoad"); }),
             "Error: bmpLoad(), Out of memory!\n");
+  EXPECT_EQ(failureOf([] { dwt97::detail::failTooManyLevels("main", 3); }),
+            "Error: main(), Too many levels for the picture (at most 3)!\n");
   setFatalHandler(nullptr);
+}
+
+// The most levels a shape allows; one more is refused with that number
+// before the plane is touched, and none leaves it alone too.
+TEST_F(WithHandler, LevelsBeyondThePictureChangeNothing) {
+  const struct {
+    std::int32_t width, height;
+    int most;
+  } cases[] = {{1, 1, 1}, {2, 2, 1},   {3, 3, 1},     {4, 4, 2},  {5, 4, 2},
+               {4, 3, 1}, {513, 7, 2}, {512, 512, 9}, {0, 0, 1}, {2147483647, 65535, 15}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    EXPECT_EQ(dwtMostLevels(c.width, c.height), c.most);
+    if (std::int64_t{c.width} * c.height > 1 << 20) continue;
+    TestPlane plane(c.width, c.height, 77);
+    const std::vector<std::uint8_t*> before(plane.get(), plane.get() + c.height);
+    EXPECT_EQ(failureOf([&] { dwtForward2dLevels(plane.get(), c.width, c.height, c.most + 1, 0); }),
+              "Error: dwtForward2dLevels(), Too many levels for the picture (at most " +
+                  std::to_string(c.most) + ")!\n");
+    dwtForward2dLevels(plane.get(), c.width, c.height, 0, 0);
+    EXPECT_EQ(std::vector<std::uint8_t*>(plane.get(), plane.get() + c.height), before);
+    for (const auto& row : plane.rows()) EXPECT_EQ(row, TestPlane::Line(c.width, 77));
+  }
 }

@@ -26,5 +26,7 @@ inline constexpr char kCreate[] = "Error: bmpSave(), File create fail!\n";
 inline constexpr char kWrite[] = "Error: bmpSave(), File write fail!\n";
 inline constexpr char kOutOfMemory[] = "Error: %s(), Out of memory!\n";
 inline constexpr char kSameFile[] = "Error: main(), Input and output are the same file!\n";
+inline constexpr char kTooManyLevels[] =
+    "Error: %s(), Too many levels for the picture (at most %d)!\n";
 
 }  // namespace messages

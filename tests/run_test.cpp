@@ -15,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -31,16 +32,20 @@ using namespace testsupport;
 namespace {
 
 // Runs the tool on `p` in `dir`, standard input not a terminal: it prints
-// exactly the report, nothing on standard error, and does not wait. Returns
-// the output after checking it against the transform done here.
-Bytes expectRun(const TempDir& dir, const bmpbuild::Picture& p) {
+// exactly the report (none with -q), nothing on standard error, and does not
+// wait. Returns the output after checking it against the transform done here.
+Bytes expectRun(const TempDir& dir, const bmpbuild::Picture& p, int levels = 1,
+                const std::vector<std::string>& arguments = {}) {
   writeFile(dir.file("quilgray.bmp"), bmpbuild::build(p));
-  const RunResult run = runTool(dir.path());
+  RunOptions options;
+  options.arguments = arguments;
+  const bool quiet = std::find(arguments.begin(), arguments.end(), "-q") != arguments.end();
+  const RunResult run = runTool(dir.path(), options);
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, reportFor(p.width, p.height));
+  EXPECT_EQ(run.out, quiet ? "" : reportFor(p.width, p.height));
   const Bytes output = readFile(dir.file("quilout.dat"));
-  EXPECT_EQ(output, transformed(p.width, p.height, p.pixels));
+  EXPECT_EQ(output, transformed(p.width, p.height, p.pixels, levels));
   EXPECT_EQ(listDir(dir.path()), kInputAndOutput);
   return output;
 }
@@ -58,15 +63,23 @@ TEST(Run, MissingInputFails) {
   EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{});
 }
 
-// Square, non-square and odd (padded) pictures. With odd sizes the last row
-// and column, which no pass writes, are 0.
+// Square, non-square and odd (padded) pictures, on one level or several (as
+// many as the picture allows, with odd bands), on any thread count. With odd
+// sizes the last row and column, which no pass writes, are 0.
 TEST(Run, Pictures) {
-  const int sizes[][2] = {{512, 512}, {256, 128}, {7, 5}};
-  for (const auto& size : sizes) {
-    const int w = size[0], h = size[1];
-    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+  const struct {
+    int w, h, levels;
+    std::vector<std::string> arguments;
+  } cases[] = {{512, 512, 1, {}},
+               {256, 128, 1, {"--threads=1"}},
+               {7, 5, 1, {}},
+               {256, 128, 4, {"--levels=4", "-q"}},
+               {45, 37, 5, {"--levels", "5", "--threads", "3"}}};
+  for (const auto& c : cases) {
+    const int w = c.w, h = c.h;
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + ", " + std::to_string(c.levels));
     TempDir dir;
-    const Bytes output = expectRun(dir, picture(w, h));
+    const Bytes output = expectRun(dir, picture(w, h), c.levels, c.arguments);
     ASSERT_EQ(output.size(), static_cast<std::size_t>(w * h));
     for (int c = 0; c < w && h % 2; ++c) EXPECT_EQ(output[(h - 1) * w + c], 0) << "last row " << c;
     for (int r = 0; r < h && w % 2; ++r) EXPECT_EQ(output[r * w + w - 1], 0) << "last column " << r;

@@ -60,21 +60,25 @@ std::string exactly(const std::string& text) {
   return pattern + "$";
 }
 
-Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels) {
-  PlaneBuffer source = planeAllocate(width, rows, "test");
-  PlaneBuffer rowPass = planeAllocate(width, rows, "test");
-  PlaneBuffer result = planeAllocate(width, rows, "test");
-  std::copy(pixels.begin(), pixels.end(), source.block);
-  dwtForwardRows(rowPass.rows, source.rows, width, rows);
-  dwtForwardColumns(result.rows, rowPass.rows, width, rows);
+Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels, int levels) {
+  PlaneBuffer plane = planeAllocate(width, rows, "test");
+  std::copy(pixels.begin(), pixels.end(), plane.block);
+  std::int32_t w = width, h = rows;
+  for (int level = 1; level <= levels; ++level, w /= 2, h /= 2) {
+    PlaneBuffer rowPass = planeAllocate(w, h, "test");
+    PlaneBuffer result = planeAllocate(w, h, "test");
+    dwtForwardRows(rowPass.rows, plane.rows, w, h);
+    dwtForwardColumns(result.rows, rowPass.rows, w, h);
+    for (std::int32_t r = 0; r < h; ++r) std::copy(result.rows[r], result.rows[r] + w, plane.rows[r]);
+    planeRelease(&rowPass);
+    planeRelease(&result);
+  }
   Bitmap bmp{};
   bmp.width = width;
   bmp.height = static_cast<std::uint16_t>(rows);
   Bytes flat(pixels.size());
-  bmpFlattenPlane(&bmp, result.rows, flat.data());
-  planeRelease(&source);
-  planeRelease(&rowPass);
-  planeRelease(&result);
+  bmpFlattenPlane(&bmp, plane.rows, flat.data());
+  planeRelease(&plane);
   return flat;
 }
 

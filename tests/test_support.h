@@ -132,8 +132,9 @@ std::string reportFor(int width, int height);
 std::string exactly(const std::string& text);
 
 // The tool's output for these samples (file row order), computed in this
-// process: zero-filled planes, row pass, column pass, flattened.
-Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels);
+// process: zero-filled planes, row pass, column pass, flattened. Each level
+// after the first does the same to the low-low band of the one before.
+Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels, int levels = 1);
 
 // What a run may change about the child's world. Resource limits and added
 // variables are POSIX facilities: a test that needs them skips elsewhere

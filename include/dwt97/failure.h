@@ -39,7 +39,8 @@
   X(saveCreate, io, "Error: bmpSave(), File create fail!\n")                                    \
   X(saveWrite, io, "Error: bmpSave(), File write fail!\n")                                      \
   X(outOfMemory, outOfMemory, "Error: %s(), Out of memory!\n")                                  \
-  X(sameFile, io, "Error: main(), Input and output are the same file!\n")
+  X(sameFile, io, "Error: main(), Input and output are the same file!\n")                      \
+  X(tooManyLevels, unsupported, "Error: %s(), Too many levels for the picture (at most %d)!\n")
 
 namespace dwt97 {
 
@@ -63,7 +64,9 @@ struct FailureInfo {
   Failure kind;
   FailureGroup group;
   // The exact message. For outOfMemory it is a printf format whose one %s
-  // takes the name of the operation that ran out.
+  // takes the name of the operation that ran out; for tooManyLevels, a
+  // format whose %s takes the operation and whose %d the most levels the
+  // picture allows.
   const char* text;
 };
 

@@ -110,6 +110,27 @@ DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src
 // anything is changed.
 DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads);
 
+// Several levels of the transform, in place: level 1 is dwtForward2d on the
+// whole plane, and level k + 1 is the same transform of the low-low band of
+// level k, its first h/2 rows (in the result's row order) and first w/2
+// columns, with w x h the size of level k's band (halves rounded down).
+// Everything outside a level's band stays as it was. Afterwards plane[r] is
+// row r of the result: the pointer array is reordered as dwtForward2d
+// reorders it, by level 1 alone. `levels` of 0 or less changes nothing.
+//
+// More levels than dwtMostLevels(width, height) are refused before anything
+// is changed, with "Error: dwtForward2dLevels(), Too many levels for the
+// picture (at most <n>)!". `threads` works as in dwtForward2d, and the bytes
+// do not depend on it. Each level takes memory as dwtForward2d does and
+// fails as it does when it runs out (a handler that leaves by throwing finds
+// the levels before it done).
+DWT97_API void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height,
+                                  int levels, int threads);
+
+// The most levels a `width` x `height` plane allows: 1, and one more for
+// each halving (rounded down) after which both sides are still 2 or more.
+DWT97_API int dwtMostLevels(std::int32_t width, std::int32_t height);
+
 // Told that rows `first` .. `first` + `count` - 1 of the result are final:
 // result[r] is row r of the result for those r. Called from the threads of
 // the transform, possibly several at once and in no particular order; every
@@ -167,6 +188,10 @@ DWT97_API std::optional<Failure> tryForwardColumns(SamplePlane dst, const std::u
                                                    std::int32_t width, std::int32_t height);
 DWT97_API std::optional<Failure> tryForward2d(SamplePlane plane, std::int32_t width,
                                               std::int32_t height, int threads);
+// tooManyLevels (nothing changed) or outOfMemory (the levels before the
+// failing one done).
+DWT97_API std::optional<Failure> tryForward2dLevels(SamplePlane plane, std::int32_t width,
+                                                    std::int32_t height, int levels, int threads);
 // On failure `rowsDone` is never called.
 DWT97_API std::optional<Failure> tryForward2dStreaming(SamplePlane plane, std::int32_t width,
                                                        std::int32_t height, int threads,
