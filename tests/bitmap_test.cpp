@@ -188,6 +188,46 @@ TEST(SamplePlanes, PlanesStartZeroFilled) {
   planeRelease(&plane);
 }
 
+// More rows than one gathered write takes (1,024 pieces), read into a block
+// whose row pointers run in reverse (one after another, but not in order:
+// each row must land at its own pointer), then saved from those pointers.
+// The raw file holds the rows in order; the PGM of the plane equals the PGM
+// of the same rows flattened, top row first, whichever order the file stored.
+TEST(SamplePlanes, ManyRowsReadAndSavedThroughReversedPointers) {
+  const int width = 4, height = 1100;
+  for (const bool topDown : {false, true}) {
+    SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
+    TempDir dir;
+    bmpbuild::Picture p = picture(width, height);
+    p.topDown = topDown;
+    Bitmap bmp = loadBytes(dir, bmpbuild::build(p));
+    PlaneBuffer plane = planeAllocate(width, height, "test");
+    std::vector<std::uint8_t*> rows(height);
+    for (int r = 0; r < height; ++r) rows[r] = plane.rows[height - 1 - r];
+    bmpReadPlane(&bmp, dir.file("quilgray.bmp").c_str(), rows.data());
+    for (int r = 0; r < height; ++r) {
+      ASSERT_EQ(Bytes(rows[r], rows[r] + width),
+                Bytes(p.pixels.begin() + r * width, p.pixels.begin() + (r + 1) * width))
+          << "row " << r;
+    }
+    bmpSavePlane(&bmp, dir.file("plane.dat").c_str(), rows.data());
+    EXPECT_EQ(readFile(dir.file("plane.dat")), p.pixels);
+
+    const std::string header = "P5\n4 1100\n255\n";
+    Bytes pgm(header.begin(), header.end());
+    for (int k = 0; k < height; ++k) {
+      const int r = topDown ? k : height - 1 - k;
+      pgm.insert(pgm.end(), p.pixels.begin() + r * width, p.pixels.begin() + (r + 1) * width);
+    }
+    bmpSavePgmPlane(&bmp, dir.file("plane.pgm").c_str(), rows.data());
+    bmpSavePgm(&bmp, dir.file("flat.pgm").c_str(), p.pixels.data());
+    EXPECT_EQ(readFile(dir.file("plane.pgm")), pgm);
+    EXPECT_EQ(readFile(dir.file("flat.pgm")), pgm);
+    planeRelease(&plane);
+    bmpRelease(&bmp);
+  }
+}
+
 // When the output cannot be put in place (here a folder holds its name, which
 // even root cannot replace with a file) or cannot be created at all, the
 // save fails with status 1 and leaves no file behind.

@@ -80,6 +80,8 @@ TEST(CommandLine, Cases) {
        start},
       {{"--format", "PGM"}, 2, "", std::string("dwt97: invalid format 'PGM' (raw or pgm)\n") + kTryHelp,
        start},
+      {{"--formatx"}, 2, "", std::string("dwt97: unrecognized option '--formatx'\n") + kTryHelp,
+       start},
       {{"in.bmp", "a.dat", "b.dat"}, 2, "", std::string("dwt97: extra operand 'b.dat'\n") + kTryHelp,
        start},
       {{"--levels=0"}, 2, "", std::string("dwt97: invalid level count '0' (1 or more)\n") + kTryHelp,
@@ -101,7 +103,8 @@ TEST(CommandLine, Cases) {
       // Every argument is read first: a usage error wins over --help.
       {{"--help", "--bogus"}, 2, "", std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp,
        start},
-      // Paths: the defaults, an input elsewhere, blanks, a leading dash.
+      // Paths: the defaults, an input elsewhere, blanks, a leading dash, a
+      // lone dash (a file name, not an option group: here no such input).
       {{"--no-pause"}, 0, report, "", plus({"quilout.dat"})},
       {{"in.bmp"}, 0, report, "", plus({"quilout.dat"})},
       {{"in.bmp", "out put.dat"}, 0, report, "", plus({"out put.dat"})},
@@ -113,6 +116,8 @@ TEST(CommandLine, Cases) {
       {{"--levels=3", "in.bmp"}, 1, "", tooManyLevels(2), start},
       {{"--levels=99999999999", "in.bmp"}, 1, "", tooManyLevels(2), start},
       {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
+      {{"-"}, 1, "", messages::kOpen, start},
+      {{"in.bmp", "-"}, 0, report, "", plus({"-"})},
       {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"}, 0, report, "", plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
       {{"missing.bmp"}, 1, "", messages::kOpen, start},
       {{"in.bmp", "no/such/folder.dat"}, 1, report, messages::kCreate, start},
@@ -153,11 +158,18 @@ TEST(CommandLine, Cases) {
 
 // The format follows --format, else the output's name; a PGM file holds the
 // raw output's rows, top row of the picture first: reversed for a bottom-up
-// file, in order for a top-down one.
+// file, in order for a top-down one. Past 128 rows the top bit of the stored
+// height's low byte is set either way (130 = 0x82, -130 = 0x...FF7E): only
+// the sign decides the order.
 TEST(CommandLine, PgmIsTheRawOutputUpright) {
-  for (const bool topDown : {false, true}) {
-    SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
-    const int width = 9, height = 6;
+  const struct {
+    int height;
+    bool topDown;
+  } shapes[] = {{6, false}, {6, true}, {130, false}, {130, true}, {200, false}, {200, true}};
+  for (const auto& shape : shapes) {
+    const int width = 9, height = shape.height;
+    const bool topDown = shape.topDown;
+    SCOPED_TRACE(std::to_string(height) + (topDown ? " rows, top-down" : " rows, bottom-up"));
     bmpbuild::Picture p = picture(width, height);
     p.topDown = topDown;
     TempDir dir;
@@ -174,7 +186,7 @@ TEST(CommandLine, PgmIsTheRawOutputUpright) {
     const Bytes raw = readFile(dir.file("raw.dat"));
     ASSERT_EQ(raw.size(), static_cast<std::size_t>(width * height));
     EXPECT_EQ(readFile(dir.file("forced.pgm")), raw);
-    const std::string header = "P5\n9 6\n255\n";
+    const std::string header = "P5\n9 " + std::to_string(height) + "\n255\n";
     Bytes pgm(header.begin(), header.end());
     for (int k = 0; k < height; ++k) {
       const int r = topDown ? k : height - 1 - k;

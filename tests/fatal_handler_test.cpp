@@ -70,8 +70,9 @@ std::string failureOf(Operation operation) {
 
 }  // namespace
 
-// Refused at every stage of the load: the file is closed and no pixel buffer
-// is left (under LeakSanitizer a forgotten one fails the suite).
+// Refused at every stage of the load: the file is closed, no pixel buffer is
+// left (under LeakSanitizer a forgotten one fails the suite) and nothing is
+// written to standard error.
 TEST_F(WithHandler, FailedLoadClosesAndReleases) {
   TempDir dir;
   const std::string path = dir.file("quilgray.bmp");
@@ -98,7 +99,9 @@ TEST_F(WithHandler, FailedLoadClosesAndReleases) {
     if (!c.file.empty()) writeFile(c.path, c.file);
     Bitmap bmp;
     bmp.data = reinterpret_cast<std::uint8_t*>(&bmp);  // must not survive
+    testing::internal::CaptureStderr();
     EXPECT_EQ(failureOf([&] { bmpLoad(&bmp, c.path.c_str()); }), c.message);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");  // the message is the handler's alone
     EXPECT_EQ(bmp.data, nullptr);
     EXPECT_EQ(openDescriptors(), descriptors);
   }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "dwt97/bitmap.h"
 #include "messages.h"
 #include "platform.h"
 #include "test_support.h"
@@ -93,6 +94,24 @@ TEST(Faults, InputShortenedBeforeReread) {
   }
 }
 
+// Thread creation refused (a limit on threads reached): the parts of the
+// picture meant for other threads are transformed all the same, and the run
+// gives the bytes of a normal one. The picture is large enough for several
+// threads wherever there are two processors or more.
+TEST(Faults, ThreadsRefused) {
+  if (kNoPreloading) GTEST_SKIP() << kNoPreloading;
+  TempDir dir;
+  const bmpbuild::Picture p = picture(2048, 1024);
+  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(p));
+  RunOptions options = withShim("");
+  options.environment.push_back({"DWT97_SHIM_THREADS", "refuse"});
+  const RunResult run = runTool(dir.path(), options);
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(readFile(dir.file("quilout.dat")) == transformed(p.width, p.height, p.pixels));
+}
+
 // "quilout.dat" is a folder: the finished temporary cannot replace it. The
 // report was printed before the save, as in every run.
 TEST(Faults, OutputIsAFolder) {
@@ -170,3 +189,36 @@ TEST(FaultsDeathTest, SaveInterruptedLeavesNoTemporary) {
   EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
   EXPECT_EQ(readFile(output), kOlderOutput);
 }
+
+#if !defined(_WIN32)
+namespace {
+void callerHandler(int) {}
+}  // namespace
+
+// A library caller's own SIGINT and SIGTERM handlers are its own again once a
+// save is over, whether the save was made whole or from rows as they came.
+TEST(Faults, SavesGiveBackTheCallersInterruptHandlers) {
+  struct sigaction mine {}, before[2];
+  mine.sa_handler = callerHandler;
+  sigemptyset(&mine.sa_mask);
+  const int interrupts[] = {SIGINT, SIGTERM};
+  for (int k = 0; k < 2; ++k) ASSERT_EQ(sigaction(interrupts[k], &mine, &before[k]), 0);
+  TempDir dir;
+  Bitmap bmp{};
+  bmp.width = 4;
+  bmp.height = 2;
+  const std::uint8_t flat[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const std::uint8_t* const rows[2] = {flat, flat + 4};
+  bmpSave(&bmp, dir.file("whole.dat").c_str(), flat);
+  BmpSaveSession* session = bmpSaveStart(&bmp, dir.file("rows.dat").c_str(), false);
+  ASSERT_NE(session, nullptr);
+  bmpSaveRows(session, rows, 0, 2);
+  bmpSaveFinish(session);
+  EXPECT_EQ(readFile(dir.file("rows.dat")), Bytes(flat, flat + 8));
+  for (int k = 0; k < 2; ++k) {
+    struct sigaction now {};
+    sigaction(interrupts[k], &before[k], &now);
+    EXPECT_EQ(now.sa_handler, &callerHandler) << "signal " << interrupts[k];
+  }
+}
+#endif

@@ -4,12 +4,15 @@
 // changes the file, as another process might in between:
 //   DWT97_SHIM_INPUT=remove   removes it;
 //   DWT97_SHIM_INPUT=<bytes>  cuts it to that many bytes.
+// With DWT97_SHIM_THREADS=refuse every thread creation fails with EAGAIN, as
+// when a process or user limit on threads is reached.
 // Every other call goes straight to the C library.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,4 +81,16 @@ extern "C" int open64(const char* path, int flags, ...) {
   const int fd = openWith("open64", path, flags, modes);
   va_end(modes);
   return fd;
+}
+
+// Declared without <pthread.h>, whose own declaration carries an exception
+// specification; the handle and attributes are only passed along.
+extern "C" int pthread_create(void* thread, const void* attributes, void* (*start)(void*),
+                              void* argument) {
+  using CreateFunction = int (*)(void*, const void*, void* (*)(void*), void*);
+  const char* threads = std::getenv("DWT97_SHIM_THREADS");
+  if (threads != nullptr && std::strcmp(threads, "refuse") == 0) return EAGAIN;
+  static const auto real = reinterpret_cast<CreateFunction>(dlsym(RTLD_NEXT, "pthread_create"));
+  if (real == nullptr) std::abort();
+  return real(thread, attributes, start, argument);
 }

@@ -575,14 +575,18 @@ TEST(Malformed, TheToolRefusesWithTheExactMessage) {
 
 // Odd files the tool accepts give the output of the passes run here on the
 // file's samples: a padded one whose last row lacks its padding, read in
-// several chunks, and a top-down one, which keeps its rows in file order.
+// several chunks, a top-down one, which keeps its rows in file order, and
+// one-pixel-wide ones of many rows.
 TEST(Malformed, TheToolTransformsOddFiles) {
   bmpbuild::Picture padded = picture(1027, 2049, 0);
   padded.dropLastRowPadding = true;
   bmpbuild::Picture topDown = picture(6, 3, 256);
   topDown.topDown = true;
+  // One pixel wide and taller than a gathered write's 64 rows.
+  bmpbuild::Picture narrow65 = picture(1, 65, 0);
+  bmpbuild::Picture narrow200 = picture(1, 200, 0);
   TempDir dir;
-  for (const bmpbuild::Picture* p : {&padded, &topDown}) {
+  for (const bmpbuild::Picture* p : {&padded, &topDown, &narrow65, &narrow200}) {
     SCOPED_TRACE("width " + std::to_string(p->width));
     const RunResult run = runOn(dir, bmpbuild::build(*p));
     EXPECT_EQ(run.status, 0);
