@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bmp_builder.h"
+#include "dwt97/picture.h"
 #include "dwt97/version.h"
 #include "messages.h"
 #include "test_support.h"
@@ -48,7 +49,8 @@ bool matches(const std::string& text, const std::string& expected) {
 // second also reachable through the link "same.bmp".
 TEST(CommandLine, Cases) {
   const std::string report = reportFor(8, 4);
-  const std::string version = std::string("dwt97 ") + DWT97_VERSION_STRING + "\n";
+  const std::string version =
+      std::string("dwt97 ") + DWT97_VERSION_STRING + "\nFormats: reads BMP PGM...";
   const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp", "quilgray.bmp", "same.bmp"};
   auto plus = [&](std::vector<std::string> names) {
     names.insert(names.end(), start.begin(), start.end());
@@ -67,9 +69,9 @@ TEST(CommandLine, Cases) {
       {{"-x"}, 2, "", std::string("dwt97: invalid option -- 'x'\n") + kTryHelp, start},
       {{"--format"}, 2, "", std::string("dwt97: option '--format' requires an argument\n") + kTryHelp,
        start},
-      {{"--format=gif"}, 2, "", std::string("dwt97: invalid format 'gif' (raw or pgm)\n") + kTryHelp,
+      {{"--format=gif"}, 2, "", std::string("dwt97: invalid format 'gif' (raw, pgm or png)\n") + kTryHelp,
        start},
-      {{"--format", "PGM"}, 2, "", std::string("dwt97: invalid format 'PGM' (raw or pgm)\n") + kTryHelp,
+      {{"--format", "PGM"}, 2, "", std::string("dwt97: invalid format 'PGM' (raw, pgm or png)\n") + kTryHelp,
        start},
       {{"in.bmp", "a.dat", "b.dat"}, 2, "", std::string("dwt97: extra operand 'b.dat'\n") + kTryHelp,
        start},
@@ -83,6 +85,19 @@ TEST(CommandLine, Cases) {
       {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
       {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"}, 0, report, "", plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
       {{"missing.bmp"}, 1, "", messages::kOpen, start},
+      // PNG output by name or by option, where the build writes PNG.
+      dwt97::canWritePng()
+          ? Case{{"in.bmp", "out.PNG"}, 0, report, "", plus({"out.PNG"})}
+          : Case{{"in.bmp", "out.PNG"}, 2, "",
+                 std::string("dwt97: this build writes no PNG files (output 'out.PNG')\n") +
+                     kTryHelp,
+                 start},
+      dwt97::canWritePng()
+          ? Case{{"--format=png", "in.bmp", "o.dat"}, 0, report, "", plus({"o.dat"})}
+          : Case{{"--format=png", "in.bmp", "o.dat"}, 2, "",
+                 std::string("dwt97: this build writes no PNG files (output 'o.dat')\n") +
+                     kTryHelp,
+                 start},
       {{"in.bmp", "no/such/folder.dat"}, 1, report, messages::kCreate, start},
       // Saving over the input, by its name or through a link, is refused.
       {{"in.bmp", "in.bmp"}, 1, "", messages::kSameFile, start},

@@ -42,6 +42,23 @@ enum class Failure {
   saveWrite,            // "Error: bmpSave(), File write fail!\n"
   outOfMemory,          // "Error: <operation>(), Out of memory!\n"
   sameFile,             // "Error: main(), Input and output are the same file!\n"
+  // Pictures other than bitmaps (dwt97/picture.h).
+  pictureBitmap,        // "Error: tryParsePicture(), Bitmap data: read it with bmpLoad()!\n"
+  pgmMalformed,         // "Error: pgmLoad(), Malformed PGM data!\n"
+  pgmMaxval,            // "Error: pgmLoad(), Maxval must be 1 to 65535!\n"
+  pgmSample,            // "Error: pgmLoad(), Sample beyond maxval!\n"
+  pgmTooLarge,          // "Error: pgmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n"
+  pgmTruncated,         // "Error: pgmLoad(), File ends before the last sample!\n"
+  pngMalformed,         // "Error: pngLoad(), Malformed PNG data!\n"
+  pngTooLarge,          // "Error: pngLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n"
+  pngTruncated,         // "Error: pngLoad(), File ends before the picture does!\n"
+  pngNotBuilt,          // "Error: pngLoad(), This build reads no PNG files!\n"
+  pngWriteNotBuilt,     // "Error: bmpSavePng(), This build writes no PNG files!\n"
+  jpegMalformed,        // "Error: jpegLoad(), Malformed JPEG data!\n"
+  jpegUnsupported,      // "Error: jpegLoad(), Unsupported kind of JPEG!\n"
+  jpegTooLarge,         // "Error: jpegLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n"
+  jpegTruncated,        // "Error: jpegLoad(), File ends before the picture does!\n"
+  jpegNotBuilt,         // "Error: jpegLoad(), This build reads no JPEG files!\n"
 };
 
 struct FailureInfo {
