@@ -33,7 +33,9 @@ struct Context {
 
 Failure readFailure(int error) {
   if (error == SPNG_EMEM) return Failure::outOfMemory;
-  if (error == SPNG_EOF || error == SPNG_EIDAT_TOO_SHORT) return Failure::pngTruncated;
+  if (error == SPNG_IO_EOF || error == SPNG_EOF || error == SPNG_EIDAT_TOO_SHORT) {
+    return Failure::pngTruncated;
+  }
   return Failure::pngMalformed;
 }
 
@@ -117,15 +119,14 @@ std::uint32_t channels(std::uint8_t colorType) {
   }
 }
 
-// Decodes the scanlines one by one into the record's rows; the picture must
-// have been started.
+// Decodes the scanlines one by one into the record's rows; the progressive
+// decode and the picture must have been started.
 std::optional<Failure> decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, const Converter& to,
                                   Bitmap* bmp) {
   const std::size_t width = ihdr.width;
   const bool direct = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth == 8 &&
                       ihdr.interlace_method == SPNG_INTERLACE_NONE;
-  int error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RAW, SPNG_DECODE_PROGRESSIVE);
-  if (error != 0) return readFailure(error);
+  int error = 0;
   // A full row of samples as the file packs them.
   const std::size_t rowBytes =
       (static_cast<std::uint64_t>(width) * channels(ihdr.color_type) * ihdr.bit_depth + 7) / 8;
@@ -185,6 +186,10 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size
       to.paletteGrey[k] = luma(plte.entries[k].red, plte.entries[k].green, plte.entries[k].blue);
     }
   }
+  // Up to the image data: a file that holds none is refused before the
+  // picture is allocated.
+  error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RAW, SPNG_DECODE_PROGRESSIVE);
+  if (error != 0) return readFailure(error);
   if (!startPicture(bmp, ihdr.width, ihdr.height)) return Failure::outOfMemory;
   const std::optional<Failure> failure = decodeRows(ctx, ihdr, to, bmp);
   if (failure) {
