@@ -5,6 +5,11 @@
 // refused file must end in one "Error: bmpLoad(), ..." line and release
 // everything it took; an accepted one must re-read to the very bytes the
 // loader delivered, and both transforms must agree.
+//
+// An input whose first bytes announce a PGM, PNG or JPEG picture goes to the
+// picture reader instead (tryParsePicture over the bytes): a refusal must be
+// one "Error: ..." line with no buffer left, an accepted picture must be
+// within the limits and transform in place on two threads.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -12,10 +17,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
+#include "dwt97/picture.h"
 
 using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
@@ -62,7 +69,39 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   return 0;
 }
 
+namespace {
+
+int fuzzPicture(const std::uint8_t* data, std::size_t size) {
+  Bitmap bmp;
+  dwt97::PictureFormat format;
+  const std::optional<dwt97::Failure> failure = dwt97::tryParsePicture(&bmp, &format, data, size);
+  if (format == dwt97::PictureFormat::bmp) std::abort();  // the caller sent a picture
+  if (failure) {
+    const char* text = dwt97::failureInfo(*failure).text;
+    if (!startsWith(text, "Error: ") || !endsWith(text, "\n") || bmp.data != nullptr) {
+      std::fprintf(stderr, "unexpected refusal: %s", text);
+      std::abort();
+    }
+    return 0;
+  }
+  if (bmp.width < 1 || bmp.height < 1 ||
+      std::int64_t{bmp.width} * bmp.height > std::int64_t{0x7FFFFFFF} ||
+      (bmp.rawHeader[25] & 0x80) == 0) {
+    std::abort();
+  }
+  std::vector<std::uint8_t*> rows(bmp.height);
+  for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = bmp.data + r * std::size_t(bmp.width);
+  dwtForward2d(rows.data(), bmp.width, bmp.height, 2);
+  bmpRelease(&bmp);
+  return 0;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (dwt97::detectPicture(data, size) != dwt97::PictureFormat::bmp) {
+    return fuzzPicture(data, size);
+  }
   if (ftruncate(memoryFile, 0) != 0 ||
       pwrite(memoryFile, data, size, 0) != static_cast<ssize_t>(size)) {
     std::abort();
