@@ -69,8 +69,14 @@ PictureFormat detectPicture(const std::uint8_t* bytes, std::size_t count) {
 PictureFormat detectPictureFile(const char* path) {
   std::FILE* file = detail::openForReading(path);
   if (file == nullptr) return PictureFormat::bmp;
+  // Only a regular file is read: a pipe's bytes would be gone, and the
+  // bitmap loader refuses anything else with its own message.
+  detail::FileFacts facts;
   std::uint8_t first[8];
-  const std::size_t count = std::fread(first, 1, sizeof first, file);
+  std::size_t count = 0;
+  if (detail::fileFacts(file, &facts) && facts.regular) {
+    count = std::fread(first, 1, sizeof first, file);
+  }
   std::fclose(file);
   return detectPicture(first, count);
 }

@@ -277,7 +277,7 @@ void bmpSavePngPlane(const Bitmap* bmp, const char* path, const std::uint8_t* co
 void bmpSavePng(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   auto** rows = static_cast<const std::uint8_t**>(
-      std::malloc(std::size_t{bmp->height} * sizeof(const std::uint8_t*) + 1));
+      std::malloc((std::size_t{bmp->height} + 1) * sizeof(const std::uint8_t*)));
   if (rows == nullptr) dwt97::detail::failOutOfMemory("bmpSave");
   for (std::size_t r = 0; r < bmp->height; ++r) rows[r] = flat + r * width;
   // The rows array must not outlive a failure that is survived.

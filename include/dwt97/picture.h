@@ -24,8 +24,9 @@ enum class PictureFormat { bmp, pgm, png, jpeg };
 // included, is bmp (the bitmap loader then judges it).
 DWT97_API PictureFormat detectPicture(const std::uint8_t* bytes, std::size_t count);
 
-// detectPicture() of the first bytes of the file at `path`; bmp when the
-// file cannot be opened or read, so that the bitmap loader reports why.
+// detectPicture() of the first bytes of the file at `path`; bmp when it is
+// not a regular file or cannot be opened or read, so that the bitmap loader
+// reports why.
 DWT97_API PictureFormat detectPictureFile(const char* path);
 
 // Whether this build reads `format` (bmp and pgm always), and whether it
