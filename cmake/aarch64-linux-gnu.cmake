@@ -28,6 +28,9 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT
     "-Wl,-rpath-link,/usr/lib/aarch64-linux-gnu -Wl,-rpath-link,/lib/aarch64-linux-gnu")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${CMAKE_EXE_LINKER_FLAGS_INIT}")
 
-# Under qemu the programs find those libraries through LD_LIBRARY_PATH.
+# Under qemu the programs find those libraries through LD_LIBRARY_PATH. Its
+# "/lib" is the cross root's (qemu's -L prefix), which must come first: the
+# C library has to be the one that matches the cross root's loader, not the
+# multiarch copy (a mismatched pair hangs in fork()).
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64 -L /usr/aarch64-linux-gnu
-    -E LD_LIBRARY_PATH=/usr/lib/aarch64-linux-gnu:/lib/aarch64-linux-gnu)
+    -E LD_LIBRARY_PATH=/lib:/usr/lib/aarch64-linux-gnu)
