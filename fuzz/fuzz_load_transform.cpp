@@ -5,6 +5,11 @@
 // dwt97::tryForward2d. A refused file must give one of the loader's failures
 // and leave no pixel buffer; an accepted one must hold exactly the file's
 // rows, and both transforms must agree.
+//
+// An input whose first bytes announce a PGM, PNG or JPEG picture goes to the
+// picture reader instead (dwt97::tryParsePicture over the bytes): a refusal
+// must be one "Error: ..." line with no buffer left, an accepted picture
+// must be within the limits and transform in place on two threads.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +28,11 @@ bool startsWith(const char* text, const char* prefix) {
   return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
+bool endsWith(const char* text, const char* suffix) {
+  const std::size_t n = std::strlen(text), m = std::strlen(suffix);
+  return n >= m && std::strcmp(text + n - m, suffix) == 0;
+}
+
 [[noreturn]] void stop(const char* why) {
   std::fprintf(stderr, "%s\n", why);
   std::abort();
@@ -36,7 +46,39 @@ PlaneBuffer plane(std::int32_t width, std::int32_t height) {
 
 }  // namespace
 
+namespace {
+
+int fuzzPicture(const std::uint8_t* data, std::size_t size) {
+  Bitmap bmp;
+  dwt97::PictureFormat format;
+  const std::optional<dwt97::Failure> failure = dwt97::tryParsePicture(&bmp, &format, data, size);
+  if (format == dwt97::PictureFormat::bmp) std::abort();  // the caller sent a picture
+  if (failure) {
+    const char* text = dwt97::failureInfo(*failure).text;
+    if (!startsWith(text, "Error: ") || !endsWith(text, "\n") || bmp.data != nullptr) {
+      std::fprintf(stderr, "unexpected refusal: %s", text);
+      std::abort();
+    }
+    return 0;
+  }
+  if (bmp.width < 1 || bmp.height < 1 ||
+      std::int64_t{bmp.width} * bmp.height > std::int64_t{0x7FFFFFFF} ||
+      (bmp.rawHeader[25] & 0x80) == 0) {
+    std::abort();
+  }
+  std::vector<std::uint8_t*> rows(bmp.height);
+  for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = bmp.data + r * std::size_t(bmp.width);
+  if (dwt97::tryForward2d(rows.data(), bmp.width, bmp.height, 2)) std::abort();
+  bmpRelease(&bmp);
+  return 0;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (dwt97::detectPicture(data, size) != dwt97::PictureFormat::bmp) {
+    return fuzzPicture(data, size);
+  }
   Bitmap bmp;
   if (const std::optional<Failure> failure = dwt97::tryParse(&bmp, data, size)) {
     // One of the loader's own failures, and no buffer left behind.

@@ -1,15 +1,23 @@
 // Writes the fuzzer's seed corpus: small valid bitmaps of the shapes the
 // loader and the passes treat specially (widths 1 to 9 for every row padding,
 // heights 1 to 3, top-down, last row's padding missing, colour tables of
-// several lengths), plus a few files each refused for one reason.
+// several lengths), plus a few files each refused for one reason; and PGM
+// (binary and plain, several maxvals), PNG (every colour type, plain and
+// interlaced) and, where the build has the JPEG library, JPEG pictures.
 //
 // Usage: make_seeds FOLDER
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "bmp_builder.h"
+#include "picture_builder.h"
+
+#if DWT97_WITH_JPEG
+#include <jpeglib.h>
+#endif
 
 namespace {
 
@@ -19,6 +27,62 @@ bmpbuild::Picture picture(std::int32_t width, std::int32_t height, std::uint32_t
   return bmpbuild::noisePicture(width, height, tableEntries,
                                 static_cast<std::uint32_t>(width) * 7919u +
                                     static_cast<std::uint32_t>(height));
+}
+
+// Small pictures in the other formats, named with their extensions.
+void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
+  using picturebuild::pgmFile;
+  seeds.emplace_back("p5_255.pgm", pgmFile("P5\n# seed\n3 2\n255\n", {0, 9, 80, 128, 200, 255}, false));
+  seeds.emplace_back("p5_15.pgm", pgmFile("P5 4 1 15\n", {0, 1, 8, 15}, false));
+  seeds.emplace_back("p5_1000.pgm", pgmFile("P5 2 2 1000\n", {0, 2, 500, 1000}, false, true));
+  seeds.emplace_back("p2_255.pgm", pgmFile("P2 3 2 255\n", {1, 2, 3, 40, 50, 60}, true));
+  seeds.emplace_back("p2_huge.pgm", pgmFile("P2 40000 40000 65535\n", {1}, true));
+  const std::uint8_t depths[5][5] = {{1, 2, 4, 8, 16}, {8, 16}, {1, 2, 4, 8}, {8, 16}, {8, 16}};
+  const std::uint8_t types[5] = {0, 2, 3, 4, 6};
+  for (int t = 0; t < 5; ++t) {
+    for (std::uint8_t depth : depths[t]) {
+      if (depth == 0) break;
+      for (const bool interlaced : {false, true}) {
+        picturebuild::Png png{9, 5, types[t], depth, interlaced, {}, {}};
+        const std::uint32_t top = types[t] == 3 && depth > 1 ? 3 : (1u << depth) - 1;
+        const int channels = picturebuild::channels(types[t]);
+        for (std::uint32_t k = 0; k < 45u * channels; ++k) png.samples.push_back((k * 37) % (top + 1));
+        if (types[t] == 3) png.palette = {0, 0, 0, 255, 0, 0, 0, 255, 0, 9, 99, 199};
+        seeds.emplace_back("png_t" + std::to_string(types[t]) + "_d" + std::to_string(depth) +
+                               (interlaced ? "_i" : "") + ".png",
+                           picturebuild::pngFile(png));
+      }
+    }
+  }
+#if DWT97_WITH_JPEG
+  for (const int components : {1, 3}) {
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr errors;
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = 19;
+    cinfo.image_height = 11;
+    cinfo.input_components = components;
+    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    if (components == 3) jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<unsigned char> row(19 * components);
+    while (cinfo.next_scanline < cinfo.image_height) {
+      for (std::size_t k = 0; k < row.size(); ++k) row[k] = (unsigned char)(k * 13 + cinfo.next_scanline * 7);
+      JSAMPROW rowPointer = row.data();
+      jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    seeds.emplace_back(components == 1 ? "grey.jpg" : "colour_progressive.jpg",
+                       Bytes(buffer, buffer + size));
+    std::free(buffer);
+  }
+#endif
 }
 
 bool save(const std::string& folder, const std::string& name, const Bytes& bytes) {
@@ -73,9 +137,12 @@ int main(int argc, char** argv) {
   broken("huge_dimensions", bmpbuild::kWidth, 0x7FFFFFFF, 4);
   seeds.emplace_back("cut_header", Bytes(base.begin(), base.begin() + 30));
 
+  for (auto& seed : seeds) seed.first += ".bmp";
+  addPictures(seeds);
+
   for (const auto& seed : seeds) {
-    if (!save(folder, seed.first + ".bmp", seed.second)) {
-      std::fprintf(stderr, "make_seeds: cannot write %s/%s.bmp\n", folder.c_str(), seed.first.c_str());
+    if (!save(folder, seed.first, seed.second)) {
+      std::fprintf(stderr, "make_seeds: cannot write %s/%s\n", folder.c_str(), seed.first.c_str());
       return 1;
     }
   }

@@ -1,6 +1,7 @@
 // dwt97: one level of the separable 2-D CDF 9/7 wavelet transform of an
-// 8-bit grayscale bitmap ("quilgray.bmp" unless named), written as sub-band
-// bytes ("quilout.dat" unless named), raw or as a PGM picture.
+// 8-bit grayscale bitmap ("quilgray.bmp" unless named) or a PGM, PNG or JPEG
+// picture, written as sub-band bytes ("quilout.dat" unless named), raw or as
+// a PGM or PNG picture.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
+#include "dwt97/picture.h"
 #include "dwt97/version.h"
 #include "platform.h"
 
@@ -22,7 +24,9 @@ const char* const kOutputName = "quilout.dat";
 const char kUsage[] =
     "Usage: dwt97 [OPTION]... [INPUT [OUTPUT]]\n"
     "Apply one level of the 2-D CDF 9/7 wavelet transform (or more, see --levels)\n"
-    "to the 8-bit grayscale bitmap INPUT and write its sub-bands to OUTPUT.\n"
+    "to the 8-bit grayscale bitmap INPUT and write its sub-bands to OUTPUT. INPUT\n"
+    "may also be a PGM, PNG or JPEG picture, recognised by its first bytes and read\n"
+    "as grey.\n"
     "\n"
     "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
     "folder. The header report goes to standard output; when standard input is a\n"
@@ -30,16 +34,19 @@ const char kUsage[] =
     "\n"
     "Options:\n"
     "      --format=FORMAT  write OUTPUT as FORMAT: raw (the sub-band bytes alone,\n"
-    "                       in the bitmap's row order) or pgm (a binary PGM picture,\n"
-    "                       shown upright); without this option an OUTPUT whose name\n"
-    "                       ends in .pgm is PGM and any other is raw\n"
+    "                       in the bitmap's row order, top row first for other\n"
+    "                       pictures), pgm (a binary PGM picture, shown upright)\n"
+    "                       or png (an 8-bit grey PNG picture, shown upright);\n"
+    "                       without this option an OUTPUT whose name ends in .pgm\n"
+    "                       is PGM, in .png PNG, and any other is raw\n"
     "      --levels=N       apply N levels of the transform (default 1), each after\n"
     "                       the first to the low-low band of the one before\n"
     "      --threads=N      compute on up to N threads (default 0: every core)\n"
     "      --no-pause       do not wait for a key press, even at a terminal\n"
     "  -q, --quiet          do not print the header report\n"
     "  -h, --help           display this help and exit\n"
-    "  -V, --version        output version information and exit\n"
+    "  -V, --version        output version information and the formats this build\n"
+    "                       reads and writes, and exit\n"
     "      --               end the options: every later argument is a file name\n"
     "\n"
     "Exit status:\n"
@@ -47,7 +54,7 @@ const char kUsage[] =
     "  1  INPUT was refused, or a file could not be read or written\n"
     "  2  the command line was wrong\n";
 
-enum class Format { byName, raw, pgm };
+enum class Format { byName, raw, pgm, png };
 
 struct Options {
   bool help = false;
@@ -73,6 +80,8 @@ bool parseFormat(const char* value, Format* format) {
     *format = Format::raw;
   } else if (std::strcmp(value, "pgm") == 0) {
     *format = Format::pgm;
+  } else if (std::strcmp(value, "png") == 0) {
+    *format = Format::png;
   } else {
     return false;
   }
@@ -145,11 +154,11 @@ int parseArguments(int argc, char** argv, Options* options) {
     } else if (argument == "--format") {
       if (k + 1 == argc) return usageError("option '--format' requires an argument");
       if (!parseFormat(argv[++k], &options->format)) {
-        return usageError(std::string("invalid format '") + argv[k] + "' (raw or pgm)");
+        return usageError(std::string("invalid format '") + argv[k] + "' (raw, pgm or png)");
       }
     } else if (argument.compare(0, 9, "--format=") == 0) {
       if (!parseFormat(argument.c_str() + 9, &options->format)) {
-        return usageError("invalid format '" + argument.substr(9) + "' (raw or pgm)");
+        return usageError("invalid format '" + argument.substr(9) + "' (raw, pgm or png)");
       }
     } else if (argument[1] == '-') {
       return usageError("unrecognized option '" + argument + "'");
@@ -185,13 +194,31 @@ int finishOutput(int status) {
   return status;
 }
 
-// Whether `name` ends in ".pgm", in any case.
-bool hasPgmExtension(const char* name) {
+// Whether `name` ends in "." and the three lower-case letters of
+// `extension`, in any case.
+bool hasExtension(const char* name, const char* extension) {
   const std::size_t length = std::strlen(name);
   if (length < 4) return false;
   const char* tail = name + length - 4;
-  return tail[0] == '.' && (tail[1] | 0x20) == 'p' && (tail[2] | 0x20) == 'g' &&
-         (tail[3] | 0x20) == 'm';
+  return tail[0] == '.' && (tail[1] | 0x20) == extension[0] &&
+         (tail[2] | 0x20) == extension[1] && (tail[3] | 0x20) == extension[2];
+}
+
+// The output's format, from the option or else from its name.
+Format outputFormat(const Options& options) {
+  if (options.format != Format::byName) return options.format;
+  if (hasExtension(options.output, "pgm")) return Format::pgm;
+  if (hasExtension(options.output, "png")) return Format::png;
+  return Format::raw;
+}
+
+// The --version line of the formats this build reads and writes.
+void printFormats() {
+  using dwt97::PictureFormat;
+  std::printf("Formats: reads BMP PGM%s%s; writes raw PGM%s\n",
+              dwt97::canReadPicture(PictureFormat::png) ? " PNG" : "",
+              dwt97::canReadPicture(PictureFormat::jpeg) ? " JPEG" : "",
+              dwt97::canWritePng() ? " PNG" : "");
 }
 
 }  // namespace
@@ -211,18 +238,35 @@ int main(int argc, char** argv) {
   }
   if (options.version) {
     std::printf("dwt97 %s\n", DWT97_VERSION_STRING);
+    printFormats();
     return finishOutput(0);
   }
-  const bool pgm = options.format == Format::pgm ||
-                   (options.format == Format::byName && hasPgmExtension(options.output));
+  const Format format = outputFormat(options);
+  if (format == Format::png && !dwt97::canWritePng()) {
+    return usageError(std::string("this build writes no PNG files (output '") + options.output +
+                      "')");
+  }
+  const bool pgm = format == Format::pgm;
   // Saving over the input would replace the picture with sub-band bytes.
   if (dwt97::detail::sameFile(options.input, options.output)) {
     std::fputs(dwt97::failureInfo(dwt97::Failure::sameFile).text, stderr);
     return 1;
   }
 
+  // A bitmap, or anything not recognised as another picture, goes through
+  // the bitmap loader and its messages; another picture is read whole here.
   Bitmap bmp;
-  bmpLoad(&bmp, options.input);
+  dwt97::PictureFormat picture = dwt97::detectPictureFile(options.input);
+  if (picture == dwt97::PictureFormat::bmp) {
+    bmpLoad(&bmp, options.input);
+  } else if (const auto failure = dwt97::tryLoadPicture(&bmp, &picture, options.input)) {
+    if (*failure == dwt97::Failure::outOfMemory) {
+      std::fprintf(stderr, dwt97::failureInfo(*failure).text, "main");
+    } else {
+      std::fputs(dwt97::failureInfo(*failure).text, stderr);
+    }
+    return 1;
+  }
   const std::int32_t width = bmp.width;
   const std::int32_t height = bmp.height;
   const int mostLevels = dwtMostLevels(width, height);
@@ -247,14 +291,15 @@ int main(int argc, char** argv) {
   for (std::int32_t r = 0; r < height; ++r) {
     rows[r] = bmp.data + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
   }
-  bmpReadPlane(&bmp, options.input, rows);
+  if (picture == dwt97::PictureFormat::bmp) bmpReadPlane(&bmp, options.input, rows);
   // The result's rows go to a temporary file beside the output as the
   // transform finishes them, so that writing overlaps computing; the file
   // takes the output's name only after the pause. Should the temporary not
   // be creatable now, the result is saved the ordinary way after the pause,
   // which reports why it cannot be. With several levels no row is final
   // before the last level, so the whole result goes to the file at the end.
-  BmpSaveSession* session = bmpSaveStart(&bmp, options.output, pgm);
+  BmpSaveSession* session =
+      format == Format::png ? nullptr : bmpSaveStart(&bmp, options.output, pgm);
   // A failure here (memory running out) abandons the save first: no
   // temporary outlives the run.
   const std::optional<dwt97::Failure> failure =
@@ -270,7 +315,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (session != nullptr && options.levels > 1) bmpSaveRows(session, rows, 0, height);
-  if (!options.quiet) bmpPrint(&bmp);
+  if (!options.quiet && picture == dwt97::PictureFormat::bmp) {
+    bmpPrint(&bmp);
+  } else if (!options.quiet) {
+    dwt97::printPicture(&bmp, picture);
+  }
   // A report that did not arrive ends the run before anything is saved: the
   // temporary goes, an older output stays.
   if (finishOutput(0) != 0) {
@@ -282,6 +331,8 @@ int main(int argc, char** argv) {
   if (options.pause) dwt97::detail::pauseForKey();
   if (session != nullptr) {
     bmpSaveFinish(session);
+  } else if (format == Format::png) {
+    bmpSavePngPlane(&bmp, options.output, rows);
   } else if (pgm) {
     bmpSavePgmPlane(&bmp, options.output, rows);
   } else {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bmp_builder.h"
+#include "dwt97/picture.h"
 #include "dwt97/version.h"
 #include "messages.h"
 #include "test_support.h"
@@ -56,7 +57,8 @@ bool matches(const std::string& text, const std::string& expected) {
 // second also reachable through the link "same.bmp".
 TEST(CommandLine, Cases) {
   const std::string report = reportFor(8, 4);
-  const std::string version = std::string("dwt97 ") + DWT97_VERSION_STRING + "\n";
+  const std::string version =
+      std::string("dwt97 ") + DWT97_VERSION_STRING + "\nFormats: reads BMP PGM...";
   const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp", "quilgray.bmp", "same.bmp"};
   auto plus = [&](std::vector<std::string> names) {
     names.insert(names.end(), start.begin(), start.end());
@@ -76,9 +78,9 @@ TEST(CommandLine, Cases) {
       {{"-x"}, 2, "", std::string("dwt97: invalid option -- 'x'\n") + kTryHelp, start},
       {{"--format"}, 2, "", std::string("dwt97: option '--format' requires an argument\n") + kTryHelp,
        start},
-      {{"--format=gif"}, 2, "", std::string("dwt97: invalid format 'gif' (raw or pgm)\n") + kTryHelp,
+      {{"--format=gif"}, 2, "", std::string("dwt97: invalid format 'gif' (raw, pgm or png)\n") + kTryHelp,
        start},
-      {{"--format", "PGM"}, 2, "", std::string("dwt97: invalid format 'PGM' (raw or pgm)\n") + kTryHelp,
+      {{"--format", "PGM"}, 2, "", std::string("dwt97: invalid format 'PGM' (raw, pgm or png)\n") + kTryHelp,
        start},
       {{"--formatx"}, 2, "", std::string("dwt97: unrecognized option '--formatx'\n") + kTryHelp,
        start},
@@ -120,6 +122,19 @@ TEST(CommandLine, Cases) {
       {{"in.bmp", "-"}, 0, report, "", plus({"-"})},
       {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"}, 0, report, "", plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
       {{"missing.bmp"}, 1, "", messages::kOpen, start},
+      // PNG output by name or by option, where the build writes PNG.
+      dwt97::canWritePng()
+          ? Case{{"in.bmp", "out.PNG"}, 0, report, "", plus({"out.PNG"})}
+          : Case{{"in.bmp", "out.PNG"}, 2, "",
+                 std::string("dwt97: this build writes no PNG files (output 'out.PNG')\n") +
+                     kTryHelp,
+                 start},
+      dwt97::canWritePng()
+          ? Case{{"--format=png", "in.bmp", "o.dat"}, 0, report, "", plus({"o.dat"})}
+          : Case{{"--format=png", "in.bmp", "o.dat"}, 2, "",
+                 std::string("dwt97: this build writes no PNG files (output 'o.dat')\n") +
+                     kTryHelp,
+                 start},
       {{"in.bmp", "no/such/folder.dat"}, 1, report, messages::kCreate, start},
       // Saving over the input, by its name or through a link, is refused.
       {{"in.bmp", "in.bmp"}, 1, "", messages::kSameFile, start},

@@ -175,6 +175,21 @@ TEST(FailureTable, TextsAndGroups) {
       {Failure::outOfMemory, G::outOfMemory, messages::kOutOfMemory},
       {Failure::sameFile, G::io, messages::kSameFile},
       {Failure::tooManyLevels, G::unsupported, messages::kTooManyLevels},
+      {Failure::pgmMalformed, G::malformed, messages::kPgmMalformed},
+      {Failure::pgmMaxval, G::malformed, messages::kPgmMaxval},
+      {Failure::pgmSample, G::malformed, messages::kPgmSample},
+      {Failure::pgmTooLarge, G::unsupported, messages::kPgmTooLarge},
+      {Failure::pgmTruncated, G::truncated, messages::kPgmTruncated},
+      {Failure::pngMalformed, G::malformed, messages::kPngMalformed},
+      {Failure::pngTooLarge, G::unsupported, messages::kPngTooLarge},
+      {Failure::pngTruncated, G::truncated, messages::kPngTruncated},
+      {Failure::pngNotBuilt, G::unsupported, messages::kPngNotBuilt},
+      {Failure::pngWriteNotBuilt, G::unsupported, messages::kPngWriteNotBuilt},
+      {Failure::jpegMalformed, G::malformed, messages::kJpegMalformed},
+      {Failure::jpegUnsupported, G::unsupported, messages::kJpegUnsupported},
+      {Failure::jpegTooLarge, G::unsupported, messages::kJpegTooLarge},
+      {Failure::jpegTruncated, G::truncated, messages::kJpegTruncated},
+      {Failure::jpegNotBuilt, G::unsupported, messages::kJpegNotBuilt},
   };
   for (const auto& row : table) {
     const dwt97::FailureInfo& info = dwt97::failureInfo(row.kind);

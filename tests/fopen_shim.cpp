@@ -1,7 +1,7 @@
-// Preloaded into the dwt97 binary by the fault-injection tests. On the second
-// opening of "quilgray.bmp" (the sample re-read that follows the load), by
-// fopen() or open(), it first
-// changes the file, as another process might in between:
+// Preloaded into the dwt97 binary by the fault-injection tests. On the third
+// opening of "quilgray.bmp" (the sample re-read that follows the look at its
+// first bytes and the load), by fopen() or open(), it first changes the file,
+// as another process might in between:
 //   DWT97_SHIM_INPUT=remove   removes it;
 //   DWT97_SHIM_INPUT=<bytes>  cuts it to that many bytes.
 // With DWT97_SHIM_THREADS=refuse every thread creation fails with EAGAIN, as
@@ -26,7 +26,7 @@ int inputOpenings = 0;
 void interfere(const char* path) {
   const char* slash = std::strrchr(path, '/');
   const char* name = slash != nullptr ? slash + 1 : path;
-  if (std::strcmp(name, "quilgray.bmp") != 0 || ++inputOpenings != 2) return;
+  if (std::strcmp(name, "quilgray.bmp") != 0 || ++inputOpenings != 3) return;
   const char* action = std::getenv("DWT97_SHIM_INPUT");
   if (action == nullptr || *action == '\0') return;
   if (std::strcmp(action, "remove") == 0) {

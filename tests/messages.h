@@ -28,5 +28,25 @@ inline constexpr char kOutOfMemory[] = "Error: %s(), Out of memory!\n";
 inline constexpr char kSameFile[] = "Error: main(), Input and output are the same file!\n";
 inline constexpr char kTooManyLevels[] =
     "Error: %s(), Too many levels for the picture (at most %d)!\n";
+inline constexpr char kPgmMalformed[] = "Error: pgmLoad(), Malformed PGM data!\n";
+inline constexpr char kPgmMaxval[] = "Error: pgmLoad(), Maxval must be 1 to 65535!\n";
+inline constexpr char kPgmSample[] = "Error: pgmLoad(), Sample beyond maxval!\n";
+inline constexpr char kPgmTooLarge[] =
+    "Error: pgmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n";
+inline constexpr char kPgmTruncated[] = "Error: pgmLoad(), File ends before the last sample!\n";
+inline constexpr char kPngMalformed[] = "Error: pngLoad(), Malformed PNG data!\n";
+inline constexpr char kPngTooLarge[] =
+    "Error: pngLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n";
+inline constexpr char kPngTruncated[] = "Error: pngLoad(), File ends before the picture does!\n";
+inline constexpr char kPngNotBuilt[] = "Error: pngLoad(), This build reads no PNG files!\n";
+inline constexpr char kPngWriteNotBuilt[] =
+    "Error: bmpSavePng(), This build writes no PNG files!\n";
+inline constexpr char kJpegMalformed[] = "Error: jpegLoad(), Malformed JPEG data!\n";
+inline constexpr char kJpegUnsupported[] = "Error: jpegLoad(), Unsupported kind of JPEG!\n";
+inline constexpr char kJpegTooLarge[] =
+    "Error: jpegLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n";
+inline constexpr char kJpegTruncated[] =
+    "Error: jpegLoad(), File ends before the picture does!\n";
+inline constexpr char kJpegNotBuilt[] = "Error: jpegLoad(), This build reads no JPEG files!\n";
 
 }  // namespace messages

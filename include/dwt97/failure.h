@@ -40,7 +40,23 @@
   X(saveWrite, io, "Error: bmpSave(), File write fail!\n")                                      \
   X(outOfMemory, outOfMemory, "Error: %s(), Out of memory!\n")                                  \
   X(sameFile, io, "Error: main(), Input and output are the same file!\n")                      \
-  X(tooManyLevels, unsupported, "Error: %s(), Too many levels for the picture (at most %d)!\n")
+  X(tooManyLevels, unsupported, "Error: %s(), Too many levels for the picture (at most %d)!\n")  \
+  X(pgmMalformed, malformed, "Error: pgmLoad(), Malformed PGM data!\n")                          \
+  X(pgmMaxval, malformed, "Error: pgmLoad(), Maxval must be 1 to 65535!\n")                      \
+  X(pgmSample, malformed, "Error: pgmLoad(), Sample beyond maxval!\n")                           \
+  X(pgmTooLarge, unsupported, "Error: pgmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n") \
+  X(pgmTruncated, truncated, "Error: pgmLoad(), File ends before the last sample!\n")            \
+  X(pngMalformed, malformed, "Error: pngLoad(), Malformed PNG data!\n")                          \
+  X(pngTooLarge, unsupported, "Error: pngLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n") \
+  X(pngTruncated, truncated, "Error: pngLoad(), File ends before the picture does!\n")           \
+  X(pngNotBuilt, unsupported, "Error: pngLoad(), This build reads no PNG files!\n")              \
+  X(pngWriteNotBuilt, unsupported, "Error: bmpSavePng(), This build writes no PNG files!\n")     \
+  X(jpegMalformed, malformed, "Error: jpegLoad(), Malformed JPEG data!\n")                       \
+  X(jpegUnsupported, unsupported, "Error: jpegLoad(), Unsupported kind of JPEG!\n")              \
+  X(jpegTooLarge, unsupported,                                                                   \
+    "Error: jpegLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n")                          \
+  X(jpegTruncated, truncated, "Error: jpegLoad(), File ends before the picture does!\n")         \
+  X(jpegNotBuilt, unsupported, "Error: jpegLoad(), This build reads no JPEG files!\n")
 
 namespace dwt97 {
 

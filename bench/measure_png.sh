@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Measures a whole run on a PNG picture against decoding that PNG alone: a
+# 4096 x 4096 grey PNG, made by the project's own writer from the sample
+# quilt, goes through dwt97 (PNG in, PGM sub-bands out, --no-pause) and
+# through dwt97_png_decode (the file read and decoded by libspng, nothing
+# else). The two are run in turn, many times, and the medians compared; the
+# goal is a ratio of at most 1.5.
+# Needs cmake, g++, libspng-dev and python3. Takes about half a minute.
+#
+#   bench/measure_png.sh [BUILD_DIR] [RUNS]     (default: build, 21)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${2:-21}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target dwt97 dwt97_png_decode make_sample >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+"$build/make_sample" "$work/quilt.bmp" 4096 4096
+"$build/dwt97_png_decode" --make "$work/quilt.bmp" "$work/quilt.png"
+exe=$(cd "$build" && pwd)
+echo "== 4096 x 4096 grey PNG, $(stat -c %s "$work/quilt.png") bytes; $runs runs each, in turn"
+
+python3 - "$exe" "$work" "$runs" <<'PY'
+import statistics, subprocess, sys, time
+exe, work, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+commands = {
+    "dwt97": [exe + "/dwt97", "--no-pause", "quilt.png", "bands.pgm"],
+    "dwt97_png_decode": [exe + "/dwt97_png_decode", "quilt.png"],
+}
+times = {name: [] for name in commands}
+for run in range(runs + 1):
+    for name, command in commands.items():
+        start = time.perf_counter()
+        subprocess.run(command, cwd=work, check=True, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL)
+        if run > 0:  # the first round warms the caches
+            times[name].append(time.perf_counter() - start)
+m = {name: statistics.median(t) * 1000 for name, t in times.items()}
+print("medians: dwt97 %.1f ms, dwt97_png_decode %.1f ms, ratio %.2f"
+      % (m["dwt97"], m["dwt97_png_decode"], m["dwt97"] / m["dwt97_png_decode"]))
+PY

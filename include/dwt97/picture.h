@@ -1,0 +1,75 @@
+// Pictures in the formats people have them: PGM, PNG and JPEG, recognised by
+// their first bytes, read into a Bitmap record as an 8-bit grey picture
+// stored top row first; and the 8-bit grey PNG output.
+//
+// The readers return their failure instead of ending the process: an empty
+// result means success. Reading PNG and JPEG needs a build with the library
+// for them (see canReadPicture); PGM is always read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "dwt97/bitmap.h"
+#include "dwt97/export.h"
+#include "dwt97/failure.h"
+
+namespace dwt97 {
+
+enum class PictureFormat { bmp, pgm, png, jpeg };
+
+// The format the first bytes of a file announce: the PNG signature, the JPEG
+// start of image (FF D8 FF), "P5" or "P2" for PGM; anything else, a bitmap
+// included, is bmp (the bitmap loader then judges it).
+DWT97_API PictureFormat detectPicture(const std::uint8_t* bytes, std::size_t count);
+
+// detectPicture() of the first bytes of the file at `path`; bmp when it is
+// not a regular file or cannot be opened or read, so that the bitmap loader
+// reports why.
+DWT97_API PictureFormat detectPictureFile(const char* path);
+
+// Whether this build reads `format` (bmp and pgm always), and whether it
+// writes PNG.
+DWT97_API bool canReadPicture(PictureFormat format);
+DWT97_API bool canWritePng();
+
+// Reads a PGM, PNG or JPEG picture held in memory into `bmp` (its previous
+// contents are ignored) and its format into `format`. On success the record
+// is that of an uncompressed 8-bit top-down bitmap: width, height, the
+// header fields such a file would hold (file size, data offset and image
+// size 0), a synthesised `rawHeader` with the negative stored height, and
+// `data`, height x width grey bytes top row first, released with
+// bmpRelease(). The grey values:
+//   PGM   v * 255 + maxval / 2, divided by maxval, in integer arithmetic;
+//   PNG   16-bit samples keep their high byte, a palette gives its colours,
+//         colour gives (19595 R + 38470 G + 7471 B + 32768) >> 16; alpha,
+//         gamma and colour profiles are ignored;
+//   JPEG  the decoder's own grey output (the Y channel of a colour file).
+// On failure nothing is left allocated and the failure is returned. Bytes
+// that begin with "BM", or with no signature of these formats, are parsed
+// as a bitmap file by dwt97::tryParse(), with its failures.
+DWT97_API std::optional<Failure> tryParsePicture(Bitmap* bmp, PictureFormat* format,
+                                                 const std::uint8_t* bytes, std::size_t count);
+
+// tryParsePicture() of the whole file at `path`; a bitmap (or a file of no
+// other format) goes to dwt97::tryLoad() instead, which reads it in place. A
+// file that cannot be opened or read, or is not a regular file, fails as
+// bmpLoad() would (Failure::loadOpen, loadNotRegularFile, loadRead).
+DWT97_API std::optional<Failure> tryLoadPicture(Bitmap* bmp, PictureFormat* format,
+                                                const char* path);
+
+// The report of a picture that is not a bitmap: a banner, its format and its
+// dimensions, on standard output.
+DWT97_API void printPicture(const Bitmap* bmp, PictureFormat format);
+
+}  // namespace dwt97
+
+// As bmpSavePgm() and bmpSavePgmPlane(), but as an 8-bit grey PNG picture
+// (no interlacing), shown upright as the PGM is. Fails as bmpSave() does,
+// with its messages. In a build without PNG (see dwt97::canWritePng) they
+// fail with "Error: bmpSavePng(), This build writes no PNG files!\n" and
+// leave no file.
+DWT97_API void bmpSavePng(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
+DWT97_API void bmpSavePngPlane(const Bitmap* bmp, const char* path,
+                               const std::uint8_t* const* plane);

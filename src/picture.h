@@ -1,0 +1,37 @@
+// Internal: what the readers of the picture formats share. Each reader turns
+// the bytes of one whole file into a record as dwt97/picture.h describes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "dwt97/bitmap.h"
+#include "dwt97/failure.h"
+
+namespace dwt97::detail {
+
+// Whether a width x height picture (both at least 1) is within the limits
+// every input shares: width up to 2^31-1, height up to 65535, fewer than
+// 2^31 pixels.
+bool pictureFits(std::uint64_t width, std::uint64_t height);
+
+// Fills `bmp` as the record of an uncompressed 8-bit top-down bitmap of
+// width x height (which must fit) and gives it a zero-filled pixel buffer.
+// False, with no buffer, when memory runs out.
+bool startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height);
+
+// The readers: on failure the record holds no buffer.
+std::optional<Failure> pgmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+
+// Saves `rows` (the record's height of them) as an 8-bit grey PNG, upright,
+// through a temporary beside `path`; fails as bmpSave() does.
+void savePng(const Bitmap* bmp, const char* path, const std::uint8_t* const* rows);
+
+// Whether this build has the PNG and JPEG readers (and the PNG writer).
+bool pngBuilt();
+bool jpegBuilt();
+
+}  // namespace dwt97::detail
