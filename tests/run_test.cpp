@@ -25,6 +25,7 @@
 #include "bmp_builder.h"
 #include "dwt97/filterbank.h"
 #include "messages.h"
+#include "shell_run.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -122,88 +123,6 @@ namespace {
 
 constexpr const char* kPrompt = "Press any key to continue . . . ";
 
-// The tool running with a pseudo-terminal as standard input and its
-// standard output and error going to files.
-class TerminalRun {
- public:
-  explicit TerminalRun(const std::string& dir, const char* argument = nullptr) {
-    if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
-    tcgetattr(slave_, &before_);
-    const std::string out = capture_.file("stdout"), err = capture_.file("stderr");
-    child_ = fork();
-    if (child_ == 0) {
-      const int outFd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int errFd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (setsid() < 0 || outFd < 0 || errFd < 0 || dup2(slave_, 0) < 0 || dup2(outFd, 1) < 0 ||
-          dup2(errFd, 2) < 0 || chdir(dir.c_str()) != 0) {
-        _exit(127);
-      }
-      close(master_);
-      close(slave_);
-      std::vector<std::string> words = commandFor(DWT97_EXE);
-      if (argument != nullptr) words.push_back(argument);
-      std::vector<char*> argv;
-      for (std::string& word : words) argv.push_back(&word[0]);
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  ~TerminalRun() {
-    if (child_ > 0 && !finished_) {
-      kill(child_, SIGKILL);
-      waitpid(child_, nullptr, 0);
-    }
-    if (master_ >= 0) close(master_);
-    if (slave_ >= 0) close(slave_);
-  }
-
-  bool started() const { return child_ > 0; }
-  const termios& before() const { return before_; }
-  termios now() const {
-    termios t{};
-    tcgetattr(slave_, &t);
-    return t;
-  }
-  std::string out() const { return readText(capture_.file("stdout")); }
-  std::string err() const { return readText(capture_.file("stderr")); }
-
-  // Waits (up to 5 s) until the tool has the terminal reading single keys.
-  bool waitForSingleKeyMode() {
-    for (int k = 0; k < 5000; ++k) {
-      if ((now().c_lflag & ICANON) == 0) return true;
-      if (waitpid(child_, &status_, WNOHANG) == child_) {
-        finished_ = true;
-        return false;
-      }
-      usleep(1000);
-    }
-    return false;
-  }
-  bool stillRunning() { return !finished_ && waitpid(child_, &status_, WNOHANG) == 0; }
-  void type(const char* keys) {
-    if (write(master_, keys, std::strlen(keys)) < 0) ADD_FAILURE() << "write to terminal";
-  }
-  void signal(int number) { kill(child_, number); }
-  // Waits (up to 5 s) for the tool to end; returns its wait status, or -1.
-  int finish() {
-    for (int k = 0; k < 5000 && !finished_; ++k) {
-      if (waitpid(child_, &status_, WNOHANG) == child_) finished_ = true;
-      else usleep(1000);
-    }
-    return finished_ ? status_ : -1;
-  }
-
- private:
-  TempDir capture_;
-  int master_ = -1;
-  int slave_ = -1;
-  termios before_{};
-  pid_t child_ = -1;
-  int status_ = 0;
-  bool finished_ = false;
-};
-
 void expectSameTerminal(const termios& before, const termios& after) {
   EXPECT_EQ(after.c_lflag, before.c_lflag);
   EXPECT_EQ(after.c_iflag, before.c_iflag);
@@ -220,13 +139,13 @@ void expectSameTerminal(const termios& before, const termios& after) {
 TEST(Run, PausesForOneKeyAtATerminal) {
   TempDir dir;
   writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
-  TerminalRun run(dir.path());
+  ShellRun run(dir.path(), atTerminal(), {});
   ASSERT_TRUE(run.started());
-  ASSERT_NE(run.before().c_lflag & ICANON, 0u);
-  ASSERT_NE(run.before().c_lflag & ECHO, 0u);
+  ASSERT_NE(run.terminalBefore().c_lflag & ICANON, 0u);
+  ASSERT_NE(run.terminalBefore().c_lflag & ECHO, 0u);
 
-  ASSERT_TRUE(run.waitForSingleKeyMode()) << run.err();
-  EXPECT_EQ(run.now().c_lflag & ECHO, 0u);
+  ASSERT_TRUE(run.waitForPause()) << run.err();
+  EXPECT_EQ(run.terminal().c_lflag & ECHO, 0u);
   EXPECT_EQ(run.err(), kPrompt);
   EXPECT_EQ(run.out(), reportFor(16, 8));  // the report comes before the pause
   EXPECT_FALSE(exists(dir.file("quilout.dat")));
@@ -241,7 +160,7 @@ TEST(Run, PausesForOneKeyAtATerminal) {
   EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(16, 8, picture(16, 8).pixels));
   EXPECT_EQ(run.out(), reportFor(16, 8));
   EXPECT_EQ(run.err().rfind(kPrompt, 0), 0u);
-  expectSameTerminal(run.before(), run.now());
+  expectSameTerminal(run.terminalBefore(), run.terminal());
 }
 
 // Interrupted at the pause: the terminal is put back, and neither the output
@@ -251,16 +170,16 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
     SCOPED_TRACE(signalNumber);
     TempDir dir;
     writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
-    TerminalRun run(dir.path());
+    ShellRun run(dir.path(), atTerminal(), {});
     ASSERT_TRUE(run.started());
-    ASSERT_TRUE(run.waitForSingleKeyMode()) << run.err();
+    ASSERT_TRUE(run.waitForPause()) << run.err();
 
     run.signal(signalNumber);
     const int status = run.finish();
     ASSERT_TRUE(WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), signalNumber);
     EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"quilgray.bmp"});
-    expectSameTerminal(run.before(), run.now());
+    expectSameTerminal(run.terminalBefore(), run.terminal());
   }
 }
 
@@ -268,7 +187,7 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
 TEST(Run, NoPauseAtATerminal) {
   TempDir dir;
   writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
-  TerminalRun run(dir.path(), "--no-pause");
+  ShellRun run(dir.path(), atTerminal(), {"--no-pause"});
   ASSERT_TRUE(run.started());
   const int status = run.finish();
   ASSERT_TRUE(WIFEXITED(status)) << status;
