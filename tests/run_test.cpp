@@ -1,20 +1,5 @@
 #include <gtest/gtest.h>
 
-#if !defined(_WIN32)
-#if defined(__APPLE__)
-#include <util.h>  // openpty()
-#elif defined(__FreeBSD__)
-#include <libutil.h>
-#else
-#include <pty.h>
-#endif
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
