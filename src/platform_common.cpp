@@ -29,7 +29,7 @@ namespace {
 
 struct SlotBlock {
   static constexpr int kSlots = 32;
-  std::atomic<const PathChar*> slots[kSlots];
+  std::atomic<const PathChar*> slots[kSlots]{};  // every slot empty
   std::atomic<SlotBlock*> next{nullptr};
 };
 SlotBlock firstBlock;
@@ -65,7 +65,7 @@ bool registerTemporary(const PathChar* path) {
     }
     SlotBlock* next = block->next.load();
     if (next == nullptr) {
-      next = new (std::nothrow) SlotBlock;
+      next = new (std::nothrow) SlotBlock();
       if (next == nullptr) return false;
       block->next.store(next);
     }
