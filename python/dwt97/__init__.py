@@ -88,13 +88,15 @@ def parse(data):
     return Picture(*_dwt97.parse(data))
 
 
-def forward(a, levels=1, threads=0):
+def forward(a, levels=1, threads=0, out=None):
     """The tool's output bytes for the rows of ``a``: ``levels`` levels of the
     2-D transform, each after the first on the low-low band of the one
     before, on up to ``threads`` threads (0: every core). Returns a new array
-    of the same shape. More levels than the shape allows raise
-    UnsupportedError."""
-    return _dwt97.forward(a, levels, threads)
+    of the same shape, or ``out`` filled: a C-contiguous writeable uint8
+    array of that shape sharing no memory with ``a`` (reusing one saves
+    allocating and first touching the result's memory). More levels than the
+    shape allows raise UnsupportedError."""
+    return _dwt97.forward(a, levels, threads, out)
 
 
 def forward_rows(a):

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dwt97/dwt97.h"
@@ -228,11 +229,49 @@ void putRowsInOrder(const std::vector<std::uint8_t*>& rows, OutputArray& out, co
   std::memcpy(out.rows[0], result.data(), result.size());
 }
 
-py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads) {
+// The bytes from the lowest to past the highest sample of `a`.
+std::pair<const std::uint8_t*, const std::uint8_t*> extent(const py::array& a) {
+  const auto* low = static_cast<const std::uint8_t*>(a.data());
+  const std::uint8_t* high = low;
+  for (py::ssize_t d = 0; d < a.ndim(); ++d) {
+    if (a.shape(d) == 0) return {low, low};
+    const py::ssize_t reach = (a.shape(d) - 1) * a.strides(d);
+    (reach < 0 ? low : high) += reach;
+  }
+  return {low, high + 1};
+}
+
+// A caller's array to receive the result: C-ordered, writeable, of `shape`,
+// sharing no byte with the input.
+OutputArray callersOutput(const py::array& a, const py::object& object, const Shape& shape) {
+  if (!py::isinstance<py::array>(object)) throw py::type_error("out must be a numpy array");
+  auto target = py::reinterpret_borrow<py::array>(object);
+  const Shape outShape = checkArray(target);
+  if (outShape.height != shape.height || outShape.width != shape.width) {
+    throw py::value_error("out must have the input's shape");
+  }
+  if (!(target.flags() & py::array::c_style) || !target.writeable()) {
+    throw py::value_error("out must be C-contiguous and writeable");
+  }
+  const auto in = extent(a);
+  const auto to = extent(target);
+  if (in.first < to.second && to.first < in.second) {
+    throw py::value_error("out must not share memory with the input");
+  }
+  OutputArray out{py::reinterpret_borrow<py::array_t<std::uint8_t>>(target), {},
+                  static_cast<std::size_t>(shape.width)};
+  auto* base = static_cast<std::uint8_t*>(target.mutable_data());
+  out.rows.resize(static_cast<std::size_t>(shape.height));
+  for (std::int32_t r = 0; r < shape.height; ++r) out.rows[r] = base + r * out.width;
+  return out;
+}
+
+py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
+                                  const py::object& into) {
   const Shape shape = checkArray(a);
   if (levels < 1) throw py::value_error("levels must be 1 or more");
   if (threads < 0) throw py::value_error("threads must be 0 (every core) or more");
-  OutputArray out = makeOutput(shape);
+  OutputArray out = into.is_none() ? makeOutput(shape) : callersOutput(a, into, shape);
   if (shape.empty()) return out.array;
   const int most = dwtMostLevels(shape.width, shape.height);
   if (levels > most) {
@@ -488,7 +527,8 @@ PYBIND11_MODULE(_dwt97, m) {
   m.attr("__version__") = DWT97_VERSION_STRING;
   m.def("_register_errors", &registerErrors);
   m.def("_time_forward", &timeForward, py::arg("a"), py::arg("threads"), py::arg("repeats"));
-  m.def("forward", &forward, py::arg("a"), py::arg("levels") = 1, py::arg("threads") = 0);
+  m.def("forward", &forward, py::arg("a"), py::arg("levels") = 1, py::arg("threads") = 0,
+        py::arg("out") = py::none());
   m.def("forward_rows", [](const py::array& a) { return singlePass(a, Pass::forwardRows); },
         py::arg("a"));
   m.def("forward_columns",

@@ -124,3 +124,18 @@ def test_memory_running_out_raises_memory_error():
     huge = np.broadcast_to(np.uint8(7), (1 << 22, 1 << 22))  # 16 TiB, no storage
     with pytest.raises(MemoryError):
         dwt97.forward(huge)
+
+
+def test_forward_into_a_callers_array(rng):
+    a = rng.integers(0, 256, (20, 30), dtype=np.uint8)
+    before = a.copy()
+    out = np.full_like(a, 7)
+    assert dwt97.forward(a, 2, out=out) is out
+    np.testing.assert_array_equal(out, dwt97.forward(a, 2))
+    refused = [(out.astype(np.int16), TypeError), (out[:10], ValueError),
+               (np.empty((30, 20), np.uint8).T, ValueError), (a, ValueError),
+               (np.frombuffer(bytes(600), np.uint8).reshape(20, 30), ValueError)]
+    for target, kind in refused:
+        with pytest.raises(kind):
+            dwt97.forward(a, out=target)
+    np.testing.assert_array_equal(a, before)  # out=a is refused, not done in place
