@@ -161,10 +161,6 @@ class InputRows {
 // Copies any 2-D uint8 array, strided or not, into rows of `width` bytes.
 void copyInto(std::uint8_t* const* rows, const std::uint8_t* data, py::ssize_t rowStride,
               py::ssize_t columnStride, const Shape& shape) {
-  if (getenv("X_BLOCK") && columnStride == 1 && rowStride == shape.width) {
-    std::memcpy(rows[0], data, static_cast<std::size_t>(shape.width) * static_cast<std::size_t>(shape.height));
-    return;
-  }
   for (std::int32_t r = 0; r < shape.height; ++r) {
     const std::uint8_t* from = data + r * rowStride;
     if (columnStride == 1) {
