@@ -22,185 +22,14 @@
 
 #include "dwt97/dwt97.h"
 
+#include "arrays.h"
+#include "failures.h"
+
 namespace py = pybind11;
 
+using namespace dwt97::python;
+
 namespace {
-
-// The package's exception classes, one per failure group that is not
-// running out of memory; kept for the interpreter's lifetime.
-struct ErrorClasses {
-  py::object malformed;
-  py::object unsupported;
-  py::object truncated;
-  py::object file;
-};
-
-ErrorClasses& errorClasses() {
-  static ErrorClasses* classes = new ErrorClasses();  // never destroyed: outlives finalisation
-  return *classes;
-}
-
-// Where a failure happened, for the message and the exception's attributes.
-struct FailureContext {
-  const char* operation = "";     // the library operation, for the formatted messages
-  int savedErrno = 0;             // errno right after the failing call, 0 when unknown
-  py::object filename = py::none();
-  int mostLevels = 0;             // for tooManyLevels
-};
-
-// The table's message for `failure`, formats filled in, without its line end.
-std::string failureMessage(dwt97::Failure failure, const FailureContext& context) {
-  const char* text = dwt97::failureInfo(failure).text;
-  std::string message;
-  if (failure == dwt97::Failure::outOfMemory || failure == dwt97::Failure::tooManyLevels) {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, text, context.operation, context.mostLevels);
-    message = buffer;
-  } else {
-    message = text;
-  }
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
-    message.pop_back();
-  }
-  return message;
-}
-
-// Raises the exception for `failure`; called with the interpreter lock held.
-[[noreturn]] void raiseFailure(dwt97::Failure failure, const FailureContext& context) {
-  const std::string message = failureMessage(failure, context);
-  const ErrorClasses& classes = errorClasses();
-  py::object type;
-  switch (dwt97::failureInfo(failure).group) {
-    case dwt97::FailureGroup::malformed: type = classes.malformed; break;
-    case dwt97::FailureGroup::unsupported: type = classes.unsupported; break;
-    case dwt97::FailureGroup::truncated: type = classes.truncated; break;
-    case dwt97::FailureGroup::io: type = classes.file; break;
-    case dwt97::FailureGroup::outOfMemory:
-      PyErr_SetString(PyExc_MemoryError, message.c_str());
-      throw py::error_already_set();
-  }
-  if (!type) throw std::runtime_error(message);  // the package did not register its classes
-  py::object error = type(message);
-  if (dwt97::failureInfo(failure).group == dwt97::FailureGroup::io) {
-    if (context.savedErrno != 0) error.attr("errno") = context.savedErrno;
-    error.attr("filename") = context.filename;
-  }
-  PyErr_SetObject(type.ptr(), error.ptr());
-  throw py::error_already_set();
-}
-
-constexpr py::ssize_t kMaxSide = std::numeric_limits<std::int32_t>::max();
-
-// A 2-D uint8 array's shape, checked: TypeError for another dtype,
-// ValueError for another rank or a side the library cannot address.
-struct Shape {
-  std::int32_t height;
-  std::int32_t width;
-  bool empty() const { return height == 0 || width == 0; }
-};
-
-Shape checkArray(const py::array& a) {
-  const py::dtype type = a.dtype();
-  if (type.kind() != 'u' || type.itemsize() != 1) {
-    throw py::type_error("expected an array of dtype uint8, got " +
-                         py::str(static_cast<const py::handle&>(type)).cast<std::string>());
-  }
-  if (a.ndim() != 2) {
-    throw py::value_error("expected a 2-D array, got " + std::to_string(a.ndim()) +
-                          " dimensions");
-  }
-  if (a.shape(0) > kMaxSide || a.shape(1) > kMaxSide) {
-    throw py::value_error("array side beyond 2147483647 samples");
-  }
-  return {static_cast<std::int32_t>(a.shape(0)), static_cast<std::int32_t>(a.shape(1))};
-}
-
-void checkEvenSides(const Shape& shape, const char* operation) {
-  if (shape.height % 2 != 0 || shape.width % 2 != 0) {
-    throw py::value_error(std::string(operation) + " needs even height and width, got " +
-                          std::to_string(shape.height) + " x " + std::to_string(shape.width));
-  }
-}
-
-// The rows of an input array for the library to read: pointers straight into
-// the array when its samples lie side by side along each row (any row
-// stride, negative included), or else a compact copy. Never written through.
-class InputRows {
- public:
-  InputRows() = default;
-  InputRows(const InputRows&) = delete;
-  InputRows& operator=(const InputRows&) = delete;
-  ~InputRows() { dwt97::planeRelease(&copy_); }
-
-  // Prepares the pointers; runs without the interpreter lock. Returns
-  // outOfMemory when a copy cannot be had.
-  std::optional<dwt97::Failure> prepare(const std::uint8_t* data, py::ssize_t rowStride,
-                                        py::ssize_t columnStride, const Shape& shape) {
-    rows_.resize(static_cast<std::size_t>(shape.height));
-    if (columnStride == 1 || shape.width <= 1) {
-      for (std::int32_t r = 0; r < shape.height; ++r) rows_[r] = data + r * rowStride;
-      return std::nullopt;
-    }
-    if (auto failure = dwt97::tryPlaneAllocate(&copy_, shape.width, shape.height)) return failure;
-    for (std::int32_t r = 0; r < shape.height; ++r) {
-      const std::uint8_t* from = data + r * rowStride;
-      std::uint8_t* to = copy_.rows[r];
-      for (std::int32_t c = 0; c < shape.width; ++c) to[c] = from[c * columnStride];
-      rows_[r] = to;
-    }
-    return std::nullopt;
-  }
-
-  const std::uint8_t* const* rows() const { return rows_.data(); }
-
- private:
-  std::vector<const std::uint8_t*> rows_;
-  dwt97::PlaneBuffer copy_{};
-};
-
-// Copies any 2-D uint8 array, strided or not, into rows of `width` bytes.
-void copyInto(std::uint8_t* const* rows, const std::uint8_t* data, py::ssize_t rowStride,
-              py::ssize_t columnStride, const Shape& shape) {
-  for (std::int32_t r = 0; r < shape.height; ++r) {
-    const std::uint8_t* from = data + r * rowStride;
-    if (columnStride == 1) {
-      std::memcpy(rows[r], from, static_cast<std::size_t>(shape.width));
-    } else {
-      for (std::int32_t c = 0; c < shape.width; ++c) rows[r][c] = from[c * columnStride];
-    }
-  }
-}
-
-const std::uint8_t* arrayData(const py::array& a) {
-  return static_cast<const std::uint8_t*>(a.data());
-}
-
-// A new C-ordered uint8 array and pointers to its rows.
-struct OutputArray {
-  py::array_t<std::uint8_t> array;
-  std::vector<std::uint8_t*> rows;
-  std::size_t width;
-};
-
-OutputArray makeOutput(const Shape& shape) {
-  OutputArray out{py::array_t<std::uint8_t>({static_cast<py::ssize_t>(shape.height),
-                                             static_cast<py::ssize_t>(shape.width)}),
-                  {},
-                  static_cast<std::size_t>(shape.width)};
-  std::uint8_t* base = out.array.mutable_data();
-  out.rows.resize(static_cast<std::size_t>(shape.height));
-  for (std::int32_t r = 0; r < shape.height; ++r) {
-    out.rows[r] = base + static_cast<std::size_t>(r) * static_cast<std::size_t>(shape.width);
-  }
-  return out;
-}
-
-void zeroFill(OutputArray& out, const Shape& shape) {
-  if (!shape.empty()) {
-    std::memset(out.rows[0], 0,
-                static_cast<std::size_t>(shape.height) * static_cast<std::size_t>(shape.width));
-  }
-}
 
 // The buffer in which the in-place transform leaves result row r: the low
 // rows in the even rows' buffers, the high rows in the odd rows', an odd
@@ -225,42 +54,6 @@ void putRowsInOrder(const std::vector<std::uint8_t*>& rows, OutputArray& out, co
   std::memcpy(out.rows[0], result.data(), result.size());
 }
 
-// The bytes from the lowest to past the highest sample of `a`.
-std::pair<const std::uint8_t*, const std::uint8_t*> extent(const py::array& a) {
-  const auto* low = static_cast<const std::uint8_t*>(a.data());
-  const std::uint8_t* high = low;
-  for (py::ssize_t d = 0; d < a.ndim(); ++d) {
-    if (a.shape(d) == 0) return {low, low};
-    const py::ssize_t reach = (a.shape(d) - 1) * a.strides(d);
-    (reach < 0 ? low : high) += reach;
-  }
-  return {low, high + 1};
-}
-
-// A caller's array to receive the result: C-ordered, writeable, of `shape`,
-// sharing no byte with the input.
-OutputArray callersOutput(const py::array& a, const py::object& object, const Shape& shape) {
-  if (!py::isinstance<py::array>(object)) throw py::type_error("out must be a numpy array");
-  auto target = py::reinterpret_borrow<py::array>(object);
-  const Shape outShape = checkArray(target);
-  if (outShape.height != shape.height || outShape.width != shape.width) {
-    throw py::value_error("out must have the input's shape");
-  }
-  if (!(target.flags() & py::array::c_style) || !target.writeable()) {
-    throw py::value_error("out must be C-contiguous and writeable");
-  }
-  const auto in = extent(a);
-  const auto to = extent(target);
-  if (in.first < to.second && to.first < in.second) {
-    throw py::value_error("out must not share memory with the input");
-  }
-  OutputArray out{py::reinterpret_borrow<py::array_t<std::uint8_t>>(target), {},
-                  static_cast<std::size_t>(shape.width)};
-  auto* base = static_cast<std::uint8_t*>(target.mutable_data());
-  out.rows.resize(static_cast<std::size_t>(shape.height));
-  for (std::int32_t r = 0; r < shape.height; ++r) out.rows[r] = base + r * out.width;
-  return out;
-}
 
 py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
                                   const py::object& into) {
@@ -507,14 +300,6 @@ double timeForward(const py::array& a, int threads, int repeats) {
   return best;
 }
 
-void registerErrors(py::object malformed, py::object unsupported, py::object truncated,
-                    py::object file) {
-  ErrorClasses& classes = errorClasses();
-  classes.malformed = std::move(malformed);
-  classes.unsupported = std::move(unsupported);
-  classes.truncated = std::move(truncated);
-  classes.file = std::move(file);
-}
 
 }  // namespace
 
