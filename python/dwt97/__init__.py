@@ -51,6 +51,15 @@ __all__ = [
 ]
 
 
+def _path_bytes(path):
+    # The library takes a C string: a name with a null byte in it would name
+    # another file, so it is refused as open() refuses it.
+    name = _os.fsencode(path)
+    if b"\0" in name:
+        raise ValueError("embedded null byte")
+    return name
+
+
 class Picture:
     """A picture as the tool reads it.
 
@@ -79,7 +88,7 @@ class Picture:
 
 def load(path):
     """Reads the picture file at ``path`` (str, bytes or os.PathLike)."""
-    return Picture(*_dwt97.load(_os.fsencode(path), _os.fspath(path)))
+    return Picture(*_dwt97.load(_path_bytes(path), _os.fspath(path)))
 
 
 def parse(data):
@@ -135,4 +144,4 @@ def save(path, a, format=None, bottom_up=False):
         format = "pgm" if name.endswith(".pgm") else "png" if name.endswith(".png") else "raw"
     if not isinstance(format, str):
         raise TypeError("format must be a str or None")
-    _dwt97.save(_os.fsencode(path), a, format.lower(), bool(bottom_up), _os.fspath(path))
+    _dwt97.save(_path_bytes(path), a, format.lower(), bool(bottom_up), _os.fspath(path))

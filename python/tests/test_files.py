@@ -100,3 +100,12 @@ def test_file_failures_raise_file_error(tmp_path):
         if number is not None:
             assert error.errno == number
     assert not list((tmp_path).glob("**/*.dat*"))  # no temporary left behind
+
+
+def test_names_with_a_null_byte_are_refused(tmp_path):
+    # Cut at the null byte, the name would be another file's: this one.
+    (tmp_path / "a").write_bytes(GOOD)
+    for call in (lambda p: dwt97.load(p), lambda p: dwt97.save(p, np.zeros((2, 2), np.uint8))):
+        with pytest.raises(ValueError, match="null"):
+            call(str(tmp_path / "a") + "\0.bmp")
+    assert (tmp_path / "a").read_bytes() == GOOD
