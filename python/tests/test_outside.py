@@ -50,7 +50,7 @@ def other_thread_steps(call, repeats=5):
             time.sleep(0)  # releases the lock
 
     old_interval = sys.getswitchinterval()
-    sys.setswitchinterval(30.0)
+    sys.setswitchinterval(1.0)  # far longer than any call here
     stepper = threading.Thread(target=step)
     try:
         stepper.start()
