@@ -153,7 +153,8 @@ struct OwnedBitmap {
 // Reads one picture, from the file at `path` or from `bytes` in memory, into
 // `bmp`. The one place the module reads pictures: to read every format the
 // library reads, switch these calls to dwt97::tryLoadPicture and
-// dwt97::tryParsePicture (and report their PictureFormat in the header).
+// dwt97::tryParsePicture, which read bitmaps as these do, and put the
+// PictureFormat they report into the header's "format".
 std::optional<dwt97::Failure> readPicture(Bitmap* bmp, const char* path,
                                           const std::uint8_t* bytes, std::size_t count) {
   return path != nullptr ? dwt97::tryLoad(bmp, path) : dwt97::tryParse(bmp, bytes, count);
