@@ -13,8 +13,39 @@ install(DIRECTORY include/dwt97 DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h")
 install(FILES ${DWT97_GENERATED_INCLUDE}/dwt97/version.h ${DWT97_GENERATED_INCLUDE}/dwt97/export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dwt97)
+# The manual page, compressed as Debian installs manual pages where gzip is
+# at hand (-n: no name or time stamp in it, so its bytes are reproducible).
 if(EXISTS ${PROJECT_SOURCE_DIR}/docs/dwt97.1)
-  install(FILES docs/dwt97.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  find_program(DWT97_GZIP gzip)
+  if(DWT97_GZIP AND NOT WIN32)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man/dwt97.1.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/docs/dwt97.1 ${PROJECT_BINARY_DIR}/man/dwt97.1
+      COMMAND ${DWT97_GZIP} -9 -n -f ${PROJECT_BINARY_DIR}/man/dwt97.1
+      DEPENDS docs/dwt97.1 VERBATIM)
+    add_custom_target(dwt97_man_page ALL DEPENDS ${PROJECT_BINARY_DIR}/man/dwt97.1.gz)
+    install(FILES ${PROJECT_BINARY_DIR}/man/dwt97.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  else()
+    install(FILES docs/dwt97.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endif()
+
+# The licence, as the machine-readable copyright file Debian packages carry.
+if(EXISTS ${PROJECT_SOURCE_DIR}/LICENSE)
+  file(READ ${PROJECT_SOURCE_DIR}/LICENSE DWT97_LICENSE_TEXT)
+  string(REGEX REPLACE "^MIT License\n\n" "" DWT97_LICENSE_TEXT "${DWT97_LICENSE_TEXT}")
+  string(REGEX REPLACE "^Copyright [^\n]*\n\n" "" DWT97_LICENSE_BODY
+         "${DWT97_LICENSE_TEXT}")
+  string(STRIP "${DWT97_LICENSE_BODY}" DWT97_LICENSE_BODY)
+  string(REPLACE "\n\n" "\n.\n" DWT97_LICENSE_BODY "${DWT97_LICENSE_BODY}")
+  string(REPLACE "\n" "\n " DWT97_LICENSE_BODY "${DWT97_LICENSE_BODY}")
+  file(WRITE ${PROJECT_BINARY_DIR}/copyright
+    "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
+    "Upstream-Name: dwt97\n\n"
+    "Files: *\n"
+    "Copyright: 2026 The dwt97 developers\n"
+    "License: Expat\n"
+    " ${DWT97_LICENSE_BODY}\n")
+  install(FILES ${PROJECT_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(DWT97_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/dwt97)

@@ -28,7 +28,8 @@ std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
 
 // Saves `rows` (the record's height of them) as an 8-bit grey PNG, upright,
 // through a temporary beside `path`; fails as bmpSave() does.
-void savePng(const Bitmap* bmp, const char* path, const std::uint8_t* const* rows);
+std::optional<Failure> trySavePng(const Bitmap* bmp, const char* path,
+                                  const std::uint8_t* const* rows);
 
 // Whether this build has the PNG and JPEG readers (and the PNG writer).
 bool pngBuilt();

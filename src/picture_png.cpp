@@ -237,20 +237,21 @@ bool encode(SaveFile& save, const Bitmap* bmp, const std::uint8_t* const* rows, 
 
 }  // namespace
 
-void savePng(const Bitmap* bmp, const char* path, const std::uint8_t* const* rows) {
+std::optional<Failure> trySavePng(const Bitmap* bmp, const char* path,
+                                  const std::uint8_t* const* rows) {
   SaveFile save;
   const SaveFile::Start start = save.create(path);
-  if (start == SaveFile::Start::outOfMemory) failOutOfMemory("bmpSave");
-  if (start != SaveFile::Start::created) fail(Failure::saveCreate);
+  if (start == SaveFile::Start::outOfMemory) return Failure::outOfMemory;
+  if (start != SaveFile::Start::created) return Failure::saveCreate;
   // Shown upright: the top row first, which a bottom-up file stores last.
   const bool reversed = (bmp->rawHeader[25] & 0x80) == 0;
   bool outOfMemory = false;
   if (!encode(save, bmp, rows, reversed, &outOfMemory) || !save.finish()) {
     save.abort();
-    if (outOfMemory) failOutOfMemory("bmpSavePng");
-    fail(Failure::saveWrite);
+    return outOfMemory ? Failure::outOfMemory : Failure::saveWrite;
   }
-  if (!save.commit()) fail(Failure::saveCreate);
+  if (!save.commit()) return Failure::saveCreate;
+  return std::nullopt;
 }
 
 #else  // no PNG library
@@ -262,28 +263,35 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t*, std::size_t) {
   return Failure::pngNotBuilt;
 }
 
-void savePng(const Bitmap*, const char*, const std::uint8_t* const*) {
-  fail(Failure::pngWriteNotBuilt);
+std::optional<Failure> trySavePng(const Bitmap*, const char*, const std::uint8_t* const*) {
+  return Failure::pngWriteNotBuilt;
 }
 
 #endif
 
 }  // namespace dwt97::detail
 
-void bmpSavePngPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  dwt97::detail::savePng(bmp, path, plane);
+std::optional<dwt97::Failure> dwt97::trySavePngPlane(const Bitmap* bmp, const char* path,
+                                              const std::uint8_t* const* plane) {
+  return dwt97::detail::trySavePng(bmp, path, plane);
 }
 
-void bmpSavePng(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+std::optional<dwt97::Failure> dwt97::trySavePng(const Bitmap* bmp, const char* path,
+                                         const std::uint8_t* flat) {
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   auto** rows = static_cast<const std::uint8_t**>(
       std::malloc((std::size_t{bmp->height} + 1) * sizeof(const std::uint8_t*)));
-  if (rows == nullptr) dwt97::detail::failOutOfMemory("bmpSave");
+  if (rows == nullptr) return dwt97::Failure::outOfMemory;
   for (std::size_t r = 0; r < bmp->height; ++r) rows[r] = flat + r * width;
-  // The rows array must not outlive a failure that is survived.
-  struct Release {
-    const std::uint8_t** rows;
-    ~Release() { std::free(rows); }
-  } release{rows};
-  dwt97::detail::savePng(bmp, path, rows);
+  const std::optional<dwt97::Failure> failure = dwt97::detail::trySavePng(bmp, path, rows);
+  std::free(rows);
+  return failure;
+}
+
+void bmpSavePngPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  dwt97::detail::report(dwt97::trySavePngPlane(bmp, path, plane), "bmpSavePng");
+}
+
+void bmpSavePng(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  dwt97::detail::report(dwt97::trySavePng(bmp, path, flat), "bmpSavePng");
 }

@@ -71,5 +71,17 @@ DWT97_API void printPicture(const Bitmap* bmp, PictureFormat format);
 // fail with "Error: bmpSavePng(), This build writes no PNG files!\n" and
 // leave no file.
 DWT97_API void bmpSavePng(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
+
+namespace dwt97 {
+
+// The twins of bmpSavePng() and bmpSavePngPlane(): the failure as a value
+// (saveCreate, saveWrite, outOfMemory or pngWriteNotBuilt), never the end
+// of the process.
+DWT97_API std::optional<Failure> trySavePng(const Bitmap* bmp, const char* path,
+                                            const std::uint8_t* flat);
+DWT97_API std::optional<Failure> trySavePngPlane(const Bitmap* bmp, const char* path,
+                                                 const std::uint8_t* const* plane);
+
+}  // namespace dwt97
 DWT97_API void bmpSavePngPlane(const Bitmap* bmp, const char* path,
                                const std::uint8_t* const* plane);

@@ -1,0 +1,147 @@
+"""One level (or several) of the 2-D CDF 9/7 wavelet transform of 8-bit
+grayscale pictures, with numpy arrays in and out.
+
+Every function takes any 2-D uint8 array (strided views included) and never
+modifies it; other dtypes raise TypeError and other ranks ValueError. The
+interpreter lock is released while a picture is read, written or transformed,
+so Python threads transform at once. Failures raise the exceptions below;
+``str(e)`` is the library's message.
+"""
+
+import os as _os
+
+
+class Error(Exception):
+    """Base of every failure the library reports."""
+
+
+class MalformedError(Error, ValueError):
+    """The input is not a well-formed picture."""
+
+
+class UnsupportedError(Error, ValueError):
+    """A well-formed input (or request) this library does not handle."""
+
+
+class TruncatedError(Error, ValueError):
+    """The input ends before its own header or pixel data."""
+
+
+class FileError(Error, OSError):
+    """A file cannot be opened, created, read or written.
+
+    ``errno`` and ``filename`` are set where known; ``str(e)`` is the
+    library's message alone.
+    """
+
+    def __str__(self):
+        return str(self.args[0]) if self.args else ""
+
+
+from . import _dwt97  # noqa: E402
+
+_dwt97._register_errors(MalformedError, UnsupportedError, TruncatedError, FileError)
+
+__version__ = _dwt97.__version__
+
+__all__ = [
+    "__version__", "Picture", "load", "parse", "save", "forward", "forward_rows",
+    "forward_columns", "inverse_columns", "inverse_rows", "Error", "MalformedError",
+    "UnsupportedError", "TruncatedError", "FileError",
+]
+
+
+def _path_bytes(path):
+    # The library takes a C string: a name with a null byte in it would name
+    # another file, so it is refused as open() refuses it.
+    name = _os.fsencode(path)
+    if b"\0" in name:
+        raise ValueError("embedded null byte")
+    return name
+
+
+class Picture:
+    """A picture as the tool reads it.
+
+    ``pixels``: uint8 array (height, width), rows in the order the tool
+    transforms them (for an ordinary bottom-up bitmap, the bottom row first).
+    ``bottom_up``: whether row 0 of ``pixels`` is the bottom of the picture.
+    ``header``: dict of the parsed header fields (``format`` says which).
+    """
+
+    __slots__ = ("pixels", "bottom_up", "header")
+
+    def __init__(self, pixels, bottom_up, header):
+        self.pixels = pixels
+        self.bottom_up = bool(bottom_up)
+        self.header = header
+
+    def upright(self):
+        """A new array of the pixels with the top row first."""
+        return (self.pixels[::-1] if self.bottom_up else self.pixels).copy()
+
+    def __repr__(self):
+        height, width = self.pixels.shape
+        return "<dwt97.Picture %dx%d %s>" % (
+            width, height, "bottom-up" if self.bottom_up else "top-down")
+
+
+def load(path):
+    """Reads the picture file at ``path`` (str, bytes or os.PathLike)."""
+    return Picture(*_dwt97.load(_path_bytes(path), _os.fspath(path)))
+
+
+def parse(data):
+    """Reads a picture from ``data``, the bytes of a whole file (any
+    contiguous buffer)."""
+    return Picture(*_dwt97.parse(data))
+
+
+def forward(a, levels=1, threads=0, out=None):
+    """The tool's output bytes for the rows of ``a``: ``levels`` levels of the
+    2-D transform, each after the first on the low-low band of the one
+    before, on up to ``threads`` threads (0: every core). Returns a new array
+    of the same shape, or ``out`` filled: a C-contiguous writeable uint8
+    array of that shape sharing no memory with ``a`` (reusing one saves
+    allocating and first touching the result's memory). More levels than the
+    shape allows raise UnsupportedError."""
+    return _dwt97.forward(a, levels, threads, out)
+
+
+def forward_rows(a):
+    """The row pass into a zero-filled array of the same shape: low band in
+    the first width//2 columns, high band in the next width//2."""
+    return _dwt97.forward_rows(a)
+
+
+def forward_columns(a):
+    """The column pass into a zero-filled array of the same shape: low band
+    in the first height//2 rows, high band in the next height//2."""
+    return _dwt97.forward_columns(a)
+
+
+def inverse_columns(a):
+    """Synthesis along columns of an array of even sides holding the low band
+    in its top half and the high band in its bottom half. Odd sides raise
+    ValueError."""
+    return _dwt97.inverse_columns(a)
+
+
+def inverse_rows(a):
+    """Synthesis along rows of an array of even sides holding the low band in
+    its left half and the high band in its right half; the outputs are
+    two's-complement bytes. Odd sides raise ValueError."""
+    return _dwt97.inverse_rows(a)
+
+
+def save(path, a, format=None, bottom_up=False):
+    """Writes ``a`` to ``path`` as ``format`` ("raw", "pgm" or "png"; by default by
+    the name: ".pgm" is PGM, ".png" PNG, anything else raw). The file
+    replaces ``path`` only once complete. With ``bottom_up``, a picture
+    format shows row 0 at the bottom."""
+    if format is None:
+        name = _os.fsdecode(_os.fspath(path)).lower()
+        format = "pgm" if name.endswith(".pgm") else "png" if name.endswith(".png") else "raw"
+    if not isinstance(format, str):
+        raise TypeError("format must be a str or None")
+    _dwt97.save(_path_bytes(path), a, format.lower(), bool(bottom_up), _os.fspath(path))

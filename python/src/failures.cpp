@@ -1,0 +1,76 @@
+#include "failures.h"
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace dwt97::python {
+namespace {
+
+// The package's exception classes, one per failure group that is not
+// running out of memory; kept for the interpreter's lifetime.
+struct ErrorClasses {
+  py::object malformed;
+  py::object unsupported;
+  py::object truncated;
+  py::object file;
+};
+
+ErrorClasses& errorClasses() {
+  static ErrorClasses* classes = new ErrorClasses();  // never destroyed: outlives finalisation
+  return *classes;
+}
+
+// The table's message for `failure`, formats filled in, without its line end.
+std::string failureMessage(dwt97::Failure failure, const FailureContext& context) {
+  const char* text = dwt97::failureInfo(failure).text;
+  std::string message;
+  if (failure == dwt97::Failure::outOfMemory || failure == dwt97::Failure::tooManyLevels) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, text, context.operation, context.mostLevels);
+    message = buffer;
+  } else {
+    message = text;
+  }
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
+    message.pop_back();
+  }
+  return message;
+}
+
+}  // namespace
+
+void raiseFailure(Failure failure, const FailureContext& context) {
+  const std::string message = failureMessage(failure, context);
+  const ErrorClasses& classes = errorClasses();
+  py::object type;
+  switch (dwt97::failureInfo(failure).group) {
+    case dwt97::FailureGroup::malformed: type = classes.malformed; break;
+    case dwt97::FailureGroup::unsupported: type = classes.unsupported; break;
+    case dwt97::FailureGroup::truncated: type = classes.truncated; break;
+    case dwt97::FailureGroup::io: type = classes.file; break;
+    case dwt97::FailureGroup::outOfMemory:
+      PyErr_SetString(PyExc_MemoryError, message.c_str());
+      throw py::error_already_set();
+  }
+  if (!type) throw std::runtime_error(message);  // the package did not register its classes
+  py::object error = type(message);
+  if (dwt97::failureInfo(failure).group == dwt97::FailureGroup::io) {
+    if (context.savedErrno != 0) error.attr("errno") = context.savedErrno;
+    error.attr("filename") = context.filename;
+  }
+  PyErr_SetObject(type.ptr(), error.ptr());
+  throw py::error_already_set();
+}
+
+void registerErrors(py::object malformed, py::object unsupported, py::object truncated,
+                    py::object file) {
+  ErrorClasses& classes = errorClasses();
+  classes.malformed = std::move(malformed);
+  classes.unsupported = std::move(unsupported);
+  classes.truncated = std::move(truncated);
+  classes.file = std::move(file);
+}
+
+}  // namespace dwt97::python

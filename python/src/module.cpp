@@ -1,0 +1,346 @@
+// The extension behind the dwt97 Python package: numpy arrays in and out,
+// failures raised as the package's exceptions, and the interpreter lock
+// released while the library reads, writes or transforms.
+//
+// Only the library's failure-as-value operations are called, so no failure
+// ends the interpreter. The package (dwt97/__init__.py) defines the
+// exception classes and hands them over with _register_errors() on import.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "dwt97/dwt97.h"
+
+#include "arrays.h"
+#include "failures.h"
+
+namespace py = pybind11;
+
+using namespace dwt97::python;
+
+namespace {
+
+// The buffer in which the in-place transform leaves result row r: the low
+// rows in the even rows' buffers, the high rows in the odd rows', an odd
+// last row in its own. Only a guess that saves copying the result: what the
+// transform did is checked afterwards.
+std::int64_t expectedSource(std::int64_t r, std::int64_t half) {
+  if (r < half) return 2 * r;
+  return r < 2 * half ? 2 * (r - half) + 1 : r;
+}
+
+// Makes row r of the output array hold result row r, which `rows[r]` (one of
+// the output array's own rows) holds after the transform. Nothing to do when
+// the transform placed the rows where expected.
+void putRowsInOrder(const std::vector<std::uint8_t*>& rows, OutputArray& out, const Shape& shape) {
+  bool inOrder = true;
+  for (std::int32_t r = 0; r < shape.height && inOrder; ++r) inOrder = rows[r] == out.rows[r];
+  if (inOrder) return;
+  std::vector<std::uint8_t> result(out.width * static_cast<std::size_t>(shape.height));
+  for (std::int32_t r = 0; r < shape.height; ++r) {
+    std::memcpy(result.data() + r * out.width, rows[r], out.width);
+  }
+  std::memcpy(out.rows[0], result.data(), result.size());
+}
+
+
+py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
+                                  const py::object& into) {
+  const Shape shape = checkArray(a);
+  if (levels < 1) throw py::value_error("levels must be 1 or more");
+  if (threads < 0) throw py::value_error("threads must be 0 (every core) or more");
+  OutputArray out = into.is_none() ? makeOutput(shape) : callersOutput(a, into, shape);
+  if (shape.empty()) return out.array;
+  const int most = dwtMostLevels(shape.width, shape.height);
+  if (levels > most) {
+    FailureContext context;
+    context.operation = "dwtForward2dLevels";
+    context.mostLevels = most;
+    raiseFailure(dwt97::Failure::tooManyLevels, context);
+  }
+  const std::uint8_t* data = arrayData(a);
+  const py::ssize_t rowStride = a.strides(0);
+  const py::ssize_t columnStride = a.strides(1);
+  // The transform works in place on the output array's rows, the input
+  // copied in first, so the input stays untouched. Each input row goes to
+  // the output row where its buffer's result row belongs.
+  std::vector<std::uint8_t*> rows(static_cast<std::size_t>(shape.height));
+  const std::int64_t half = shape.height / 2;
+  for (std::int32_t r = 0; r < shape.height; ++r) rows[expectedSource(r, half)] = out.rows[r];
+  std::optional<dwt97::Failure> failure;
+  {
+    py::gil_scoped_release release;
+    copyInto(rows.data(), data, rowStride, columnStride, shape);
+    failure = dwt97::tryForward2dLevels(rows.data(), shape.width, shape.height, levels, threads);
+    if (!failure) putRowsInOrder(rows, out, shape);
+  }
+  if (failure) {
+    FailureContext context;
+    context.operation = levels == 1 ? "dwtForward2d" : "dwtForward2dLevels";
+    context.mostLevels = most;
+    raiseFailure(*failure, context);
+  }
+  return out.array;
+}
+
+// The four single passes share their shape: read the input's rows, write a
+// zero-filled output of the same shape.
+enum class Pass { forwardRows, forwardColumns, inverseColumns, inverseRows };
+
+py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
+  const Shape shape = checkArray(a);
+  if (pass == Pass::inverseColumns) checkEvenSides(shape, "inverse_columns");
+  if (pass == Pass::inverseRows) checkEvenSides(shape, "inverse_rows");
+  OutputArray out = makeOutput(shape);
+  if (shape.empty()) return out.array;
+  const std::uint8_t* data = arrayData(a);
+  const py::ssize_t rowStride = a.strides(0);
+  const py::ssize_t columnStride = a.strides(1);
+  std::optional<dwt97::Failure> failure;
+  const char* operation = "";
+  {
+    py::gil_scoped_release release;
+    zeroFill(out, shape);
+    InputRows input;
+    failure = input.prepare(data, rowStride, columnStride, shape);
+    if (!failure) {
+      switch (pass) {
+        case Pass::forwardRows:
+          dwtForwardRows(out.rows.data(), input.rows(), shape.width, shape.height);
+          break;
+        case Pass::forwardColumns:
+          operation = "dwtForwardColumns";
+          failure = dwt97::tryForwardColumns(out.rows.data(), input.rows(), shape.width,
+                                             shape.height);
+          break;
+        case Pass::inverseColumns:
+          operation = "dwtInverseColumns";
+          failure = dwt97::tryInverseColumns(out.rows.data(), input.rows(), shape.width / 2,
+                                             shape.height / 2);
+          break;
+        case Pass::inverseRows:
+          dwtInverseRows(out.rows.data(), input.rows(), shape.width / 2, shape.height / 2);
+          break;
+      }
+    }
+  }
+  if (failure) {
+    FailureContext context;
+    context.operation = *operation != '\0' ? operation : "dwt97";
+    raiseFailure(*failure, context);
+  }
+  return out.array;
+}
+
+// A bitmap record whose pixel buffer outlives the call: owned by the array
+// made from it.
+struct OwnedBitmap {
+  Bitmap bmp;
+  ~OwnedBitmap() { bmpRelease(&bmp); }
+};
+
+// Reads one picture, from the file at `path` or from `bytes` in memory, into
+// `bmp`, whatever its format (the library's own detection by first bytes).
+std::optional<dwt97::Failure> readPicture(Bitmap* bmp, dwt97::PictureFormat* format,
+                                          const char* path, const std::uint8_t* bytes,
+                                          std::size_t count) {
+  return path != nullptr ? dwt97::tryLoadPicture(bmp, format, path)
+                         : dwt97::tryParsePicture(bmp, format, bytes, count);
+}
+
+const char* formatName(dwt97::PictureFormat format) {
+  switch (format) {
+    case dwt97::PictureFormat::pgm:
+      return "pgm";
+    case dwt97::PictureFormat::png:
+      return "png";
+    case dwt97::PictureFormat::jpeg:
+      return "jpeg";
+    default:
+      return "bmp";
+  }
+}
+
+// (pixels, bottom_up, header) of a picture read from a file or memory.
+py::tuple readToTuple(const char* path, const std::uint8_t* bytes, std::size_t count,
+                      const py::object& filename) {
+  auto owned = std::make_unique<OwnedBitmap>();
+  std::optional<dwt97::Failure> failure;
+  dwt97::PictureFormat format = dwt97::PictureFormat::bmp;
+  int savedErrno = 0;
+  {
+    py::gil_scoped_release release;
+    errno = 0;
+    failure = readPicture(&owned->bmp, &format, path, bytes, count);
+    savedErrno = errno;
+  }
+  if (failure) {
+    owned->bmp.data = nullptr;  // a failed read leaves nothing to release
+    FailureContext context;
+    context.operation = "bmpLoad";
+    context.savedErrno = savedErrno;
+    context.filename = filename;
+    raiseFailure(*failure, context);
+  }
+  const Bitmap& bmp = owned->bmp;
+  const std::int32_t storedHeight = static_cast<std::int32_t>(
+      static_cast<std::uint32_t>(bmp.rawHeader[22]) |
+      static_cast<std::uint32_t>(bmp.rawHeader[23]) << 8 |
+      static_cast<std::uint32_t>(bmp.rawHeader[24]) << 16 |
+      static_cast<std::uint32_t>(bmp.rawHeader[25]) << 24);
+  py::dict header;
+  header["format"] = "bmp";
+  header["signature"] = bmp.signature;
+  header["file_size"] = bmp.fileSize;
+  header["data_offset"] = bmp.dataOffset;
+  header["size"] = bmp.size;
+  header["width"] = bmp.width;
+  header["height"] = bmp.height;
+  header["stored_height"] = storedHeight;
+  header["planes"] = bmp.planes;
+  header["bits_per_pixel"] = bmp.bitsPerPixel;
+  header["compression"] = bmp.compression;
+  header["image_size"] = bmp.imageSize;
+  header["x_pixels_per_m"] = bmp.xpixelsPerM;
+  header["y_pixels_per_m"] = bmp.ypixelsPerM;
+  header["colors_used"] = bmp.colorsUsed;
+  header["colors_important"] = bmp.colorsImportant;
+  if (format != dwt97::PictureFormat::bmp) {
+    // Of another picture, only what its file holds: its format and size.
+    header = py::dict();
+    header["format"] = formatName(format);
+    header["width"] = bmp.width;
+    header["height"] = bmp.height;
+  }
+  // The pixels are the record's own buffer, released with the array.
+  std::uint8_t* pixels = bmp.data;
+  const py::ssize_t height = bmp.height;
+  const py::ssize_t width = bmp.width;
+  OwnedBitmap* raw = owned.release();
+  py::capsule keeper(raw, [](void* p) { delete static_cast<OwnedBitmap*>(p); });
+  py::array_t<std::uint8_t> array({height, width}, {width, py::ssize_t{1}}, pixels, keeper);
+  return py::make_tuple(array, storedHeight > 0, header);
+}
+
+py::tuple load(const std::string& path, const py::object& filename) {
+  return readToTuple(path.c_str(), nullptr, 0, filename);
+}
+
+py::tuple parse(const py::buffer& data) {
+  const py::buffer_info info = data.request();
+  if (info.ndim > 1 || (info.ndim == 1 && info.strides[0] != info.itemsize)) {
+    throw py::value_error("parse() needs contiguous bytes");
+  }
+  const auto count = static_cast<std::size_t>(info.size) * static_cast<std::size_t>(info.itemsize);
+  return readToTuple(nullptr, static_cast<const std::uint8_t*>(info.ptr), count, py::none());
+}
+
+// Writes `a` to `path` as raw bytes, a PGM or a PNG picture, atomically as the
+// library's saves do.
+void save(const std::string& path, const py::array& a, const std::string& format, bool bottomUp,
+          const py::object& filename) {
+  const Shape shape = checkArray(a);
+  if (format != "raw" && format != "pgm" && format != "png") {
+    throw py::value_error("unsupported save format '" + format + "' (raw, pgm or png)");
+  }
+  if (shape.height > std::numeric_limits<std::uint16_t>::max()) {
+    throw py::value_error("cannot save more than 65535 rows");
+  }
+  Bitmap bmp;
+  std::memset(&bmp, 0, sizeof bmp);
+  bmp.width = shape.width;
+  bmp.height = static_cast<std::uint16_t>(shape.height);
+  // The stored height's sign: negative (top row first) unless bottom-up.
+  if (!bottomUp) bmp.rawHeader[25] = 0x80;
+  const std::uint8_t* data = arrayData(a);
+  const py::ssize_t rowStride = a.strides(0);
+  const py::ssize_t columnStride = a.strides(1);
+  std::optional<dwt97::Failure> failure;
+  int savedErrno = 0;
+  {
+    py::gil_scoped_release release;
+    InputRows input;
+    failure = input.prepare(data, rowStride, columnStride, shape);
+    if (!failure) {
+      errno = 0;
+      failure = format == "pgm"   ? dwt97::trySavePgmPlane(&bmp, path.c_str(), input.rows())
+                : format == "png" ? dwt97::trySavePngPlane(&bmp, path.c_str(), input.rows())
+                                  : dwt97::trySavePlane(&bmp, path.c_str(), input.rows());
+      savedErrno = errno;
+    }
+  }
+  if (failure) {
+    FailureContext context;
+    context.operation = "bmpSave";
+    context.savedErrno = savedErrno;
+    context.filename = filename;
+    raiseFailure(*failure, context);
+  }
+}
+
+// The best of `repeats` timings, in seconds, of the library's own in-place
+// transform of a copy of `a` on `threads` threads: the baseline that the
+// benchmark sets forward() against.
+double timeForward(const py::array& a, int threads, int repeats) {
+  const Shape shape = checkArray(a);
+  if (shape.empty() || repeats < 1) throw py::value_error("nothing to time");
+  const std::uint8_t* data = arrayData(a);
+  const py::ssize_t rowStride = a.strides(0);
+  const py::ssize_t columnStride = a.strides(1);
+  std::optional<dwt97::Failure> failure;
+  double best = 0;
+  {
+    py::gil_scoped_release release;
+    dwt97::PlaneBuffer plane{};
+    failure = dwt97::tryPlaneAllocate(&plane, shape.width, shape.height);
+    if (!failure) copyInto(plane.rows, data, rowStride, columnStride, shape);
+    for (int k = 0; k < repeats && !failure; ++k) {
+      const auto start = std::chrono::steady_clock::now();
+      failure = dwt97::tryForward2d(plane.rows, shape.width, shape.height, threads);
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      if (k == 0 || took.count() < best) best = took.count();
+    }
+    dwt97::planeRelease(&plane);
+  }
+  if (failure) {
+    FailureContext context;
+    context.operation = "dwtForward2d";
+    raiseFailure(*failure, context);
+  }
+  return best;
+}
+
+
+}  // namespace
+
+PYBIND11_MODULE(_dwt97, m) {
+  m.doc() = "The compiled core of the dwt97 package; use the dwt97 package itself.";
+  m.attr("__version__") = DWT97_VERSION_STRING;
+  m.def("_register_errors", &registerErrors);
+  m.def("_time_forward", &timeForward, py::arg("a"), py::arg("threads"), py::arg("repeats"));
+  m.def("forward", &forward, py::arg("a"), py::arg("levels") = 1, py::arg("threads") = 0,
+        py::arg("out") = py::none());
+  m.def("forward_rows", [](const py::array& a) { return singlePass(a, Pass::forwardRows); },
+        py::arg("a"));
+  m.def("forward_columns",
+        [](const py::array& a) { return singlePass(a, Pass::forwardColumns); }, py::arg("a"));
+  m.def("inverse_columns",
+        [](const py::array& a) { return singlePass(a, Pass::inverseColumns); }, py::arg("a"));
+  m.def("inverse_rows", [](const py::array& a) { return singlePass(a, Pass::inverseRows); },
+        py::arg("a"));
+  m.def("load", &load, py::arg("path"), py::arg("filename"));
+  m.def("parse", &parse, py::arg("data"));
+  m.def("save", &save, py::arg("path"), py::arg("a"), py::arg("format"), py::arg("bottom_up"),
+        py::arg("filename"));
+}
