@@ -14,6 +14,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# pkg-config sees only libraries built for this target (none from Debian:
+# the Windows build reads and writes BMP and PGM), never the build
+# machine's own.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/x86_64-w64-mingw32/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
+
 # Every program links the compiler's run-time libraries in, so that the .exe
 # runs without libstdc++-6.dll, libgcc_s_seh-1.dll or libwinpthread-1.dll.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
