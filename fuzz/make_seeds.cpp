@@ -15,10 +15,6 @@
 #include "bmp_builder.h"
 #include "picture_builder.h"
 
-#if DWT97_WITH_JPEG
-#include <jpeglib.h>
-#endif
-
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -56,31 +52,12 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
   }
 #if DWT97_WITH_JPEG
   for (const int components : {1, 3}) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr errors;
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = 19;
-    cinfo.image_height = 11;
-    cinfo.input_components = components;
-    cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    if (components == 3) jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<unsigned char> row(19 * components);
-    while (cinfo.next_scanline < cinfo.image_height) {
-      for (std::size_t k = 0; k < row.size(); ++k) row[k] = (unsigned char)(k * 13 + cinfo.next_scanline * 7);
-      JSAMPROW rowPointer = row.data();
-      jpeg_write_scanlines(&cinfo, &rowPointer, 1);
+    Bytes pixels(19 * 11 * components);
+    for (std::size_t k = 0; k < pixels.size(); ++k) {
+      pixels[k] = static_cast<std::uint8_t>(k % (19 * components) * 13 + k / (19 * components) * 7);
     }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
     seeds.emplace_back(components == 1 ? "grey.jpg" : "colour_progressive.jpg",
-                       Bytes(buffer, buffer + size));
-    std::free(buffer);
+                       picturebuild::jpegFile(19, 11, components, pixels, components == 3));
   }
 #endif
 }

@@ -83,8 +83,8 @@ extern "C" int open64(const char* path, int flags, ...) {
   return fd;
 }
 
-// Declared without <pthread.h>, whose own declaration carries an exception
-// specification; the handle and attributes are only passed along.
+// Declared without <pthread.h>, whose own declaration is marked noexcept and
+// would not match; the handle and attributes are only passed along.
 extern "C" int pthread_create(void* thread, const void* attributes, void* (*start)(void*),
                               void* argument) {
   using CreateFunction = int (*)(void*, const void*, void* (*)(void*), void*);

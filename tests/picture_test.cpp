@@ -230,34 +230,6 @@ std::vector<Case> pgmCases() {
 }
 
 #if DWT97_WITH_JPEG
-// A JPEG made by the JPEG library from `pixels` (1 or 3 components).
-Bytes jpegFile(std::uint32_t width, std::uint32_t height, int components, const Bytes& pixels) {
-  jpeg_compress_struct cinfo;
-  jpeg_error_mgr errors;
-  cinfo.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&cinfo);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&cinfo, &buffer, &size);
-  cinfo.image_width = width;
-  cinfo.image_height = height;
-  cinfo.input_components = components;
-  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
-  jpeg_set_defaults(&cinfo);
-  jpeg_set_quality(&cinfo, 90, TRUE);
-  jpeg_start_compress(&cinfo, TRUE);
-  while (cinfo.next_scanline < height) {
-    JSAMPROW row = const_cast<std::uint8_t*>(pixels.data()) +
-                   std::size_t{cinfo.next_scanline} * width * components;
-    jpeg_write_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_compress(&cinfo);
-  jpeg_destroy_compress(&cinfo);
-  Bytes file(buffer, buffer + size);
-  std::free(buffer);
-  return file;
-}
-
 // What the JPEG library itself gives as grey for a valid file: the oracle.
 Bytes jpegGrey(const Bytes& file) {
   jpeg_decompress_struct cinfo;
@@ -298,8 +270,8 @@ std::vector<Case> jpegCases() {
                                              static_cast<std::uint8_t>(255 - k),
                                              static_cast<std::uint8_t>(k * 11)});
   }
-  const Bytes grey = jpegFile(w, h, 1, greyPixels);
-  const Bytes colour = jpegFile(w, h, 3, colourPixels);
+  const Bytes grey = picturebuild::jpegFile(w, h, 1, greyPixels);
+  const Bytes colour = picturebuild::jpegFile(w, h, 3, colourPixels);
   const PictureFormat jpeg = PictureFormat::jpeg;
   cases.push_back({"JPEG grey", grey, jpeg, std::nullopt, w, h, jpegGrey(grey)});
   cases.push_back({"JPEG colour", colour, jpeg, std::nullopt, w, h, jpegGrey(colour)});

@@ -1,14 +1,23 @@
 // Builds small PNG and PGM files in memory, byte by byte, without any image
 // library: PNG chunks with their CRCs around a zlib stream of stored
 // (uncompressed) deflate blocks, every colour type and bit depth, plain or
-// Adam7-interlaced. Used by the tests and the fuzzer's seed corpus, which
-// break single bytes afterwards.
+// Adam7-interlaced; and, where the JPEG library is built in
+// (DWT97_WITH_JPEG), JPEG files made by that library. Used by the tests and
+// the fuzzer's seed corpus, which break single bytes afterwards.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#if DWT97_WITH_JPEG
+#include <cstdio>  // jpeglib.h needs FILE
+
+#include <cstdlib>
+
+#include <jpeglib.h>
+#endif
 
 namespace picturebuild {
 
@@ -144,5 +153,38 @@ inline Bytes pgmFile(const std::string& header, const std::vector<std::uint32_t>
   }
   return out;
 }
+
+#if DWT97_WITH_JPEG
+// A JPEG made by the JPEG library from `pixels` (1 or 3 components, rows top
+// first), at quality 90, progressive where asked.
+inline Bytes jpegFile(std::uint32_t width, std::uint32_t height, int components,
+                      const Bytes& pixels, bool progressive = false) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr errors;
+  cinfo.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = width;
+  cinfo.image_height = height;
+  cinfo.input_components = components;
+  cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 90, TRUE);
+  if (progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < height) {
+    JSAMPROW row = const_cast<std::uint8_t*>(pixels.data()) +
+                   std::size_t{cinfo.next_scanline} * width * components;
+    jpeg_write_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  Bytes file(buffer, buffer + size);
+  std::free(buffer);
+  return file;
+}
+#endif
 
 }  // namespace picturebuild
