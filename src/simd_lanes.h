@@ -7,7 +7,8 @@
 // program, so nothing here may have external linkage: an inline function the
 // linker keeps once for the whole program could be the copy compiled for an
 // instruction set the processor lacks. Everything lives in an unnamed
-// namespace, and only plain builtins are called.
+// namespace, and beside the compiler's builtins only the library's own
+// out-of-line functions (mirrorIndex, toSaturatedByte) are called.
 #pragma once
 
 #include <cstddef>
