@@ -9,7 +9,20 @@
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
 
-using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::int32_t a, std::int32_t b);
+// The kernels of a pass set compute only: whatever memory they need beyond
+// their stack comes from the caller, and none of them can fail.
+
+// The row pass over all `height` rows.
+using DwtRowsKernel = void(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+                           std::int32_t height);
+
+// The column pass, in strips of `strip` columns (a multiple of 16, at most
+// kColumnStrip), with a ring of kColumnRingRows float rows of `strip` floats
+// at `ring`, 64-byte aligned.
+using DwtColumnsKernel = void(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+                              std::int32_t height, float* ring, std::int64_t strip);
+constexpr int kColumnRingRows = 10;
+constexpr std::int64_t kColumnStrip = 8192;
 
 // The fused forward transform works on contiguous spans [j0, j1) of output
 // row pairs, each span with its own ring of float rows (kFusedRingRows rows
@@ -19,8 +32,9 @@ using DwtPass = void (*)(SamplePlane dst, const std::uint8_t* const* src, std::i
 // First every span's `prepare` runs (it converts the rows its span reads
 // that other spans overwrite), then the spans' `run`s, in any order or at
 // once. Needs width >= 2 and height >= 2.
-using DwtFusedStep = void (*)(SamplePlane plane, std::int32_t width, std::int32_t height,
-                              std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride);
+using DwtFusedPrepareKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
+                                   std::int64_t j0, std::int64_t j1, float* ring,
+                                   std::int64_t stride);
 constexpr int kFusedRingRows = 15;
 
 // Told by a span's run, from its thread, each time output pairs [j0, j1) of
@@ -30,54 +44,65 @@ struct DwtFusedProgress {
   void* context;
 };
 constexpr std::int64_t kFusedReportPairs = 32;
-using DwtFusedRun = void (*)(SamplePlane plane, std::int32_t width, std::int32_t height,
-                             std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride,
-                             const DwtFusedProgress* progress);
+using DwtFusedRunKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
+                               std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride,
+                               const DwtFusedProgress* progress);
 
 // Output row pairs [j0, j1) of the inverse column pass (band rows j0 .. j1-1
-// give rows 2j0 .. 2j1-1), with a ring of kInverseRingRows rows of `stride`
-// floats as for the fused transform, but at most kInverseStrip wide: the
-// pass runs in strips of that many columns.
-using DwtInverseColumnsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* src,
-                                       std::int32_t halfWidth, std::int32_t halfHeight,
-                                       std::int64_t j0, std::int64_t j1, float* ring,
-                                       std::int64_t stride);
-constexpr int kInverseRingRows = 10;
-constexpr std::int64_t kInverseStrip = 8192;
-
-// A column pass that allocates its float rows: false, with nothing written,
-// when they cannot be had.
-using DwtCheckedPass = bool (*)(SamplePlane dst, const std::uint8_t* const* src, std::int32_t a,
-                                std::int32_t b);
+// give rows 2j0 .. 2j1-1), in strips of `strip` columns with a ring of
+// kColumnRingRows float rows as for the forward column pass.
+using DwtInverseColumnsKernel = void(SamplePlane dst, const std::uint8_t* const* src,
+                                     std::int32_t halfWidth, std::int32_t halfHeight,
+                                     std::int64_t j0, std::int64_t j1, float* ring,
+                                     std::int64_t strip);
 
 // Rows [r0, r1) of the inverse row pass.
-using DwtInverseRowsSpan = void (*)(SamplePlane dst, const std::uint8_t* const* src,
-                                    std::int32_t halfWidth, std::int32_t halfHeight,
-                                    std::int64_t r0, std::int64_t r1);
+using DwtInverseRowsKernel = void(SamplePlane dst, const std::uint8_t* const* src,
+                                  std::int32_t halfWidth, std::int32_t halfHeight,
+                                  std::int64_t r0, std::int64_t r1);
 
-// One implementation of every pass, all built for the same instruction set.
+// One implementation of every kernel, all built for the same instruction set.
 struct DwtPassSet {
   const char* name;  // "avx512", "avx2", "sse2", "generic" or "scalar"
-  DwtPass forwardRows;
-  DwtPass forwardColumns;  // ends the process when memory runs out
-  DwtPass inverseColumns;  // likewise
-  DwtPass inverseRows;
-  DwtFusedStep forward2dPrepare;
-  DwtFusedRun forward2dRun;  // `progress` may be null
-  DwtInverseColumnsSpan inverseColumnsSpan;
-  DwtInverseRowsSpan inverseRowsSpan;
-  DwtCheckedPass tryForwardColumns;  // forwardColumns, reporting memory running out
-  DwtCheckedPass tryInverseColumns;  // inverseColumns, likewise
+  DwtRowsKernel* forwardRows;
+  DwtColumnsKernel* forwardColumns;
+  DwtFusedPrepareKernel* forward2dPrepare;
+  DwtFusedRunKernel* forward2dRun;  // `progress` may be null
+  DwtInverseColumnsKernel* inverseColumns;
+  DwtInverseRowsKernel* inverseRows;
 };
+
+// The kernels of the set `set`, compiled for its instruction set into a
+// namespace of its own, so that no two sets define the same symbol.
+#define DWT97_PASS_SET_KERNELS(set)                       \
+  namespace dwt97::kernels::set {                         \
+  DwtRowsKernel forwardRows;                              \
+  DwtColumnsKernel forwardColumns;                        \
+  DwtFusedPrepareKernel forward2dPrepare;                 \
+  DwtFusedRunKernel forward2dRun;                         \
+  DwtInverseColumnsKernel inverseColumns;                 \
+  DwtInverseRowsKernel inverseRows;                       \
+  }
+DWT97_PASS_SET_KERNELS(avx512)
+DWT97_PASS_SET_KERNELS(avx2)
+DWT97_PASS_SET_KERNELS(sse2)
+DWT97_PASS_SET_KERNELS(portable)
 
 // The pass sets this build offers that this processor can run, fastest
 // first; the first is the one the public passes use. Returns their count.
 int dwtPassSets(const DwtPassSet* const** sets);
 
-// The threaded operations of filterbank.h run with the pass set `set`, so
-// that the tests can compare every set (the public ones use the first). The
-// try forms return false, having changed nothing, when memory runs out; the
-// others then end the process as the public operations do.
+// The operations of filterbank.h run with the pass set `set`, so that the
+// tests can compare every set (the public ones use the first). The try forms
+// return false, having changed nothing, when memory runs out; the others
+// then end the process as the public operations do.
+void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                        std::int32_t width, std::int32_t height);
+bool dwtTryForwardColumnsWith(const DwtPassSet& set, SamplePlane dst,
+                              const std::uint8_t* const* src, std::int32_t width,
+                              std::int32_t height);
+void dwtForwardColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                           std::int32_t width, std::int32_t height);
 bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                          std::int32_t height, int threads, DwtResultRows rowsDone,
                          void* context);

@@ -12,14 +12,14 @@
 #include "failure.h"
 #include "filterbank_kernels.h"
 
-// The pass sets the build compiled (see CMakeLists.txt).
-#if defined(DWT97_X86_PASS_SETS)
-extern const DwtPassSet dwtPassSetAvx512;
-extern const DwtPassSet dwtPassSetAvx2;
-extern const DwtPassSet dwtPassSetSse2;
-#else
-extern const DwtPassSet dwtPassSetPortable;
-#endif
+// The pass sets the build compiled (see CMakeLists.txt), each from the
+// kernels in its own namespace.
+#define DWT97_PASS_SET_TABLE(set, name)                                                     \
+  {                                                                                        \
+    name, dwt97::kernels::set::forwardRows, dwt97::kernels::set::forwardColumns,           \
+        dwt97::kernels::set::forward2dPrepare, dwt97::kernels::set::forward2dRun,          \
+        dwt97::kernels::set::inverseColumns, dwt97::kernels::set::inverseRows              \
+  }
 
 using dwt97::detail::failOutOfMemory;
 using dwt97::detail::failTooManyLevels;
@@ -33,16 +33,24 @@ struct Available {
   int count = 0;
 };
 
+#if defined(DWT97_X86_PASS_SETS)
+const DwtPassSet avx512Set = DWT97_PASS_SET_TABLE(avx512, "avx512");
+const DwtPassSet avx2Set = DWT97_PASS_SET_TABLE(avx2, "avx2");
+const DwtPassSet sse2Set = DWT97_PASS_SET_TABLE(sse2, "sse2");
+#else
+const DwtPassSet portableSet = DWT97_PASS_SET_TABLE(portable, DWT97_PORTABLE_SET_NAME);
+#endif
+
 Available findAvailable() {
   Available found;
 #if defined(DWT97_X86_PASS_SETS)
   __builtin_cpu_init();
   // The checks include the operating system's support for the wider registers.
-  if (__builtin_cpu_supports("avx512f")) found.sets[found.count++] = &dwtPassSetAvx512;
-  if (__builtin_cpu_supports("avx2")) found.sets[found.count++] = &dwtPassSetAvx2;
-  found.sets[found.count++] = &dwtPassSetSse2;
+  if (__builtin_cpu_supports("avx512f")) found.sets[found.count++] = &avx512Set;
+  if (__builtin_cpu_supports("avx2")) found.sets[found.count++] = &avx2Set;
+  found.sets[found.count++] = &sse2Set;
 #else
-  found.sets[found.count++] = &dwtPassSetPortable;
+  found.sets[found.count++] = &portableSet;
 #endif
   return found;
 }
@@ -121,6 +129,12 @@ float* ringOf(unsigned char* block, std::int64_t each, int k) {
   return reinterpret_cast<float*>(start) + k * each;
 }
 
+// The column passes' strips: whole rows up to kColumnStrip columns. Reading
+// and writing whole rows streams through memory far better than narrow
+// strips of rows thousands of bytes apart, and ten float rows still fit the
+// second-level cache.
+std::int64_t columnStrip(std::int64_t width) { return smaller(kColumnStrip, roundUp16(width)); }
+
 void clearRows(SamplePlane plane, std::int64_t r0, std::int64_t r1, std::int32_t width) {
   for (std::int64_t r = r0; r < r1; ++r) std::memset(plane[r], 0, static_cast<std::size_t>(width));
 }
@@ -133,7 +147,7 @@ bool forward2dTwoPasses(const DwtPassSet& set, SamplePlane plane, std::int32_t w
   dwt97::PlaneBuffer scratch;
   if (dwt97::tryPlaneAllocate(&scratch, width, height)) return false;
   set.forwardRows(scratch.rows, plane, width, height);
-  const bool filtered = set.tryForwardColumns(plane, scratch.rows, width, height);
+  const bool filtered = dwtTryForwardColumnsWith(set, plane, scratch.rows, width, height);
   dwt97::planeRelease(&scratch);
   if (!filtered) return false;
   if (height % 2 != 0) clearRows(plane, height - 1, height, width);
@@ -257,6 +271,30 @@ bool forward2d(const DwtPassSet& set, SamplePlane plane, std::int32_t width, std
 
 }  // namespace
 
+void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                        std::int32_t width, std::int32_t height) {
+  set.forwardRows(dst, src, width, height);
+}
+
+bool dwtTryForwardColumnsWith(const DwtPassSet& set, SamplePlane dst,
+                              const std::uint8_t* const* src, std::int32_t width,
+                              std::int32_t height) {
+  if (width <= 0 || height < 2) return true;
+  const std::int64_t strip = columnStrip(width);
+  unsigned char* ring = allocateRings(1, kColumnRingRows * strip);
+  if (ring == nullptr) return false;
+  set.forwardColumns(dst, src, width, height, ringOf(ring, 0, 0), strip);
+  releaseZeroed(ring);
+  return true;
+}
+
+void dwtForwardColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                           std::int32_t width, std::int32_t height) {
+  if (!dwtTryForwardColumnsWith(set, dst, src, width, height)) {
+    failOutOfMemory("dwtForwardColumns");
+  }
+}
+
 bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                          std::int32_t height, int threads, DwtResultRows rowsDone,
                          void* context) {
@@ -302,13 +340,12 @@ bool dwtTryInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,
   if (halfWidth <= 0 || halfHeight <= 0) return true;
   const std::int64_t width = 2 * std::int64_t{halfWidth};
   const int count = threadCount(threads, halfHeight, 2 * width * halfHeight);
-  if (count == 1) return set.tryInverseColumns(dst, src, halfWidth, halfHeight);
-  const std::int64_t strip = smaller(kInverseStrip, roundUp16(width));
-  const std::int64_t ringFloats = kInverseRingRows * strip;
+  const std::int64_t strip = columnStrip(width);
+  const std::int64_t ringFloats = kColumnRingRows * strip;
   unsigned char* rings = allocateRings(count, ringFloats);
   if (rings == nullptr) return false;
   runParts(count, [&](int k) {
-    set.inverseColumnsSpan(dst, src, halfWidth, halfHeight, partStart(halfHeight, count, k),
+    set.inverseColumns(dst, src, halfWidth, halfHeight, partStart(halfHeight, count, k),
                            partStart(halfHeight, count, k + 1), ringOf(rings, ringFloats, k),
                            strip);
   });
@@ -329,7 +366,7 @@ void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8
   const std::int64_t rows = 2 * std::int64_t{halfHeight};
   const int count = threadCount(threads, rows, 2 * std::int64_t{halfWidth} * rows);
   runParts(count, [&](int k) {
-    set.inverseRowsSpan(dst, src, halfWidth, halfHeight, partStart(rows, count, k),
+    set.inverseRows(dst, src, halfWidth, halfHeight, partStart(rows, count, k),
                         partStart(rows, count, k + 1));
   });
 }
@@ -341,12 +378,12 @@ int dwtPassSets(const DwtPassSet* const** sets) {
 
 void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                     std::int32_t height) {
-  available().sets[0]->forwardRows(dst, src, width, height);
+  dwtForwardRowsWith(*available().sets[0], dst, src, width, height);
 }
 
 void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
                        std::int32_t height) {
-  available().sets[0]->forwardColumns(dst, src, width, height);
+  dwtForwardColumnsWith(*available().sets[0], dst, src, width, height);
 }
 
 void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
@@ -390,7 +427,7 @@ std::optional<dwt97::Failure> outOfMemoryUnless(bool done) {
 std::optional<dwt97::Failure> dwt97::tryForwardColumns(SamplePlane dst,
                                                        const std::uint8_t* const* src,
                                                        std::int32_t width, std::int32_t height) {
-  return outOfMemoryUnless(available().sets[0]->tryForwardColumns(dst, src, width, height));
+  return outOfMemoryUnless(dwtTryForwardColumnsWith(*available().sets[0], dst, src, width, height));
 }
 
 std::optional<dwt97::Failure> dwt97::tryForward2d(SamplePlane plane, std::int32_t width,

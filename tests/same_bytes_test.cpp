@@ -40,10 +40,10 @@ SetOutputs throughPassSet(const DwtPassSet& set, std::int32_t width, std::int32_
   PlaneBuffer planes[5];
   for (PlaneBuffer& plane : planes) plane = planeAllocate(width, rows, "test");
   std::copy(pixels.begin(), pixels.end(), planes[0].block);
-  set.forwardRows(planes[1].rows, planes[0].rows, width, rows);
-  set.forwardColumns(planes[2].rows, planes[1].rows, width, rows);
-  set.inverseColumns(planes[3].rows, planes[2].rows, width / 2, rows / 2);
-  set.inverseRows(planes[4].rows, planes[3].rows, width / 2, rows / 2);
+  dwtForwardRowsWith(set, planes[1].rows, planes[0].rows, width, rows);
+  dwtForwardColumnsWith(set, planes[2].rows, planes[1].rows, width, rows);
+  dwtInverseColumnsWith(set, planes[3].rows, planes[2].rows, width / 2, rows / 2, 1);
+  dwtInverseRowsWith(set, planes[4].rows, planes[3].rows, width / 2, rows / 2, 1);
   SetOutputs out{Bytes(planes[2].block, planes[2].block + pixels.size()), {},
                  Bytes(planes[4].block, planes[4].block + pixels.size())};
   dwtForward2dWith(set, planes[0].rows, width, rows, 2);

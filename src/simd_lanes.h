@@ -1,0 +1,140 @@
+// The lane primitives every pass set shares: one lane as a plain float (the
+// tail of every loop), and whole vectors of N floats as the compiler's
+// generic vectors, which a set's own header specialises where its
+// instruction set has something better.
+//
+// A pass set's code is compiled once per instruction set and linked into one
+// program, so nothing here may have external linkage: an inline function the
+// linker keeps once for the whole program could be the copy compiled for an
+// instruction set the processor lacks. Everything lives in an unnamed
+// namespace, and beside the compiler's builtins only the library's own
+// out-of-line functions (mirrorIndex, toSaturatedByte) are called.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "dwt97/filterbank.h"
+
+namespace {
+
+// One lane: the primitives on a single float.
+struct OneLane {
+  static constexpr int lanes = 1;
+  using V = float;
+
+  static V splat(float x) { return x; }
+  static V load(const float* p) { return *p; }
+  static void store(float* p, V v) { *p = v; }
+  // The byte, converted exactly.
+  static V loadBytes(const std::uint8_t* p) { return static_cast<float>(*p); }
+  // The two bytes of a sample pair, as the even and the odd sample.
+  static void deinterleaveBytes(const std::uint8_t* x, float* even, float* odd) {
+    *even = static_cast<float>(x[0]);
+    *odd = static_cast<float>(x[1]);
+  }
+  // s[k] = the value k places on from p.
+  static void window5(const float* p, V (&s)[5]) {
+    for (int k = 0; k < 5; ++k) s[k] = p[k];
+  }
+  // Truncation toward zero to a 32-bit integer, then its low byte: outputs
+  // wrap modulo 256. Sums of byte inputs stay far inside the 32-bit range,
+  // so the conversion is always defined.
+  static void storeTruncated(std::uint8_t* p, V v) {
+    *p = static_cast<std::uint8_t>(static_cast<std::uint32_t>(static_cast<std::int32_t>(v)));
+  }
+  // The float of that byte: what a later pass reads back from it.
+  static void storeByteFloats(float* p, V v) {
+    *p = static_cast<float>(static_cast<std::int32_t>(v) & 0xFF);
+  }
+  // Rounded to nearest (ties to even) and saturated to -128..127, stored
+  // as the pair even, odd.
+  static void storeRoundedPairs(std::uint8_t* p, V even, V odd) {
+    p[0] = static_cast<std::uint8_t>(toSaturatedByte(even));
+    p[1] = static_cast<std::uint8_t>(toSaturatedByte(odd));
+  }
+};
+
+// The compiler's generic vectors of N lanes: floats, 32-bit integers, bytes.
+template <int N>
+struct VectorsOf;
+template <>
+struct VectorsOf<4> {
+  typedef float Floats __attribute__((vector_size(16)));
+  typedef std::int32_t Ints __attribute__((vector_size(16)));
+  typedef std::uint8_t Bytes __attribute__((vector_size(4)));
+};
+template <>
+struct VectorsOf<8> {
+  typedef float Floats __attribute__((vector_size(32)));
+  typedef std::int32_t Ints __attribute__((vector_size(32)));
+  typedef std::uint8_t Bytes __attribute__((vector_size(8)));
+};
+template <>
+struct VectorsOf<16> {
+  typedef float Floats __attribute__((vector_size(64)));
+  typedef std::int32_t Ints __attribute__((vector_size(64)));
+  typedef std::uint8_t Bytes __attribute__((vector_size(16)));
+};
+
+// N lanes of the compiler's generic vectors. `Self` is the set's own
+// primitives, so that the composite operations here use its specialised
+// loads and stores.
+template <int N, typename Self>
+struct GenericLanes {
+  static constexpr int lanes = N;
+  using V = typename VectorsOf<N>::Floats;
+  using VInt = typename VectorsOf<N>::Ints;
+  using VByte = typename VectorsOf<N>::Bytes;
+
+  static V splat(float x) { return x - V{}; }  // (x - 0 is x for every x)
+  static V load(const float* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  static void store(float* p, V v) { std::memcpy(p, &v, sizeof v); }
+  static V loadBytes(const std::uint8_t* p) {
+    VByte b;
+    std::memcpy(&b, p, sizeof b);
+    return __builtin_convertvector(__builtin_convertvector(b, VInt), V);
+  }
+  static void deinterleaveBytes(const std::uint8_t* x, float* even, float* odd) {
+    const V a = Self::loadBytes(x);
+    const V b = Self::loadBytes(x + N);
+    store(even, pick(a, b, std::make_integer_sequence<int, N>{}, 0));
+    store(odd, pick(a, b, std::make_integer_sequence<int, N>{}, 1));
+  }
+  static void window5(const float* p, V (&s)[5]) {
+    for (int k = 0; k < 5; ++k) s[k] = load(p + k);
+  }
+  static void storeTruncated(std::uint8_t* p, V v) {
+    const VByte b = __builtin_convertvector(__builtin_convertvector(v, VInt), VByte);
+    std::memcpy(p, &b, sizeof b);
+  }
+  static void storeByteFloats(float* p, V v) {
+    store(p, __builtin_convertvector(__builtin_convertvector(v, VInt) & 0xFF, V));
+  }
+  static void storeRoundedPairs(std::uint8_t* p, V even, V odd) {
+    for (int i = 0; i < N; ++i) OneLane::storeRoundedPairs(p + 2 * i, even[i], odd[i]);
+  }
+
+  // Lanes first, first + 2, first + 4, ... of the pair a, b: constant lane
+  // lists, so that the shuffle compiles to a fixed permutation.
+  template <int... I>
+  static V pick(V a, V b, std::integer_sequence<int, I...>, int first) {
+#if defined(__clang__)
+    return first == 0 ? __builtin_shufflevector(a, b, (2 * I)...)
+                      : __builtin_shufflevector(a, b, (2 * I + 1)...);
+#else
+    return first == 0 ? __builtin_shuffle(a, b, VInt{(2 * I)...})
+                      : __builtin_shuffle(a, b, VInt{(2 * I + 1)...});
+#endif
+  }
+};
+
+inline void prefetch(const void* p) { __builtin_prefetch(p); }
+
+}  // namespace
