@@ -56,12 +56,17 @@ struct AnalysisTapsOf {
   typename D::V high[7];
 };
 
-struct AnalysisTaps {
-  AnalysisTapsOf<Full> full;
-  AnalysisTapsOf<OneLane> one;
-  const AnalysisTapsOf<Full>& of(Full) const { return full; }
-  const AnalysisTapsOf<OneLane>& of(OneLane) const { return one; }
+// Coefficients for the whole vectors and for the single lanes of the tail;
+// of(d) gives those for lanes of d's type.
+template <template <typename> class TapsOf>
+struct ForBothLanes {
+  TapsOf<Full> full;
+  TapsOf<OneLane> one;
+  const TapsOf<Full>& of(Full) const { return full; }
+  const TapsOf<OneLane>& of(OneLane) const { return one; }
 };
+
+using AnalysisTaps = ForBothLanes<AnalysisTapsOf>;
 
 // One vector of low and high outputs. s[k] holds the samples at signal index
 // 2j + k - 4 for the lanes' outputs j: the low-pass reads s[0..8] (positions
@@ -92,12 +97,7 @@ struct SynthesisTapsOf {
   typename D::V two;
 };
 
-struct SynthesisTaps {
-  SynthesisTapsOf<Full> full;
-  SynthesisTapsOf<OneLane> one;
-  const SynthesisTapsOf<Full>& of(Full) const { return full; }
-  const SynthesisTapsOf<OneLane>& of(OneLane) const { return one; }
-};
+using SynthesisTaps = ForBothLanes<SynthesisTapsOf>;
 
 // One vector of doubled even and odd sums. l[k] and h[k] hold the low- and
 // high-band entries at band index j - 2 + k for the lanes' outputs j; the tap

@@ -4,14 +4,7 @@
 #if !defined(__AVX512F__)
 #error "simd_avx512.h needs a build with AVX-512 enabled"
 #endif
-// GCC 12 warns, wrongly, about the undefined vector some of these intrinsics
-// start from.
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
-#include "simd_lanes.h"
+#include "simd_x86.h"
 
 namespace {
 

@@ -4,12 +4,7 @@
 #if !defined(__SSE2__)
 #error "simd_sse2.h needs a build with SSE2 enabled"
 #endif
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-
-#include "simd_lanes.h"
+#include "simd_x86.h"
 
 namespace {
 
