@@ -47,31 +47,25 @@ void checkEvenSides(const Shape& shape, const char* operation) {
   }
 }
 
-std::optional<Failure> InputRows::prepare(const std::uint8_t* data, py::ssize_t rowStride,
-                                        py::ssize_t columnStride, const Shape& shape) {
+std::optional<Failure> InputRows::prepare(const ArrayBytes& bytes, const Shape& shape) {
   rows_.resize(static_cast<std::size_t>(shape.height));
-  if (columnStride == 1 || shape.width <= 1) {
-    for (std::int32_t r = 0; r < shape.height; ++r) rows_[r] = data + r * rowStride;
+  if (bytes.columnStride == 1 || shape.width <= 1) {
+    for (std::int32_t r = 0; r < shape.height; ++r) rows_[r] = bytes.data + r * bytes.rowStride;
     return std::nullopt;
   }
   if (auto failure = tryPlaneAllocate(&copy_, shape.width, shape.height)) return failure;
-  for (std::int32_t r = 0; r < shape.height; ++r) {
-    const std::uint8_t* from = data + r * rowStride;
-    std::uint8_t* to = copy_.rows[r];
-    for (std::int32_t c = 0; c < shape.width; ++c) to[c] = from[c * columnStride];
-    rows_[r] = to;
-  }
+  copyInto(copy_.rows, bytes, shape);
+  for (std::int32_t r = 0; r < shape.height; ++r) rows_[r] = copy_.rows[r];
   return std::nullopt;
 }
 
-void copyInto(std::uint8_t* const* rows, const std::uint8_t* data, py::ssize_t rowStride,
-              py::ssize_t columnStride, const Shape& shape) {
+void copyInto(std::uint8_t* const* rows, const ArrayBytes& bytes, const Shape& shape) {
   for (std::int32_t r = 0; r < shape.height; ++r) {
-    const std::uint8_t* from = data + r * rowStride;
-    if (columnStride == 1) {
+    const std::uint8_t* from = bytes.data + r * bytes.rowStride;
+    if (bytes.columnStride == 1) {
       std::memcpy(rows[r], from, static_cast<std::size_t>(shape.width));
     } else {
-      for (std::int32_t c = 0; c < shape.width; ++c) rows[r][c] = from[c * columnStride];
+      for (std::int32_t c = 0; c < shape.width; ++c) rows[r][c] = from[c * bytes.columnStride];
     }
   }
 }

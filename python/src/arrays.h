@@ -31,6 +31,18 @@ Shape checkArray(const py::array& a);
 // ValueError unless both sides are even.
 void checkEvenSides(const Shape& shape, const char* operation);
 
+// Where an input array's samples lie, read while the interpreter lock is
+// held so that the work after it can run without.
+struct ArrayBytes {
+  const std::uint8_t* data;
+  py::ssize_t rowStride;
+  py::ssize_t columnStride;
+};
+
+inline ArrayBytes bytesOf(const py::array& a) {
+  return {static_cast<const std::uint8_t*>(a.data()), a.strides(0), a.strides(1)};
+}
+
 // The rows of an input array for the library to read: pointers straight into
 // the array when its samples lie side by side along each row (any row
 // stride, negative included), or else a compact copy. Never written through.
@@ -43,8 +55,7 @@ class InputRows {
 
   // Prepares the pointers; runs without the interpreter lock. Returns
   // outOfMemory when a copy cannot be had.
-  std::optional<Failure> prepare(const std::uint8_t* data, py::ssize_t rowStride,
-                                 py::ssize_t columnStride, const Shape& shape);
+  std::optional<Failure> prepare(const ArrayBytes& bytes, const Shape& shape);
 
   const std::uint8_t* const* rows() const { return rows_.data(); }
 
@@ -54,12 +65,7 @@ class InputRows {
 };
 
 // Copies any 2-D uint8 array, strided or not, into rows of `width` bytes.
-void copyInto(std::uint8_t* const* rows, const std::uint8_t* data, py::ssize_t rowStride,
-              py::ssize_t columnStride, const Shape& shape);
-
-inline const std::uint8_t* arrayData(const py::array& a) {
-  return static_cast<const std::uint8_t*>(a.data());
-}
+void copyInto(std::uint8_t* const* rows, const ArrayBytes& bytes, const Shape& shape);
 
 // A new C-ordered uint8 array and pointers to its rows.
 struct OutputArray {

@@ -69,9 +69,7 @@ py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
     context.mostLevels = most;
     raiseFailure(dwt97::Failure::tooManyLevels, context);
   }
-  const std::uint8_t* data = arrayData(a);
-  const py::ssize_t rowStride = a.strides(0);
-  const py::ssize_t columnStride = a.strides(1);
+  const ArrayBytes bytes = bytesOf(a);
   // The transform works in place on the output array's rows, the input
   // copied in first, so the input stays untouched. Each input row goes to
   // the output row where its buffer's result row belongs.
@@ -81,7 +79,7 @@ py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
   std::optional<dwt97::Failure> failure;
   {
     py::gil_scoped_release release;
-    copyInto(rows.data(), data, rowStride, columnStride, shape);
+    copyInto(rows.data(), bytes, shape);
     failure = dwt97::tryForward2dLevels(rows.data(), shape.width, shape.height, levels, threads);
     if (!failure) putRowsInOrder(rows, out, shape);
   }
@@ -104,16 +102,14 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
   if (pass == Pass::inverseRows) checkEvenSides(shape, "inverse_rows");
   OutputArray out = makeOutput(shape);
   if (shape.empty()) return out.array;
-  const std::uint8_t* data = arrayData(a);
-  const py::ssize_t rowStride = a.strides(0);
-  const py::ssize_t columnStride = a.strides(1);
+  const ArrayBytes bytes = bytesOf(a);
   std::optional<dwt97::Failure> failure;
   const char* operation = "";
   {
     py::gil_scoped_release release;
     zeroFill(out, shape);
     InputRows input;
-    failure = input.prepare(data, rowStride, columnStride, shape);
+    failure = input.prepare(bytes, shape);
     if (!failure) {
       switch (pass) {
         case Pass::forwardRows:
@@ -263,15 +259,13 @@ void save(const std::string& path, const py::array& a, const std::string& format
   bmp.height = static_cast<std::uint16_t>(shape.height);
   // The stored height's sign: negative (top row first) unless bottom-up.
   if (!bottomUp) bmp.rawHeader[25] = 0x80;
-  const std::uint8_t* data = arrayData(a);
-  const py::ssize_t rowStride = a.strides(0);
-  const py::ssize_t columnStride = a.strides(1);
+  const ArrayBytes bytes = bytesOf(a);
   std::optional<dwt97::Failure> failure;
   int savedErrno = 0;
   {
     py::gil_scoped_release release;
     InputRows input;
-    failure = input.prepare(data, rowStride, columnStride, shape);
+    failure = input.prepare(bytes, shape);
     if (!failure) {
       errno = 0;
       failure = format == "pgm"   ? dwt97::trySavePgmPlane(&bmp, path.c_str(), input.rows())
@@ -295,16 +289,14 @@ void save(const std::string& path, const py::array& a, const std::string& format
 double timeForward(const py::array& a, int threads, int repeats) {
   const Shape shape = checkArray(a);
   if (shape.empty() || repeats < 1) throw py::value_error("nothing to time");
-  const std::uint8_t* data = arrayData(a);
-  const py::ssize_t rowStride = a.strides(0);
-  const py::ssize_t columnStride = a.strides(1);
+  const ArrayBytes bytes = bytesOf(a);
   std::optional<dwt97::Failure> failure;
   double best = 0;
   {
     py::gil_scoped_release release;
     dwt97::PlaneBuffer plane{};
     failure = dwt97::tryPlaneAllocate(&plane, shape.width, shape.height);
-    if (!failure) copyInto(plane.rows, data, rowStride, columnStride, shape);
+    if (!failure) copyInto(plane.rows, bytes, shape);
     for (int k = 0; k < repeats && !failure; ++k) {
       const auto start = std::chrono::steady_clock::now();
       failure = dwt97::tryForward2d(plane.rows, shape.width, shape.height, threads);
