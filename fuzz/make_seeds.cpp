@@ -33,6 +33,26 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
   seeds.emplace_back("p5_1000.pgm", pgmFile("P5 2 2 1000\n", {0, 2, 500, 1000}, false, true));
   seeds.emplace_back("p2_255.pgm", pgmFile("P2 3 2 255\n", {1, 2, 3, 40, 50, 60}, true));
   seeds.emplace_back("p2_huge.pgm", pgmFile("P2 40000 40000 65535\n", {1}, true));
+  seeds.emplace_back("p6_255.ppm", pgmFile("P6 2 2 255\n", {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9}, false));
+  seeds.emplace_back("p3_1000.ppm", pgmFile("P3 1 2 1000\n", {1000, 0, 500, 1, 2, 3}, true));
+  // TIFF in its layouts: grey and RGB, 8 and 16 bits, strips and tiles,
+  // samples together and in planes, both byte orders.
+  for (int layout = 0; layout < 6; ++layout) {
+    picturebuild::Tiff tiff;
+    tiff.width = 19;
+    tiff.height = 11;
+    tiff.bits = layout % 2 == 0 ? 8 : 16;
+    tiff.samplesPerPixel = layout < 2 ? 1 : 3;
+    tiff.photometric = layout < 2 ? 1 : 2;
+    tiff.bigEndian = layout % 3 == 1;
+    tiff.planar = layout == 4;
+    tiff.tile = layout >= 3 ? 16 : 0;
+    tiff.rowsPerStrip = layout == 2 ? 4 : 0;
+    for (std::uint32_t k = 0; k < 19u * 11u * tiff.samplesPerPixel; ++k) {
+      tiff.samples.push_back((k * 37) % (tiff.bits == 8 ? 256 : 65536));
+    }
+    seeds.emplace_back("tiff_" + std::to_string(layout) + ".tif", picturebuild::tiffFile(tiff));
+  }
   const std::uint8_t depths[5][5] = {{1, 2, 4, 8, 16}, {8, 16}, {1, 2, 4, 8}, {8, 16}, {8, 16}};
   const std::uint8_t types[5] = {0, 2, 3, 4, 6};
   for (int t = 0; t < 5; ++t) {

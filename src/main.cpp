@@ -1,6 +1,6 @@
 // dwt97: one level of the separable 2-D CDF 9/7 wavelet transform of an
-// 8-bit grayscale bitmap ("quilgray.bmp" unless named) or a PGM, PNG or JPEG
-// picture, written as sub-band bytes ("quilout.dat" unless named), raw or as
+// 8-bit grayscale bitmap ("quilgray.bmp" unless named) or a PGM, PPM, PNG,
+// JPEG or TIFF picture, written as sub-band bytes ("quilout.dat" unless named), raw or as
 // a PGM or PNG picture.
 #include <cerrno>
 #include <climits>
@@ -25,8 +25,8 @@ const char kUsage[] =
     "Usage: dwt97 [OPTION]... [INPUT [OUTPUT]]\n"
     "Apply one level of the 2-D CDF 9/7 wavelet transform (or more, see --levels)\n"
     "to the 8-bit grayscale bitmap INPUT and write its sub-bands to OUTPUT. INPUT\n"
-    "may also be a PGM, PNG or JPEG picture, recognised by its first bytes and read\n"
-    "as grey.\n"
+    "may also be a PGM, PPM, PNG, JPEG or TIFF picture, recognised by its first\n"
+    "bytes and read as grey.\n"
     "\n"
     "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
     "folder. The header report goes to standard output; when standard input is a\n"
@@ -215,9 +215,10 @@ Format outputFormat(const Options& options) {
 // The --version line of the formats this build reads and writes.
 void printFormats() {
   using dwt97::PictureFormat;
-  std::printf("Formats: reads BMP PGM%s%s; writes raw PGM%s\n",
+  std::printf("Formats: reads BMP PGM PPM%s%s%s; writes raw PGM%s\n",
               dwt97::canReadPicture(PictureFormat::png) ? " PNG" : "",
               dwt97::canReadPicture(PictureFormat::jpeg) ? " JPEG" : "",
+              dwt97::canReadPicture(PictureFormat::tiff) ? " TIFF" : "",
               dwt97::canWritePng() ? " PNG" : "");
 }
 
@@ -261,7 +262,8 @@ int main(int argc, char** argv) {
     bmpLoad(&bmp, options.input);
   } else if (const auto failure = dwt97::tryLoadPicture(&bmp, &picture, options.input)) {
     if (*failure == dwt97::Failure::outOfMemory) {
-      std::fprintf(stderr, dwt97::failureInfo(*failure).text, "main");
+      std::fprintf(stderr, dwt97::failureInfo(*failure).text,
+                   dwt97::pictureLoadOperation(picture));
     } else {
       std::fputs(dwt97::failureInfo(*failure).text, stderr);
     }

@@ -54,6 +54,66 @@ bool startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height) {
 
 }  // namespace detail
 
+namespace {
+
+bool startsWith(const std::uint8_t* bytes, std::size_t count, std::size_t at, const char* text,
+                std::size_t length) {
+  return count >= at + length && std::memcmp(bytes + at, text, length) == 0;
+}
+
+// The formats known by their signatures but not read, with the refusal that
+// names each. A signature is `length` bytes at `at` (an ISO media file's
+// brand is the four bytes after "ftyp").
+struct Signature {
+  std::size_t at;
+  const char* text;
+  std::size_t length;
+  Failure failure;
+};
+const Signature kUnread[] = {
+    {0, "GIF87a", 6, Failure::gifNotSupported},
+    {0, "GIF89a", 6, Failure::gifNotSupported},
+    {8, "WEBP", 4, Failure::webpNotSupported},  // after "RIFF" and a size, checked below
+    {0, "P7", 2, Failure::pamNotSupported},
+    {0, "P1", 2, Failure::pbmNotSupported},
+    {0, "P4", 2, Failure::pbmNotSupported},
+    {0, "\0\0\0\x0CjP  \r\n\x87\n", 12, Failure::jpeg2000NotSupported},
+    {0, "\xFF\x4F\xFF\x51", 4, Failure::jpeg2000NotSupported},
+    {0, "\0\0\0\x0CJXL \r\n\x87\n", 12, Failure::jpegXlNotSupported},
+    {0, "\xFF\x0A", 2, Failure::jpegXlNotSupported},
+    {8, "heic", 4, Failure::heifNotSupported},  // after a size and "ftyp", checked below
+    {8, "heix", 4, Failure::heifNotSupported},
+    {8, "mif1", 4, Failure::heifNotSupported},
+    {8, "msf1", 4, Failure::heifNotSupported},
+    {8, "avif", 4, Failure::heifNotSupported},
+    {8, "avis", 4, Failure::heifNotSupported},
+    {0, "8BPS", 4, Failure::psdNotSupported},
+};
+
+const Signature* unreadSignature(const std::uint8_t* bytes, std::size_t count) {
+  const bool riff = startsWith(bytes, count, 0, "RIFF", 4);
+  const bool isoMedia = startsWith(bytes, count, 4, "ftyp", 4);
+  for (const Signature& signature : kUnread) {
+    if (signature.failure == Failure::webpNotSupported && !riff) continue;
+    if (signature.failure == Failure::heifNotSupported && !isoMedia) continue;
+    if (startsWith(bytes, count, signature.at, signature.text, signature.length)) {
+      return &signature;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+namespace detail {
+
+Failure unreadFormatFailure(const std::uint8_t* bytes, std::size_t count) {
+  const Signature* signature = unreadSignature(bytes, count);
+  return signature != nullptr ? signature->failure : Failure::loadSignature;
+}
+
+}  // namespace detail
+
 PictureFormat detectPicture(const std::uint8_t* bytes, std::size_t count) {
   static const std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   if (count >= 8 && std::memcmp(bytes, kPng, 8) == 0) return PictureFormat::png;
@@ -63,7 +123,35 @@ PictureFormat detectPicture(const std::uint8_t* bytes, std::size_t count) {
   if (count >= 2 && bytes[0] == 'P' && (bytes[1] == '5' || bytes[1] == '2')) {
     return PictureFormat::pgm;
   }
+  if (count >= 2 && bytes[0] == 'P' && (bytes[1] == '6' || bytes[1] == '3')) {
+    return PictureFormat::ppm;
+  }
+  // Classic TIFF (42) and BigTIFF (43), in either byte order.
+  if (startsWith(bytes, count, 0, "II*\0", 4) || startsWith(bytes, count, 0, "MM\0*", 4) ||
+      startsWith(bytes, count, 0, "II+\0", 4) || startsWith(bytes, count, 0, "MM\0+", 4)) {
+    return PictureFormat::tiff;
+  }
+  if (unreadSignature(bytes, count) != nullptr) return PictureFormat::other;
   return PictureFormat::bmp;
+}
+
+const char* pictureLoadOperation(PictureFormat format) {
+  switch (format) {
+    case PictureFormat::pgm:
+      return "pgmLoad";
+    case PictureFormat::ppm:
+      return "ppmLoad";
+    case PictureFormat::png:
+      return "pngLoad";
+    case PictureFormat::jpeg:
+      return "jpegLoad";
+    case PictureFormat::tiff:
+      return "tiffLoad";
+    case PictureFormat::bmp:
+    case PictureFormat::other:
+      break;
+  }
+  return "bmpLoad";
 }
 
 PictureFormat detectPictureFile(const char* path) {
@@ -72,7 +160,7 @@ PictureFormat detectPictureFile(const char* path) {
   // Only a regular file is read: a pipe's bytes would be gone, and the
   // bitmap loader refuses anything else with its own message.
   detail::FileFacts facts;
-  std::uint8_t first[8];
+  std::uint8_t first[16];
   std::size_t count = 0;
   if (detail::fileFacts(file, &facts) && facts.regular) {
     count = std::fread(first, 1, sizeof first, file);
@@ -87,6 +175,10 @@ bool canReadPicture(PictureFormat format) {
       return detail::pngBuilt();
     case PictureFormat::jpeg:
       return detail::jpegBuilt();
+    case PictureFormat::tiff:
+      return detail::tiffBuilt();
+    case PictureFormat::other:
+      return false;
     default:
       return true;
   }
@@ -100,11 +192,16 @@ std::optional<Failure> tryParsePicture(Bitmap* bmp, PictureFormat* format,
   *format = detectPicture(bytes, count);
   switch (*format) {
     case PictureFormat::pgm:
-      return detail::pgmLoad(bmp, bytes, count);
+    case PictureFormat::ppm:
+      return detail::netpbmLoad(bmp, bytes, count);
     case PictureFormat::png:
       return detail::pngLoad(bmp, bytes, count);
     case PictureFormat::jpeg:
       return detail::jpegLoad(bmp, bytes, count);
+    case PictureFormat::tiff:
+      return detail::tiffLoad(bmp, bytes, count);
+    case PictureFormat::other:
+      return detail::unreadFormatFailure(bytes, count);
     case PictureFormat::bmp:
       break;
   }
@@ -123,12 +220,17 @@ std::optional<Failure> tryLoadPicture(Bitmap* bmp, PictureFormat* format, const 
   }
   // A bitmap is read by its own loader, straight from the file; only the
   // other formats are parsed from the bytes in memory.
-  std::uint8_t first[8] = {};
+  std::uint8_t first[16] = {};
   const std::size_t peeked = std::fread(first, 1, sizeof first, file);
   *format = detectPicture(first, peeked);
   if (*format == PictureFormat::bmp) {
     std::fclose(file);
     return tryLoad(bmp, path);
+  }
+  // A format that is not read is named from its first bytes alone.
+  if (*format == PictureFormat::other) {
+    std::fclose(file);
+    return detail::unreadFormatFailure(first, peeked);
   }
   if (facts.size > SIZE_MAX || std::fseek(file, 0, SEEK_SET) != 0) {
     std::fclose(file);
@@ -153,6 +255,8 @@ void printPicture(const Bitmap* bmp, PictureFormat format) {
   const char* name = format == PictureFormat::png    ? "PNG"
                      : format == PictureFormat::jpeg ? "JPEG"
                      : format == PictureFormat::pgm  ? "PGM"
+                     : format == PictureFormat::ppm  ? "PPM"
+                     : format == PictureFormat::tiff ? "TIFF"
                                                      : "BMP";
   std::printf("==== Picture ===\n");
   std::printf("Format = %s \n", name);

@@ -21,18 +21,31 @@ bool pictureFits(std::uint64_t width, std::uint64_t height);
 // False, with no buffer, when memory runs out.
 bool startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height);
 
-// The readers: on failure the record holds no buffer.
-std::optional<Failure> pgmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+// The readers: on failure the record holds no buffer. netpbmLoad() reads
+// PGM and PPM, telling them by their magic numbers.
+std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
 std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
 std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+
+// The refusal that names the format of `bytes`, one of those known by their
+// signatures but not read (PictureFormat::other); loadSignature for others.
+Failure unreadFormatFailure(const std::uint8_t* bytes, std::size_t count);
+
+// 8-bit luma of an 8-bit colour: BT.601 weights in 16-bit fixed point, the
+// rule every colour picture is read as grey by.
+inline std::uint8_t luma(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
+  return static_cast<std::uint8_t>((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
+}
 
 // Saves `rows` (the record's height of them) as an 8-bit grey PNG, upright,
 // through a temporary beside `path`; fails as bmpSave() does.
 std::optional<Failure> trySavePng(const Bitmap* bmp, const char* path,
                                   const std::uint8_t* const* rows);
 
-// Whether this build has the PNG and JPEG readers (and the PNG writer).
+// Whether this build has the PNG, JPEG and TIFF readers (and the PNG writer).
 bool pngBuilt();
 bool jpegBuilt();
+bool tiffBuilt();
 
 }  // namespace dwt97::detail

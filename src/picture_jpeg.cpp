@@ -1,8 +1,11 @@
 // JPEG through libjpeg's API (libjpeg-turbo): the decoder's own grey output
 // (for a colour file its Y channel) with the default DCT method. The
 // library's errors come back here by longjmp instead of ending the process,
-// and its messages are never printed. Without the library
-// (DWT97_WITH_JPEG unset) every JPEG is refused.
+// and its messages are never printed. A progressive file may have at most
+// kMostScans scans: each scan is another pass over the whole picture, so a
+// small hostile file could otherwise keep the decoder busy for minutes (real
+// files have about ten). Without the library (DWT97_WITH_JPEG unset) every
+// JPEG is refused.
 #include <cstring>
 
 #include "allocator.h"
@@ -24,6 +27,11 @@ namespace dwt97::detail {
 bool jpegBuilt() { return true; }
 
 namespace {
+
+// The most scans of a progressive file, and the most pixels a side the
+// decoder takes (its JPEG_MAX_DIMENSION).
+constexpr int kMostScans = 100;
+constexpr std::uint32_t kMostSide = 65500;
 
 // The error manager: the first error, or a warning that the data is cut or
 // corrupt, ends the decode through `jump` with the failure it means.
@@ -81,15 +89,31 @@ void onMessage(j_common_ptr cinfo, int level) {
 
 void silent(j_common_ptr) {}
 
+// Called between the iMCU rows the decoder reads: a progressive file past
+// its scan limit ends the decode.
+void countScans(j_common_ptr cinfo) {
+  const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (decompress->progressive_mode && decompress->input_scan_number > kMostScans) {
+    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    errors->failure = Failure::jpegTooManyScans;
+    std::longjmp(errors->jump, 1);
+  }
+}
+
 // The decode proper, with nothing on its frame that a longjmp would skip
 // the destruction of. `errors` is set up by the caller.
-std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* errors, Bitmap* bmp,
+std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* errors,
+                              jpeg_progress_mgr* progress, Bitmap* bmp,
                               const std::uint8_t* bytes, std::size_t count) {
   if (setjmp(errors->jump) != 0) return errors->failure;
   jpeg_create_decompress(cinfo);
+  cinfo->progress = progress;
   jpeg_mem_src(cinfo, bytes, static_cast<unsigned long>(count));
   jpeg_read_header(cinfo, TRUE);
-  if (!pictureFits(cinfo->image_width, cinfo->image_height)) return Failure::jpegTooLarge;
+  if (cinfo->image_width > kMostSide || cinfo->image_height > kMostSide ||
+      !pictureFits(cinfo->image_width, cinfo->image_height)) {
+    return Failure::jpegTooLarge;
+  }
   cinfo->out_color_space = JCS_GRAYSCALE;
   jpeg_calc_output_dimensions(cinfo);
   if (cinfo->output_components != 1 || !pictureFits(cinfo->output_width, cinfo->output_height)) {
@@ -118,7 +142,9 @@ std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
   errors.base.emit_message = onMessage;
   errors.base.output_message = silent;
   errors.failure = Failure::jpegMalformed;
-  const std::optional<Failure> failure = decode(&cinfo, &errors, bmp, bytes, count);
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = countScans;
+  const std::optional<Failure> failure = decode(&cinfo, &errors, &progress, bmp, bytes, count);
   jpeg_destroy_decompress(&cinfo);
   if (failure) {
     releaseZeroed(bmp->data);

@@ -39,11 +39,6 @@ Failure readFailure(int error) {
   return Failure::pngMalformed;
 }
 
-// 8-bit luma of an 8-bit colour: BT.601 weights in 16-bit fixed point.
-std::uint8_t luma(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
-  return static_cast<std::uint8_t>((19595 * r + 38470 * g + 7471 * b + 32768) >> 16);
-}
-
 // The passes of Adam7 interlacing: first column and column step of each
 // pass (the decoder tells the row). Pass 0 of a plain file takes every
 // column.
@@ -160,6 +155,81 @@ std::optional<Failure> decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, const Co
   return std::nullopt;
 }
 
+// The file as the decoder sees it: the signature and the critical chunks
+// (IHDR, PLTE, IDAT, IEND, and any unknown critical chunk, which the decoder
+// refuses), each whole with its checksum, while every ancillary chunk is left
+// out unread: nothing of the picture is in them, so their size, number,
+// order and checksums do not matter. A file cut inside one is cut all the
+// same: the decoder sees the end there.
+class CriticalChunks {
+ public:
+  CriticalChunks(const std::uint8_t* bytes, std::size_t count)
+      : bytes_(bytes), count_(count), spanEnd_(count < 8 ? count : 8) {}
+
+  // libspng's read callback: exactly `length` bytes, or the end of the file.
+  static int read(spng_ctx*, void* user, void* to, std::size_t length) {
+    return static_cast<CriticalChunks*>(user)->fill(static_cast<std::uint8_t*>(to), length)
+               ? 0
+               : SPNG_IO_EOF;
+  }
+
+  // After the decode: whether the file holds its end chunk whole and with
+  // its one possible checksum (the decoder stops at its type).
+  std::optional<Failure> endChunk() const {
+    if (endAt_ == 0 || count_ - endAt_ < 12) return Failure::pngTruncated;
+    static const std::uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    if (std::memcmp(bytes_ + endAt_, kEnd, sizeof kEnd) != 0) return Failure::pngMalformed;
+    return std::nullopt;
+  }
+
+ private:
+  bool fill(std::uint8_t* to, std::size_t length) {
+    while (length > 0) {
+      if (at_ == spanEnd_ && !nextSpan()) return false;
+      const std::size_t n = length < spanEnd_ - at_ ? length : spanEnd_ - at_;
+      std::memcpy(to, bytes_ + at_, n);
+      at_ += n;
+      to += n;
+      length -= n;
+    }
+    return true;
+  }
+
+  // Skips the ancillary chunks from `at_` and makes the next critical chunk
+  // (or what the file holds of it) the span to hand over. False at the end.
+  bool nextSpan() {
+    if (endAt_ != 0) return false;  // nothing after the end chunk is read
+    for (;;) {
+      if (count_ - at_ < 8) {  // a header cut short: hand over what there is
+        spanEnd_ = count_;
+        return at_ < count_;
+      }
+      const std::uint8_t* header = bytes_ + at_;
+      const std::uint64_t length = std::uint64_t{header[0]} << 24 | std::uint64_t{header[1]} << 16 |
+                                   std::uint64_t{header[2]} << 8 | header[3];
+      const std::uint64_t end = at_ + 12 + length;
+      // Bit 5 of the first letter of the type marks an ancillary chunk. A
+      // length beyond 2^31 - 1 goes to the decoder to be refused.
+      if ((header[4] & 0x20) == 0 || length > 0x7FFFFFFF) {
+        if (std::memcmp(header + 4, "IEND", 4) == 0) endAt_ = at_;
+        spanEnd_ = end < count_ ? static_cast<std::size_t>(end) : count_;
+        return true;
+      }
+      if (end > count_) {
+        at_ = spanEnd_ = count_;
+        return false;
+      }
+      at_ = static_cast<std::size_t>(end);
+    }
+  }
+
+  const std::uint8_t* bytes_;
+  std::size_t count_;
+  std::size_t at_ = 0;
+  std::size_t spanEnd_;      // the signature first
+  std::size_t endAt_ = 0;    // where the end chunk starts, once met
+};
+
 }  // namespace
 
 std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count) {
@@ -167,9 +237,8 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size
   Context decoder(0);
   if (decoder.ctx == nullptr) return Failure::outOfMemory;
   spng_ctx* ctx = decoder.ctx;
-  // Ancillary chunks are not used; keep a hostile one from taking much memory.
-  spng_set_chunk_limits(ctx, std::size_t{1} << 26, std::size_t{1} << 26);
-  int error = spng_set_png_buffer(ctx, bytes, count);
+  CriticalChunks chunks(bytes, count);
+  int error = spng_set_png_stream(ctx, CriticalChunks::read, &chunks);
   if (error != 0) return readFailure(error);
   spng_ihdr ihdr;
   error = spng_get_ihdr(ctx, &ihdr);
@@ -191,7 +260,8 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size
   error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RAW, SPNG_DECODE_PROGRESSIVE);
   if (error != 0) return readFailure(error);
   if (!startPicture(bmp, ihdr.width, ihdr.height)) return Failure::outOfMemory;
-  const std::optional<Failure> failure = decodeRows(ctx, ihdr, to, bmp);
+  std::optional<Failure> failure = decodeRows(ctx, ihdr, to, bmp);
+  if (!failure) failure = chunks.endChunk();
   if (failure) {
     releaseZeroed(bmp->data);
     bmp->data = nullptr;

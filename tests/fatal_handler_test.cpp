@@ -190,7 +190,29 @@ TEST(FailureTable, TextsAndGroups) {
       {Failure::jpegTooLarge, G::unsupported, messages::kJpegTooLarge},
       {Failure::jpegTruncated, G::truncated, messages::kJpegTruncated},
       {Failure::jpegNotBuilt, G::unsupported, messages::kJpegNotBuilt},
+      {Failure::jpegTooManyScans, G::unsupported, messages::kJpegTooManyScans},
+      {Failure::ppmMalformed, G::malformed, messages::kPpmMalformed},
+      {Failure::ppmMaxval, G::malformed, messages::kPpmMaxval},
+      {Failure::ppmSample, G::malformed, messages::kPpmSample},
+      {Failure::ppmTooLarge, G::unsupported, messages::kPpmTooLarge},
+      {Failure::ppmTruncated, G::truncated, messages::kPpmTruncated},
+      {Failure::tiffMalformed, G::malformed, messages::kTiffMalformed},
+      {Failure::tiffUnsupported, G::unsupported, messages::kTiffUnsupported},
+      {Failure::tiffTooLarge, G::unsupported, messages::kTiffTooLarge},
+      {Failure::tiffTruncated, G::truncated, messages::kTiffTruncated},
+      {Failure::tiffNotBuilt, G::unsupported, messages::kTiffNotBuilt},
+      {Failure::gifNotSupported, G::unsupported, messages::kGifNotSupported},
+      {Failure::webpNotSupported, G::unsupported, messages::kWebpNotSupported},
+      {Failure::pamNotSupported, G::unsupported, messages::kPamNotSupported},
+      {Failure::pbmNotSupported, G::unsupported, messages::kPbmNotSupported},
+      {Failure::jpeg2000NotSupported, G::unsupported, messages::kJpeg2000NotSupported},
+      {Failure::jpegXlNotSupported, G::unsupported, messages::kJpegXlNotSupported},
+      {Failure::heifNotSupported, G::unsupported, messages::kHeifNotSupported},
+      {Failure::psdNotSupported, G::unsupported, messages::kPsdNotSupported},
   };
+  // Every failure has its row.
+  EXPECT_EQ(sizeof table / sizeof table[0],
+            static_cast<std::size_t>(Failure::psdNotSupported) + 1);
   for (const auto& row : table) {
     const dwt97::FailureInfo& info = dwt97::failureInfo(row.kind);
     EXPECT_EQ(info.kind, row.kind);

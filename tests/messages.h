@@ -44,9 +44,34 @@ inline constexpr char kPngWriteNotBuilt[] =
 inline constexpr char kJpegMalformed[] = "Error: jpegLoad(), Malformed JPEG data!\n";
 inline constexpr char kJpegUnsupported[] = "Error: jpegLoad(), Unsupported kind of JPEG!\n";
 inline constexpr char kJpegTooLarge[] =
-    "Error: jpegLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n";
+    "Error: jpegLoad(), Picture beyond 65500 pixels a side or 2^31-1 pixels!\n";
 inline constexpr char kJpegTruncated[] =
     "Error: jpegLoad(), File ends before the picture does!\n";
 inline constexpr char kJpegNotBuilt[] = "Error: jpegLoad(), This build reads no JPEG files!\n";
+inline constexpr char kJpegTooManyScans[] =
+    "Error: jpegLoad(), Progressive JPEG of over 100 scans!\n";
+inline constexpr char kPpmMalformed[] = "Error: ppmLoad(), Malformed PPM data!\n";
+inline constexpr char kPpmMaxval[] = "Error: ppmLoad(), Maxval must be 1 to 65535!\n";
+inline constexpr char kPpmSample[] = "Error: ppmLoad(), Sample beyond maxval!\n";
+inline constexpr char kPpmTooLarge[] =
+    "Error: ppmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n";
+inline constexpr char kPpmTruncated[] = "Error: ppmLoad(), File ends before the last sample!\n";
+inline constexpr char kTiffMalformed[] = "Error: tiffLoad(), Malformed TIFF data!\n";
+inline constexpr char kTiffUnsupported[] = "Error: tiffLoad(), Unsupported kind of TIFF!\n";
+inline constexpr char kTiffTooLarge[] =
+    "Error: tiffLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n";
+inline constexpr char kTiffTruncated[] = "Error: tiffLoad(), File ends before the picture does!\n";
+inline constexpr char kTiffNotBuilt[] = "Error: tiffLoad(), This build reads no TIFF files!\n";
+inline constexpr char kGifNotSupported[] = "Error: bmpLoad(), GIF pictures are not supported!\n";
+inline constexpr char kWebpNotSupported[] = "Error: bmpLoad(), WebP pictures are not supported!\n";
+inline constexpr char kPamNotSupported[] = "Error: bmpLoad(), PAM pictures are not supported!\n";
+inline constexpr char kPbmNotSupported[] = "Error: bmpLoad(), PBM pictures are not supported!\n";
+inline constexpr char kJpeg2000NotSupported[] =
+    "Error: bmpLoad(), JPEG 2000 pictures are not supported!\n";
+inline constexpr char kJpegXlNotSupported[] =
+    "Error: bmpLoad(), JPEG XL pictures are not supported!\n";
+inline constexpr char kHeifNotSupported[] =
+    "Error: bmpLoad(), HEIF and AVIF pictures are not supported!\n";
+inline constexpr char kPsdNotSupported[] = "Error: bmpLoad(), PSD pictures are not supported!\n";
 
 }  // namespace messages

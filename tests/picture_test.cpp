@@ -3,6 +3,7 @@
 // broken files of each format; PNG output read back; and runs of the tool.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,6 +12,7 @@
 #include "dwt97/picture.h"
 #include "messages.h"
 #include "picture_builder.h"
+#include "picture_cases.h"
 #include "test_support.h"
 
 #if DWT97_WITH_PNG
@@ -26,17 +28,9 @@ using dwt97::Failure;
 using dwt97::PictureFormat;
 using picturebuild::Bytes;
 using namespace testsupport;
+using namespace picturecases;
 
 namespace {
-
-struct Case {
-  std::string name;
-  Bytes file;
-  PictureFormat format;
-  std::optional<Failure> failure;  // expected, or none: then the picture
-  std::uint32_t width = 0, height = 0;
-  Bytes grey;  // top row first
-};
 
 // A 9 x 5 picture (every Adam7 pass has pixels; rows end mid-byte at every
 // depth below 8) whose pixel k, counted row after row, holds pixels[k % n]
@@ -57,16 +51,6 @@ Case pngCase(const std::string& name, std::uint8_t colorType, std::uint8_t depth
   return c;
 }
 
-Case refused(const std::string& name, Bytes file, PictureFormat format, Failure failure) {
-  return Case{name, std::move(file), format, failure, 0, 0, {}};
-}
-
-Bytes bytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-Bytes cut(const Bytes& file, std::size_t length) {
-  return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
-}
-
 // A PNG of signature, IHDR with these fields and IEND, with correct CRCs.
 Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height, std::uint8_t depth = 8,
                     std::uint8_t colorType = 0) {
@@ -78,6 +62,20 @@ Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height, std::uint8_t dept
   picturebuild::putChunk(png, "IHDR", ihdr);
   picturebuild::putChunk(png, "IEND", {});
   return png;
+}
+
+// `png` with a chunk of `type` and `data` (its checksum right) inserted at
+// byte `at`, a chunk boundary.
+Bytes withChunk(const Bytes& png, std::size_t at, const char* type, const Bytes& data) {
+  Bytes chunk;
+  picturebuild::putChunk(chunk, type, data);
+  Bytes out(png.size() + chunk.size());
+  const auto split = static_cast<std::ptrdiff_t>(at);
+  std::copy(png.begin(), png.begin() + split, out.begin());
+  std::copy(chunk.begin(), chunk.end(), out.begin() + split);
+  std::copy(png.begin() + split, png.end(),
+            out.begin() + split + static_cast<std::ptrdiff_t>(chunk.size()));
+  return out;
 }
 
 // Colour triples and what the luma rule makes of them:
@@ -163,6 +161,40 @@ std::vector<Case> pngCases() {
   // A picture this size could be had, but the file holds none of it.
   cases.push_back(refused("PNG 40000 x 40000, no data", cut(pngHeaderOnly(40000, 40000), 33),
                           PictureFormat::png, Failure::pngTruncated));
+
+  // Ancillary chunks are skipped unread, whatever their size, number and
+  // checksums; the critical ones and the end chunk must be whole.
+  const Case& plain = cases[3];
+  const std::size_t afterHeader = 33, beforeEnd = good.size() - 12;
+  auto accepted = [&plain](const std::string& name, Bytes file) {
+    Case c = plain;
+    c.name = name;
+    c.file = std::move(file);
+    return c;
+  };
+  cases.push_back(accepted("PNG with a 70 MB zTXt chunk",
+                           withChunk(good, afterHeader, "zTXt", Bytes(70u << 20, 7))));
+  Bytes texts = good;
+  for (int k = 0; k < 2000; ++k) texts = withChunk(texts, afterHeader, "tEXt", bytesOf("k\0v"));
+  cases.push_back(accepted("PNG with 2000 tEXt chunks", texts));
+  Bytes badAncillary = withChunk(good, afterHeader, "tIME", Bytes(7, 1));
+  badAncillary[afterHeader + 8 + 7] ^= 0xFF;
+  cases.push_back(accepted("PNG with a broken tIME checksum", badAncillary));
+  cases.push_back(accepted("PNG with bytes after the end", withChunk(good, good.size(), "JUNK", {})));
+  for (const std::size_t missing : {std::size_t{1}, std::size_t{3}}) {
+    cases.push_back(refused("PNG cut " + std::to_string(missing) + " into the end checksum",
+                            cut(good, good.size() - missing), PictureFormat::png,
+                            Failure::pngTruncated));
+  }
+  Bytes badEnd = good;
+  badEnd.back() ^= 1;
+  cases.push_back(refused("PNG end chunk checksum", badEnd, PictureFormat::png,
+                          Failure::pngMalformed));
+  const Bytes trailing = withChunk(good, beforeEnd, "tEXt", Bytes(100, 'x'));
+  cases.push_back(refused("PNG cut inside a chunk after the image", cut(trailing, beforeEnd + 50),
+                          PictureFormat::png, Failure::pngTruncated));
+  cases.push_back(refused("PNG unknown critical chunk", withChunk(good, afterHeader, "CRIT", {1}),
+                          PictureFormat::png, Failure::pngMalformed));
   return cases;
 }
 
@@ -293,61 +325,39 @@ std::vector<Case> jpegCases() {
   Bytes twelveBits = grey;
   twelveBits[at - 1] = 12;
   cases.push_back(refused("JPEG 12-bit", twelveBits, jpeg, Failure::jpegUnsupported));
+  // The decoder's limit is 65500 a side.
+  Bytes wide = grey;
+  wide[at] = 0;
+  wide[at + 1] = 1;
+  wide[at + 2] = 0xFF;
+  wide[at + 3] = 0xDD;
+  cases.push_back(refused("JPEG 65501 x 1", wide, jpeg, Failure::jpegTooLarge));
+  const Bytes line(65500, 99);
+  const Bytes widest = picturebuild::jpegFile(65500, 1, 1, line);
+  cases.push_back({"JPEG 65500 x 1", widest, jpeg, std::nullopt, 65500, 1, jpegGrey(widest)});
+  // A progressive file of up to 100 scans is read; one more is refused.
+  Bytes small;
+  for (int k = 0; k < 16 * 8; ++k) small.push_back(static_cast<std::uint8_t>(k * 29));
+  const Bytes scans100 = picturebuild::jpegFile(16, 8, 1, small, false, 100);
+  cases.push_back({"JPEG of 100 scans", scans100, jpeg, std::nullopt, 16, 8, jpegGrey(scans100)});
+  cases.push_back(refused("JPEG of 101 scans", picturebuild::jpegFile(16, 8, 1, small, false, 101),
+                          jpeg, Failure::jpegTooManyScans));
 #endif
   return cases;
 }
 
 }  // namespace
 
-// Every case through the library's parser: the grey picture, or the
-// failure with nothing left allocated. In a build without PNG or JPEG those
-// files are refused as such.
+// Every case through the library's parser and loader: the grey picture, or
+// the failure with nothing left allocated.
 TEST(Pictures, GreyValuesAndRefusals) {
   std::vector<Case> cases = pngCases();
   for (Case& c : pgmCases()) cases.push_back(std::move(c));
   for (Case& c : jpegCases()) cases.push_back(std::move(c));
   // Anything else is a bitmap to the bitmap parser, with its failures.
-  cases.push_back(refused("unknown bytes", bytesOf("GIF89a"), PictureFormat::bmp,
+  cases.push_back(refused("unknown bytes", bytesOf("JUNK"), PictureFormat::bmp,
                           Failure::loadShortHeader));
-  TempDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::optional<Failure> expected = c.failure;
-    if (!dwt97::canReadPicture(c.format)) {
-      expected = c.format == PictureFormat::png ? Failure::pngNotBuilt : Failure::jpegNotBuilt;
-    }
-    // The same file from disk: the same picture or failure.
-    writeFile(dir.file("picture"), c.file);
-    Bitmap loaded;
-    PictureFormat loadedFormat = PictureFormat::bmp;
-    const std::optional<Failure> loadFailure =
-        dwt97::tryLoadPicture(&loaded, &loadedFormat, dir.file("picture").c_str());
-    Bitmap bmp;
-    PictureFormat format = PictureFormat::bmp;
-    const std::optional<Failure> failure =
-        dwt97::tryParsePicture(&bmp, &format, c.file.data(), c.file.size());
-    EXPECT_EQ(format, c.format);
-    EXPECT_EQ(loadedFormat, c.format);
-    EXPECT_EQ(loadFailure, failure);
-    if (!failure && !loadFailure) {
-      EXPECT_EQ(Bytes(loaded.data, loaded.data + c.grey.size()), c.grey);
-    }
-    bmpRelease(&loaded);
-    ASSERT_EQ(failure.has_value(), expected.has_value())
-        << (failure ? dwt97::failureInfo(*failure).text : "accepted");
-    if (failure) {
-      EXPECT_STREQ(dwt97::failureInfo(*failure).text, dwt97::failureInfo(*expected).text);
-      EXPECT_EQ(bmp.data, nullptr);
-      continue;
-    }
-    EXPECT_EQ(static_cast<std::uint32_t>(bmp.width), c.width);
-    EXPECT_EQ(bmp.height, c.height);
-    EXPECT_EQ(Bytes(bmp.data, bmp.data + c.grey.size()), c.grey);
-    // The record is that of a top-down 8-bit bitmap.
-    EXPECT_EQ(bmp.rawHeader[25] & 0x80, 0x80);
-    EXPECT_EQ(bmp.bitsPerPixel, 8);
-    bmpRelease(&bmp);
-  }
+  expectCases(cases);
 }
 
 namespace {

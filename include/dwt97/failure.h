@@ -54,9 +54,31 @@
   X(jpegMalformed, malformed, "Error: jpegLoad(), Malformed JPEG data!\n")                       \
   X(jpegUnsupported, unsupported, "Error: jpegLoad(), Unsupported kind of JPEG!\n")              \
   X(jpegTooLarge, unsupported,                                                                   \
-    "Error: jpegLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n")                          \
+    "Error: jpegLoad(), Picture beyond 65500 pixels a side or 2^31-1 pixels!\n")                 \
   X(jpegTruncated, truncated, "Error: jpegLoad(), File ends before the picture does!\n")         \
-  X(jpegNotBuilt, unsupported, "Error: jpegLoad(), This build reads no JPEG files!\n")
+  X(jpegNotBuilt, unsupported, "Error: jpegLoad(), This build reads no JPEG files!\n")           \
+  X(jpegTooManyScans, unsupported, "Error: jpegLoad(), Progressive JPEG of over 100 scans!\n")   \
+  X(ppmMalformed, malformed, "Error: ppmLoad(), Malformed PPM data!\n")                          \
+  X(ppmMaxval, malformed, "Error: ppmLoad(), Maxval must be 1 to 65535!\n")                      \
+  X(ppmSample, malformed, "Error: ppmLoad(), Sample beyond maxval!\n")                           \
+  X(ppmTooLarge, unsupported, "Error: ppmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n") \
+  X(ppmTruncated, truncated, "Error: ppmLoad(), File ends before the last sample!\n")            \
+  X(tiffMalformed, malformed, "Error: tiffLoad(), Malformed TIFF data!\n")                       \
+  X(tiffUnsupported, unsupported, "Error: tiffLoad(), Unsupported kind of TIFF!\n")              \
+  X(tiffTooLarge, unsupported,                                                                   \
+    "Error: tiffLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n")                          \
+  X(tiffTruncated, truncated, "Error: tiffLoad(), File ends before the picture does!\n")         \
+  X(tiffNotBuilt, unsupported, "Error: tiffLoad(), This build reads no TIFF files!\n")           \
+  X(gifNotSupported, unsupported, "Error: bmpLoad(), GIF pictures are not supported!\n")         \
+  X(webpNotSupported, unsupported, "Error: bmpLoad(), WebP pictures are not supported!\n")       \
+  X(pamNotSupported, unsupported, "Error: bmpLoad(), PAM pictures are not supported!\n")         \
+  X(pbmNotSupported, unsupported, "Error: bmpLoad(), PBM pictures are not supported!\n")         \
+  X(jpeg2000NotSupported, unsupported,                                                           \
+    "Error: bmpLoad(), JPEG 2000 pictures are not supported!\n")                                 \
+  X(jpegXlNotSupported, unsupported, "Error: bmpLoad(), JPEG XL pictures are not supported!\n")  \
+  X(heifNotSupported, unsupported,                                                               \
+    "Error: bmpLoad(), HEIF and AVIF pictures are not supported!\n")                             \
+  X(psdNotSupported, unsupported, "Error: bmpLoad(), PSD pictures are not supported!\n")
 
 namespace dwt97 {
 

@@ -1,10 +1,12 @@
-// Pictures in the formats people have them: PGM, PNG and JPEG, recognised by
-// their first bytes, read into a Bitmap record as an 8-bit grey picture
-// stored top row first; and the 8-bit grey PNG output.
+// Pictures in the formats people have them: PGM, PPM, PNG, JPEG and TIFF,
+// recognised by their first bytes, read into a Bitmap record as an 8-bit grey
+// picture stored top row first; and the 8-bit grey PNG output.
 //
 // The readers return their failure instead of ending the process: an empty
-// result means success. Reading PNG and JPEG needs a build with the library
-// for them (see canReadPicture); PGM is always read.
+// result means success. Reading PNG, JPEG and TIFF needs a build with the
+// library for them (see canReadPicture); PGM and PPM are always read. Other
+// formats that a file's first bytes announce (GIF, WebP, ...) are named in
+// their refusal.
 #pragma once
 
 #include <cstddef>
@@ -17,36 +19,51 @@
 
 namespace dwt97 {
 
-enum class PictureFormat { bmp, pgm, png, jpeg };
+// `other` is a picture format this library knows by its signature but does
+// not read (GIF, WebP, PAM, PBM, JPEG 2000, JPEG XL, HEIF/AVIF, PSD).
+enum class PictureFormat { bmp, pgm, png, jpeg, ppm, tiff, other };
 
 // The format the first bytes of a file announce: the PNG signature, the JPEG
-// start of image (FF D8 FF), "P5" or "P2" for PGM; anything else, a bitmap
-// included, is bmp (the bitmap loader then judges it).
+// start of image (FF D8 FF), "P5" or "P2" for PGM, "P6" or "P3" for PPM,
+// "II*\0" or "MM\0*" for TIFF (or BigTIFF's "II+\0", "MM\0+"), the
+// signature of another known format for `other`; anything else, a bitmap
+// included, is bmp (the bitmap loader then judges it). 16 bytes are enough
+// to tell every format.
 DWT97_API PictureFormat detectPicture(const std::uint8_t* bytes, std::size_t count);
+
+// The name of the operation that reads `format` in the library's messages:
+// "bmpLoad", "pgmLoad", "ppmLoad", "pngLoad", "jpegLoad" or "tiffLoad" (bmpLoad
+// for `other`), as an out-of-memory message names it.
+DWT97_API const char* pictureLoadOperation(PictureFormat format);
 
 // detectPicture() of the first bytes of the file at `path`; bmp when it is
 // not a regular file or cannot be opened or read, so that the bitmap loader
 // reports why.
 DWT97_API PictureFormat detectPictureFile(const char* path);
 
-// Whether this build reads `format` (bmp and pgm always), and whether it
-// writes PNG.
+// Whether this build reads `format` (bmp, pgm and ppm always, `other`
+// never), and whether it writes PNG.
 DWT97_API bool canReadPicture(PictureFormat format);
 DWT97_API bool canWritePng();
 
-// Reads a PGM, PNG or JPEG picture held in memory into `bmp` (its previous
-// contents are ignored) and its format into `format`. On success the record
+// Reads a PGM, PPM, PNG, JPEG or TIFF picture held in memory into `bmp` (its
+// previous contents are ignored) and its format into `format`. On success the record
 // is that of an uncompressed 8-bit top-down bitmap: width, height, the
 // header fields such a file would hold (file size, data offset and image
 // size 0), a synthesised `rawHeader` with the negative stored height, and
 // `data`, height x width grey bytes top row first, released with
 // bmpRelease(). The grey values:
 //   PGM   v * 255 + maxval / 2, divided by maxval, in integer arithmetic;
+//   PPM   each of R, G and B as a PGM sample, then the colour rule of PNG;
 //   PNG   16-bit samples keep their high byte, a palette gives its colours,
 //         colour gives (19595 R + 38470 G + 7471 B + 32768) >> 16; alpha,
 //         gamma and colour profiles are ignored;
-//   JPEG  the decoder's own grey output (the Y channel of a colour file).
-// On failure nothing is left allocated and the failure is returned. Bytes
+//   JPEG  the decoder's own grey output (the Y channel of a colour file);
+//   TIFF  8- or 16-bit grey (min-is-white inverted) or RGB under the rules
+//         of PNG, in strips or tiles, any compression the library reads.
+// Orientation tags (EXIF, TIFF) are ignored: the rows are taken as stored.
+// On failure nothing is left allocated and the failure is returned; for an
+// `other` format it is the one that names it (gifNotSupported, ...). Bytes
 // that begin with "BM", or with no signature of these formats, are parsed
 // as a bitmap file by dwt97::tryParse(), with its failures.
 DWT97_API std::optional<Failure> tryParsePicture(Bitmap* bmp, PictureFormat* format,
