@@ -1,5 +1,6 @@
 """One level (or several) of the 2-D CDF 9/7 wavelet transform of 8-bit
-grayscale pictures, with numpy arrays in and out.
+grayscale pictures (bitmaps, PGM, PPM, PNG, JPEG, TIFF), with numpy arrays in
+and out.
 
 Every function takes any 2-D uint8 array (strided views included) and never
 modifies it; other dtypes raise TypeError and other ranks ValueError. The
@@ -8,6 +9,7 @@ so Python threads transform at once. Failures raise the exceptions below;
 ``str(e)`` is the library's message.
 """
 
+import operator as _operator
 import os as _os
 
 
@@ -38,17 +40,39 @@ class FileError(Error, OSError):
         return str(self.args[0]) if self.args else ""
 
 
+class OutOfMemoryError(Error, MemoryError):
+    """Memory runs out; ``str(e)`` names the operation, as the tool does
+    ("Error: pngLoad(), Out of memory!")."""
+
+
 from . import _dwt97  # noqa: E402
 
-_dwt97._register_errors(MalformedError, UnsupportedError, TruncatedError, FileError)
+_dwt97._register_errors(MalformedError, UnsupportedError, TruncatedError, FileError,
+                        OutOfMemoryError)
 
 __version__ = _dwt97.__version__
 
 __all__ = [
     "__version__", "Picture", "load", "parse", "save", "forward", "forward_rows",
     "forward_columns", "inverse_columns", "inverse_rows", "Error", "MalformedError",
-    "UnsupportedError", "TruncatedError", "FileError",
+    "UnsupportedError", "TruncatedError", "FileError", "OutOfMemoryError",
 ]
+
+_INT_MAX = 2**31 - 1
+
+
+def _count(value, name, least):
+    # A count the library takes as a C int: an integer (numpy's too), not a
+    # bool, from `least` to 2^31 - 1.
+    if isinstance(value, bool):
+        raise TypeError("%s must be an int, not bool" % name)
+    try:
+        value = _operator.index(value)
+    except TypeError:
+        raise TypeError("%s must be an int, not %s" % (name, type(value).__name__)) from None
+    if not least <= value <= _INT_MAX:
+        raise ValueError("%s must be %d to %d, got %d" % (name, least, _INT_MAX, value))
+    return value
 
 
 def _path_bytes(path):
@@ -104,8 +128,9 @@ def forward(a, levels=1, threads=0, out=None):
     of the same shape, or ``out`` filled: a C-contiguous writeable uint8
     array of that shape sharing no memory with ``a`` (reusing one saves
     allocating and first touching the result's memory). More levels than the
-    shape allows raise UnsupportedError."""
-    return _dwt97.forward(a, levels, threads, out)
+    shape allows raise UnsupportedError; an empty array, a count out of range
+    ValueError; a count that is no int (or a bool) TypeError."""
+    return _dwt97.forward(a, _count(levels, "levels", 1), _count(threads, "threads", 0), out)
 
 
 def forward_rows(a):
@@ -137,8 +162,9 @@ def inverse_rows(a):
 def save(path, a, format=None, bottom_up=False):
     """Writes ``a`` to ``path`` as ``format`` ("raw", "pgm" or "png"; by default by
     the name: ".pgm" is PGM, ".png" PNG, anything else raw). The file
-    replaces ``path`` only once complete. With ``bottom_up``, a picture
-    format shows row 0 at the bottom."""
+    replaces ``path`` only once complete; a device or a pipe (/dev/stdout) is
+    written in place. With ``bottom_up``, a picture format shows row 0 at the
+    bottom. An empty array raises ValueError."""
     if format is None:
         name = _os.fsdecode(_os.fspath(path)).lower()
         format = "pgm" if name.endswith(".pgm") else "png" if name.endswith(".png") else "raw"

@@ -1,5 +1,7 @@
 #include "arrays.h"
 
+#include "failures.h"
+
 #include <cstring>
 #include <limits>
 #include <string>
@@ -40,6 +42,13 @@ Shape checkArray(const py::array& a) {
   return {static_cast<std::int32_t>(a.shape(0)), static_cast<std::int32_t>(a.shape(1))};
 }
 
+void checkNotEmpty(const Shape& shape, const char* what) {
+  if (shape.empty()) {
+    throw py::value_error(std::string("cannot ") + what + " an empty array (" +
+                          std::to_string(shape.height) + " x " + std::to_string(shape.width) + ")");
+  }
+}
+
 void checkEvenSides(const Shape& shape, const char* operation) {
   if (shape.height % 2 != 0 || shape.width % 2 != 0) {
     throw py::value_error(std::string(operation) + " needs even height and width, got " +
@@ -70,11 +79,20 @@ void copyInto(std::uint8_t* const* rows, const ArrayBytes& bytes, const Shape& s
   }
 }
 
-OutputArray makeOutput(const Shape& shape) {
-  OutputArray out{py::array_t<std::uint8_t>({static_cast<py::ssize_t>(shape.height),
-                                             static_cast<py::ssize_t>(shape.width)}),
-                  {},
-                  static_cast<std::size_t>(shape.width)};
+OutputArray makeOutput(const Shape& shape, const char* operation) {
+  py::array_t<std::uint8_t> array;
+  try {
+    array = py::array_t<std::uint8_t>(
+        {static_cast<py::ssize_t>(shape.height), static_cast<py::ssize_t>(shape.width)});
+  } catch (py::error_already_set& error) {
+    // numpy's own MemoryError becomes the package's, named as the tool names
+    // the operation.
+    if (!error.matches(PyExc_MemoryError)) throw;
+    FailureContext context;
+    context.operation = operation;
+    raiseFailure(Failure::outOfMemory, context);
+  }
+  OutputArray out{array, {}, static_cast<std::size_t>(shape.width)};
   std::uint8_t* base = out.array.mutable_data();
   out.rows.resize(static_cast<std::size_t>(shape.height));
   for (std::int32_t r = 0; r < shape.height; ++r) {

@@ -28,6 +28,10 @@ struct Shape {
 
 Shape checkArray(const py::array& a);
 
+// ValueError for an array of no rows or no columns: there is nothing to
+// `what` (transform, save).
+void checkNotEmpty(const Shape& shape, const char* what);
+
 // ValueError unless both sides are even.
 void checkEvenSides(const Shape& shape, const char* operation);
 
@@ -67,14 +71,15 @@ class InputRows {
 // Copies any 2-D uint8 array, strided or not, into rows of `width` bytes.
 void copyInto(std::uint8_t* const* rows, const ArrayBytes& bytes, const Shape& shape);
 
-// A new C-ordered uint8 array and pointers to its rows.
+// A new C-ordered uint8 array and pointers to its rows; memory running out
+// raises the package's OutOfMemoryError for `operation`.
 struct OutputArray {
   py::array_t<std::uint8_t> array;
   std::vector<std::uint8_t*> rows;
   std::size_t width;
 };
 
-OutputArray makeOutput(const Shape& shape);
+OutputArray makeOutput(const Shape& shape, const char* operation);
 void zeroFill(OutputArray& out, const Shape& shape);
 
 // A caller's array to receive the result of reading `a`: C-ordered,

@@ -8,13 +8,14 @@
 namespace dwt97::python {
 namespace {
 
-// The package's exception classes, one per failure group that is not
-// running out of memory; kept for the interpreter's lifetime.
+// The package's exception classes, one per failure group; kept for the
+// interpreter's lifetime.
 struct ErrorClasses {
   py::object malformed;
   py::object unsupported;
   py::object truncated;
   py::object file;
+  py::object memory;
 };
 
 ErrorClasses& errorClasses() {
@@ -50,9 +51,7 @@ void raiseFailure(Failure failure, const FailureContext& context) {
     case dwt97::FailureGroup::unsupported: type = classes.unsupported; break;
     case dwt97::FailureGroup::truncated: type = classes.truncated; break;
     case dwt97::FailureGroup::io: type = classes.file; break;
-    case dwt97::FailureGroup::outOfMemory:
-      PyErr_SetString(PyExc_MemoryError, message.c_str());
-      throw py::error_already_set();
+    case dwt97::FailureGroup::outOfMemory: type = classes.memory; break;
   }
   if (!type) throw std::runtime_error(message);  // the package did not register its classes
   py::object error = type(message);
@@ -65,12 +64,13 @@ void raiseFailure(Failure failure, const FailureContext& context) {
 }
 
 void registerErrors(py::object malformed, py::object unsupported, py::object truncated,
-                    py::object file) {
+                    py::object file, py::object memory) {
   ErrorClasses& classes = errorClasses();
   classes.malformed = std::move(malformed);
   classes.unsupported = std::move(unsupported);
   classes.truncated = std::move(truncated);
   classes.file = std::move(file);
+  classes.memory = std::move(memory);
 }
 
 }  // namespace dwt97::python

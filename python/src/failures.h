@@ -19,12 +19,13 @@ struct FailureContext {
 };
 
 // Raises the exception for `failure`: the package's class for its group
-// (MemoryError for running out of memory) with the table's message, formats
-// filled in and without its line end. Needs the interpreter lock.
+// (OutOfMemoryError, also a MemoryError, for running out of memory) with the
+// table's message, formats filled in and without its line end. Needs the
+// interpreter lock.
 [[noreturn]] void raiseFailure(Failure failure, const FailureContext& context);
 
 // Keeps the package's classes for the failure groups; called once on import.
 void registerErrors(py::object malformed, py::object unsupported, py::object truncated,
-                    py::object file);
+                    py::object file, py::object memory);
 
 }  // namespace dwt97::python

@@ -55,13 +55,15 @@ void putRowsInOrder(const std::vector<std::uint8_t*>& rows, OutputArray& out, co
 }
 
 
+// The package checks the counts' types and ranges before they get here.
 py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
                                   const py::object& into) {
   const Shape shape = checkArray(a);
   if (levels < 1) throw py::value_error("levels must be 1 or more");
   if (threads < 0) throw py::value_error("threads must be 0 (every core) or more");
-  OutputArray out = into.is_none() ? makeOutput(shape) : callersOutput(a, into, shape);
-  if (shape.empty()) return out.array;
+  checkNotEmpty(shape, "transform");
+  OutputArray out =
+      into.is_none() ? makeOutput(shape, "dwtForward2d") : callersOutput(a, into, shape);
   const int most = dwtMostLevels(shape.width, shape.height);
   if (levels > most) {
     FailureContext context;
@@ -84,8 +86,9 @@ py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
     if (!failure) putRowsInOrder(rows, out, shape);
   }
   if (failure) {
+    // As the tool reports it: the transform ran out of memory.
     FailureContext context;
-    context.operation = levels == 1 ? "dwtForward2d" : "dwtForward2dLevels";
+    context.operation = "dwtForward2d";
     context.mostLevels = most;
     raiseFailure(*failure, context);
   }
@@ -100,11 +103,13 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
   const Shape shape = checkArray(a);
   if (pass == Pass::inverseColumns) checkEvenSides(shape, "inverse_columns");
   if (pass == Pass::inverseRows) checkEvenSides(shape, "inverse_rows");
-  OutputArray out = makeOutput(shape);
+  static const char* const kOperations[] = {"dwtForwardRows", "dwtForwardColumns",
+                                            "dwtInverseColumns", "dwtInverseRows"};
+  const char* operation = kOperations[static_cast<int>(pass)];
+  OutputArray out = makeOutput(shape, operation);
   if (shape.empty()) return out.array;
   const ArrayBytes bytes = bytesOf(a);
   std::optional<dwt97::Failure> failure;
-  const char* operation = "";
   {
     py::gil_scoped_release release;
     zeroFill(out, shape);
@@ -116,12 +121,10 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
           dwtForwardRows(out.rows.data(), input.rows(), shape.width, shape.height);
           break;
         case Pass::forwardColumns:
-          operation = "dwtForwardColumns";
           failure = dwt97::tryForwardColumns(out.rows.data(), input.rows(), shape.width,
                                              shape.height);
           break;
         case Pass::inverseColumns:
-          operation = "dwtInverseColumns";
           failure = dwt97::tryInverseColumns(out.rows.data(), input.rows(), shape.width / 2,
                                              shape.height / 2);
           break;
@@ -133,7 +136,7 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
   }
   if (failure) {
     FailureContext context;
-    context.operation = *operation != '\0' ? operation : "dwt97";
+    context.operation = operation;
     raiseFailure(*failure, context);
   }
   return out.array;
@@ -163,6 +166,10 @@ const char* formatName(dwt97::PictureFormat format) {
       return "png";
     case dwt97::PictureFormat::jpeg:
       return "jpeg";
+    case dwt97::PictureFormat::ppm:
+      return "ppm";
+    case dwt97::PictureFormat::tiff:
+      return "tiff";
     default:
       return "bmp";
   }
@@ -184,7 +191,7 @@ py::tuple readToTuple(const char* path, const std::uint8_t* bytes, std::size_t c
   if (failure) {
     owned->bmp.data = nullptr;  // a failed read leaves nothing to release
     FailureContext context;
-    context.operation = "bmpLoad";
+    context.operation = dwt97::pictureLoadOperation(format);
     context.savedErrno = savedErrno;
     context.filename = filename;
     raiseFailure(*failure, context);
@@ -250,6 +257,8 @@ void save(const std::string& path, const py::array& a, const std::string& format
   if (format != "raw" && format != "pgm" && format != "png") {
     throw py::value_error("unsupported save format '" + format + "' (raw, pgm or png)");
   }
+  // A picture file of no rows or no columns could not be read back.
+  checkNotEmpty(shape, "save");
   if (shape.height > std::numeric_limits<std::uint16_t>::max()) {
     throw py::value_error("cannot save more than 65535 rows");
   }
@@ -276,7 +285,7 @@ void save(const std::string& path, const py::array& a, const std::string& format
   }
   if (failure) {
     FailureContext context;
-    context.operation = "bmpSave";
+    context.operation = format == "png" ? "bmpSavePng" : "bmpSave";
     context.savedErrno = savedErrno;
     context.filename = filename;
     raiseFailure(*failure, context);

@@ -1,6 +1,11 @@
 import errno
 import os
+import pathlib
+import shutil
 import struct
+import subprocess
+import sys
+import zlib
 
 import numpy as np
 import pytest
@@ -36,6 +41,12 @@ def test_other_formats_read_top_row_first(tmp_path, rng):
         assert picture.header == {"format": "pgm", "width": 4, "height": 3}
     with pytest.raises(dwt97.TruncatedError):
         dwt97.parse(pgm[:-1])
+    # A PPM is read as grey by the luma of its colours.
+    ppm = dwt97.parse(b"P6 3 1 255\n" + bytes([255, 0, 0, 0, 255, 0, 0, 0, 255]))
+    np.testing.assert_array_equal(ppm.pixels, [[76, 150, 29]])
+    assert ppm.header == {"format": "ppm", "width": 3, "height": 1}
+    with pytest.raises(dwt97.UnsupportedError, match="GIF pictures are not supported"):
+        dwt97.parse(b"GIF89a\x01\x00\x01\x00")
 
 
 def test_save_raw_and_pgm(tmp_path, rng):
@@ -62,6 +73,67 @@ def test_save_raw_and_pgm(tmp_path, rng):
         dwt97.save(tmp_path / "c", a, format="tiff")
     with pytest.raises(TypeError):
         dwt97.save(tmp_path / "c", a.astype(np.int16))
+    # An empty picture cannot be saved (nor read back): nothing is written.
+    for name, shape in (("z.png", (0, 3)), ("z.pgm", (0, 0)), ("z.dat", (3, 0))):
+        with pytest.raises(ValueError, match="empty"):
+            dwt97.save(tmp_path / name, np.zeros(shape, np.uint8))
+        assert not (tmp_path / name).exists()
+
+
+def test_save_into_a_pipe_through_dev_stdout(rng):
+    # /dev/stdout names a pipe here: written in place, no temporary beside it.
+    a = rng.integers(0, 256, (6, 5), dtype=np.uint8)
+    code = ("import sys, numpy as np, dwt97; "
+            "dwt97.save('/dev/stdout', np.frombuffer(sys.stdin.buffer.read(), np.uint8)"
+            ".reshape(6, 5), format=sys.argv[1])")
+    if not os.path.exists("/dev/stdout"):
+        pytest.skip("no /dev/stdout here")
+    for format, expected in (("raw", a.tobytes()), ("pgm", b"P5\n5 6\n255\n" + a.tobytes())):
+        run = subprocess.run([sys.executable, "-c", code, format], input=a.tobytes(),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+        assert run.returncode == 0, run.stderr
+        assert run.stdout == expected
+
+
+def png_claiming(width, height):
+    """A PNG whose header claims width x height grey pixels and whose image
+    data is a few bytes: enough to reach the picture's allocation."""
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body))
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(bytes(64))) + chunk(b"IEND", b""))
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="RLIMIT_AS as Linux counts it")
+def test_loading_out_of_memory_names_the_reader(tmp_path):
+    # Under a memory limit a picture of 2^31 - 32768 pixels cannot be had:
+    # the package's own exception, also a MemoryError, named as the tool
+    # names the reader.
+    path = tmp_path / "huge.png"
+    path.write_bytes(png_claiming(32767, 65535))
+    try:
+        dwt97.parse(png_claiming(1, 1))
+    except dwt97.UnsupportedError:
+        pytest.skip("this build reads no PNG files")
+    except dwt97.Error:
+        pass
+    code = """if True:
+        import resource, sys, dwt97
+        pages = int(open("/proc/self/statm").read().split()[0])
+        limit = pages * resource.getpagesize() + (512 << 20)
+        resource.setrlimit(resource.RLIMIT_AS, (limit, resource.getrlimit(resource.RLIMIT_AS)[1]))
+        for read in (lambda: dwt97.load(sys.argv[1]), lambda: dwt97.parse(open(sys.argv[1], "rb").read())):
+            try:
+                read()
+            except dwt97.OutOfMemoryError as e:
+                assert isinstance(e, MemoryError) and isinstance(e, dwt97.Error), type(e)
+                print(e)
+        """
+    run = subprocess.run([sys.executable, "-c", code, str(path)], stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, check=False, text=True)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout == "Error: pngLoad(), Out of memory!\n" * 2
 
 
 def corrupt(data, offset, fmt, value):
@@ -127,3 +199,24 @@ def test_names_with_a_null_byte_are_refused(tmp_path):
         with pytest.raises(ValueError, match="null"):
             call(str(tmp_path / "a") + "\0.bmp")
     assert (tmp_path / "a").read_bytes() == GOOD
+
+
+def test_the_readme_example_runs_as_written(tmp_path):
+    # From the repository root, where the README has the package installed:
+    # here a folder holding what the example reads.
+    root = pathlib.Path(__file__).resolve().parents[2]
+    readme = root / "README.md"
+    if not readme.exists():
+        pytest.skip("not run from the repository")
+    text = readme.read_text(encoding="utf-8")
+    example = text.split("## Python", 1)[1].split("```python\n", 1)[1].split("```", 1)[0]
+    (tmp_path / "docs").mkdir()
+    shutil.copy(root / "docs" / "sample.png", tmp_path / "docs" / "sample.png")
+    try:
+        dwt97.load(tmp_path / "docs" / "sample.png")
+    except dwt97.UnsupportedError:
+        pytest.skip("this build reads no PNG files")
+    run = subprocess.run([sys.executable, "-c", example], cwd=tmp_path, check=False,
+                         env=dict(os.environ, MPLBACKEND="Agg"), stderr=subprocess.PIPE, text=True)
+    assert run.returncode == 0, run.stderr
+    assert (tmp_path / "bands.pgm").read_bytes()[:15] == b"P5\n512 512\n255\n"

@@ -104,8 +104,12 @@ def test_arrays_of_another_kind_are_refused(name):
     for shape in [(16,), (2, 4, 4), ()]:
         with pytest.raises(ValueError, match="2-D"):
             function(np.zeros(shape, np.uint8))
-    for shape in [(0, 4), (4, 0)]:
-        assert function(np.zeros(shape, np.uint8)).shape == shape
+    for shape in [(0, 4), (4, 0), (0, 0)]:
+        if name == "forward":  # there is no picture to transform
+            with pytest.raises(ValueError, match="empty"):
+                function(np.zeros(shape, np.uint8))
+        else:
+            assert function(np.zeros(shape, np.uint8)).shape == shape
 
 
 def test_forward_refuses_bad_counts():
@@ -115,15 +119,27 @@ def test_forward_refuses_bad_counts():
     assert str(caught.value) == \
         "Error: dwtForward2dLevels(), Too many levels for the picture (at most 2)!"
     assert isinstance(caught.value, ValueError)
-    for levels, threads in [(0, 0), (1, -1)]:
-        with pytest.raises(ValueError):
-            dwt97.forward(a, levels=levels, threads=threads)
+    # Counts out of range or of another type: a short message, never the
+    # array's contents.
+    big = np.zeros((600, 600), np.uint8)
+    for levels, threads, kind in [(0, 0, ValueError), (1, -1, ValueError),
+                                  (2**40, 0, ValueError), (1, 2**40, ValueError),
+                                  (True, 0, TypeError), (1, False, TypeError),
+                                  (1.0, 0, TypeError), ("2", 0, TypeError)]:
+        with pytest.raises(kind) as caught:
+            dwt97.forward(big, levels=levels, threads=threads)
+        assert len(str(caught.value)) < 60 and "array" not in str(caught.value)
+    # numpy's integers are counts too.
+    np.testing.assert_array_equal(dwt97.forward(a, levels=np.int64(2), threads=np.uint8(1)),
+                                  dwt97.forward(a, 2))
 
 
 def test_memory_running_out_raises_memory_error():
     huge = np.broadcast_to(np.uint8(7), (1 << 22, 1 << 22))  # 16 TiB, no storage
-    with pytest.raises(MemoryError):
+    with pytest.raises(dwt97.OutOfMemoryError) as caught:
         dwt97.forward(huge)
+    assert isinstance(caught.value, MemoryError) and isinstance(caught.value, dwt97.Error)
+    assert str(caught.value) == "Error: dwtForward2d(), Out of memory!"
 
 
 def test_forward_into_a_callers_array(rng):
