@@ -30,17 +30,10 @@ struct SampleRun {
   }
 };
 
-#if !defined(DWT97_FOPEN_SHIM)
-#define DWT97_FOPEN_SHIM ""
-#endif
-
 // Changes the input on its second opening: see fopen_shim.cpp.
 RunOptions withShim(const std::string& action) {
   RunOptions options;
-  options.environment = {{"LD_PRELOAD", DWT97_FOPEN_SHIM},
-                         // A sanitized binary insists on coming first otherwise.
-                         {"ASAN_OPTIONS", "verify_asan_link_order=0"},
-                         {"DWT97_SHIM_INPUT", action}};
+  options.environment = shimEnvironment({{"DWT97_SHIM_INPUT", action}});
   return options;
 }
 

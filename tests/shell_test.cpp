@@ -191,20 +191,6 @@ TEST(Shell, EveryRow) {
 
 namespace {
 
-// Runs the tool in `dir` with no terminal and `arguments`, as `shell` says.
-RunResult shellRun(const std::string& dir, const std::vector<std::string>& arguments,
-                   const Shell& shell = {}) {
-  ShellRun run(dir, shell, arguments);
-  RunResult result;
-  if (!run.started()) return result;
-  const int status = run.finish();
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = run.out();
-  result.err = run.err();
-  return result;
-}
-
 bool isFifo(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);

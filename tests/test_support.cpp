@@ -135,6 +135,18 @@ std::vector<std::string> listDir(const std::string& dir) {
   return names;
 }
 
+#if !defined(DWT97_FOPEN_SHIM)
+#define DWT97_FOPEN_SHIM ""
+#endif
+
+Environment shimEnvironment(const Environment& more) {
+  Environment variables = {{"LD_PRELOAD", DWT97_FOPEN_SHIM},
+                           // A sanitized binary insists on coming first otherwise.
+                           {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+  variables.insert(variables.end(), more.begin(), more.end());
+  return variables;
+}
+
 std::vector<std::string> commandFor(const std::string& program) {
   std::vector<std::string> words;
 #if defined(DWT97_EMULATOR)
