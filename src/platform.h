@@ -66,16 +66,18 @@ struct WritePiece {
 // reader sees the older file or the new one, never a part.
 //
 // What the output path names decides how:
+// - a device, a pipe or a socket, links followed (/dev/null, /dev/stdout, a
+//   FIFO): opened through the path as given and written in place,
+//   appending only, with no temporary (inPlace()). A link's own text may
+//   name no file (/dev/stdout into a pipe ends at "pipe:[N]").
 // - nothing yet, or a regular file: the temporary replaces it. A replaced
 //   file's permission bits are kept (and, for root, its owner and group
 //   where the system allows); a new one gets what a plain create gives. A
 //   file the user may not write is refused as a plain create would be.
 //   Replacing makes a new file: other hard links keep the old contents.
-// - a symbolic link: followed through its chain to the file it names (a
-//   dangling link's target is created); the temporary goes beside that file
-//   and the links stay links.
-// - a device, a pipe or a socket (/dev/null, /dev/stdout, a FIFO): written
-//   in place, appending only, with no temporary (inPlace()).
+// - a symbolic link to a regular file or to nothing: followed through its
+//   chain to the file it names (a dangling link's target is created); the
+//   temporary goes beside that file and the links stay links.
 // - a folder: refused.
 //
 // The temporary never outlives a failure: every failing step and abort()

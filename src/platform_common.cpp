@@ -214,7 +214,7 @@ bool sendGathered(Native file, const WritePiece* pieces, std::size_t count, std:
 }  // namespace
 
 struct SaveFile::State {
-  PathChar* target;     // where the output lands, links followed
+  PathChar* target;     // where the output lands, links followed (null: in place)
   PathChar* temporary;  // null when written in place
   Native file;
   bool created;     // the temporary exists (until renamed or removed)
@@ -226,35 +226,41 @@ SaveFile::Start SaveFile::create(const char* path) {
   abort();
   bool outOfMemory = false;
   PathChar* named = sys::nativePath(path, &outOfMemory);
-  PathChar* target = named == nullptr ? nullptr : sys::finalName(named, &outOfMemory);
-  std::free(named);
   auto* state = static_cast<State*>(std::calloc(1, sizeof(State)));
-  if (target == nullptr || state == nullptr) {
-    std::free(target);
+  if (named == nullptr || state == nullptr) {
+    std::free(named);
     std::free(state);
-    return outOfMemory || (target != nullptr && state == nullptr) ? Start::outOfMemory
-                                                                  : Start::failed;
+    return outOfMemory || state == nullptr ? Start::outOfMemory : Start::failed;
   }
-  state->target = target;
   state->file = sys::kNoFile;
   state_ = state;
 
-  const sys::TargetFacts facts = sys::inspect(target);
-  if (facts.kind == sys::Target::refused) {
+  // A device, a pipe or a socket, wherever a chain of links leads, is opened
+  // through the path as given: the chain's last step may name no file at
+  // all (/dev/stdout into a pipe ends at "pipe:[N]"). Anything else is seen
+  // where the chain ends, as its replacement will be.
+  sys::TargetFacts facts = sys::inspect(named);
+  if (facts.kind != sys::Target::special) {
+    state->target = sys::finalName(named, &outOfMemory);
+    if (state->target != nullptr) facts = sys::inspect(state->target);
+  }
+  if (facts.kind == sys::Target::special) {
+    state->file = sys::openInPlace(state->target != nullptr ? state->target : named);
+  }
+  std::free(named);
+  if (state->target == nullptr && state->file == sys::kNoFile) {
+    abort();
+    return outOfMemory ? Start::outOfMemory : Start::failed;
+  }
+  if (facts.kind == sys::Target::refused ||
+      (facts.kind == sys::Target::special && state->file == sys::kNoFile)) {
     abort();
     return Start::failed;
   }
-  if (facts.kind == sys::Target::special) {
-    state->file = sys::openInPlace(target);
-    if (state->file == sys::kNoFile) {
-      abort();
-      return Start::failed;
-    }
-    return Start::created;
-  }
+  if (facts.kind == sys::Target::special) return Start::created;
 
   std::size_t suffix = 0;
-  state->temporary = temporaryBeside(target, &suffix);
+  state->temporary = temporaryBeside(state->target, &suffix);
   if (state->temporary == nullptr) {
     abort();
     return Start::outOfMemory;

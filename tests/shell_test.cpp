@@ -1,8 +1,8 @@
 // The tool as a shell runs it: closed standard descriptors, pipes whose
-// reader is gone, signals ignored or arriving at the pause, FIFOs, links,
-// devices, kept permissions, long names and full disks. Every row checks the
-// status, the bytes, that no temporary is left and that an older output is
-// intact wherever the run fails.
+// reader is gone, standard output as the output, signals ignored or arriving
+// at the pause, FIFOs, links, devices, kept permissions, long names and full
+// disks. Every row checks the status, the bytes, that no temporary is left
+// and that an older output is intact wherever the run fails.
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
@@ -69,6 +69,7 @@ struct Row {
   int signal;
   std::string err;
   bool outputWritten;  // "out.dat" holds the result, else the older bytes
+  bool streamed = false;  // standard output holds the result, else no byte
 };
 
 std::string exitText(int status) {
@@ -108,6 +109,11 @@ Row atPause(Row r, std::vector<int> signals, bool key) {
   return r;
 }
 
+Row streamedRow(Row r) {
+  r.streamed = true;
+  return r;
+}
+
 std::vector<Row> rows() {
   using S = Shell::Stream;
   const std::vector<std::string> noPause = {"--no-pause", "in.bmp", "out.dat"};
@@ -131,6 +137,16 @@ std::vector<Row> rows() {
       atPause(row("SIGQUIT at the pause", atTerminal(), pause, -1, SIGQUIT), {SIGQUIT}, false),
       atPause(row("SIGALRM at the pause", atTerminal(), pause, -1, SIGALRM), {SIGALRM}, false),
   };
+  // Standard output named as the output, through its links: a pipe or a
+  // terminal is written in place; a file is replaced like any other.
+  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    table.push_back(streamedRow(row(name, streams(S::pipe, S::file),
+                                    {"-q", "--no-pause", "in.bmp", name}, 0)));
+  }
+  table.push_back(streamedRow(row("/dev/stdout at a terminal", streams(S::terminal, S::file),
+                                  {"-q", "--no-pause", "in.bmp", "/dev/stdout"}, 0)));
+  table.push_back(streamedRow(row("/dev/stdout > file", streams(S::file, S::file),
+                                  {"-q", "--no-pause", "in.bmp", "/dev/stdout"}, 0)));
   table[2].shell.terminal = true;
   // The report passes a file-size limit: SIGXFSZ ends the run, cleanly.
   Shell limited;
@@ -150,43 +166,55 @@ std::vector<Row> rows() {
   return table;
 }
 
+void checkRow(const Row& row) {
+  SCOPED_TRACE(row.what + std::string(" (signal ") +
+               std::to_string(row.shell.ignored.empty() ? 0 : row.shell.ignored[0]) + ")");
+  const Bytes result = transformed(16, 8, smallPicture().pixels);
+  TempDir dir;
+  writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+  writeFile(dir.file("out.dat"), kOlder);
+  ShellRun run(dir.path(), row.shell, row.arguments);
+  ASSERT_TRUE(run.started());
+  if (row.shell.terminal) {
+    ASSERT_TRUE(run.waitForPause()) << run.err();
+    for (int number : row.atPause.signals) run.signal(number);
+    if (row.atPause.key) {
+      usleep(20000);
+      EXPECT_TRUE(run.stillRunning());
+      run.type("x");
+    }
+  }
+  const int status = run.finish();
+  if (row.exitStatus >= 0) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exitStatus)
+        << exitText(status) << "\n" << run.err();
+  } else {
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << exitText(status);
+  }
+  if (row.shell.err == Shell::Stream::file && !row.shell.terminal) {
+    EXPECT_EQ(run.err(), row.err);
+  }
+  EXPECT_EQ(readFile(dir.file("out.dat")), row.outputWritten ? result : kOlder);
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"in.bmp", "out.dat"}));
+  if (row.shell.terminal) {
+    EXPECT_EQ(run.terminal().c_lflag, run.terminalBefore().c_lflag);
+  }
+  // Standard output: the result where it is the output, else not a byte of
+  // it (a captured file holds the report).
+  if (row.streamed || row.shell.out == Shell::Stream::pipe ||
+      row.shell.out == Shell::Stream::terminal) {
+    EXPECT_EQ(run.outBytes(), row.streamed ? result : Bytes{});
+  }
+  std::vector<std::string> captured;  // and beside them no temporary
+  if (row.shell.err == Shell::Stream::file) captured.push_back("stderr");
+  if (row.shell.out == Shell::Stream::file) captured.push_back("stdout");
+  EXPECT_EQ(listDir(run.captureFolder()), captured);
+}
+
 }  // namespace
 
 TEST(Shell, EveryRow) {
-  for (const Row& row : rows()) {
-    SCOPED_TRACE(row.what + std::string(" (signal ") +
-                 std::to_string(row.shell.ignored.empty() ? 0 : row.shell.ignored[0]) + ")");
-    TempDir dir;
-    writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
-    writeFile(dir.file("out.dat"), kOlder);
-    ShellRun run(dir.path(), row.shell, row.arguments);
-    ASSERT_TRUE(run.started());
-    if (row.shell.terminal) {
-      ASSERT_TRUE(run.waitForPause()) << run.err();
-      for (int number : row.atPause.signals) run.signal(number);
-      if (row.atPause.key) {
-        usleep(20000);
-        EXPECT_TRUE(run.stillRunning());
-        run.type("x");
-      }
-    }
-    const int status = run.finish();
-    if (row.exitStatus >= 0) {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exitStatus)
-          << exitText(status) << "\n" << run.err();
-    } else {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << exitText(status);
-    }
-    if (row.shell.err == Shell::Stream::file && !row.shell.terminal) {
-      EXPECT_EQ(run.err(), row.err);
-    }
-    EXPECT_EQ(readFile(dir.file("out.dat")),
-              row.outputWritten ? transformed(16, 8, smallPicture().pixels) : kOlder);
-    EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"in.bmp", "out.dat"}));
-    if (row.shell.terminal) {
-      EXPECT_EQ(run.terminal().c_lflag, run.terminalBefore().c_lflag);
-    }
-  }
+  for (const Row& row : rows()) checkRow(row);
 }
 
 namespace {

@@ -1,6 +1,8 @@
 import errno
 import os
 import struct
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -52,6 +54,14 @@ def test_save_raw_and_pgm(tmp_path, rng):
     # A save replaces an older file whole.
     dwt97.save(tmp_path / "a.dat", a[:3])
     assert (tmp_path / "a.dat").read_bytes() == a[:3].tobytes()
+    # Standard output by its name, a pipe here: written in place.
+    if os.path.exists("/dev/stdout"):
+        code = ("import sys, numpy, dwt97; dwt97.save('/dev/stdout', numpy.frombuffer("
+                "sys.stdin.buffer.read(), numpy.uint8).reshape(20, 10), format='pgm')")
+        piped = subprocess.run([sys.executable, "-c", code], input=a.tobytes(), capture_output=True,
+                               env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+        assert (piped.returncode, piped.stderr) == (0, b"")
+        assert piped.stdout == header + a.tobytes()
     # PNG, read back through the module's own reader: upright, or row 0 at
     # the bottom.
     for options, rows in (({}, a), ({"bottom_up": True}, a[::-1])):
