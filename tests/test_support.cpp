@@ -99,6 +99,12 @@ const char* const kNoResourceLimits = nullptr;
 const char* const kNoPreloading = nullptr;
 const char* const kNoPseudoTerminal = nullptr;
 #endif
+#if defined(__linux__)
+const char* const kNoUnnamedTemporaries = nullptr;
+#else
+const char* const kNoUnnamedTemporaries =
+    "a save's temporary has a name from the start here: O_TMPFILE is Linux's";
+#endif
 
 TempDir::TempDir() {
   static std::atomic<unsigned> made{0};

@@ -170,6 +170,7 @@ std::vector<std::string> commandFor(const std::string& program);
 extern const char* const kNoResourceLimits;  // RLIMIT_FSIZE and SIGXFSZ
 extern const char* const kNoPreloading;      // LD_PRELOAD of the fault shim
 extern const char* const kNoPseudoTerminal;  // openpty()
+extern const char* const kNoUnnamedTemporaries;  // a save's temporary with no name (O_TMPFILE)
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
 
