@@ -63,29 +63,37 @@ struct WritePiece {
 // The save of one output file through a temporary file beside it (same
 // folder, "<name>.XXXXXX", the name shortened to fit the file system's
 // limit), which replaces the output in one step only once complete: a
-// reader sees the older file or the new one, never a part.
+// reader sees the older file or the new one, never a part. Where the system
+// makes files with no name (Linux's O_TMPFILE, on file systems that take it)
+// the temporary has none until the commit, which links it under that name
+// and renames it over the output at once, with the interrupts held: nothing
+// is left of it however the process ends, SIGKILL included, but for a kill
+// in that instant. Elsewhere it is named from the start.
 //
 // What the output path names decides how:
+// - a device, a pipe or a socket, links followed (/dev/null, /dev/stdout, a
+//   FIFO): opened through the path as given and written in place,
+//   appending only, with no temporary (inPlace()). A link's own text may
+//   name no file (/dev/stdout into a pipe ends at "pipe:[N]").
 // - nothing yet, or a regular file: the temporary replaces it. A replaced
 //   file's permission bits are kept (and, for root, its owner and group
 //   where the system allows); a new one gets what a plain create gives. A
 //   file the user may not write is refused as a plain create would be.
 //   Replacing makes a new file: other hard links keep the old contents.
-// - a symbolic link: followed through its chain to the file it names (a
-//   dangling link's target is created); the temporary goes beside that file
-//   and the links stay links.
-// - a device, a pipe or a socket (/dev/null, /dev/stdout, a FIFO): written
-//   in place, appending only, with no temporary (inPlace()).
+// - a symbolic link to a regular file or to nothing: followed through its
+//   chain to the file it names (a dangling link's target is created); the
+//   temporary goes beside that file and the links stay links.
 // - a folder: refused.
 //
 // The temporary never outlives a failure: every failing step and abort()
-// remove it, so does the process ending through exit() with a save still
-// open, and so does an interrupt while it exists (on POSIX systems SIGHUP,
-// SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM and
-// SIGPROF where they would end the process, which they then do as they
-// would have; signals the process ignores stay ignored and handlers the
-// caller installed are left alone; on Windows Ctrl+C, Ctrl+Break, closing
-// the console, or the process ending in any way before the commit). Any
+// remove it. A named one is also removed by the process ending through
+// exit() with a save still open, and by an interrupt while it exists (on
+// POSIX systems SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGTERM, SIGALRM, SIGXCPU,
+// SIGXFSZ, SIGVTALRM and SIGPROF where they would end the process, which
+// they then do as they would have; signals the process ignores stay ignored
+// and handlers the caller installed are left alone; on Windows Ctrl+C,
+// Ctrl+Break, closing the console, or the process ending in any way before
+// the commit). Any
 // number of saves may be open at once. A file-size limit or a reader gone
 // (POSIX) fails the write rather than killing the process: SIGXFSZ and
 // SIGPIPE are held for the writing thread alone while it writes.
@@ -131,12 +139,14 @@ class SaveFile {
   bool writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count);
 
   // Ends the writing: every byte is handed to the system. False when a late
-  // write failure shows here.
+  // write failure shows here (a temporary with no name stays open, for the
+  // commit to close once it has one).
   bool finish();
 
   // Replaces `path` by the finished temporary in one step (for an output
   // written in place: closes it). On failure (a folder holds the name, no
-  // permission) the temporary is removed and `path` left as it was.
+  // permission, a late write failure) the temporary is removed and `path`
+  // left as it was.
   bool commit();
 
   // Removes the temporary, if there is one; the output is left as it was.
@@ -152,6 +162,11 @@ class SaveFile {
 // interrupts are held for the committing thread and the process ends with
 // the run's own status rather than being killed with its work done.
 DWT97_API void holdInterruptsAfterCommit();
+
+// For the tests: whether the saves that follow may take a temporary with no
+// name where the system has them (the default), or named ones only, so that
+// the named temporaries and their registry are tested on every system.
+void allowUnnamedTemporaries(bool allow);
 
 // Waits for one key press when someone can press one: with standard input a
 // terminal (a console on Windows), prompts "Press any key to continue . . . "

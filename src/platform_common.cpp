@@ -101,6 +101,7 @@ void removeRegisteredTemporaries() {
 namespace {
 
 std::atomic<bool> interruptsHeldAfterCommit{false};
+std::atomic<bool> unnamedAllowed{true};
 
 // "<name>.XXXXXX" beside `target`, with room for the six letters, the name
 // shortened where the whole would pass the file system's limit (never
@@ -130,9 +131,11 @@ PathChar* temporaryBeside(const PathChar* target, std::size_t* suffix) {
   return temporary;
 }
 
-// Writes the letters after the dot: six of 62, from `bits`.
-void fillLetters(PathChar* temporary, std::size_t suffix, std::uint64_t bits) {
+// Writes the letters after the dot: six of 62, new ones on every call.
+void fillLetters(PathChar* temporary, std::size_t suffix) {
+  static std::atomic<std::uint64_t> calls{0};
   static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t bits = sys::entropy() ^ (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull);
   for (int k = 1; k <= 6; ++k) {
     bits ^= bits >> 29;
     bits *= 0xBF58476D1CE4E5B9ull;
@@ -214,10 +217,12 @@ bool sendGathered(Native file, const WritePiece* pieces, std::size_t count, std:
 }  // namespace
 
 struct SaveFile::State {
-  PathChar* target;     // where the output lands, links followed
-  PathChar* temporary;  // null when written in place
+  PathChar* target;     // where the output lands, links followed (null: in place)
+  PathChar* temporary;  // its temporary's name (null when written in place)
+  std::size_t suffix;   // where the temporary's letters start
   Native file;
-  bool created;     // the temporary exists (until renamed or removed)
+  bool unnamed;     // the temporary has no name yet (until the commit)
+  bool created;     // the temporary's name exists (until renamed or removed)
   bool registered;  // and is in the registry
   bool finished;
 };
@@ -226,46 +231,56 @@ SaveFile::Start SaveFile::create(const char* path) {
   abort();
   bool outOfMemory = false;
   PathChar* named = sys::nativePath(path, &outOfMemory);
-  PathChar* target = named == nullptr ? nullptr : sys::finalName(named, &outOfMemory);
-  std::free(named);
   auto* state = static_cast<State*>(std::calloc(1, sizeof(State)));
-  if (target == nullptr || state == nullptr) {
-    std::free(target);
+  if (named == nullptr || state == nullptr) {
+    std::free(named);
     std::free(state);
-    return outOfMemory || (target != nullptr && state == nullptr) ? Start::outOfMemory
-                                                                  : Start::failed;
+    return outOfMemory || state == nullptr ? Start::outOfMemory : Start::failed;
   }
-  state->target = target;
   state->file = sys::kNoFile;
   state_ = state;
 
-  const sys::TargetFacts facts = sys::inspect(target);
-  if (facts.kind == sys::Target::refused) {
+  // A device, a pipe or a socket, wherever a chain of links leads, is opened
+  // through the path as given: the chain's last step may name no file at
+  // all (/dev/stdout into a pipe ends at "pipe:[N]"). Anything else is seen
+  // where the chain ends, as its replacement will be.
+  sys::TargetFacts facts = sys::inspect(named);
+  if (facts.kind != sys::Target::special) {
+    state->target = sys::finalName(named, &outOfMemory);
+    if (state->target != nullptr) facts = sys::inspect(state->target);
+  }
+  if (facts.kind == sys::Target::special) {
+    state->file = sys::openInPlace(state->target != nullptr ? state->target : named);
+  }
+  std::free(named);
+  if (state->target == nullptr && state->file == sys::kNoFile) {
+    abort();
+    return outOfMemory ? Start::outOfMemory : Start::failed;
+  }
+  if (facts.kind == sys::Target::refused ||
+      (facts.kind == sys::Target::special && state->file == sys::kNoFile)) {
     abort();
     return Start::failed;
   }
-  if (facts.kind == sys::Target::special) {
-    state->file = sys::openInPlace(target);
-    if (state->file == sys::kNoFile) {
-      abort();
-      return Start::failed;
-    }
-    return Start::created;
-  }
+  if (facts.kind == sys::Target::special) return Start::created;
 
-  std::size_t suffix = 0;
-  state->temporary = temporaryBeside(target, &suffix);
+  state->temporary = temporaryBeside(state->target, &state->suffix);
   if (state->temporary == nullptr) {
     abort();
     return Start::outOfMemory;
   }
-  static std::atomic<std::uint64_t> calls{0};
+  // Best a file with no name, which nothing can leave behind; it takes its
+  // name (in the same form) at the commit.
+  if (unnamedAllowed.load()) {
+    state->file = sys::createUnnamed(state->target, facts);
+    state->unnamed = state->file != sys::kNoFile;
+    if (state->unnamed) return Start::created;
+  }
   // Interrupts wait while the temporary is created and registered, so that
   // none is ever left unregistered.
   sys::holdInterrupts();
   for (int attempt = 0; attempt < 100 && state->file == sys::kNoFile; ++attempt) {
-    fillLetters(state->temporary, suffix,
-                sys::entropy() ^ (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull));
+    fillLetters(state->temporary, state->suffix);
     bool taken = false;
     state->file = sys::createExclusive(state->temporary, facts, &taken);
     if (!taken) break;
@@ -285,6 +300,27 @@ SaveFile::Start SaveFile::create(const char* path) {
 }
 
 bool SaveFile::inPlace() const { return state_ != nullptr && state_->temporary == nullptr; }
+
+namespace {
+
+// Gives an unnamed temporary its name, which is registered for the instant
+// before it replaces the output; false when it cannot be named.
+bool nameTemporary(PathChar* temporary, std::size_t suffix, Native file, bool* registered) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fillLetters(temporary, suffix);
+    bool taken = false;
+    if (sys::nameUnnamed(file, temporary, &taken)) {
+      // Without room in the registry the name goes on regardless: the
+      // caller holds the interrupts.
+      *registered = registerTemporary(temporary);
+      return true;
+    }
+    if (!taken) return false;
+  }
+  return false;
+}
+
+}  // namespace
 
 bool SaveFile::write(const void* bytes, std::size_t count) {
   const WritePiece piece{bytes, count};
@@ -313,7 +349,9 @@ bool SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, s
 bool SaveFile::finish() {
   if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile) return false;
   state_->finished = true;
-  if (!inPlace() && !sys::kCloseBeforeReplace) return true;
+  // An unnamed temporary stays open until it has its name (the commit
+  // closes it then, before it replaces the output, for any late failure).
+  if (!inPlace() && (!sys::kCloseBeforeReplace || state_->unnamed)) return true;
   const WriteSignalsHeld held;
   return sys::closeFile(&state_->file);
 }
@@ -325,7 +363,17 @@ bool SaveFile::commit() {
     return true;
   }
   sys::holdInterrupts();
-  const bool placed = sys::replace(&state_->file, state_->temporary, state_->target);
+  bool placed = true;
+  if (state_->unnamed) {
+    placed = nameTemporary(state_->temporary, state_->suffix, state_->file, &state_->registered);
+    state_->created = placed;
+    state_->unnamed = false;
+    if (placed && sys::kCloseBeforeReplace) {
+      const WriteSignalsHeld held;
+      placed = sys::closeFile(&state_->file);
+    }
+  }
+  placed = placed && sys::replace(&state_->file, state_->temporary, state_->target);
   // The name is free again: nothing must remove a new file that takes it.
   if (placed) state_->created = false;
   abort();
@@ -344,6 +392,8 @@ void SaveFile::abort() {
 }
 
 void holdInterruptsAfterCommit() { interruptsHeldAfterCommit.store(true); }
+
+void allowUnnamedTemporaries(bool allow) { unnamedAllowed.store(allow); }
 
 // ---- The pause -------------------------------------------------------------
 

@@ -152,28 +152,96 @@ TargetFacts inspect(const PathChar* path) {
   return facts;
 }
 
-// The file is created with the permissions a plain create gives (0666 less
+namespace {
+
+// A new file is created with the permissions a plain create gives (0666 less
 // the umask, which the system applies; mkstemp would give 0600, and reading
 // the umask means changing it for a moment, which other threads could see);
 // a replacement then takes the old file's bits, owner and group.
+constexpr mode_t kCreateMode = 0666;
+
+void keepFacts(int fd, const TargetFacts& keep) {
+  if (keep.kind != Target::regular) return;
+  if (geteuid() == 0) {
+    // Only root may give a file away; changing the owner clears the set-id
+    // bits, so the mode comes after.
+    if (fchown(fd, static_cast<uid_t>(keep.owner), static_cast<gid_t>(keep.group)) != 0) {
+      // Not allowed here (a file system without owners): keep ours.
+    }
+  }
+  fchmod(fd, static_cast<mode_t>(keep.mode));
+}
+
+#if defined(__linux__) && defined(O_TMPFILE)
+// The name through which any process may link an open file of its own.
+struct DescriptorName {
+  char text[32];
+  explicit DescriptorName(int fd) { std::snprintf(text, sizeof text, "/proc/self/fd/%d", fd); }
+};
+#endif
+
+}  // namespace
+
 Native createExclusive(const PathChar* path, const TargetFacts& keep, bool* taken) {
-  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, kCreateMode);
   if (fd < 0) {
     *taken = errno == EEXIST;
     return kNoFile;
   }
-  if (keep.kind == Target::regular) {
-    if (geteuid() == 0) {
-      // Only root may give a file away; changing the owner clears the set-id
-      // bits, so the mode comes after.
-      if (fchown(fd, static_cast<uid_t>(keep.owner), static_cast<gid_t>(keep.group)) != 0) {
-        // Not allowed here (a file system without owners): keep ours.
-      }
-    }
-    fchmod(fd, static_cast<mode_t>(keep.mode));
-  }
+  keepFacts(fd, keep);
   return fd;
 }
+
+#if defined(__linux__) && defined(O_TMPFILE)
+
+// O_TMPFILE (Linux 3.11 on): the file lives only as long as a descriptor
+// does, until linkat() names it. A file system that cannot make one refuses
+// (EOPNOTSUPP; EISDIR or EINVAL from a kernel that does not know the flag),
+// and so does anything else that would fail the named create too, which is
+// then left to report it.
+Native createUnnamed(const PathChar* target, const TargetFacts& keep) {
+  const std::size_t folderLength = static_cast<std::size_t>(baseName(target) - target);
+  char* folder = static_cast<char*>(std::malloc(folderLength + 2));
+  if (folder == nullptr) return kNoFile;
+  if (folderLength == 0) {
+    std::strcpy(folder, ".");
+  } else {
+    std::memcpy(folder, target, folderLength);  // with its slash: "/" stays "/"
+    folder[folderLength] = '\0';
+  }
+  const int fd = open(folder, O_TMPFILE | O_WRONLY | O_CLOEXEC, kCreateMode);
+  std::free(folder);
+  if (fd < 0) return kNoFile;
+  // The naming goes through /proc, where any user may link an open file of
+  // theirs (AT_EMPTY_PATH, tried next, asks for a privilege before Linux
+  // 6.10): without it, a named temporary is the safe choice.
+  struct stat direct, linked;
+  if (fstat(fd, &direct) != 0 || stat(DescriptorName(fd).text, &linked) != 0 ||
+      direct.st_dev != linked.st_dev || direct.st_ino != linked.st_ino) {
+    close(fd);
+    return kNoFile;
+  }
+  keepFacts(fd, keep);
+  return fd;
+}
+
+bool nameUnnamed(Native file, const PathChar* path, bool* taken) {
+  const int fd = static_cast<int>(file);
+  if (linkat(AT_FDCWD, DescriptorName(fd).text, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0 ||
+      (errno != EEXIST && linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0)) {
+    return true;
+  }
+  *taken = errno == EEXIST;
+  return false;
+}
+
+#else
+
+Native createUnnamed(const PathChar*, const TargetFacts&) { return kNoFile; }
+
+bool nameUnnamed(Native, const PathChar*, bool*) { return false; }
+
+#endif
 
 Native openInPlace(const PathChar* path) {
   const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);

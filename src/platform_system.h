@@ -60,6 +60,18 @@ TargetFacts inspect(const PathChar* path);
 // removed should the process end before replace() (Windows).
 Native createExclusive(const PathChar* path, const TargetFacts& keep, bool* taken);
 
+// Creates a file with no name yet in the folder of `target`, for writing:
+// nothing is left of it however the process ends until nameUnnamed() gives
+// it a name. It gets what createExclusive() gives. kNoFile where the system
+// or that folder's file system has no such files, or cannot name them later:
+// the caller then takes a named temporary.
+Native createUnnamed(const PathChar* target, const TargetFacts& keep);
+
+// Gives the open file from createUnnamed() the new name `path` (in the
+// folder it was made in), failing when the name is taken (*taken set, the
+// caller tries another).
+bool nameUnnamed(Native file, const PathChar* path, bool* taken);
+
 // Opens the existing special file `path` for writing where it stands.
 Native openInPlace(const PathChar* path);
 

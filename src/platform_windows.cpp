@@ -232,6 +232,11 @@ Native createExclusive(const PathChar* path, const TargetFacts&, bool* taken) {
   return reinterpret_cast<Native>(handle);
 }
 
+// The named temporary's delete-on-close mark does what an unnamed file would.
+Native createUnnamed(const PathChar*, const TargetFacts&) { return kNoFile; }
+
+bool nameUnnamed(Native, const PathChar*, bool*) { return false; }
+
 Native openInPlace(const PathChar* path) {
   HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -5,6 +5,10 @@
 // behind and keep an older "quilout.dat" byte for byte.
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
+
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -30,17 +34,19 @@ struct SampleRun {
   }
 };
 
-#if !defined(DWT97_FOPEN_SHIM)
-#define DWT97_FOPEN_SHIM ""
-#endif
-
 // Changes the input on its second opening: see fopen_shim.cpp.
 RunOptions withShim(const std::string& action) {
   RunOptions options;
-  options.environment = {{"LD_PRELOAD", DWT97_FOPEN_SHIM},
-                         // A sanitized binary insists on coming first otherwise.
-                         {"ASAN_OPTIONS", "verify_asan_link_order=0"},
-                         {"DWT97_SHIM_INPUT", action}};
+  options.environment = shimEnvironment({{"DWT97_SHIM_INPUT", action}});
+  return options;
+}
+
+// The saves' two kinds of temporary: with no name where the system has them,
+// and named, as elsewhere (for a run of the tool, through the shim).
+const bool kEitherKind[] = {false, true};
+
+RunOptions withNamedTemporaries(RunOptions options) {
+  if (!kNoPreloading) options.environment = namedTemporaries();
   return options;
 }
 
@@ -58,15 +64,30 @@ void expectFailed(const SampleRun& sample, const RunResult& run, const std::stri
 
 }  // namespace
 
-// The shim alone changes nothing: the run completes.
+// The shim alone changes nothing: the run completes, and a new output gets
+// the permissions of a plain create, whichever kind of temporary it was.
 TEST(Faults, ShimWithoutActionIsHarmless) {
   if (kNoPreloading) GTEST_SKIP() << kNoPreloading;
-  SampleRun sample;
-  const RunResult run = runTool(sample.dir.path(), withShim(""));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, reportFor(512, 512));
-  EXPECT_EQ(readFile(sample.dir.file("quilout.dat")).size(), 512u * 512u);
+#if !defined(_WIN32)
+  const mode_t umaskNow = umask(022);
+  umask(umaskNow);
+#endif
+  for (bool named : kEitherKind) {
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    SampleRun sample;
+    ASSERT_TRUE(removeFile(sample.dir.file("quilout.dat")));
+    const RunResult run =
+        runTool(sample.dir.path(), named ? withNamedTemporaries({}) : withShim(""));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, reportFor(512, 512));
+    EXPECT_EQ(readFile(sample.dir.file("quilout.dat")).size(), 512u * 512u);
+#if !defined(_WIN32)
+    struct stat info;
+    ASSERT_EQ(stat(sample.dir.file("quilout.dat").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666u & ~umaskNow);
+#endif
+  }
 }
 
 TEST(Faults, InputRemovedBeforeReread) {
@@ -138,14 +159,18 @@ TEST(Faults, WriteFailsPartWay) {
   if (kNoResourceLimits) GTEST_SKIP() << kNoResourceLimits;
   for (long limit : {4096L, 100000L, 512L * 512L - 1}) {
     for (bool ignoreSignal : {true, false}) {
-      SCOPED_TRACE("file size limit " + std::to_string(limit) +
-                   (ignoreSignal ? ", SIGXFSZ ignored" : ", SIGXFSZ default"));
-      SampleRun sample;
-      RunOptions options;
-      options.fileSizeLimit = limit;
-      options.ignoreFileSizeSignal = ignoreSignal;
-      const RunResult run = runTool(sample.dir.path(), options);
-      expectFailed(sample, run, messages::kWrite, reportFor(512, 512));
+      for (bool named : kEitherKind) {
+        SCOPED_TRACE("file size limit " + std::to_string(limit) +
+                     (ignoreSignal ? ", SIGXFSZ ignored" : ", SIGXFSZ default") +
+                     (named ? ", named temporaries" : ""));
+        SampleRun sample;
+        RunOptions options;
+        options.fileSizeLimit = limit;
+        options.ignoreFileSizeSignal = ignoreSignal;
+        const RunResult run =
+            runTool(sample.dir.path(), named ? withNamedTemporaries(options) : options);
+        expectFailed(sample, run, messages::kWrite, reportFor(512, 512));
+      }
     }
   }
 }
@@ -169,25 +194,29 @@ TEST(Faults, WriteFitsTheLimitExactly) {
 // it would have), abruptly on Windows (the file is delete-on-close until the
 // commit). Either way the older output stays and nothing else is left.
 TEST(FaultsDeathTest, SaveInterruptedLeavesNoTemporary) {
-  SampleRun sample;
-  const std::string output = sample.dir.file("quilout.dat");
-  auto endMidway = [&] {
-    dwt97::detail::SaveFile save;
-    if (save.create(output.c_str()) != dwt97::detail::SaveFile::Start::created) std::_Exit(9);
-    if (!save.write("partial", 7)) std::_Exit(9);
+  for (bool named : kEitherKind) {
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    SampleRun sample;
+    const std::string output = sample.dir.file("quilout.dat");
+    auto endMidway = [&] {
+      dwt97::detail::allowUnnamedTemporaries(!named);
+      dwt97::detail::SaveFile save;
+      if (save.create(output.c_str()) != dwt97::detail::SaveFile::Start::created) std::_Exit(9);
+      if (!save.write("partial", 7)) std::_Exit(9);
 #if defined(_WIN32)
-    std::_Exit(3);
+      std::_Exit(3);
 #else
-    raise(SIGTERM);
+      raise(SIGTERM);
 #endif
-  };
+    };
 #if defined(_WIN32)
-  EXPECT_EXIT(endMidway(), testing::ExitedWithCode(3), "");
+    EXPECT_EXIT(endMidway(), testing::ExitedWithCode(3), "");
 #else
-  EXPECT_EXIT(endMidway(), testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EXIT(endMidway(), testing::KilledBySignal(SIGTERM), "");
 #endif
-  EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
-  EXPECT_EQ(readFile(output), kOlderOutput);
+    EXPECT_EQ(listDir(sample.dir.path()), kInputAndOutput);
+    EXPECT_EQ(readFile(output), kOlderOutput);
+  }
 }
 
 #if !defined(_WIN32)
@@ -203,22 +232,28 @@ TEST(Faults, SavesGiveBackTheCallersInterruptHandlers) {
   sigemptyset(&mine.sa_mask);
   const int interrupts[] = {SIGINT, SIGTERM};
   for (int k = 0; k < 2; ++k) ASSERT_EQ(sigaction(interrupts[k], &mine, &before[k]), 0);
-  TempDir dir;
-  Bitmap bmp{};
-  bmp.width = 4;
-  bmp.height = 2;
   const std::uint8_t flat[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   const std::uint8_t* const rows[2] = {flat, flat + 4};
-  bmpSave(&bmp, dir.file("whole.dat").c_str(), flat);
-  BmpSaveSession* session = bmpSaveStart(&bmp, dir.file("rows.dat").c_str(), false);
-  ASSERT_NE(session, nullptr);
-  bmpSaveRows(session, rows, 0, 2);
-  bmpSaveFinish(session);
-  EXPECT_EQ(readFile(dir.file("rows.dat")), Bytes(flat, flat + 8));
-  for (int k = 0; k < 2; ++k) {
-    struct sigaction now {};
-    sigaction(interrupts[k], &before[k], &now);
-    EXPECT_EQ(now.sa_handler, &callerHandler) << "signal " << interrupts[k];
+  for (bool named : kEitherKind) {
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    dwt97::detail::allowUnnamedTemporaries(!named);
+    TempDir dir;
+    Bitmap bmp{};
+    bmp.width = 4;
+    bmp.height = 2;
+    bmpSave(&bmp, dir.file("whole.dat").c_str(), flat);
+    BmpSaveSession* session = bmpSaveStart(&bmp, dir.file("rows.dat").c_str(), false);
+    ASSERT_NE(session, nullptr);
+    bmpSaveRows(session, rows, 0, 2);
+    bmpSaveFinish(session);
+    EXPECT_EQ(readFile(dir.file("rows.dat")), Bytes(flat, flat + 8));
+    for (int k = 0; k < 2; ++k) {
+      struct sigaction now {};
+      sigaction(interrupts[k], nullptr, &now);
+      EXPECT_EQ(now.sa_handler, &callerHandler) << "signal " << interrupts[k];
+    }
   }
+  dwt97::detail::allowUnnamedTemporaries(true);
+  for (int k = 0; k < 2; ++k) sigaction(interrupts[k], &before[k], nullptr);
 }
 #endif

@@ -6,6 +6,8 @@
 //   DWT97_SHIM_INPUT=<bytes>  cuts it to that many bytes.
 // With DWT97_SHIM_THREADS=refuse every thread creation fails with EAGAIN, as
 // when a process or user limit on threads is reached.
+// With DWT97_SHIM_TMPFILE=refuse every open() of an unnamed file (O_TMPFILE)
+// fails with EOPNOTSUPP, as on a file system that cannot make one.
 // Every other call goes straight to the C library.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -45,11 +47,24 @@ Function next(const char* symbol) {
 
 using DescriptorFunction = int (*)(const char*, int, ...);
 
-// open() and open64() take a mode only when they may create.
+#if defined(O_TMPFILE)
+constexpr int kUnnamed = O_TMPFILE;
+#else
+constexpr int kUnnamed = 0;
+#endif
+
+// open() and open64() take a mode only when they may create: a named file
+// or an unnamed one.
 int openWith(const char* symbol, const char* path, int flags, std::va_list modes) {
   const DescriptorFunction real = next<DescriptorFunction>(symbol);
   interfere(path);
-  if ((flags & O_CREAT) == 0) return real(path, flags);
+  const bool unnamed = kUnnamed != 0 && (flags & kUnnamed) == kUnnamed;
+  const char* tmpfile = std::getenv("DWT97_SHIM_TMPFILE");
+  if (unnamed && tmpfile != nullptr && std::strcmp(tmpfile, "refuse") == 0) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  if ((flags & O_CREAT) == 0 && !unnamed) return real(path, flags);
   return real(path, flags, va_arg(modes, int));
 }
 

@@ -1,7 +1,8 @@
 // Starting the dwt97 binary as a shell would (POSIX): standard input a
 // pseudo-terminal or the null device, standard output and error captured,
-// closed, on a pipe whose reader is gone or on /dev/full, signals ignored
-// from the start, resource limits, and an ordinary user.
+// closed, on a pipe (read by the test, or whose reader is gone), on the
+// pseudo-terminal or on /dev/full, signals ignored from the start, resource
+// limits, added variables, and an ordinary user.
 #pragma once
 
 #if !defined(_WIN32)
@@ -19,8 +20,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,11 +35,15 @@ namespace testsupport {
 
 // How a row sets up the tool's world.
 struct Shell {
-  enum class Stream { file, closed, readerGone, full };
+  // Captured in a file, closed, a pipe read by the test (piped()), a pipe
+  // whose reader is gone, the pseudo-terminal in raw mode (terminalOutput()),
+  // /dev/full.
+  enum class Stream { file, closed, pipe, readerGone, terminal, full };
   bool terminal = false;  // standard input a pseudo-terminal (else the null device)
   Stream out = Stream::file;
   Stream err = Stream::file;
   std::vector<int> ignored;  // signals ignored from the start, as by trap ''
+  std::vector<std::pair<std::string, std::string>> environment;  // added variables
   bool ordinaryUser = false;  // run as nobody when the tests run as root
   long fileSizeLimit = -1;    // RLIMIT_FSIZE in bytes (ulimit -f), -1 for none
 };
@@ -43,8 +51,22 @@ struct Shell {
 // The tool started in `dir` as `shell` says.
 class ShellRun {
  public:
-  ShellRun(const std::string& dir, const Shell& shell, const std::vector<std::string>& arguments) {
-    if (shell.terminal && openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+  ShellRun(const std::string& dir, const Shell& shell, const std::vector<std::string>& arguments)
+      : out_(shell.out) {
+    const bool onTerminal =
+        shell.out == Shell::Stream::terminal || shell.err == Shell::Stream::terminal;
+    if ((shell.terminal || onTerminal) &&
+        openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) {
+      return;
+    }
+    if (onTerminal) {
+      // The bytes pass unchanged, and reading them never waits.
+      termios raw{};
+      tcgetattr(slave_, &raw);
+      cfmakeraw(&raw);
+      tcsetattr(slave_, TCSANOW, &raw);
+      fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
     if (shell.terminal) tcgetattr(slave_, &before_);
     int gone[2] = {-1, -1};
     if ((shell.out == Shell::Stream::readerGone || shell.err == Shell::Stream::readerGone) &&
@@ -52,12 +74,29 @@ class ShellRun {
       return;
     }
     if (gone[0] >= 0) close(gone[0]);
+    int piped[2] = {-1, -1};
+    if ((shell.out == Shell::Stream::pipe || shell.err == Shell::Stream::pipe) &&
+        pipe(piped) != 0) {
+      return;
+    }
     const std::string outPath = capture_.file("stdout"), errPath = capture_.file("stderr");
     std::vector<std::string> words = commandFor(DWT97_EXE);
     words.insert(words.end(), arguments.begin(), arguments.end());
     child_ = fork();
     if (child_ != 0) {
       if (gone[1] >= 0) close(gone[1]);
+      if (piped[1] >= 0) close(piped[1]);
+      if (piped[0] >= 0) {
+        // Read as the tool writes, so that it never waits on a full pipe.
+        reader_ = std::thread([this, fd = piped[0]] {
+          char chunk[4096];
+          ssize_t got;
+          while ((got = read(fd, chunk, sizeof chunk)) > 0 || (got < 0 && errno == EINTR)) {
+            if (got > 0) piped_.insert(piped_.end(), chunk, chunk + got);
+          }
+          close(fd);
+        });
+      }
       return;
     }
     auto attach = [&](int fd, Shell::Stream stream, const std::string& path) {
@@ -68,8 +107,14 @@ class ShellRun {
           break;
         case Shell::Stream::closed:
           return true;
+        case Shell::Stream::pipe:
+          opened = dup(piped[1]);
+          break;
         case Shell::Stream::readerGone:
           opened = dup(gone[1]);
+          break;
+        case Shell::Stream::terminal:
+          opened = dup(slave_);
           break;
         case Shell::Stream::full:
           opened = open("/dev/full", O_WRONLY);
@@ -82,10 +127,15 @@ class ShellRun {
         !attach(2, shell.err, errPath) || chdir(dir.c_str()) != 0) {
       _exit(127);
     }
+    // The pipe's reader sees its end once the tool's own ends are closed.
+    for (int end : piped) {
+      if (end >= 0) close(end);
+    }
     // Closed last, so that nothing opened above takes their numbers.
     if (shell.out == Shell::Stream::closed) close(1);
     if (shell.err == Shell::Stream::closed) close(2);
     for (int number : shell.ignored) ::signal(number, SIG_IGN);
+    for (const auto& [name, value] : shell.environment) setenv(name.c_str(), value.c_str(), 1);
     if (shell.fileSizeLimit >= 0) {
       const rlimit limit{static_cast<rlim_t>(shell.fileSizeLimit),
                          static_cast<rlim_t>(shell.fileSizeLimit)};
@@ -105,6 +155,7 @@ class ShellRun {
       kill(child_, SIGKILL);
       waitpid(child_, nullptr, 0);
     }
+    if (reader_.joinable()) reader_.join();
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
   }
@@ -112,6 +163,21 @@ class ShellRun {
   bool started() const { return child_ > 0; }
   std::string out() const { return readText(capture_.file("stdout")); }
   std::string err() const { return readText(capture_.file("stderr")); }
+  // The folder that captures standard output and error in files.
+  const std::string& captureFolder() const { return capture_.path(); }
+  // Standard output's bytes: the captured file's, what the pipe's reader got
+  // (complete once finish() has seen the end), or what reached the terminal.
+  Bytes outBytes() const {
+    if (out_ == Shell::Stream::pipe) return piped_;
+    if (out_ != Shell::Stream::terminal) return readFile(capture_.file("stdout"));
+    Bytes bytes;
+    char chunk[4096];
+    ssize_t got;
+    while ((got = read(master_, chunk, sizeof chunk)) > 0) {
+      bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+  }
   termios terminal() const {
     termios t{};
     tcgetattr(slave_, &t);
@@ -139,6 +205,7 @@ class ShellRun {
       if (waitpid(child_, &status_, WNOHANG) == child_) finished_ = true;
       else usleep(1000);
     }
+    if (finished_ && reader_.joinable()) reader_.join();
     return finished_ ? status_ : -1;
   }
 
@@ -150,7 +217,24 @@ class ShellRun {
   pid_t child_ = -1;
   int status_ = 0;
   bool finished_ = false;
+  Shell::Stream out_;
+  std::thread reader_;
+  Bytes piped_;
 };
+
+// Runs the tool in `dir` with `arguments`, as `shell` says, to its end.
+inline RunResult shellRun(const std::string& dir, const std::vector<std::string>& arguments,
+                          const Shell& shell = {}) {
+  ShellRun run(dir, shell, arguments);
+  RunResult result;
+  if (!run.started()) return result;
+  const int status = run.finish();
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.out = run.out();
+  result.err = run.err();
+  return result;
+}
 
 // A shell whose standard input is a pseudo-terminal, these signals ignored.
 inline Shell atTerminal(std::vector<int> ignored = {}) {

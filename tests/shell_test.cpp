@@ -1,8 +1,9 @@
 // The tool as a shell runs it: closed standard descriptors, pipes whose
-// reader is gone, signals ignored or arriving at the pause, FIFOs, links,
-// devices, kept permissions, long names and full disks. Every row checks the
-// status, the bytes, that no temporary is left and that an older output is
-// intact wherever the run fails.
+// reader is gone, standard output as the output, signals ignored or arriving
+// at the pause, FIFOs, links, devices, kept permissions, long names and full
+// disks. Every row checks the status, the bytes, that no temporary is left
+// and that an older output is intact wherever the run fails; where the
+// system has unnamed temporaries, the rows run again with named ones.
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
@@ -38,15 +39,20 @@ const std::string kLongestName = std::string(251, 'n') + ".dat";
 
 // The longest name works: the temporary's name is shortened to fit.
 TEST(Shell, LongestOutputName) {
-  TempDir dir;
-  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
-  RunOptions options;
-  options.arguments = {"--no-pause", "quilgray.bmp", kLongestName};
-  const RunResult run = runTool(dir.path(), options);
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(readFile(dir.file(kLongestName)), transformed(16, 8, picture(16, 8).pixels));
-  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{kLongestName, "quilgray.bmp"}));
+  for (bool named : {false, true}) {
+    if (named && (kNoUnnamedTemporaries || kNoPreloading)) continue;
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    TempDir dir;
+    writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+    RunOptions options;
+    options.arguments = {"--no-pause", "quilgray.bmp", kLongestName};
+    if (named) options.environment = namedTemporaries();
+    const RunResult run = runTool(dir.path(), options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(readFile(dir.file(kLongestName)), transformed(16, 8, picture(16, 8).pixels));
+    EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{kLongestName, "quilgray.bmp"}));
+  }
 }
 
 #if !defined(_WIN32)
@@ -69,6 +75,8 @@ struct Row {
   int signal;
   std::string err;
   bool outputWritten;  // "out.dat" holds the result, else the older bytes
+  bool streamed = false;     // standard output holds the result, else no byte
+  bool unnamedOnly = false;  // holds only where the temporary has no name
 };
 
 std::string exitText(int status) {
@@ -108,6 +116,11 @@ Row atPause(Row r, std::vector<int> signals, bool key) {
   return r;
 }
 
+Row streamedRow(Row r) {
+  r.streamed = true;
+  return r;
+}
+
 std::vector<Row> rows() {
   using S = Shell::Stream;
   const std::vector<std::string> noPause = {"--no-pause", "in.bmp", "out.dat"};
@@ -127,10 +140,27 @@ std::vector<Row> rows() {
       row("report >/dev/full", streams(S::full, S::file), noPause, 1, 0, full),
       row("--help >/dev/full", streams(S::full, S::file), {"--help"}, 1, 0, full),
       row("--version >/dev/full", streams(S::full, S::file), {"--version"}, 1, 0, full),
-      // Quit and alarm at the pause end the run cleanly.
+      // Quit, alarm and terminate at the pause end the run cleanly.
       atPause(row("SIGQUIT at the pause", atTerminal(), pause, -1, SIGQUIT), {SIGQUIT}, false),
       atPause(row("SIGALRM at the pause", atTerminal(), pause, -1, SIGALRM), {SIGALRM}, false),
+      atPause(row("SIGTERM at the pause", atTerminal(), pause, -1, SIGTERM), {SIGTERM}, false),
   };
+  // Nothing can remove a temporary after SIGKILL: one with no name goes with
+  // the process.
+  Row killed = atPause(row("SIGKILL at the pause", atTerminal(), pause, -1, SIGKILL), {SIGKILL},
+                       false);
+  killed.unnamedOnly = true;
+  if (!kNoUnnamedTemporaries) table.push_back(killed);
+  // Standard output named as the output, through its links: a pipe or a
+  // terminal is written in place; a file is replaced like any other.
+  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+    table.push_back(streamedRow(row(name, streams(S::pipe, S::file),
+                                    {"-q", "--no-pause", "in.bmp", name}, 0)));
+  }
+  table.push_back(streamedRow(row("/dev/stdout at a terminal", streams(S::terminal, S::file),
+                                  {"-q", "--no-pause", "in.bmp", "/dev/stdout"}, 0)));
+  table.push_back(streamedRow(row("/dev/stdout > file", streams(S::file, S::file),
+                                  {"-q", "--no-pause", "in.bmp", "/dev/stdout"}, 0)));
   table[2].shell.terminal = true;
   // The report passes a file-size limit: SIGXFSZ ends the run, cleanly.
   Shell limited;
@@ -150,60 +180,66 @@ std::vector<Row> rows() {
   return table;
 }
 
+// One row, with the unnamed temporaries where the system has them or with
+// named ones.
+void checkRow(const Row& row, bool named) {
+  SCOPED_TRACE(row.what + std::string(" (signal ") +
+               std::to_string(row.shell.ignored.empty() ? 0 : row.shell.ignored[0]) + ")" +
+               (named ? ", named temporaries" : ""));
+  const Bytes result = transformed(16, 8, smallPicture().pixels);
+  TempDir dir;
+  writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+  writeFile(dir.file("out.dat"), kOlder);
+  Shell shell = row.shell;
+  if (named) shell.environment = namedTemporaries();
+  ShellRun run(dir.path(), shell, row.arguments);
+  ASSERT_TRUE(run.started());
+  if (row.shell.terminal) {
+    ASSERT_TRUE(run.waitForPause()) << run.err();
+    for (int number : row.atPause.signals) run.signal(number);
+    if (row.atPause.key) {
+      usleep(20000);
+      EXPECT_TRUE(run.stillRunning());
+      run.type("x");
+    }
+  }
+  const int status = run.finish();
+  if (row.exitStatus >= 0) {
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exitStatus)
+        << exitText(status) << "\n" << run.err();
+  } else {
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << exitText(status);
+  }
+  if (row.shell.err == Shell::Stream::file && !row.shell.terminal) {
+    EXPECT_EQ(run.err(), row.err);
+  }
+  EXPECT_EQ(readFile(dir.file("out.dat")), row.outputWritten ? result : kOlder);
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"in.bmp", "out.dat"}));
+  if (row.shell.terminal && row.signal != SIGKILL) {  // which nothing outlives
+    EXPECT_EQ(run.terminal().c_lflag, run.terminalBefore().c_lflag);
+  }
+  // Standard output: the result where it is the output, else not a byte of
+  // it (a captured file holds the report).
+  if (row.streamed || row.shell.out == Shell::Stream::pipe ||
+      row.shell.out == Shell::Stream::terminal) {
+    EXPECT_EQ(run.outBytes(), row.streamed ? result : Bytes{});
+  }
+  std::vector<std::string> captured;  // and beside them no temporary
+  if (row.shell.err == Shell::Stream::file) captured.push_back("stderr");
+  if (row.shell.out == Shell::Stream::file) captured.push_back("stdout");
+  EXPECT_EQ(listDir(run.captureFolder()), captured);
+}
+
 }  // namespace
 
 TEST(Shell, EveryRow) {
   for (const Row& row : rows()) {
-    SCOPED_TRACE(row.what + std::string(" (signal ") +
-                 std::to_string(row.shell.ignored.empty() ? 0 : row.shell.ignored[0]) + ")");
-    TempDir dir;
-    writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
-    writeFile(dir.file("out.dat"), kOlder);
-    ShellRun run(dir.path(), row.shell, row.arguments);
-    ASSERT_TRUE(run.started());
-    if (row.shell.terminal) {
-      ASSERT_TRUE(run.waitForPause()) << run.err();
-      for (int number : row.atPause.signals) run.signal(number);
-      if (row.atPause.key) {
-        usleep(20000);
-        EXPECT_TRUE(run.stillRunning());
-        run.type("x");
-      }
-    }
-    const int status = run.finish();
-    if (row.exitStatus >= 0) {
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exitStatus)
-          << exitText(status) << "\n" << run.err();
-    } else {
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << exitText(status);
-    }
-    if (row.shell.err == Shell::Stream::file && !row.shell.terminal) {
-      EXPECT_EQ(run.err(), row.err);
-    }
-    EXPECT_EQ(readFile(dir.file("out.dat")),
-              row.outputWritten ? transformed(16, 8, smallPicture().pixels) : kOlder);
-    EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"in.bmp", "out.dat"}));
-    if (row.shell.terminal) {
-      EXPECT_EQ(run.terminal().c_lflag, run.terminalBefore().c_lflag);
-    }
+    checkRow(row, false);
+    if (!kNoUnnamedTemporaries && !kNoPreloading && !row.unnamedOnly) checkRow(row, true);
   }
 }
 
 namespace {
-
-// Runs the tool in `dir` with no terminal and `arguments`, as `shell` says.
-RunResult shellRun(const std::string& dir, const std::vector<std::string>& arguments,
-                   const Shell& shell = {}) {
-  ShellRun run(dir, shell, arguments);
-  RunResult result;
-  if (!run.started()) return result;
-  const int status = run.finish();
-  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.out = run.out();
-  result.err = run.err();
-  return result;
-}
 
 bool isFifo(const std::string& path) {
   struct stat info;
@@ -281,32 +317,50 @@ TEST(Shell, SpecialFiles) {
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
-// A replaced output keeps its permission bits; one the user may not write
-// is refused as a plain create would be, and stays as it was.
+// A replaced output keeps its permission bits, for an ordinary user too;
+// one the user may not write is refused as a plain create would be, and
+// stays as it was. With either kind of temporary.
 TEST(Shell, Permissions) {
-  TempDir dir;
-  writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
-  writeFile(dir.file("private.dat"), kOlder);
-  ASSERT_EQ(chmod(dir.file("private.dat").c_str(), 0600), 0);
-  RunResult run = shellRun(dir.path(), {"--no-pause", "in.bmp", "private.dat"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  struct stat info;
-  ASSERT_EQ(stat(dir.file("private.dat").c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 07777, 0600u);
-  EXPECT_EQ(readFile(dir.file("private.dat")), transformed(16, 8, smallPicture().pixels));
+  const Bytes expected = transformed(16, 8, smallPicture().pixels);
+  for (bool named : {false, true}) {
+    if (named && (kNoUnnamedTemporaries || kNoPreloading)) continue;
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    Shell shell;
+    if (named) shell.environment = namedTemporaries();
+    TempDir dir;
+    writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+    writeFile(dir.file("private.dat"), kOlder);
+    ASSERT_EQ(chmod(dir.file("private.dat").c_str(), 0600), 0);
+    RunResult run = shellRun(dir.path(), {"--no-pause", "in.bmp", "private.dat"}, shell);
+    EXPECT_EQ(run.status, 0) << run.err;
+    struct stat info;
+    ASSERT_EQ(stat(dir.file("private.dat").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(readFile(dir.file("private.dat")), expected);
 
-  writeFile(dir.file("readonly.dat"), kOlder);
-  ASSERT_EQ(chmod(dir.file("readonly.dat").c_str(), 0444), 0);
-  ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
-  ASSERT_EQ(chmod(dir.file("in.bmp").c_str(), 0644), 0);
-  Shell ordinary;
-  ordinary.ordinaryUser = true;
-  run = shellRun(dir.path(), {"--no-pause", "in.bmp", "readonly.dat"}, ordinary);
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, messages::kCreate);
-  EXPECT_EQ(readFile(dir.file("readonly.dat")), kOlder);
-  EXPECT_EQ(listDir(dir.path()),
-            (std::vector<std::string>{"in.bmp", "private.dat", "readonly.dat"}));
+    writeFile(dir.file("readonly.dat"), kOlder);
+    writeFile(dir.file("shared.dat"), kOlder);
+    ASSERT_EQ(chmod(dir.file("readonly.dat").c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir.file("shared.dat").c_str(), 0664), 0);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    ASSERT_EQ(chmod(dir.file("in.bmp").c_str(), 0644), 0);
+    // Given to the ordinary user, as a file of theirs would be.
+    if (geteuid() == 0) {
+      ASSERT_EQ(chown(dir.file("shared.dat").c_str(), 65534, 65534), 0);
+    }
+    shell.ordinaryUser = true;
+    run = shellRun(dir.path(), {"--no-pause", "in.bmp", "readonly.dat"}, shell);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, messages::kCreate);
+    EXPECT_EQ(readFile(dir.file("readonly.dat")), kOlder);
+    run = shellRun(dir.path(), {"--no-pause", "in.bmp", "shared.dat"}, shell);
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(stat(dir.file("shared.dat").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
+    EXPECT_EQ(readFile(dir.file("shared.dat")), expected);
+    EXPECT_EQ(listDir(dir.path()),
+              (std::vector<std::string>{"in.bmp", "private.dat", "readonly.dat", "shared.dat"}));
+  }
 }
 
 // Library callers: many saves open at once are all removed on SIGTERM, and
@@ -316,7 +370,8 @@ TEST(ShellDeathTest, OpenSavesNeverOutliveTheProcess) {
   const bmpbuild::Picture p = picture(16, 8);
   TempDir dir;
   writeFile(dir.file("in.bmp"), bmpbuild::build(p));
-  auto openMany = [&](bool bySignal) {
+  auto openMany = [&](bool bySignal, bool named) {
+    dwt97::detail::allowUnnamedTemporaries(!named);
     Bitmap bmp;
     bmpLoad(&bmp, dir.file("in.bmp").c_str());
     for (int k = 0; k < 40; ++k) {
@@ -326,10 +381,13 @@ TEST(ShellDeathTest, OpenSavesNeverOutliveTheProcess) {
     if (bySignal) raise(SIGTERM);
     std::exit(1);
   };
-  EXPECT_EXIT(openMany(true), testing::KilledBySignal(SIGTERM), "");
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
-  EXPECT_EXIT(openMany(false), testing::ExitedWithCode(1), "");
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+  for (bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    EXPECT_EXIT(openMany(true, named), testing::KilledBySignal(SIGTERM), "");
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+    EXPECT_EXIT(openMany(false, named), testing::ExitedWithCode(1), "");
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+  }
 }
 
 // Once the tool's output is in place, an interrupt no longer ends the
@@ -337,7 +395,8 @@ TEST(ShellDeathTest, OpenSavesNeverOutliveTheProcess) {
 TEST(ShellDeathTest, InterruptAfterTheCommitKeepsTheRunStatus) {
   TempDir dir;
   const std::string output = dir.file("out.dat");
-  auto save = [&] {
+  auto save = [&](bool named) {
+    dwt97::detail::allowUnnamedTemporaries(!named);
     dwt97::detail::holdInterruptsAfterCommit();
     dwt97::detail::SaveFile file;
     if (file.create(output.c_str()) != dwt97::detail::SaveFile::Start::created ||
@@ -347,8 +406,13 @@ TEST(ShellDeathTest, InterruptAfterTheCommitKeepsTheRunStatus) {
     raise(SIGINT);
     std::exit(0);
   };
-  EXPECT_EXIT(save(), testing::ExitedWithCode(0), "");
-  EXPECT_EQ(readFile(output), (Bytes{'n', 'e', 'w'}));
+  for (bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    EXPECT_EXIT(save(named), testing::ExitedWithCode(0), "");
+    EXPECT_EQ(readFile(output), (Bytes{'n', 'e', 'w'}));
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"out.dat"});
+    ASSERT_TRUE(removeFile(output));
+  }
 }
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(DWT97_EMULATOR)
@@ -380,7 +444,8 @@ TEST(ShellDeathTest, OutOfMemoryInTheTransformLeavesNoTemporary) {
   const std::int32_t width = 1 << 20, height = 16;
   const bmpbuild::Picture p = picture(width, height, 2);
   writeFile(dir.file("in.bmp"), bmpbuild::build(p));
-  auto run = [&] {
+  auto run = [&](bool named) {
+    dwt97::detail::allowUnnamedTemporaries(!named);
     Bitmap bmp;
     bmpLoad(&bmp, dir.file("in.bmp").c_str());
     std::vector<std::uint8_t*> rows(height);
@@ -391,8 +456,11 @@ TEST(ShellDeathTest, OutOfMemoryInTheTransformLeavesNoTemporary) {
     dwtForward2dStreaming(rows.data(), width, height, 1, bmpSaveRows, session);
     std::_Exit(0);
   };
-  EXPECT_EXIT(run(), testing::ExitedWithCode(1), "Out of memory!");
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+  for (bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
+    EXPECT_EXIT(run(named), testing::ExitedWithCode(1), "Out of memory!");
+    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
+  }
 }
 
 // A row wider than the read's buffer of about 1 MiB is read without a

@@ -99,6 +99,12 @@ const char* const kNoResourceLimits = nullptr;
 const char* const kNoPreloading = nullptr;
 const char* const kNoPseudoTerminal = nullptr;
 #endif
+#if defined(__linux__)
+const char* const kNoUnnamedTemporaries = nullptr;
+#else
+const char* const kNoUnnamedTemporaries =
+    "a save's temporary has a name from the start here: O_TMPFILE is Linux's";
+#endif
 
 TempDir::TempDir() {
   static std::atomic<unsigned> made{0};
@@ -133,6 +139,18 @@ std::vector<std::string> listDir(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+#if !defined(DWT97_FOPEN_SHIM)
+#define DWT97_FOPEN_SHIM ""
+#endif
+
+Environment shimEnvironment(const Environment& more) {
+  Environment variables = {{"LD_PRELOAD", DWT97_FOPEN_SHIM},
+                           // A sanitized binary insists on coming first otherwise.
+                           {"ASAN_OPTIONS", "verify_asan_link_order=0"}};
+  variables.insert(variables.end(), more.begin(), more.end());
+  return variables;
 }
 
 std::vector<std::string> commandFor(const std::string& program) {

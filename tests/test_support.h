@@ -170,6 +170,19 @@ std::vector<std::string> commandFor(const std::string& program);
 extern const char* const kNoResourceLimits;  // RLIMIT_FSIZE and SIGXFSZ
 extern const char* const kNoPreloading;      // LD_PRELOAD of the fault shim
 extern const char* const kNoPseudoTerminal;  // openpty()
+extern const char* const kNoUnnamedTemporaries;  // a save's temporary with no name (O_TMPFILE)
+
+using Environment = std::vector<std::pair<std::string, std::string>>;
+
+// The variables that put the fault-injection shim (fopen_shim.cpp) in front
+// of the C library (POSIX, see kNoPreloading), with `more` for it.
+Environment shimEnvironment(const Environment& more);
+
+// The shim refusing unnamed temporaries: the tool takes named ones, as on a
+// system without them.
+inline Environment namedTemporaries() {
+  return shimEnvironment({{"DWT97_SHIM_TMPFILE", "refuse"}});
+}
 
 inline RunResult runTool(const std::string& dir, const RunOptions& options = {}) {
   return runProgram(DWT97_EXE, dir, options);

@@ -90,8 +90,9 @@ def test_save_into_a_pipe_through_dev_stdout(rng):
         pytest.skip("no /dev/stdout here")
     for format, expected in (("raw", a.tobytes()), ("pgm", b"P5\n5 6\n255\n" + a.tobytes())):
         run = subprocess.run([sys.executable, "-c", code, format], input=a.tobytes(),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
-        assert run.returncode == 0, run.stderr
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False,
+                             env=dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path)))
+        assert (run.returncode, run.stderr) == (0, b"")
         assert run.stdout == expected
 
 
