@@ -117,6 +117,8 @@ TEST(CommandLine, Cases) {
       {{"--threads=99999999999", "in.bmp"}, 0, report, "", plus({"quilout.dat"})},
       {{"--levels=3", "in.bmp"}, 1, "", tooManyLevels(2), start},
       {{"--levels=99999999999", "in.bmp"}, 1, "", tooManyLevels(2), start},
+      // Past 2^31 - 1 a count stays there: it never wraps back to a small one.
+      {{"--levels=10000000001", "in.bmp"}, 1, "", tooManyLevels(2), start},
       {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
       {{"-"}, 1, "", messages::kOpen, start},
       {{"in.bmp", "-"}, 0, report, "", plus({"-"})},

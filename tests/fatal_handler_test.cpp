@@ -222,6 +222,10 @@ TEST(FailureTable, TextsAndGroups) {
   setFatalHandler(throwFailure);
   EXPECT_EQ(failureOf([] { dwt97::detail::failOutOfMemory("bmpLoad"); }),
             "Error: bmpLoad(), Out of memory!\n");
+  EXPECT_EQ(failureOf([] { dwt97::detail::report(Failure::outOfMemory, "bmpSave"); }),
+            "Error: bmpSave(), Out of memory!\n");
+  EXPECT_EQ(failureOf([] { dwt97::detail::report(Failure::saveWrite, "bmpSave"); }),
+            messages::kWrite);
   EXPECT_EQ(failureOf([] { dwt97::detail::failTooManyLevels("main", 3); }),
             "Error: main(), Too many levels for the picture (at most 3)!\n");
   setFatalHandler(nullptr);

@@ -12,9 +12,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dwt97/bitmap.h"
+#include "dwt97/picture.h"
 #include "messages.h"
 #include "platform.h"
 #include "test_support.h"
@@ -131,6 +133,44 @@ TEST(Faults, ThreadsRefused) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(readFile(dir.file("quilout.dat")) == transformed(p.width, p.height, p.pixels));
+}
+
+// --threads=1 keeps every path of the run on the calling thread: the
+// streamed raw and PGM saves, several levels, PNG output. A picture this
+// large would take a second thread wherever there are two processors.
+TEST(Faults, OneThreadMakesNoOther) {
+  if (kNoPreloading) GTEST_SKIP() << kNoPreloading;
+  TempDir dir;
+  const bmpbuild::Picture p = picture(2048, 1024);
+  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  const Bytes one = transformed(p.width, p.height, p.pixels);
+  const Bytes two = transformed(p.width, p.height, p.pixels, 2);
+  struct {
+    std::vector<std::string> arguments;
+    const Bytes& raw;
+  } runs[] = {{{"in.bmp", "out.dat"}, one},
+              {{"--levels=2", "in.bmp", "out.dat"}, two},
+              {{"--format=pgm", "in.bmp", "out.dat"}, one},
+              {{"--format=png", "in.bmp", "out.dat"}, one}};
+  for (const auto& r : runs) {
+    if (r.arguments[0] == "--format=png" && !dwt97::canWritePng()) continue;
+    SCOPED_TRACE(r.arguments[0]);
+    RunOptions options = withShim("");
+    options.environment.push_back({"DWT97_SHIM_THREADS", "forbid"});
+    options.arguments = {"--no-pause", "-q", "--threads=1"};
+    options.arguments.insert(options.arguments.end(), r.arguments.begin(), r.arguments.end());
+    const RunResult run = runTool(dir.path(), options);
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    if (r.arguments[0] == "in.bmp" || r.arguments[0] == "--levels=2") {
+      EXPECT_TRUE(readFile(dir.file("out.dat")) == r.raw);
+    }
+    // Without --threads=1 the same run takes a second thread there.
+    if (std::thread::hardware_concurrency() > 1) {
+      options.arguments.erase(options.arguments.begin() + 2);
+      EXPECT_EQ(runTool(dir.path(), options).status, 99);
+    }
+  }
 }
 
 // "quilout.dat" is a folder: the finished temporary cannot replace it. The

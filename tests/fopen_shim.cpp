@@ -5,7 +5,9 @@
 //   DWT97_SHIM_INPUT=remove   removes it;
 //   DWT97_SHIM_INPUT=<bytes>  cuts it to that many bytes.
 // With DWT97_SHIM_THREADS=refuse every thread creation fails with EAGAIN, as
-// when a process or user limit on threads is reached.
+// when a process or user limit on threads is reached; with
+// DWT97_SHIM_THREADS=forbid the first one ends the process with status 99,
+// for runs that must make none.
 // With DWT97_SHIM_TMPFILE=refuse every open() of an unnamed file (O_TMPFILE)
 // fails with EOPNOTSUPP, as on a file system that cannot make one.
 // Every other call goes straight to the C library.
@@ -105,6 +107,13 @@ extern "C" int pthread_create(void* thread, const void* attributes, void* (*star
   using CreateFunction = int (*)(void*, const void*, void* (*)(void*), void*);
   const char* threads = std::getenv("DWT97_SHIM_THREADS");
   if (threads != nullptr && std::strcmp(threads, "refuse") == 0) return EAGAIN;
+  if (threads != nullptr && std::strcmp(threads, "forbid") == 0) {
+    static const char kSaid[] = "shim: a thread was created\n";
+    if (write(2, kSaid, sizeof kSaid - 1) < 0) {
+      // Nothing more to say.
+    }
+    _exit(99);
+  }
   static const auto real = reinterpret_cast<CreateFunction>(dlsym(RTLD_NEXT, "pthread_create"));
   if (real == nullptr) std::abort();
   return real(thread, attributes, start, argument);

@@ -18,11 +18,6 @@
 #if DWT97_WITH_PNG
 #include <spng.h>
 #endif
-#if DWT97_WITH_JPEG
-#include <cstdio>
-
-#include <jpeglib.h>
-#endif
 
 using dwt97::Failure;
 using dwt97::PictureFormat;
@@ -226,6 +221,12 @@ std::vector<Case> pgmCases() {
        {0, 128, 255}},
       {"P2 comments and line ends", bytesOf("P2 3 2 255#c\n1\n2 # two\n3\r\n40\t50   60\n"), pgm,
        std::nullopt, 3, 2, {1, 2, 3, 40, 50, 60}},
+      // A comment ends at a lone CR too.
+      {"P2 comment ended by a CR", bytesOf("P2 2 1 #note\r255\n1 2"), pgm, std::nullopt, 2, 1,
+       {1, 2}},
+      // Above 255, two bytes a sample.
+      {"P5 maxval 256, two bytes", pgmFile("P5 2 1 256\n", {256, 128}, false, true), pgm,
+       std::nullopt, 2, 1, {255, 128}},
       // Broken files.
       refused("PGM magic alone", bytesOf("P5"), pgm, Failure::pgmTruncated),
       refused("PGM cut in header", bytesOf("P5 3 2"), pgm, Failure::pgmTruncated),
@@ -254,95 +255,22 @@ std::vector<Case> pgmCases() {
       refused("PGM 2^31 pixels", bytesOf("P5 65536 32768 255\n"), pgm, Failure::pgmTooLarge),
       refused("PGM width of 30 digits", bytesOf("P5 123456789012345678901234567890 1 255\n"), pgm,
               Failure::pgmTooLarge),
+      // 2^64 + 1: it must not wrap around to 1.
+      refused("PGM width 2^64 + 1", bytesOf("P5 18446744073709551617 1 255\n1"), pgm,
+              Failure::pgmTooLarge),
+      // Just inside the limits: a size that could be had, but no data.
+      refused("PGM 2^31 - 1 pixels, no data", bytesOf("P5 2147483647 1 255\n"), pgm,
+              Failure::pgmTruncated),
       // A size that could be had, claimed by a file holding none of it.
       refused("PGM 40000 x 40000, no data", bytesOf("P5 40000 40000 65535\n"), pgm,
               Failure::pgmTruncated),
   };
-  return cases;
-}
-
-#if DWT97_WITH_JPEG
-// What the JPEG library itself gives as grey for a valid file: the oracle.
-Bytes jpegGrey(const Bytes& file) {
-  jpeg_decompress_struct cinfo;
-  jpeg_error_mgr errors;
-  cinfo.err = jpeg_std_error(&errors);
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, file.data(), file.size());
-  jpeg_read_header(&cinfo, TRUE);
-  cinfo.out_color_space = JCS_GRAYSCALE;
-  jpeg_start_decompress(&cinfo);
-  Bytes grey(std::size_t{cinfo.output_width} * cinfo.output_height);
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = grey.data() + std::size_t{cinfo.output_scanline} * cinfo.output_width;
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
-  jpeg_destroy_decompress(&cinfo);
-  return grey;
-}
-
-// The offset of the first SOF0 marker's height field.
-std::size_t sofHeightAt(const Bytes& file) {
-  for (std::size_t k = 2; k + 1 < file.size(); ++k) {
-    if (file[k] == 0xFF && file[k + 1] == 0xC0) return k + 5;
-  }
-  return 0;
-}
-#endif
-
-std::vector<Case> jpegCases() {
-  std::vector<Case> cases;
-#if DWT97_WITH_JPEG
-  const std::uint32_t w = 21, h = 13;
-  Bytes greyPixels, colourPixels;
-  for (std::uint32_t k = 0; k < w * h; ++k) {
-    greyPixels.push_back(static_cast<std::uint8_t>(k * 7));
-    colourPixels.insert(colourPixels.end(), {static_cast<std::uint8_t>(k * 3),
-                                             static_cast<std::uint8_t>(255 - k),
-                                             static_cast<std::uint8_t>(k * 11)});
-  }
-  const Bytes grey = picturebuild::jpegFile(w, h, 1, greyPixels);
-  const Bytes colour = picturebuild::jpegFile(w, h, 3, colourPixels);
-  const PictureFormat jpeg = PictureFormat::jpeg;
-  cases.push_back({"JPEG grey", grey, jpeg, std::nullopt, w, h, jpegGrey(grey)});
-  cases.push_back({"JPEG colour", colour, jpeg, std::nullopt, w, h, jpegGrey(colour)});
-  for (const std::size_t length : {std::size_t{3}, std::size_t{40}, colour.size() / 2,
-                                   colour.size() - 2}) {
-    cases.push_back(refused("JPEG cut to " + std::to_string(length), cut(colour, length), jpeg,
-                            Failure::jpegTruncated));
-  }
-  Bytes huge = grey;
-  const std::size_t at = sofHeightAt(huge);
-  huge[at] = huge[at + 2] = 0xFF;  // 65500 x 65500 would be 0xFFDC
-  huge[at + 1] = huge[at + 3] = 0xDC;
-  cases.push_back(refused("JPEG 65500 x 65500", huge, jpeg, Failure::jpegTooLarge));
-  Bytes empty = grey;
-  empty[at] = empty[at + 1] = 0;
-  cases.push_back(refused("JPEG height 0", empty, jpeg, Failure::jpegMalformed));
-  cases.push_back(refused("JPEG with no image", {0xFF, 0xD8, 0xFF, 0xD9}, jpeg,
-                          Failure::jpegMalformed));
-  Bytes twelveBits = grey;
-  twelveBits[at - 1] = 12;
-  cases.push_back(refused("JPEG 12-bit", twelveBits, jpeg, Failure::jpegUnsupported));
-  // The decoder's limit is 65500 a side.
-  Bytes wide = grey;
-  wide[at] = 0;
-  wide[at + 1] = 1;
-  wide[at + 2] = 0xFF;
-  wide[at + 3] = 0xDD;
-  cases.push_back(refused("JPEG 65501 x 1", wide, jpeg, Failure::jpegTooLarge));
-  const Bytes line(65500, 99);
-  const Bytes widest = picturebuild::jpegFile(65500, 1, 1, line);
-  cases.push_back({"JPEG 65500 x 1", widest, jpeg, std::nullopt, 65500, 1, jpegGrey(widest)});
-  // A progressive file of up to 100 scans is read; one more is refused.
-  Bytes small;
-  for (int k = 0; k < 16 * 8; ++k) small.push_back(static_cast<std::uint8_t>(k * 29));
-  const Bytes scans100 = picturebuild::jpegFile(16, 8, 1, small, false, 100);
-  cases.push_back({"JPEG of 100 scans", scans100, jpeg, std::nullopt, 16, 8, jpegGrey(scans100)});
-  cases.push_back(refused("JPEG of 101 scans", picturebuild::jpegFile(16, 8, 1, small, false, 101),
-                          jpeg, Failure::jpegTooManyScans));
-#endif
+  // The tallest picture there is.
+  Case tallest{"P5 1 x 65535", {}, pgm, std::nullopt, 1, 65535, {}};
+  for (std::uint32_t k = 0; k < 65535; ++k) tallest.grey.push_back(static_cast<std::uint8_t>(k * 7));
+  tallest.file = bytesOf("P5 1 65535 255\n");
+  tallest.file.insert(tallest.file.end(), tallest.grey.begin(), tallest.grey.end());
+  cases.push_back(tallest);
   return cases;
 }
 
@@ -353,7 +281,6 @@ std::vector<Case> jpegCases() {
 TEST(Pictures, GreyValuesAndRefusals) {
   std::vector<Case> cases = pngCases();
   for (Case& c : pgmCases()) cases.push_back(std::move(c));
-  for (Case& c : jpegCases()) cases.push_back(std::move(c));
   // Anything else is a bitmap to the bitmap parser, with its failures.
   cases.push_back(refused("unknown bytes", bytesOf("JUNK"), PictureFormat::bmp,
                           Failure::loadShortHeader));
@@ -418,6 +345,22 @@ TEST(Pictures, ToolRuns) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, pictureReport("PGM", kW, kH));
   EXPECT_EQ(readFile(dir.file("pgm.dat")), expected);
+  // -q drops a picture's report as it does a bitmap's.
+  r = run(dir, {"-q", "picture", "quiet.dat"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(readFile(dir.file("quiet.dat")), expected);
+  // A name ending in .png is a PNG picture of the same rows.
+  if (dwt97::canWritePng()) {
+    r = run(dir, {"-q", "picture", "named.PNG"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    Bitmap back;
+    PictureFormat format;
+    ASSERT_EQ(dwt97::tryLoadPicture(&back, &format, dir.file("named.PNG").c_str()), std::nullopt);
+    EXPECT_EQ(format, PictureFormat::png);
+    EXPECT_EQ(Bytes(back.data, back.data + expected.size()), expected);
+    bmpRelease(&back);
+  }
 
   // Refused: one line, nothing on standard output, no output file.
   writeFile(dir.file("broken.png"), cut(png.file, 40));
@@ -433,21 +376,37 @@ TEST(Pictures, ToolRuns) {
   EXPECT_EQ(r.err, messages::kPgmTruncated);
   EXPECT_FALSE(exists(dir.file("never.dat")));
 
-#if DWT97_WITH_JPEG
-  const Case jpeg = jpegCases()[1];
-  writeFile(dir.file("photo.jpg"), jpeg.file);
-  r = run(dir, {"photo.jpg", "jpeg.dat"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, pictureReport("JPEG", 21, 13));
-  EXPECT_EQ(readFile(dir.file("jpeg.dat")), transformed(21, 13, jpeg.grey));
-  // The library's own warnings stay silent: the one line is ours.
-  writeFile(dir.file("cut.jpg"), cut(jpeg.file, jpeg.file.size() / 2));
-  r = run(dir, {"cut.jpg", "never.dat"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, messages::kJpegTruncated);
-  EXPECT_FALSE(exists(dir.file("never.dat")));
-#endif
+}
+
+// The library's PNG saves, of a flat buffer and of row pointers: the rows
+// shown upright, a bottom-up record's reversed, read back by the reader.
+TEST(Pictures, PngSavesOfFlatAndRowBuffers) {
+  if (!dwt97::canWritePng()) {
+    Bitmap bmp{};
+    const std::uint8_t flat[1] = {0};
+    EXPECT_EQ(dwt97::trySavePng(&bmp, "never.png", flat), Failure::pngWriteNotBuilt);
+    return;
+  }
+  TempDir dir;
+  const bmpbuild::Picture p = picture(5, 4);
+  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  Bitmap bmp;
+  ASSERT_EQ(dwt97::tryLoad(&bmp, dir.file("in.bmp").c_str()), std::nullopt);
+  std::vector<const std::uint8_t*> rows;
+  for (int r = 0; r < 4; ++r) rows.push_back(bmp.data + 5 * r);
+  ASSERT_EQ(dwt97::trySavePng(&bmp, dir.file("flat.png").c_str(), bmp.data), std::nullopt);
+  ASSERT_EQ(dwt97::trySavePngPlane(&bmp, dir.file("rows.png").c_str(), rows.data()), std::nullopt);
+  Bytes upright;
+  for (int r = 3; r >= 0; --r) upright.insert(upright.end(), rows[r], rows[r] + 5);
+  for (const char* name : {"flat.png", "rows.png"}) {
+    SCOPED_TRACE(name);
+    Bitmap back;
+    PictureFormat format;
+    ASSERT_EQ(dwt97::tryLoadPicture(&back, &format, dir.file(name).c_str()), std::nullopt);
+    EXPECT_EQ(Bytes(back.data, back.data + 20), upright);
+    bmpRelease(&back);
+  }
+  bmpRelease(&bmp);
 }
 
 #if DWT97_WITH_PNG

@@ -178,6 +178,17 @@ class ShellRun {
     }
     return bytes;
   }
+  // What the terminal showed that the tool did not write: the echo of the
+  // keys typed (for a row whose standard output and error go elsewhere).
+  Bytes echoed() const {
+    Bytes bytes;
+    if (master_ < 0) return bytes;
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    char chunk[256];
+    ssize_t got;
+    while ((got = read(master_, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    return bytes;
+  }
   termios terminal() const {
     termios t{};
     tcgetattr(slave_, &t);

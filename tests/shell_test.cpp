@@ -76,6 +76,7 @@ struct Row {
   std::string err;
   bool outputWritten;  // "out.dat" holds the result, else the older bytes
   bool streamed = false;     // standard output holds the result, else no byte
+  bool pgm = false;          // and the result is a PGM picture
   bool unnamedOnly = false;  // holds only where the temporary has no name
 };
 
@@ -144,6 +145,7 @@ std::vector<Row> rows() {
       atPause(row("SIGQUIT at the pause", atTerminal(), pause, -1, SIGQUIT), {SIGQUIT}, false),
       atPause(row("SIGALRM at the pause", atTerminal(), pause, -1, SIGALRM), {SIGALRM}, false),
       atPause(row("SIGTERM at the pause", atTerminal(), pause, -1, SIGTERM), {SIGTERM}, false),
+      atPause(row("SIGXCPU at the pause", atTerminal(), pause, -1, SIGXCPU), {SIGXCPU}, false),
   };
   // Nothing can remove a temporary after SIGKILL: one with no name goes with
   // the process.
@@ -157,6 +159,11 @@ std::vector<Row> rows() {
     table.push_back(streamedRow(row(name, streams(S::pipe, S::file),
                                     {"-q", "--no-pause", "in.bmp", name}, 0)));
   }
+  // A PGM picture into a pipe shows a bottom-up bitmap upright as well.
+  Row pgm = streamedRow(row("PGM into /dev/stdout", streams(S::pipe, S::file),
+                            {"-q", "--no-pause", "--format=pgm", "in.bmp", "/dev/stdout"}, 0));
+  pgm.pgm = true;
+  table.push_back(pgm);
   table.push_back(streamedRow(row("/dev/stdout at a terminal", streams(S::terminal, S::file),
                                   {"-q", "--no-pause", "in.bmp", "/dev/stdout"}, 0)));
   table.push_back(streamedRow(row("/dev/stdout > file", streams(S::file, S::file),
@@ -187,6 +194,9 @@ void checkRow(const Row& row, bool named) {
                std::to_string(row.shell.ignored.empty() ? 0 : row.shell.ignored[0]) + ")" +
                (named ? ", named temporaries" : ""));
   const Bytes result = transformed(16, 8, smallPicture().pixels);
+  // The PGM of it: rows from the last, so that the bitmap's top comes first.
+  Bytes pgm = {'P', '5', '\n', '1', '6', ' ', '8', '\n', '2', '5', '5', '\n'};
+  for (int r = 7; r >= 0; --r) pgm.insert(pgm.end(), result.begin() + r * 16, result.begin() + r * 16 + 16);
   TempDir dir;
   writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
   writeFile(dir.file("out.dat"), kOlder);
@@ -201,6 +211,7 @@ void checkRow(const Row& row, bool named) {
       usleep(20000);
       EXPECT_TRUE(run.stillRunning());
       run.type("x");
+      EXPECT_EQ(run.finish() >= 0 ? run.echoed() : Bytes{'?'}, Bytes{}) << "the key is not echoed";
     }
   }
   const int status = run.finish();
@@ -222,7 +233,7 @@ void checkRow(const Row& row, bool named) {
   // it (a captured file holds the report).
   if (row.streamed || row.shell.out == Shell::Stream::pipe ||
       row.shell.out == Shell::Stream::terminal) {
-    EXPECT_EQ(run.outBytes(), row.streamed ? result : Bytes{});
+    EXPECT_EQ(run.outBytes(), !row.streamed ? Bytes{} : row.pgm ? pgm : result);
   }
   std::vector<std::string> captured;  // and beside them no temporary
   if (row.shell.err == Shell::Stream::file) captured.push_back("stderr");
@@ -270,13 +281,16 @@ TEST(Shell, SpecialFiles) {
   EXPECT_EQ(run.err, messages::kNotRegular);
   EXPECT_FALSE(exists(dir.file("out.dat")));
 
-  // A chain of two links to a file in a subfolder, and a dangling one.
+  // A chain of two links to a file in a subfolder, a dangling one and an
+  // absolute one.
   ASSERT_TRUE(makeFolder(dir.file("sub")));
   writeFile(dir.file("sub/target.dat"), kOlder);
+  writeFile(dir.file("sub/absolute.dat"), kOlder);
   ASSERT_EQ(symlink("sub/target.dat", dir.file("first").c_str()), 0);
   ASSERT_EQ(symlink("first", dir.file("second").c_str()), 0);
   ASSERT_EQ(symlink("sub/new.dat", dir.file("dangling").c_str()), 0);
-  for (const char* link : {"second", "dangling"}) {
+  ASSERT_EQ(symlink(dir.file("sub/absolute.dat").c_str(), dir.file("absolute").c_str()), 0);
+  for (const char* link : {"second", "dangling", "absolute"}) {
     SCOPED_TRACE(link);
     run = shellRun(dir.path(), {"--no-pause", "in.bmp", link});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -285,9 +299,10 @@ TEST(Shell, SpecialFiles) {
     EXPECT_TRUE(S_ISLNK(info.st_mode));
     EXPECT_EQ(readFile(dir.file(link)), expected);
   }
-  EXPECT_EQ(listDir(dir.file("sub")), (std::vector<std::string>{"new.dat", "target.dat"}));
-  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"dangling", "fifo", "first", "in.bmp",
-                                                           "second", "sub"}));
+  EXPECT_EQ(listDir(dir.file("sub")),
+            (std::vector<std::string>{"absolute.dat", "new.dat", "target.dat"}));
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"absolute", "dangling", "fifo", "first",
+                                                           "in.bmp", "second", "sub"}));
 
   // Devices: root makes its own in the test folder (never the system's); an
   // ordinary user may use the system's, which it cannot replace.
@@ -337,6 +352,20 @@ TEST(Shell, Permissions) {
     ASSERT_EQ(stat(dir.file("private.dat").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_EQ(readFile(dir.file("private.dat")), expected);
+    // Root keeps every bit, set-user-id and set-group-id included, as a
+    // write in place would (the owner is set first, which clears them).
+    if (geteuid() == 0) {
+      writeFile(dir.file("setid.dat"), kOlder);
+      ASSERT_EQ(chown(dir.file("setid.dat").c_str(), 65534, 65534), 0);
+      ASSERT_EQ(chmod(dir.file("setid.dat").c_str(), 06755), 0);
+      run = shellRun(dir.path(), {"--no-pause", "in.bmp", "setid.dat"}, shell);
+      EXPECT_EQ(run.status, 0) << run.err;
+      ASSERT_EQ(stat(dir.file("setid.dat").c_str(), &info), 0);
+      EXPECT_EQ(info.st_mode & 07777, 06755u);
+      EXPECT_EQ(info.st_uid, 65534u);
+      EXPECT_EQ(readFile(dir.file("setid.dat")), expected);
+      ASSERT_EQ(std::remove(dir.file("setid.dat").c_str()), 0);
+    }
 
     writeFile(dir.file("readonly.dat"), kOlder);
     writeFile(dir.file("shared.dat"), kOlder);
@@ -362,126 +391,5 @@ TEST(Shell, Permissions) {
               (std::vector<std::string>{"in.bmp", "private.dat", "readonly.dat", "shared.dat"}));
   }
 }
-
-// Library callers: many saves open at once are all removed on SIGTERM, and
-// a process ending through exit() with saves open (a failure in the
-// transform, say) removes them too.
-TEST(ShellDeathTest, OpenSavesNeverOutliveTheProcess) {
-  const bmpbuild::Picture p = picture(16, 8);
-  TempDir dir;
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
-  auto openMany = [&](bool bySignal, bool named) {
-    dwt97::detail::allowUnnamedTemporaries(!named);
-    Bitmap bmp;
-    bmpLoad(&bmp, dir.file("in.bmp").c_str());
-    for (int k = 0; k < 40; ++k) {
-      const std::string name = dir.file("out" + std::to_string(k) + ".dat");
-      if (bmpSaveStart(&bmp, name.c_str(), k % 2 == 1) == nullptr) std::_Exit(9);
-    }
-    if (bySignal) raise(SIGTERM);
-    std::exit(1);
-  };
-  for (bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
-    EXPECT_EXIT(openMany(true, named), testing::KilledBySignal(SIGTERM), "");
-    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
-    EXPECT_EXIT(openMany(false, named), testing::ExitedWithCode(1), "");
-    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
-  }
-}
-
-// Once the tool's output is in place, an interrupt no longer ends the
-// process by its signal: the run ends with its own status.
-TEST(ShellDeathTest, InterruptAfterTheCommitKeepsTheRunStatus) {
-  TempDir dir;
-  const std::string output = dir.file("out.dat");
-  auto save = [&](bool named) {
-    dwt97::detail::allowUnnamedTemporaries(!named);
-    dwt97::detail::holdInterruptsAfterCommit();
-    dwt97::detail::SaveFile file;
-    if (file.create(output.c_str()) != dwt97::detail::SaveFile::Start::created ||
-        !file.write("new", 3) || !file.finish() || !file.commit()) {
-      std::_Exit(9);
-    }
-    raise(SIGINT);
-    std::exit(0);
-  };
-  for (bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
-    EXPECT_EXIT(save(named), testing::ExitedWithCode(0), "");
-    EXPECT_EQ(readFile(output), (Bytes{'n', 'e', 'w'}));
-    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"out.dat"});
-    ASSERT_TRUE(removeFile(output));
-  }
-}
-
-#if !defined(__SANITIZE_ADDRESS__) && !defined(DWT97_EMULATOR)
-
-namespace {
-
-// The process's address space now, in bytes.
-std::uint64_t addressSpace() {
-  unsigned long pages = 0;
-  std::FILE* statm = std::fopen("/proc/self/statm", "r");
-  if (statm == nullptr) return 0;
-  if (std::fscanf(statm, "%lu", &pages) != 1) pages = 0;
-  std::fclose(statm);
-  return std::uint64_t{pages} * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
-}
-
-void limitAddressSpace(std::uint64_t bytes) {
-  const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
-  setrlimit(RLIMIT_AS, &limit);
-}
-
-}  // namespace
-
-// Memory running out in the transform while the result streams to a
-// temporary: the failure is reported and the temporary goes.
-TEST(ShellDeathTest, OutOfMemoryInTheTransformLeavesNoTemporary) {
-  if (addressSpace() == 0) GTEST_SKIP() << "no /proc/self/statm";
-  TempDir dir;
-  const std::int32_t width = 1 << 20, height = 16;
-  const bmpbuild::Picture p = picture(width, height, 2);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
-  auto run = [&](bool named) {
-    dwt97::detail::allowUnnamedTemporaries(!named);
-    Bitmap bmp;
-    bmpLoad(&bmp, dir.file("in.bmp").c_str());
-    std::vector<std::uint8_t*> rows(height);
-    for (std::int32_t r = 0; r < height; ++r) rows[r] = bmp.data + std::size_t{1} * r * width;
-    BmpSaveSession* session = bmpSaveStart(&bmp, dir.file("out.dat").c_str(), false);
-    if (session == nullptr) std::_Exit(9);
-    limitAddressSpace(addressSpace() + (1u << 20));
-    dwtForward2dStreaming(rows.data(), width, height, 1, bmpSaveRows, session);
-    std::_Exit(0);
-  };
-  for (bool named : {false, true}) {
-    SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
-    EXPECT_EXIT(run(named), testing::ExitedWithCode(1), "Out of memory!");
-    EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
-  }
-}
-
-// A row wider than the read's buffer of about 1 MiB is read without a
-// buffer of its size: two padded rows of 16 MiB + 1 load within the
-// picture's own memory and a few MiB more.
-TEST(ShellDeathTest, WideRowsLoadWithinThePicturesMemory) {
-  if (addressSpace() == 0) GTEST_SKIP() << "no /proc/self/statm";
-  TempDir dir;
-  const std::int32_t width = (1 << 24) + 1, height = 2;
-  const bmpbuild::Picture p = picture(width, height, 2);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
-  auto load = [&] {
-    limitAddressSpace(addressSpace() + std::uint64_t{width} * height + (12u << 20));
-    Bitmap bmp;
-    bmpLoad(&bmp, dir.file("in.bmp").c_str());
-    const bool same = std::memcmp(bmp.data, p.pixels.data(), p.pixels.size()) == 0;
-    std::_Exit(same ? 0 : 3);
-  };
-  EXPECT_EXIT(load(), testing::ExitedWithCode(0), "");
-}
-
-#endif  // !__SANITIZE_ADDRESS__ && !DWT97_EMULATOR
 
 #endif  // !_WIN32

@@ -24,11 +24,13 @@ def test_load_and_parse_read_the_same_picture(tmp_path, rng):
         np.testing.assert_array_equal(picture.pixels, pixels)
         assert picture.bottom_up
         np.testing.assert_array_equal(picture.upright(), pixels[::-1])
+        assert not np.shares_memory(picture.upright(), picture.pixels)
         assert picture.header["width"] == 7 and picture.header["height"] == 5
         assert picture.header["bits_per_pixel"] == 8 and picture.header["format"] == "bmp"
     top_down = dwt97.parse(make_bitmap(pixels, top_down=True))
     assert not top_down.bottom_up and top_down.header["stored_height"] == -5
     np.testing.assert_array_equal(top_down.upright(), pixels)
+    assert not np.shares_memory(top_down.upright(), top_down.pixels)
 
 
 def test_other_formats_read_top_row_first(tmp_path, rng):

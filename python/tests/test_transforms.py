@@ -45,8 +45,12 @@ def test_levels_are_the_tools_output(tool, tmp_path, rng, levels):
 
 
 def test_forward_is_its_two_passes(rng):
-    # The last shape is so wide that the transform runs its two separate passes.
-    for shape in [(2, 2), (9, 16), (40, 31), (257, 100), (3, 1_100_000)]:
+    # The fused transform keeps a ring of 15 float rows of the width rounded
+    # up to 16, plus 16, for each thread; where one ring would pass 64 MiB
+    # (widths of 1,118,465 and more) it runs the two passes through a scratch
+    # plane instead. The last two shapes lie either side of that width, with
+    # enough rows that the result's row order is not the input's.
+    for shape in [(2, 2), (9, 16), (40, 31), (257, 100), (7, 1_118_464), (7, 1_118_466)]:
         a = rng.integers(0, 256, shape, dtype=np.uint8)
         rows = dwt97.forward_rows(a)
         if shape[1] % 2:
@@ -60,6 +64,7 @@ def views(base):
     yield base[1::3, 2::2]                  # both strided
     yield base.T                            # Fortran order
     yield np.broadcast_to(base[5], (40, base.shape[1]))  # zero row stride
+    yield base[:, 1:5:2]                    # two columns, strided
 
 
 @pytest.mark.parametrize("name", ["forward", "forward_rows", "forward_columns",
@@ -150,8 +155,14 @@ def test_forward_into_a_callers_array(rng):
     np.testing.assert_array_equal(out, dwt97.forward(a, 2))
     refused = [(out.astype(np.int16), TypeError), (out[:10], ValueError),
                (np.empty((30, 20), np.uint8).T, ValueError), (a, ValueError),
+               (np.empty((20, 31), np.uint8), ValueError), (np.empty((20, 29), np.uint8), ValueError),
                (np.frombuffer(bytes(600), np.uint8).reshape(20, 30), ValueError)]
     for target, kind in refused:
         with pytest.raises(kind):
             dwt97.forward(a, out=target)
     np.testing.assert_array_equal(a, before)  # out=a is refused, not done in place
+    # Sharing a single byte with the input is sharing: either end.
+    base = np.zeros(1199, np.uint8)
+    for source, target in ((base[:600], base[599:]), (base[599:], base[:600])):
+        with pytest.raises(ValueError, match="share"):
+            dwt97.forward(source.reshape(20, 30), out=target.reshape(20, 30))
