@@ -276,6 +276,23 @@ TEST(Shell, SpecialFiles) {
   EXPECT_EQ(streamed, expected);
   EXPECT_TRUE(isFifo(dir.file("fifo")));
 
+  // A reader that goes away mid-write fails the write; the run is not
+  // killed by SIGPIPE.
+  const bmpbuild::Picture large = picture(512, 512);
+  writeFile(dir.file("large.bmp"), bmpbuild::build(large));
+  std::thread leaver([&] {
+    std::FILE* fifo = std::fopen(dir.file("fifo").c_str(), "rb");
+    if (fifo != nullptr) {
+      std::fgetc(fifo);
+      std::fclose(fifo);
+    }
+  });
+  run = shellRun(dir.path(), {"--no-pause", "-q", "large.bmp", "fifo"});
+  leaver.join();
+  EXPECT_EQ(run.signal, 0);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.err, messages::kWrite);
+
   run = shellRun(dir.path(), {"--no-pause", "fifo", "out.dat"});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.err, messages::kNotRegular);
@@ -302,7 +319,7 @@ TEST(Shell, SpecialFiles) {
   EXPECT_EQ(listDir(dir.file("sub")),
             (std::vector<std::string>{"absolute.dat", "new.dat", "target.dat"}));
   EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"absolute", "dangling", "fifo", "first",
-                                                           "in.bmp", "second", "sub"}));
+                                                           "in.bmp", "large.bmp", "second", "sub"}));
 
   // Devices: root makes its own in the test folder (never the system's); an
   // ordinary user may use the system's, which it cannot replace.
