@@ -16,7 +16,7 @@
 #include <cstring>
 #include <string>
 
-#include "allocator.h"
+#include "core/allocator.h"
 
 namespace {
 

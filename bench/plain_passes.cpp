@@ -4,7 +4,7 @@
 
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
-#include "failure.h"
+#include "core/report.h"
 #include "reference_passes.h"
 
 void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,

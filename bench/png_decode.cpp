@@ -13,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "allocator.h"
+#include "core/allocator.h"
 #include "dwt97/bitmap.h"
 #include "dwt97/picture.h"
 

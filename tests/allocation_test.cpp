@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "allocator.h"
+#include "core/allocator.h"
 
 using dwt97::detail::allocateZeroed;
 using dwt97::detail::releaseZeroed;

@@ -14,7 +14,7 @@
 #include "dwt97/failure.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
-#include "allocator.h"
+#include "core/allocator.h"
 #include "test_support.h"
 
 using dwt97::PlaneBuffer;

@@ -16,7 +16,7 @@
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
 #include "bmp_builder.h"
-#include "failure.h"
+#include "core/report.h"
 #include "messages.h"
 #include "test_support.h"
 

@@ -18,7 +18,7 @@
 #include "dwt97/bitmap.h"
 #include "dwt97/picture.h"
 #include "messages.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "test_support.h"
 
 using namespace testsupport;

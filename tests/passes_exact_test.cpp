@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "dwt97/filterbank.h"
-#include "filterbank_kernels.h"
+#include "filterbank/kernels/kernels.h"
 #include "reference_passes.h"
 
 using dwt97::PlaneBuffer;

@@ -11,7 +11,7 @@
 
 #include "dwt97/planes.h"
 #include "bmp_builder.h"
-#include "filterbank_kernels.h"
+#include "filterbank/kernels/kernels.h"
 #include "test_support.h"
 
 using namespace testsupport;

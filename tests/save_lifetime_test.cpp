@@ -20,7 +20,7 @@
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
 #include "messages.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "shell_run.h"
 #include "test_support.h"
 

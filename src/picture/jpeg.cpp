@@ -1,0 +1,167 @@
+// JPEG through libjpeg's API (libjpeg-turbo): the decoder's own grey output
+// (for a colour file its Y channel) with the default DCT method. The
+// library's errors come back here by longjmp instead of ending the process,
+// and its messages are never printed. A progressive file may have at most
+// kMostScans scans: each scan is another pass over the whole picture, so a
+// small hostile file could otherwise keep the decoder busy for minutes (real
+// files have about ten). Without the library (DWT97_WITH_JPEG unset) every
+// JPEG is refused.
+#include <cstring>
+
+#include "core/allocator.h"
+#include "picture/readers.h"
+
+#if DWT97_WITH_JPEG
+#include <climits>
+#include <csetjmp>
+#include <cstdio>  // jpeglib.h needs FILE and size_t first
+
+#include <jpeglib.h>
+#include <jerror.h>
+#endif
+
+namespace dwt97::detail {
+
+#if DWT97_WITH_JPEG
+
+bool jpegBuilt() { return true; }
+
+namespace {
+
+// The most scans of a progressive file, and the most pixels a side the
+// decoder takes (its JPEG_MAX_DIMENSION).
+constexpr int kMostScans = 100;
+constexpr std::uint32_t kMostSide = 65500;
+
+// The error manager: the first error, or a warning that the data is cut or
+// corrupt, ends the decode through `jump` with the failure it means.
+struct ErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+  Failure failure;
+};
+
+Failure failureOf(int code) {
+  switch (code) {
+    case JERR_INPUT_EMPTY:
+    case JERR_INPUT_EOF:
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+      return Failure::jpegTruncated;
+    case JERR_OUT_OF_MEMORY:
+      return Failure::outOfMemory;
+    case JERR_IMAGE_TOO_BIG:
+      return Failure::jpegTooLarge;
+    case JERR_BAD_PRECISION:
+    case JERR_CONVERSION_NOTIMPL:
+    case JERR_NOT_COMPILED:
+    case JERR_NOTIMPL:
+    case JERR_ARITH_NOTIMPL:
+      return Failure::jpegUnsupported;
+    default:
+      return Failure::jpegMalformed;
+  }
+}
+
+[[noreturn]] void onError(j_common_ptr cinfo) {
+  auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+  errors->failure = failureOf(errors->base.msg_code);
+  std::longjmp(errors->jump, 1);
+}
+
+// Warnings (level -1) that mean lost or damaged picture data end the decode;
+// the others (extra bytes between markers and the like) and every trace
+// message are dropped.
+void onMessage(j_common_ptr cinfo, int level) {
+  if (level != -1) return;
+  switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+    case JWRN_BOGUS_PROGRESSION:
+      onError(cinfo);
+    default:
+      return;
+  }
+}
+
+void silent(j_common_ptr) {}
+
+// Called between the iMCU rows the decoder reads: a progressive file past
+// its scan limit ends the decode.
+void countScans(j_common_ptr cinfo) {
+  const auto* decompress = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (decompress->progressive_mode && decompress->input_scan_number > kMostScans) {
+    auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+    errors->failure = Failure::jpegTooManyScans;
+    std::longjmp(errors->jump, 1);
+  }
+}
+
+// The decode proper, with nothing on its frame that a longjmp would skip
+// the destruction of. `errors` is set up by the caller.
+std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* errors,
+                              jpeg_progress_mgr* progress, Bitmap* bmp,
+                              const std::uint8_t* bytes, std::size_t count) {
+  if (setjmp(errors->jump) != 0) return errors->failure;
+  jpeg_create_decompress(cinfo);
+  cinfo->progress = progress;
+  jpeg_mem_src(cinfo, bytes, static_cast<unsigned long>(count));
+  jpeg_read_header(cinfo, TRUE);
+  if (cinfo->image_width > kMostSide || cinfo->image_height > kMostSide ||
+      !pictureFits(cinfo->image_width, cinfo->image_height)) {
+    return Failure::jpegTooLarge;
+  }
+  cinfo->out_color_space = JCS_GRAYSCALE;
+  jpeg_calc_output_dimensions(cinfo);
+  if (cinfo->output_components != 1 || !pictureFits(cinfo->output_width, cinfo->output_height)) {
+    return Failure::jpegUnsupported;
+  }
+  if (!startPicture(bmp, cinfo->output_width, cinfo->output_height)) return Failure::outOfMemory;
+  jpeg_start_decompress(cinfo);
+  const std::size_t width = cinfo->output_width;
+  while (cinfo->output_scanline < cinfo->output_height) {
+    JSAMPROW row = bmp->data + static_cast<std::size_t>(cinfo->output_scanline) * width;
+    jpeg_read_scanlines(cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(cinfo);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count) {
+  std::memset(bmp, 0, sizeof *bmp);
+  if (count > ULONG_MAX) return Failure::jpegTooLarge;
+  jpeg_decompress_struct cinfo;
+  ErrorManager errors;
+  cinfo.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = onError;
+  errors.base.emit_message = onMessage;
+  errors.base.output_message = silent;
+  errors.failure = Failure::jpegMalformed;
+  jpeg_progress_mgr progress{};
+  progress.progress_monitor = countScans;
+  const std::optional<Failure> failure = decode(&cinfo, &errors, &progress, bmp, bytes, count);
+  jpeg_destroy_decompress(&cinfo);
+  if (failure) {
+    releaseZeroed(bmp->data);
+    bmp->data = nullptr;
+  }
+  return failure;
+}
+
+#else  // no JPEG library
+
+bool jpegBuilt() { return false; }
+
+std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t*, std::size_t) {
+  std::memset(bmp, 0, sizeof *bmp);
+  return Failure::jpegNotBuilt;
+}
+
+#endif
+
+}  // namespace dwt97::detail

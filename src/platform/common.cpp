@@ -1,0 +1,418 @@
+// The platform layer's policy, written once over the per-system primitives
+// of platform_system.h: the registry of temporaries, the save through a
+// temporary (or in place for special files), and the pause. See platform.h.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "platform/platform.h"
+#include "platform/system.h"
+
+namespace dwt97 {
+namespace detail {
+
+using sys::Native;
+using sys::PathChar;
+
+// ---- The registry of temporaries -----------------------------------------
+//
+// Every temporary that exists is in a slot, for an interrupt handler (or the
+// process ending through exit()) to remove. Slots come in blocks linked one
+// after another; a block, once linked, stays for the life of the process, so
+// a handler can walk them with atomic loads alone, whatever another thread
+// is doing, and any number of saves can be open at once.
+
+namespace {
+
+struct SlotBlock {
+  static constexpr int kSlots = 32;
+  std::atomic<const PathChar*> slots[kSlots]{};  // every slot empty
+  std::atomic<SlotBlock*> next{nullptr};
+};
+SlotBlock firstBlock;
+
+// Guards the registering, the unregistering and the count of reasons to have
+// the interrupt handlers installed (open temporaries and a waiting pause).
+std::mutex registryLock;
+int handlerReasons = 0;
+bool removalAtExit = false;
+
+void removeAtExit() { removeRegisteredTemporaries(); }
+
+// With the lock held.
+void addHandlerReason() {
+  if (handlerReasons++ == 0) sys::cleanupHandlers(true);
+}
+void dropHandlerReason() {
+  if (--handlerReasons == 0) sys::cleanupHandlers(false);
+}
+
+// Registers `path`; false when memory for another block runs out.
+bool registerTemporary(const PathChar* path) {
+  const std::lock_guard<std::mutex> hold(registryLock);
+  SlotBlock* block = &firstBlock;
+  for (;;) {
+    for (std::atomic<const PathChar*>& slot : block->slots) {
+      if (slot.load() == nullptr) {
+        slot.store(path);
+        addHandlerReason();
+        if (!removalAtExit) removalAtExit = std::atexit(removeAtExit) == 0;
+        return true;
+      }
+    }
+    SlotBlock* next = block->next.load();
+    if (next == nullptr) {
+      next = new (std::nothrow) SlotBlock();
+      if (next == nullptr) return false;
+      block->next.store(next);
+    }
+    block = next;
+  }
+}
+
+void unregisterTemporary(const PathChar* path) {
+  const std::lock_guard<std::mutex> hold(registryLock);
+  for (SlotBlock* block = &firstBlock; block != nullptr; block = block->next.load()) {
+    for (std::atomic<const PathChar*>& slot : block->slots) {
+      const PathChar* expected = path;
+      if (slot.compare_exchange_strong(expected, nullptr)) {
+        dropHandlerReason();
+        return;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void removeRegisteredTemporaries() {
+  for (SlotBlock* block = &firstBlock; block != nullptr; block = block->next.load()) {
+    for (std::atomic<const PathChar*>& slot : block->slots) {
+      if (const PathChar* path = slot.load()) sys::removePath(path);
+    }
+  }
+}
+
+// ---- The save --------------------------------------------------------------
+
+namespace {
+
+std::atomic<bool> interruptsHeldAfterCommit{false};
+std::atomic<bool> unnamedAllowed{true};
+
+// "<name>.XXXXXX" beside `target`, with room for the six letters, the name
+// shortened where the whole would pass the file system's limit (never
+// splitting a character). From malloc; null when memory runs out. `*suffix`
+// gets where the dot goes.
+PathChar* temporaryBeside(const PathChar* target, std::size_t* suffix) {
+  std::size_t length = 0;
+  while (target[length] != 0) ++length;
+  const std::size_t nameStart = static_cast<std::size_t>(sys::baseName(target) - target);
+  std::size_t keep = length;
+  if (length - nameStart + 7 > sys::kNameLimit) {
+    keep = nameStart + (sys::kNameLimit - 7);
+    // Back off to the start of a character: no UTF-8 continuation byte, no
+    // UTF-16 low surrogate.
+    auto continues = [](PathChar c) {
+      const unsigned u = static_cast<unsigned>(c);
+      return sizeof(PathChar) == 1 ? (u & 0xC0u) == 0x80u : (u >= 0xDC00u && u <= 0xDFFFu);
+    };
+    while (keep > nameStart && continues(target[keep])) --keep;
+  }
+  auto* temporary = static_cast<PathChar*>(std::malloc(sizeof(PathChar) * (keep + 8)));
+  if (temporary == nullptr) return nullptr;
+  std::memcpy(temporary, target, sizeof(PathChar) * keep);
+  temporary[keep] = '.';
+  temporary[keep + 7] = 0;
+  *suffix = keep;
+  return temporary;
+}
+
+// Writes the letters after the dot: six of 62, new ones on every call.
+void fillLetters(PathChar* temporary, std::size_t suffix) {
+  static std::atomic<std::uint64_t> calls{0};
+  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uint64_t bits = sys::entropy() ^ (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull);
+  for (int k = 1; k <= 6; ++k) {
+    bits ^= bits >> 29;
+    bits *= 0xBF58476D1CE4E5B9ull;
+    bits ^= bits >> 32;
+    temporary[suffix + k] = static_cast<PathChar>(kLetters[bits % 62]);
+  }
+}
+
+// The write signals held for a scope.
+class WriteSignalsHeld {
+ public:
+  WriteSignalsHeld() { sys::holdWriteSignals(); }
+  ~WriteSignalsHeld() { sys::releaseWriteSignals(); }
+  WriteSignalsHeld(const WriteSignalsHeld&) = delete;
+  WriteSignalsHeld& operator=(const WriteSignalsHeld&) = delete;
+};
+
+// Hands every byte of the pieces to the file, going on after a partial
+// write from where it stopped, at `*offset` (advanced) when not null.
+bool sendAll(Native file, const WritePiece* pieces, std::size_t count, std::uint64_t* offset) {
+  constexpr std::size_t kBatch = 1024;  // IOV_MAX on Linux and macOS
+  WritePiece batch[kBatch];
+  std::size_t next = 0;
+  while (next < count) {
+    std::size_t used = 0;
+    for (; used < kBatch && next < count; ++next) {
+      if (pieces[next].count > 0) batch[used++] = pieces[next];
+    }
+    WritePiece* piece = batch;
+    while (used > 0) {
+      const std::int64_t wrote = sys::writeSome(file, piece, used, offset);
+      if (wrote <= 0) return false;
+      if (offset != nullptr) *offset += static_cast<std::uint64_t>(wrote);
+      std::size_t left = static_cast<std::size_t>(wrote);
+      while (used > 0 && left >= piece->count) {
+        left -= piece->count;
+        ++piece;
+        --used;
+      }
+      if (used > 0) {
+        piece->bytes = static_cast<const char*>(piece->bytes) + left;
+        piece->count -= left;
+      }
+    }
+  }
+  return true;
+}
+
+// sendAll() for a system whose write takes one buffer at a time: small
+// pieces (rows) are gathered into a chunk first, so that a picture of narrow
+// rows is not written a row per call.
+bool sendGathered(Native file, const WritePiece* pieces, std::size_t count, std::uint64_t* offset) {
+  if (sys::kGathers) return sendAll(file, pieces, count, offset);
+  constexpr std::size_t kChunk = std::size_t{1} << 20;
+  char* chunk = static_cast<char*>(std::malloc(kChunk));
+  if (chunk == nullptr) return sendAll(file, pieces, count, offset);
+  std::size_t used = 0;
+  bool good = true;
+  auto flush = [&] {
+    const WritePiece gathered{chunk, used};
+    good = good && sendAll(file, &gathered, 1, offset);
+    used = 0;
+  };
+  for (std::size_t k = 0; good && k < count; ++k) {
+    if (pieces[k].count >= kChunk) {
+      flush();
+      good = good && sendAll(file, &pieces[k], 1, offset);
+      continue;
+    }
+    if (used + pieces[k].count > kChunk) flush();
+    std::memcpy(chunk + used, pieces[k].bytes, pieces[k].count);
+    used += pieces[k].count;
+  }
+  flush();
+  std::free(chunk);
+  return good;
+}
+
+}  // namespace
+
+struct SaveFile::State {
+  PathChar* target;     // where the output lands, links followed (null: in place)
+  PathChar* temporary;  // its temporary's name (null when written in place)
+  std::size_t suffix;   // where the temporary's letters start
+  Native file;
+  bool unnamed;     // the temporary has no name yet (until the commit)
+  bool created;     // the temporary's name exists (until renamed or removed)
+  bool registered;  // and is in the registry
+  bool finished;
+};
+
+SaveFile::Start SaveFile::create(const char* path) {
+  abort();
+  bool outOfMemory = false;
+  PathChar* named = sys::nativePath(path, &outOfMemory);
+  auto* state = static_cast<State*>(std::calloc(1, sizeof(State)));
+  if (named == nullptr || state == nullptr) {
+    std::free(named);
+    std::free(state);
+    return outOfMemory || state == nullptr ? Start::outOfMemory : Start::failed;
+  }
+  state->file = sys::kNoFile;
+  state_ = state;
+
+  // A device, a pipe or a socket, wherever a chain of links leads, is opened
+  // through the path as given: the chain's last step may name no file at
+  // all (/dev/stdout into a pipe ends at "pipe:[N]"). Anything else is seen
+  // where the chain ends, as its replacement will be.
+  sys::TargetFacts facts = sys::inspect(named);
+  if (facts.kind != sys::Target::special) {
+    state->target = sys::finalName(named, &outOfMemory);
+    if (state->target != nullptr) facts = sys::inspect(state->target);
+  }
+  if (facts.kind == sys::Target::special) {
+    state->file = sys::openInPlace(state->target != nullptr ? state->target : named);
+  }
+  std::free(named);
+  if (state->target == nullptr && state->file == sys::kNoFile) {
+    abort();
+    return outOfMemory ? Start::outOfMemory : Start::failed;
+  }
+  if (facts.kind == sys::Target::refused ||
+      (facts.kind == sys::Target::special && state->file == sys::kNoFile)) {
+    abort();
+    return Start::failed;
+  }
+  if (facts.kind == sys::Target::special) return Start::created;
+
+  state->temporary = temporaryBeside(state->target, &state->suffix);
+  if (state->temporary == nullptr) {
+    abort();
+    return Start::outOfMemory;
+  }
+  // Best a file with no name, which nothing can leave behind; it takes its
+  // name (in the same form) at the commit.
+  if (unnamedAllowed.load()) {
+    state->file = sys::createUnnamed(state->target, facts);
+    state->unnamed = state->file != sys::kNoFile;
+    if (state->unnamed) return Start::created;
+  }
+  // Interrupts wait while the temporary is created and registered, so that
+  // none is ever left unregistered.
+  sys::holdInterrupts();
+  for (int attempt = 0; attempt < 100 && state->file == sys::kNoFile; ++attempt) {
+    fillLetters(state->temporary, state->suffix);
+    bool taken = false;
+    state->file = sys::createExclusive(state->temporary, facts, &taken);
+    if (!taken) break;
+  }
+  state->created = state->file != sys::kNoFile;
+  if (state->created) state->registered = registerTemporary(state->temporary);
+  sys::releaseInterrupts();
+  if (!state->created) {
+    abort();
+    return Start::failed;
+  }
+  if (!state->registered) {
+    abort();
+    return Start::outOfMemory;
+  }
+  return Start::created;
+}
+
+bool SaveFile::inPlace() const { return state_ != nullptr && state_->temporary == nullptr; }
+
+namespace {
+
+// Gives an unnamed temporary its name, which is registered for the instant
+// before it replaces the output; false when it cannot be named.
+bool nameTemporary(PathChar* temporary, std::size_t suffix, Native file, bool* registered) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fillLetters(temporary, suffix);
+    bool taken = false;
+    if (sys::nameUnnamed(file, temporary, &taken)) {
+      // Without room in the registry the name goes on regardless: the
+      // caller holds the interrupts.
+      *registered = registerTemporary(temporary);
+      return true;
+    }
+    if (!taken) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool SaveFile::write(const void* bytes, std::size_t count) {
+  const WritePiece piece{bytes, count};
+  return writeGathered(&piece, 1);
+}
+
+bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
+  if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile) return false;
+  const WriteSignalsHeld held;
+  return sendGathered(state_->file, pieces, count, nullptr);
+}
+
+bool SaveFile::writeAt(std::uint64_t offset, const void* bytes, std::size_t count) {
+  const WritePiece piece{bytes, count};
+  return writeGatheredAt(offset, &piece, 1);
+}
+
+bool SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count) {
+  if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile || inPlace()) {
+    return false;
+  }
+  const WriteSignalsHeld held;
+  return sendAll(state_->file, pieces, count, &offset);
+}
+
+bool SaveFile::finish() {
+  if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile) return false;
+  state_->finished = true;
+  // An unnamed temporary stays open until it has its name (the commit
+  // closes it then, before it replaces the output, for any late failure).
+  if (!inPlace() && (!sys::kCloseBeforeReplace || state_->unnamed)) return true;
+  const WriteSignalsHeld held;
+  return sys::closeFile(&state_->file);
+}
+
+bool SaveFile::commit() {
+  if (state_ == nullptr || !state_->finished) return false;
+  if (inPlace()) {
+    abort();
+    return true;
+  }
+  sys::holdInterrupts();
+  bool placed = true;
+  if (state_->unnamed) {
+    placed = nameTemporary(state_->temporary, state_->suffix, state_->file, &state_->registered);
+    state_->created = placed;
+    state_->unnamed = false;
+    if (placed && sys::kCloseBeforeReplace) {
+      const WriteSignalsHeld held;
+      placed = sys::closeFile(&state_->file);
+    }
+  }
+  placed = placed && sys::replace(&state_->file, state_->temporary, state_->target);
+  // The name is free again: nothing must remove a new file that takes it.
+  if (placed) state_->created = false;
+  abort();
+  if (!placed || !interruptsHeldAfterCommit.load()) sys::releaseInterrupts();
+  return placed;
+}
+
+void SaveFile::abort() {
+  if (state_ == nullptr) return;
+  sys::discard(state_->file, state_->created ? state_->temporary : nullptr);
+  if (state_->registered) unregisterTemporary(state_->temporary);
+  std::free(state_->target);
+  std::free(state_->temporary);
+  std::free(state_);
+  state_ = nullptr;
+}
+
+void holdInterruptsAfterCommit() { interruptsHeldAfterCommit.store(true); }
+
+void allowUnnamedTemporaries(bool allow) { unnamedAllowed.store(allow); }
+
+// ---- The pause -------------------------------------------------------------
+
+void pauseForKey() {
+  if (!sys::keyboardAttached()) return;
+  std::fputs("Press any key to continue . . . ", stderr);
+  std::fflush(stderr);
+  std::fflush(stdout);
+  {
+    const std::lock_guard<std::mutex> hold(registryLock);
+    addHandlerReason();
+  }
+  sys::waitForKey();
+  {
+    const std::lock_guard<std::mutex> hold(registryLock);
+    dropHandlerReason();
+  }
+  std::fputs("\n", stderr);
+}
+
+}  // namespace detail
+}  // namespace dwt97
