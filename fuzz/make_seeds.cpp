@@ -19,15 +19,15 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-bmpbuild::Picture picture(std::int32_t width, std::int32_t height, std::uint32_t tableEntries) {
-  return bmpbuild::noisePicture(width, height, tableEntries,
+testsupport::Picture picture(std::int32_t width, std::int32_t height, std::uint32_t tableEntries) {
+  return testsupport::noisePicture(width, height, tableEntries,
                                 static_cast<std::uint32_t>(width) * 7919u +
                                     static_cast<std::uint32_t>(height));
 }
 
 // Small pictures in the other formats, named with their extensions.
 void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
-  using picturebuild::pgmFile;
+  using testsupport::pgmFile;
   seeds.emplace_back("p5_255.pgm", pgmFile("P5\n# seed\n3 2\n255\n", {0, 9, 80, 128, 200, 255}, false));
   seeds.emplace_back("p5_15.pgm", pgmFile("P5 4 1 15\n", {0, 1, 8, 15}, false));
   seeds.emplace_back("p5_1000.pgm", pgmFile("P5 2 2 1000\n", {0, 2, 500, 1000}, false, true));
@@ -38,7 +38,7 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
   // TIFF in its layouts: grey and RGB, 8 and 16 bits, strips and tiles,
   // samples together and in planes, both byte orders.
   for (int layout = 0; layout < 6; ++layout) {
-    picturebuild::Tiff tiff;
+    testsupport::Tiff tiff;
     tiff.width = 19;
     tiff.height = 11;
     tiff.bits = layout % 2 == 0 ? 8 : 16;
@@ -51,7 +51,7 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
     for (std::uint32_t k = 0; k < 19u * 11u * tiff.samplesPerPixel; ++k) {
       tiff.samples.push_back((k * 37) % (tiff.bits == 8 ? 256 : 65536));
     }
-    seeds.emplace_back("tiff_" + std::to_string(layout) + ".tif", picturebuild::tiffFile(tiff));
+    seeds.emplace_back("tiff_" + std::to_string(layout) + ".tif", testsupport::tiffFile(tiff));
   }
   const std::uint8_t depths[5][5] = {{1, 2, 4, 8, 16}, {8, 16}, {1, 2, 4, 8}, {8, 16}, {8, 16}};
   const std::uint8_t types[5] = {0, 2, 3, 4, 6};
@@ -59,14 +59,14 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
     for (std::uint8_t depth : depths[t]) {
       if (depth == 0) break;
       for (const bool interlaced : {false, true}) {
-        picturebuild::Png png{9, 5, types[t], depth, interlaced, {}, {}};
+        testsupport::Png png{9, 5, types[t], depth, interlaced, {}, {}};
         const std::uint32_t top = types[t] == 3 && depth > 1 ? 3 : (1u << depth) - 1;
-        const int channels = picturebuild::channels(types[t]);
+        const int channels = testsupport::channels(types[t]);
         for (std::uint32_t k = 0; k < 45u * channels; ++k) png.samples.push_back((k * 37) % (top + 1));
         if (types[t] == 3) png.palette = {0, 0, 0, 255, 0, 0, 0, 255, 0, 9, 99, 199};
         seeds.emplace_back("png_t" + std::to_string(types[t]) + "_d" + std::to_string(depth) +
                                (interlaced ? "_i" : "") + ".png",
-                           picturebuild::pngFile(png));
+                           testsupport::pngFile(png));
       }
     }
   }
@@ -77,7 +77,7 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
       pixels[k] = static_cast<std::uint8_t>(k % (19 * components) * 13 + k / (19 * components) * 7);
     }
     seeds.emplace_back(components == 1 ? "grey.jpg" : "colour_progressive.jpg",
-                       picturebuild::jpegFile(19, 11, components, pixels, components == 3));
+                       testsupport::jpegFile(19, 11, components, pixels, components == 3));
   }
 #endif
 }
@@ -102,36 +102,36 @@ int main(int argc, char** argv) {
   for (int width = 1; width <= 9; ++width) {
     for (int height = 1; height <= 3; ++height) {
       seeds.emplace_back("w" + std::to_string(width) + "h" + std::to_string(height),
-                         bmpbuild::build(picture(width, height, 0)));
+                         testsupport::build(picture(width, height, 0)));
     }
   }
-  seeds.emplace_back("square16_table256", bmpbuild::build(picture(16, 16, 256)));
-  seeds.emplace_back("wide31x5_table2", bmpbuild::build(picture(31, 5, 2)));
-  seeds.emplace_back("tall1x40", bmpbuild::build(picture(1, 40, 0)));
-  bmpbuild::Picture topDown = picture(6, 5, 16);
+  seeds.emplace_back("square16_table256", testsupport::build(picture(16, 16, 256)));
+  seeds.emplace_back("wide31x5_table2", testsupport::build(picture(31, 5, 2)));
+  seeds.emplace_back("tall1x40", testsupport::build(picture(1, 40, 0)));
+  testsupport::Picture topDown = picture(6, 5, 16);
   topDown.topDown = true;
-  seeds.emplace_back("topdown6x5", bmpbuild::build(topDown));
-  bmpbuild::Picture unpadded = picture(7, 4, 0);
+  seeds.emplace_back("topdown6x5", testsupport::build(topDown));
+  testsupport::Picture unpadded = picture(7, 4, 0);
   unpadded.dropLastRowPadding = true;
-  seeds.emplace_back("w7h4_no_last_padding", bmpbuild::build(unpadded));
+  seeds.emplace_back("w7h4_no_last_padding", testsupport::build(unpadded));
 
   // Files refused for a single reason: each a valid file with one field broken.
-  const Bytes base = bmpbuild::build(picture(8, 8, 0));
+  const Bytes base = testsupport::build(picture(8, 8, 0));
   auto broken = [&](const char* name, std::size_t at, std::uint32_t value, int bytes) {
     Bytes b = base;
-    if (bytes == 2) bmpbuild::putLe16(b, at, value);
-    else bmpbuild::putLe32(b, at, value);
+    if (bytes == 2) testsupport::putLe16(b, at, value);
+    else testsupport::putLe32(b, at, value);
     seeds.emplace_back(name, b);
   };
-  broken("bad_signature", bmpbuild::kSignature, 0x424D, 2);
-  broken("bad_info_size", bmpbuild::kInfoSize, 124, 4);
-  broken("bad_planes", bmpbuild::kPlanes, 0, 2);
-  broken("bad_bits", bmpbuild::kBitsPerPixel, 24, 2);
-  broken("bad_compression", bmpbuild::kCompression, 1, 4);
-  broken("bad_width", bmpbuild::kWidth, 0xFFFFFFFFu, 4);
-  broken("bad_height", bmpbuild::kHeight, 70000, 4);
-  broken("bad_offset", bmpbuild::kDataOffset, 53, 4);
-  broken("huge_dimensions", bmpbuild::kWidth, 0x7FFFFFFF, 4);
+  broken("bad_signature", testsupport::kSignature, 0x424D, 2);
+  broken("bad_info_size", testsupport::kInfoSize, 124, 4);
+  broken("bad_planes", testsupport::kPlanes, 0, 2);
+  broken("bad_bits", testsupport::kBitsPerPixel, 24, 2);
+  broken("bad_compression", testsupport::kCompression, 1, 4);
+  broken("bad_width", testsupport::kWidth, 0xFFFFFFFFu, 4);
+  broken("bad_height", testsupport::kHeight, 70000, 4);
+  broken("bad_offset", testsupport::kDataOffset, 53, 4);
+  broken("huge_dimensions", testsupport::kWidth, 0x7FFFFFFF, 4);
   seeds.emplace_back("cut_header", Bytes(base.begin(), base.begin() + 30));
 
   for (auto& seed : seeds) seed.first += ".bmp";

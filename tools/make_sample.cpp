@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     std::fputs("usage: make_sample OUTPUT.bmp [WIDTH HEIGHT]  (sides 1 to 65535)\n", stderr);
     return 2;
   }
-  bmpbuild::Picture picture;
+  testsupport::Picture picture;
   picture.width = static_cast<std::int32_t>(width);
   picture.height = static_cast<std::int32_t>(height);
   picture.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
       picture.pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + x] = static_cast<std::uint8_t>(value);
     }
   }
-  const std::vector<std::uint8_t> bytes = bmpbuild::build(picture);
+  const std::vector<std::uint8_t> bytes = testsupport::build(picture);
   std::FILE* file = std::fopen(argv[1], "wb");
   if (file == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size() ||
       std::fclose(file) != 0) {

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace bmpbuild {
+#include "noise.h"
+
+namespace testsupport {
 
 inline void putLe16(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
   bytes[at] = static_cast<std::uint8_t>(value);
@@ -35,8 +37,8 @@ enum Field : std::size_t {
   kPlanes = 26, kBitsPerPixel = 28, kCompression = 30, kImageSize = 34, kColorsUsed = 46
 };
 
-// A picture of pseudo-random pixels (a linear congruential sequence started
-// from `seed`), so that misplaced rows or columns show.
+// A picture of pseudo-random pixels (the Noise sequence from `seed`), so that
+// misplaced rows or columns show.
 inline Picture noisePicture(std::int32_t width, std::int32_t height, std::uint32_t tableEntries,
                             std::uint32_t seed) {
   Picture p;
@@ -44,11 +46,8 @@ inline Picture noisePicture(std::int32_t width, std::int32_t height, std::uint32
   p.height = height;
   p.colorTableEntries = tableEntries;
   p.pixels.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  std::uint32_t state = seed;
-  for (auto& pixel : p.pixels) {
-    state = state * 1664525u + 1013904223u;
-    pixel = static_cast<std::uint8_t>(state >> 24);
-  }
+  Noise noise(seed);
+  for (auto& pixel : p.pixels) pixel = noise.next();
   return p;
 }
 
@@ -89,4 +88,4 @@ inline std::vector<std::uint8_t> build(const Picture& picture) {
   return bytes;
 }
 
-}  // namespace bmpbuild
+}  // namespace testsupport

@@ -22,7 +22,7 @@
 #include <jpeglib.h>
 #endif
 
-namespace picturebuild {
+namespace testsupport {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -354,4 +354,4 @@ inline Bytes jpegFile(std::uint32_t width, std::uint32_t height, int components,
 }
 #endif
 
-}  // namespace picturebuild
+}  // namespace testsupport

@@ -21,9 +21,8 @@
 
 using dwt97::Failure;
 using dwt97::PictureFormat;
-using picturebuild::Bytes;
+using testsupport::Bytes;
 using namespace testsupport;
-using namespace picturecases;
 
 namespace {
 
@@ -35,14 +34,14 @@ constexpr std::uint32_t kW = 9, kH = 5;
 Case pngCase(const std::string& name, std::uint8_t colorType, std::uint8_t depth,
              bool interlaced, const std::vector<std::vector<std::uint32_t>>& pixels,
              const Bytes& greys, const std::vector<std::uint8_t>& palette = {}) {
-  picturebuild::Png png{kW, kH, colorType, depth, interlaced, {}, palette};
+  testsupport::Png png{kW, kH, colorType, depth, interlaced, {}, palette};
   Case c{name, {}, PictureFormat::png, std::nullopt, kW, kH, {}};
   for (std::uint32_t k = 0; k < kW * kH; ++k) {
     const auto& pixel = pixels[k % pixels.size()];
     png.samples.insert(png.samples.end(), pixel.begin(), pixel.end());
     c.grey.push_back(greys[k % greys.size()]);
   }
-  c.file = picturebuild::pngFile(png);
+  c.file = testsupport::pngFile(png);
   return c;
 }
 
@@ -51,11 +50,11 @@ Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height, std::uint8_t dept
                     std::uint8_t colorType = 0) {
   Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes ihdr;
-  picturebuild::putBe32(ihdr, width);
-  picturebuild::putBe32(ihdr, height);
+  testsupport::putBe32(ihdr, width);
+  testsupport::putBe32(ihdr, height);
   ihdr.insert(ihdr.end(), {depth, colorType, 0, 0, 0});
-  picturebuild::putChunk(png, "IHDR", ihdr);
-  picturebuild::putChunk(png, "IEND", {});
+  testsupport::putChunk(png, "IHDR", ihdr);
+  testsupport::putChunk(png, "IEND", {});
   return png;
 }
 
@@ -63,7 +62,7 @@ Bytes pngHeaderOnly(std::uint32_t width, std::uint32_t height, std::uint8_t dept
 // byte `at`, a chunk boundary.
 Bytes withChunk(const Bytes& png, std::size_t at, const char* type, const Bytes& data) {
   Bytes chunk;
-  picturebuild::putChunk(chunk, type, data);
+  testsupport::putChunk(chunk, type, data);
   Bytes out(png.size() + chunk.size());
   const auto split = static_cast<std::ptrdiff_t>(at);
   std::copy(png.begin(), png.begin() + split, out.begin());
@@ -147,9 +146,9 @@ std::vector<Case> pngCases() {
                           Failure::pngMalformed));
   cases.push_back(refused(
       "PNG index beyond palette",
-      picturebuild::pngFile({2, 1, 3, 2, false, {0, 2}, {0, 0, 0, 255, 255, 255}}),
+      testsupport::pngFile({2, 1, 3, 2, false, {0, 2}, {0, 0, 0, 255, 255, 255}}),
       PictureFormat::png, Failure::pngMalformed));
-  cases.push_back(refused("PNG palette missing", picturebuild::pngFile({2, 1, 3, 8, false, {0, 1}, {}}),
+  cases.push_back(refused("PNG palette missing", testsupport::pngFile({2, 1, 3, 8, false, {0, 1}, {}}),
                           PictureFormat::png, Failure::pngMalformed));
   cases.push_back(refused("PNG without IDAT", pngHeaderOnly(4, 4), PictureFormat::png,
                           Failure::pngMalformed));
@@ -194,7 +193,7 @@ std::vector<Case> pngCases() {
 }
 
 std::vector<Case> pgmCases() {
-  using picturebuild::pgmFile;
+  using testsupport::pgmFile;
   const PictureFormat pgm = PictureFormat::pgm;
   std::vector<Case> cases = {
       // maxval 255: the samples themselves; comments anywhere in the header.
@@ -287,97 +286,6 @@ TEST(Pictures, GreyValuesAndRefusals) {
   expectCases(cases);
 }
 
-namespace {
-
-// A 9 x 5 grey PNG and its samples.
-const Case& greyPng() {
-  static const Case c = pngCase("grey", 0, 8, false, {{3}, {250}, {77}, {128}, {9}, {200}, {31}},
-                                {3, 250, 77, 128, 9, 200, 31});
-  return c;
-}
-
-std::string pictureReport(const char* format, int width, int height) {
-  return std::string("==== Picture ===\nFormat = ") + format + " \nWidth = " +
-         std::to_string(width) + " \nHeight = " + std::to_string(height) + " \n";
-}
-
-RunResult run(const TempDir& dir, std::vector<std::string> arguments) {
-  RunOptions options;
-  options.arguments = std::move(arguments);
-  options.arguments.insert(options.arguments.begin(), "--no-pause");
-  return runTool(dir.path(), options);
-}
-
-}  // namespace
-
-// The tool on pictures, recognised whatever their names: the report, the raw
-// output top row first, the PGM output upright (the same rows), and a broken
-// file refused with nothing written.
-TEST(Pictures, ToolRuns) {
-  TempDir dir;
-  const Case& png = greyPng();
-  writeFile(dir.file("in.bmp"), png.file);
-  const Bytes expected = transformed(kW, kH, png.grey);
-  if (dwt97::canReadPicture(PictureFormat::png)) {
-    RunResult r = run(dir, {"in.bmp", "out.dat"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, pictureReport("PNG", kW, kH));
-    EXPECT_EQ(readFile(dir.file("out.dat")), expected);
-    r = run(dir, {"in.bmp", "out.pgm"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    Bytes pgm = bytesOf("P5\n9 5\n255\n");
-    pgm.insert(pgm.end(), expected.begin(), expected.end());
-    EXPECT_EQ(readFile(dir.file("out.pgm")), pgm);
-  } else {
-    const RunResult r = run(dir, {"in.bmp", "out.dat"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, messages::kPngNotBuilt);
-  }
-
-  // The same picture as a plain PGM with no name to go by.
-  Bytes pgmFile = bytesOf("P2 9 5 255\n");
-  for (std::uint8_t v : png.grey) {
-    const std::string text = std::to_string(v) + "\n";
-    pgmFile.insert(pgmFile.end(), text.begin(), text.end());
-  }
-  writeFile(dir.file("picture"), pgmFile);
-  RunResult r = run(dir, {"picture", "pgm.dat"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, pictureReport("PGM", kW, kH));
-  EXPECT_EQ(readFile(dir.file("pgm.dat")), expected);
-  // -q drops a picture's report as it does a bitmap's.
-  r = run(dir, {"-q", "picture", "quiet.dat"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(readFile(dir.file("quiet.dat")), expected);
-  // A name ending in .png is a PNG picture of the same rows.
-  if (dwt97::canWritePng()) {
-    r = run(dir, {"-q", "picture", "named.PNG"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    Bitmap back;
-    PictureFormat format;
-    ASSERT_EQ(dwt97::tryLoadPicture(&back, &format, dir.file("named.PNG").c_str()), std::nullopt);
-    EXPECT_EQ(format, PictureFormat::png);
-    EXPECT_EQ(Bytes(back.data, back.data + expected.size()), expected);
-    bmpRelease(&back);
-  }
-
-  // Refused: one line, nothing on standard output, no output file.
-  writeFile(dir.file("broken.png"), cut(png.file, 40));
-  r = run(dir, {"broken.png", "never.dat"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, dwt97::canReadPicture(PictureFormat::png) ? messages::kPngTruncated
-                                                             : messages::kPngNotBuilt);
-  writeFile(dir.file("broken.pgm"), bytesOf("P5 2 2 255\n\x01"));
-  r = run(dir, {"broken.pgm", "never.dat"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, messages::kPgmTruncated);
-  EXPECT_FALSE(exists(dir.file("never.dat")));
-
-}
-
 // The library's PNG saves, of a flat buffer and of row pointers: the rows
 // shown upright, a bottom-up record's reversed, read back by the reader.
 TEST(Pictures, PngSavesOfFlatAndRowBuffers) {
@@ -388,8 +296,8 @@ TEST(Pictures, PngSavesOfFlatAndRowBuffers) {
     return;
   }
   TempDir dir;
-  const bmpbuild::Picture p = picture(5, 4);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  const testsupport::Picture p = picture(5, 4);
+  writeFile(dir.file("in.bmp"), testsupport::build(p));
   Bitmap bmp;
   ASSERT_EQ(dwt97::tryLoad(&bmp, dir.file("in.bmp").c_str()), std::nullopt);
   std::vector<const std::uint8_t*> rows;
@@ -408,42 +316,3 @@ TEST(Pictures, PngSavesOfFlatAndRowBuffers) {
   }
   bmpRelease(&bmp);
 }
-
-#if DWT97_WITH_PNG
-// A PNG written by the tool, read back by libspng: 8-bit grey, the raw
-// output's rows upright (a bottom-up bitmap's reversed, a picture's as they
-// are).
-TEST(Pictures, PngOutputReadsBack) {
-  TempDir dir;
-  bmpbuild::Picture bottomUp = picture(7, 6);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(bottomUp));
-  Bytes pgm = bytesOf("P5 7 6 255\n");
-  pgm.insert(pgm.end(), bottomUp.pixels.begin(), bottomUp.pixels.end());
-  writeFile(dir.file("in.pgm"), pgm);
-  for (const bool topDown : {false, true}) {
-    SCOPED_TRACE(topDown ? "PGM input" : "bitmap input");
-    const std::string input = topDown ? "in.pgm" : "in.bmp";
-    ASSERT_EQ(run(dir, {input, "raw.dat"}).status, 0);
-    ASSERT_EQ(run(dir, {"--format=png", input, "out.dat"}).status, 0);
-    const Bytes raw = readFile(dir.file("raw.dat"));
-    const Bytes file = readFile(dir.file("out.dat"));
-    spng_ctx* ctx = spng_ctx_new(0);
-    ASSERT_EQ(spng_set_png_buffer(ctx, file.data(), file.size()), 0);
-    spng_ihdr ihdr;
-    ASSERT_EQ(spng_get_ihdr(ctx, &ihdr), 0);
-    EXPECT_EQ(ihdr.width, 7u);
-    EXPECT_EQ(ihdr.height, 6u);
-    EXPECT_EQ(ihdr.bit_depth, 8);
-    EXPECT_EQ(ihdr.color_type, SPNG_COLOR_TYPE_GRAYSCALE);
-    Bytes decoded(7 * 6);
-    ASSERT_EQ(spng_decode_image(ctx, decoded.data(), decoded.size(), SPNG_FMT_PNG, 0), 0);
-    spng_ctx_free(ctx);
-    for (int row = 0; row < 6; ++row) {
-      const int from = topDown ? row : 5 - row;
-      EXPECT_EQ(Bytes(decoded.begin() + row * 7, decoded.begin() + row * 7 + 7),
-                Bytes(raw.begin() + from * 7, raw.begin() + from * 7 + 7))
-          << "row " << row;
-    }
-  }
-}
-#endif

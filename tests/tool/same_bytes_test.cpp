@@ -56,13 +56,13 @@ SetOutputs throughPassSet(const DwtPassSet& set, std::int32_t width, std::int32_
 
 struct Case {
   const char* name;
-  bmpbuild::Picture picture;  // empty: the bundled sample
+  testsupport::Picture picture;  // empty: the bundled sample
   std::uint64_t output;       // hash of quilout.dat
   std::uint64_t inverse;      // hash of the output through the inverse passes
 };
 
-bmpbuild::Picture variant(std::int32_t width, std::int32_t rows, bool topDown, bool unpadded) {
-  bmpbuild::Picture p = picture(width, rows);
+testsupport::Picture variant(std::int32_t width, std::int32_t rows, bool topDown, bool unpadded) {
+  testsupport::Picture p = picture(width, rows);
   p.topDown = topDown;
   p.dropLastRowPadding = unpadded;
   return p;
@@ -94,7 +94,7 @@ TEST(SameBytes, EveryPlatformAndPassSet) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const bool isSample = c.picture.width == 0;
-    const Bytes file = isSample ? sample : bmpbuild::build(c.picture);
+    const Bytes file = isSample ? sample : testsupport::build(c.picture);
     const std::int32_t width = isSample ? 512 : c.picture.width;
     const std::int32_t rows = isSample ? 512 : c.picture.height;
     const Bytes pixels = isSample ? Bytes(sample.begin() + 1078, sample.end()) : c.picture.pixels;

@@ -43,19 +43,6 @@ class WithHandler : public ::testing::Test {
   void TearDown() override { setFatalHandler(nullptr); }
 };
 
-// Open C library descriptors among the first 1024.
-std::size_t openDescriptors() {
-  std::size_t open = 0;
-  for (int fd = 0; fd < 1024; ++fd) {
-#if defined(_WIN32)
-    open += _get_osfhandle(fd) != -1;
-#else
-    open += fcntl(fd, F_GETFD) != -1;
-#endif
-  }
-  return open;
-}
-
 // Runs `operation`, which must fail; returns the message it handed over.
 template <typename Operation>
 std::string failureOf(Operation operation) {
@@ -76,7 +63,7 @@ std::string failureOf(Operation operation) {
 TEST_F(WithHandler, FailedLoadClosesAndReleases) {
   TempDir dir;
   const std::string path = dir.file("quilgray.bmp");
-  const Bytes good = bmpbuild::build(picture(6, 4));
+  const Bytes good = testsupport::build(picture(6, 4));
   struct Case {
     std::string path;
     Bytes file;  // written to `path` unless empty
@@ -85,15 +72,15 @@ TEST_F(WithHandler, FailedLoadClosesAndReleases) {
   const Case cases[] = {
       {path, Bytes(good.begin(), good.begin() + 20),
        messages::kShort},
-      {path, withLe16(good, bmpbuild::kBitsPerPixel, 24),
+      {path, withLe16(good, testsupport::kBitsPerPixel, 24),
        messages::kBits},
-      {path, withLe32(good, bmpbuild::kHeight, 0), messages::kHeightZero},
+      {path, withLe32(good, testsupport::kHeight, 0), messages::kHeightZero},
       {path, Bytes(good.begin(), good.end() - 3),
        messages::kBeyondEnd},
       {dir.file("missing.bmp"), {}, messages::kOpen},
       {dir.path(), {}, messages::kNotRegular},
   };
-  const std::size_t descriptors = openDescriptors();
+  const int descriptors = openDescriptors();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
     if (!c.file.empty()) writeFile(c.path, c.file);
@@ -112,12 +99,12 @@ TEST_F(WithHandler, FailedLoadClosesAndReleases) {
 TEST_F(WithHandler, FailedRereadClosesAndReleases) {
   TempDir dir;
   const std::string path = dir.file("quilgray.bmp");
-  const Bytes file = bmpbuild::build(picture(6, 4));
+  const Bytes file = testsupport::build(picture(6, 4));
   writeFile(path, file);
   Bitmap bmp;
   bmpLoad(&bmp, path.c_str());
   PlaneBuffer plane = planeAllocate(bmp.width, bmp.height, "test");
-  const std::size_t descriptors = openDescriptors();
+  const int descriptors = openDescriptors();
 
   writeFile(path, Bytes(file.begin(), file.end() - 3));
   EXPECT_EQ(failureOf([&] { bmpReadPlane(&bmp, path.c_str(), plane.rows); }),

@@ -107,15 +107,15 @@ std::vector<std::string> listDir(const std::string& dir);
 
 // A picture of `width` x `rows` with irregular grey values and a colour
 // table of `tableEntries` entries.
-bmpbuild::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries = 256);
+testsupport::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries = 256);
 
 // `bytes` with the 16- or 32-bit little-endian field at `at` replaced.
 inline Bytes withLe16(Bytes bytes, std::size_t at, std::uint32_t value) {
-  bmpbuild::putLe16(bytes, at, value);
+  testsupport::putLe16(bytes, at, value);
   return bytes;
 }
 inline Bytes withLe32(Bytes bytes, std::size_t at, std::uint32_t value) {
-  bmpbuild::putLe32(bytes, at, value);
+  testsupport::putLe32(bytes, at, value);
   return bytes;
 }
 
@@ -125,7 +125,7 @@ inline Bytes withLe32(Bytes bytes, std::size_t at, std::uint32_t value) {
 // used, colours important.
 std::string reportText(const std::vector<std::string>& values);
 
-// The report of a file made by bmpbuild::build with a 256-entry table.
+// The report of a file made by testsupport::build with a 256-entry table.
 std::string reportFor(int width, int height);
 
 // An exact, anchored regular expression for a whole message.
@@ -187,5 +187,9 @@ inline Environment namedTemporaries() {
 inline RunResult runTool(const std::string& dir, const RunOptions& options = {}) {
   return runProgram(DWT97_EXE, dir, options);
 }
+
+// The C library descriptors open among the first 1024: a file left open
+// adds one.
+int openDescriptors();
 
 }  // namespace testsupport

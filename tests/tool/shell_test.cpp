@@ -43,7 +43,7 @@ TEST(Shell, LongestOutputName) {
     if (named && (kNoUnnamedTemporaries || kNoPreloading)) continue;
     SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
     TempDir dir;
-    writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+    writeFile(dir.file("quilgray.bmp"), testsupport::build(picture(16, 8)));
     RunOptions options;
     options.arguments = {"--no-pause", "quilgray.bmp", kLongestName};
     if (named) options.environment = namedTemporaries();
@@ -86,8 +86,8 @@ std::string exitText(int status) {
   return "status " + std::to_string(status);
 }
 
-const bmpbuild::Picture& smallPicture() {
-  static const bmpbuild::Picture p = picture(16, 8);
+const testsupport::Picture& smallPicture() {
+  static const testsupport::Picture p = picture(16, 8);
   return p;
 }
 
@@ -198,7 +198,7 @@ void checkRow(const Row& row, bool named) {
   Bytes pgm = {'P', '5', '\n', '1', '6', ' ', '8', '\n', '2', '5', '5', '\n'};
   for (int r = 7; r >= 0; --r) pgm.insert(pgm.end(), result.begin() + r * 16, result.begin() + r * 16 + 16);
   TempDir dir;
-  writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+  writeFile(dir.file("in.bmp"), testsupport::build(smallPicture()));
   writeFile(dir.file("out.dat"), kOlder);
   Shell shell = row.shell;
   if (named) shell.environment = namedTemporaries();
@@ -265,7 +265,7 @@ bool isFifo(const std::string& path) {
 TEST(Shell, SpecialFiles) {
   const Bytes expected = transformed(16, 8, smallPicture().pixels);
   TempDir dir;
-  writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+  writeFile(dir.file("in.bmp"), testsupport::build(smallPicture()));
 
   ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
   Bytes streamed;
@@ -278,8 +278,8 @@ TEST(Shell, SpecialFiles) {
 
   // A reader that goes away mid-write fails the write; the run is not
   // killed by SIGPIPE.
-  const bmpbuild::Picture large = picture(512, 512);
-  writeFile(dir.file("large.bmp"), bmpbuild::build(large));
+  const testsupport::Picture large = picture(512, 512);
+  writeFile(dir.file("large.bmp"), testsupport::build(large));
   std::thread leaver([&] {
     std::FILE* fifo = std::fopen(dir.file("fifo").c_str(), "rb");
     if (fifo != nullptr) {
@@ -360,7 +360,7 @@ TEST(Shell, Permissions) {
     Shell shell;
     if (named) shell.environment = namedTemporaries();
     TempDir dir;
-    writeFile(dir.file("in.bmp"), bmpbuild::build(smallPicture()));
+    writeFile(dir.file("in.bmp"), testsupport::build(smallPicture()));
     writeFile(dir.file("private.dat"), kOlder);
     ASSERT_EQ(chmod(dir.file("private.dat").c_str(), 0600), 0);
     RunResult run = shellRun(dir.path(), {"--no-pause", "in.bmp", "private.dat"}, shell);

@@ -15,7 +15,7 @@ using dwt97::planeAllocate;
 using dwt97::planeRelease;
 
 using namespace testsupport;
-using bmpbuild::putLe32;
+using testsupport::putLe32;
 
 namespace {
 
@@ -71,7 +71,7 @@ const char* const kSampleReport =
 // prints them all) and prints as sixteen lines.
 TEST(Loader, SampleSizedFileWithColourTable) {
   TempDir dir;
-  const Bytes file = bmpbuild::build(picture(512, 512));
+  const Bytes file = testsupport::build(picture(512, 512));
   ASSERT_EQ(file.size(), 263222u);
   Bitmap bmp = loadBytes(dir, file);
   EXPECT_EQ(0, std::memcmp(bmp.rawHeader, file.data(), 54));
@@ -97,13 +97,13 @@ TEST(Loader, RowsInFileOrderWithoutPadding) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     TempDir dir;
-    bmpbuild::Picture p = picture(c.width, c.height);
+    testsupport::Picture p = picture(c.width, c.height);
     p.topDown = c.topDown;
     p.dropLastRowPadding = c.dropLastPadding;
-    Bytes file = bmpbuild::build(p);
+    Bytes file = testsupport::build(p);
     const std::size_t stride = (c.width + 3) & ~3;
     ASSERT_EQ(file.size(), 1078 + stride * c.height - (c.dropLastPadding ? stride - c.width : 0));
-    ASSERT_EQ(file[bmpbuild::kHeight + 3], c.topDown ? 0xFF : 0x00);
+    ASSERT_EQ(file[testsupport::kHeight + 3], c.topDown ? 0xFF : 0x00);
     // Mark every padding byte so that a misplaced row shows.
     for (std::size_t r = 0; r < static_cast<std::size_t>(c.height); ++r) {
       for (std::size_t at = 1078 + r * stride + c.width; at < 1078 + (r + 1) * stride; ++at) {
@@ -133,7 +133,7 @@ TEST(Loader, RowsInFileOrderWithoutPadding) {
 // Stored fields whose four bytes are all 0xFF print as -1.
 TEST(Report, AllOnesFieldsPrintMinusOne) {
   TempDir dir;
-  Bytes file = bmpbuild::build(picture(8, 2));
+  Bytes file = testsupport::build(picture(8, 2));
   for (std::size_t at : {2, 34, 38, 42, 46, 50}) putLe32(file, at, 0xFFFFFFFFu);
   Bitmap bmp = loadBytes(dir, file);
   EXPECT_EQ(report(bmp), reportText({"4D42", "-1", "1078", "40", "8", "2", "1", "8", "0", "-1",
@@ -198,9 +198,9 @@ TEST(SamplePlanes, ManyRowsReadAndSavedThroughReversedPointers) {
   for (const bool topDown : {false, true}) {
     SCOPED_TRACE(topDown ? "top-down" : "bottom-up");
     TempDir dir;
-    bmpbuild::Picture p = picture(width, height);
+    testsupport::Picture p = picture(width, height);
     p.topDown = topDown;
-    Bitmap bmp = loadBytes(dir, bmpbuild::build(p));
+    Bitmap bmp = loadBytes(dir, testsupport::build(p));
     PlaneBuffer plane = planeAllocate(width, height, "test");
     std::vector<std::uint8_t*> rows(height);
     for (int r = 0; r < height; ++r) rows[r] = plane.rows[height - 1 - r];

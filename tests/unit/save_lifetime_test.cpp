@@ -32,9 +32,9 @@ using namespace testsupport;
 // a process ending through exit() with saves open (a failure in the
 // transform, say) removes them too.
 TEST(ShellDeathTest, OpenSavesNeverOutliveTheProcess) {
-  const bmpbuild::Picture p = picture(16, 8);
+  const testsupport::Picture p = picture(16, 8);
   TempDir dir;
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  writeFile(dir.file("in.bmp"), testsupport::build(p));
   auto openMany = [&](bool bySignal, bool named) {
     dwt97::detail::allowUnnamedTemporaries(!named);
     Bitmap bmp;
@@ -107,8 +107,8 @@ TEST(ShellDeathTest, OutOfMemoryInTheTransformLeavesNoTemporary) {
   if (addressSpace() == 0) GTEST_SKIP() << "no /proc/self/statm";
   TempDir dir;
   const std::int32_t width = 1 << 20, height = 16;
-  const bmpbuild::Picture p = picture(width, height, 2);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  const testsupport::Picture p = picture(width, height, 2);
+  writeFile(dir.file("in.bmp"), testsupport::build(p));
   auto run = [&](bool named) {
     dwt97::detail::allowUnnamedTemporaries(!named);
     Bitmap bmp;
@@ -135,8 +135,8 @@ TEST(ShellDeathTest, WideRowsLoadWithinThePicturesMemory) {
   if (addressSpace() == 0) GTEST_SKIP() << "no /proc/self/statm";
   TempDir dir;
   const std::int32_t width = (1 << 24) + 1, height = 2;
-  const bmpbuild::Picture p = picture(width, height, 2);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  const testsupport::Picture p = picture(width, height, 2);
+  writeFile(dir.file("in.bmp"), testsupport::build(p));
   auto load = [&] {
     limitAddressSpace(addressSpace() + std::uint64_t{width} * height + (12u << 20));
     Bitmap bmp;
@@ -153,8 +153,8 @@ TEST(ShellDeathTest, WideRowsLoadWithinThePicturesMemory) {
 // and the interrupt handlers are the caller's again (the default here).
 TEST(ShellDeathTest, FinishedSavesLeaveTheHandlersAsTheyWere) {
   TempDir dir;
-  const bmpbuild::Picture p = picture(16, 8);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  const testsupport::Picture p = picture(16, 8);
+  writeFile(dir.file("in.bmp"), testsupport::build(p));
   auto saveMany = [&](bool named) {
     dwt97::detail::allowUnnamedTemporaries(!named);
     Bitmap bmp;
@@ -178,8 +178,8 @@ TEST(ShellDeathTest, FinishedSavesLeaveTheHandlersAsTheyWere) {
 // interrupts go again, also in a process that holds them after commits.
 TEST(ShellDeathTest, AFailedCommitReleasesTheInterrupts) {
   TempDir dir;
-  const bmpbuild::Picture p = picture(16, 8);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  const testsupport::Picture p = picture(16, 8);
+  writeFile(dir.file("in.bmp"), testsupport::build(p));
   ASSERT_TRUE(makeFolder(dir.file("out.dat")));
   auto failToCommit = [&](bool named) {
     dwt97::detail::allowUnnamedTemporaries(!named);

@@ -20,9 +20,9 @@ namespace {
 // Runs the tool on `p` in `dir`, standard input not a terminal: it prints
 // exactly the report (none with -q), nothing on standard error, and does not
 // wait. Returns the output after checking it against the transform done here.
-Bytes expectRun(const TempDir& dir, const bmpbuild::Picture& p, int levels = 1,
+Bytes expectRun(const TempDir& dir, const testsupport::Picture& p, int levels = 1,
                 const std::vector<std::string>& arguments = {}) {
-  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(p));
+  writeFile(dir.file("quilgray.bmp"), testsupport::build(p));
   RunOptions options;
   options.arguments = arguments;
   const bool quiet = std::find(arguments.begin(), arguments.end(), "-q") != arguments.end();
@@ -123,7 +123,7 @@ void expectSameTerminal(const termios& before, const termios& after) {
 // settings as they were.
 TEST(Run, PausesForOneKeyAtATerminal) {
   TempDir dir;
-  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  writeFile(dir.file("quilgray.bmp"), testsupport::build(picture(16, 8)));
   ShellRun run(dir.path(), atTerminal(), {});
   ASSERT_TRUE(run.started());
   ASSERT_NE(run.terminalBefore().c_lflag & ICANON, 0u);
@@ -154,7 +154,7 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
   for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signalNumber);
     TempDir dir;
-    writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+    writeFile(dir.file("quilgray.bmp"), testsupport::build(picture(16, 8)));
     ShellRun run(dir.path(), atTerminal(), {});
     ASSERT_TRUE(run.started());
     ASSERT_TRUE(run.waitForPause()) << run.err();
@@ -171,7 +171,7 @@ TEST(Run, InterruptedPauseRestoresTheTerminal) {
 // --no-pause: at a terminal too, the run saves without waiting for a key.
 TEST(Run, NoPauseAtATerminal) {
   TempDir dir;
-  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(picture(16, 8)));
+  writeFile(dir.file("quilgray.bmp"), testsupport::build(picture(16, 8)));
   ShellRun run(dir.path(), atTerminal(), {"--no-pause"});
   ASSERT_TRUE(run.started());
   const int status = run.finish();

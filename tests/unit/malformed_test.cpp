@@ -2,9 +2,7 @@
 // with one or more fields broken. Each goes through both loaders in this
 // process, from memory (tryParse) and from a file (tryLoad): both must give
 // the same failure, with nothing left allocated or open, or the same record
-// with the file's pixels. A handful of runs of the real binary check that the
-// tool reports them with the exact one-line error, status 1, nothing on
-// standard output and an older "quilout.dat" left as it was.
+// with the file's pixels. (tool/refusals_test.cpp runs the tool on some.)
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -34,14 +32,11 @@
 
 using dwt97::Failure;
 using namespace testsupport;
-using namespace messages;
 
 namespace {
 
-const Bytes kOlderOutput = {'o', 'l', 'd', 'e', 'r', 0, 255, '\n'};
-
 // The default good file: 8 x 8 with a full 256-entry colour table (pixels at 1078).
-Bytes goodFile() { return bmpbuild::build(picture(8, 8)); }
+Bytes goodFile() { return testsupport::build(picture(8, 8)); }
 
 // The default good file with one field replaced.
 Bytes good16(std::size_t at, std::uint32_t value) { return withLe16(goodFile(), at, value); }
@@ -53,17 +48,6 @@ std::uint32_t storedHeight(std::int64_t value) { return static_cast<std::uint32_
 std::string describe(const std::optional<Failure>& failure) {
   return failure ? dwt97::failureInfo(*failure).text : "accepted";
 }
-
-#if defined(_WIN32)
-int openDescriptors() { return 0; }
-#else
-// The descriptor the next open would get: a file left open moves it.
-int openDescriptors() {
-  const int probe = open("/dev/null", O_RDONLY);
-  if (probe >= 0) close(probe);
-  return probe;
-}
-#endif
 
 // Loads `file` from memory and from the file `dir`/in.bmp. Both must agree:
 // the same failure with no pixel buffer and no file left open, or the same
@@ -136,23 +120,23 @@ struct Refusal {
 // and every compression method: compressed bytes are not pixels.
 std::vector<Refusal> eachHeaderCheckAlone() {
   std::vector<Refusal> cases = {
-      {"signature MB", good16(bmpbuild::kSignature, 0x424D), Failure::loadSignature},
-      {"signature 0", good16(bmpbuild::kSignature, 0), Failure::loadSignature},
-      {"signature BA", good16(bmpbuild::kSignature, 0x4142), Failure::loadSignature},
+      {"signature MB", good16(testsupport::kSignature, 0x424D), Failure::loadSignature},
+      {"signature 0", good16(testsupport::kSignature, 0), Failure::loadSignature},
+      {"signature BA", good16(testsupport::kSignature, 0x4142), Failure::loadSignature},
   };
   for (std::uint32_t size : {0u, 12u, 39u, 41u, 64u, 108u, 124u}) {
-    cases.push_back({"info size", good32(bmpbuild::kInfoSize, size), Failure::loadInfoSize});
+    cases.push_back({"info size", good32(testsupport::kInfoSize, size), Failure::loadInfoSize});
   }
   for (std::uint32_t planes : {0u, 2u, 30000u, 256u}) {
-    cases.push_back({"planes", good16(bmpbuild::kPlanes, planes), Failure::loadPlanes});
+    cases.push_back({"planes", good16(testsupport::kPlanes, planes), Failure::loadPlanes});
   }
   for (std::uint32_t bits : {0u, 1u, 4u, 16u, 24u, 32u, 30000u, 264u}) {
     cases.push_back(
-        {"bits per pixel", good16(bmpbuild::kBitsPerPixel, bits), Failure::loadBitsPerPixel});
+        {"bits per pixel", good16(testsupport::kBitsPerPixel, bits), Failure::loadBitsPerPixel});
   }
   for (std::uint32_t method : {1u, 2u, 3u, 4u, 0xFFFFFFFFu}) {
     cases.push_back(
-        {"compression", good32(bmpbuild::kCompression, method), Failure::loadCompressed});
+        {"compression", good32(testsupport::kCompression, method), Failure::loadCompressed});
   }
   return cases;
 }
@@ -167,14 +151,14 @@ std::vector<Refusal> combinedHeaderChecks() {
   for (int broken = 1; broken < 16; ++broken) {
     for (bool badGeometry : {false, true}) {
       Bytes file = goodFile();
-      if (broken & 1) bmpbuild::putLe16(file, bmpbuild::kSignature, 0x424D);
-      if (broken & 2) bmpbuild::putLe32(file, bmpbuild::kInfoSize, 124);
-      if (broken & 4) bmpbuild::putLe16(file, bmpbuild::kPlanes, 0);
-      if (broken & 8) bmpbuild::putLe16(file, bmpbuild::kBitsPerPixel, 24);
+      if (broken & 1) testsupport::putLe16(file, testsupport::kSignature, 0x424D);
+      if (broken & 2) testsupport::putLe32(file, testsupport::kInfoSize, 124);
+      if (broken & 4) testsupport::putLe16(file, testsupport::kPlanes, 0);
+      if (broken & 8) testsupport::putLe16(file, testsupport::kBitsPerPixel, 24);
       if (badGeometry) {
-        bmpbuild::putLe32(file, bmpbuild::kCompression, 1);
-        bmpbuild::putLe32(file, bmpbuild::kWidth, 0);
-        bmpbuild::putLe32(file, bmpbuild::kDataOffset, 0);
+        testsupport::putLe32(file, testsupport::kCompression, 1);
+        testsupport::putLe32(file, testsupport::kWidth, 0);
+        testsupport::putLe32(file, testsupport::kDataOffset, 0);
       }
       int first = 0;
       while (!(broken & (1 << first))) ++first;
@@ -190,15 +174,15 @@ std::vector<Refusal> combinedHeaderChecks() {
 std::vector<Refusal> refusedOffsets() {
   const std::uint32_t size = static_cast<std::uint32_t>(goodFile().size());
   return {
-      {"offset 0", good32(bmpbuild::kDataOffset, 0), Failure::loadDataOffset},
-      {"offset 53", good32(bmpbuild::kDataOffset, 53), Failure::loadDataOffset},
-      {"offset past the end", good32(bmpbuild::kDataOffset, size + 1), Failure::loadDataOffset},
-      {"offset far past the end", good32(bmpbuild::kDataOffset, 0x7FFFFFFF),
+      {"offset 0", good32(testsupport::kDataOffset, 0), Failure::loadDataOffset},
+      {"offset 53", good32(testsupport::kDataOffset, 53), Failure::loadDataOffset},
+      {"offset past the end", good32(testsupport::kDataOffset, size + 1), Failure::loadDataOffset},
+      {"offset far past the end", good32(testsupport::kDataOffset, 0x7FFFFFFF),
        Failure::loadDataOffset},
-      {"offset -1", good32(bmpbuild::kDataOffset, 0xFFFFFFFFu), Failure::loadDataOffset},
-      {"offset -2^31", good32(bmpbuild::kDataOffset, 0x80000000u), Failure::loadDataOffset},
-      {"offset at the end", good32(bmpbuild::kDataOffset, size), Failure::loadBeyondEnd},
-      {"offset one row short", good32(bmpbuild::kDataOffset, size - 63), Failure::loadBeyondEnd},
+      {"offset -1", good32(testsupport::kDataOffset, 0xFFFFFFFFu), Failure::loadDataOffset},
+      {"offset -2^31", good32(testsupport::kDataOffset, 0x80000000u), Failure::loadDataOffset},
+      {"offset at the end", good32(testsupport::kDataOffset, size), Failure::loadBeyondEnd},
+      {"offset one row short", good32(testsupport::kDataOffset, size - 63), Failure::loadBeyondEnd},
   };
 }
 
@@ -206,31 +190,31 @@ std::vector<Refusal> refusedOffsets() {
 // counts beyond 32 bits, and dimensions the file's bytes cannot hold.
 std::vector<Refusal> refusedDimensions() {
   return {
-      {"width 0", good32(bmpbuild::kWidth, 0), Failure::loadWidth},
-      {"width -1", good32(bmpbuild::kWidth, 0xFFFFFFFFu), Failure::loadWidth},
-      {"width -8", good32(bmpbuild::kWidth, 0xFFFFFFF8u), Failure::loadWidth},
-      {"width -2^31", good32(bmpbuild::kWidth, 0x80000000u), Failure::loadWidth},
+      {"width 0", good32(testsupport::kWidth, 0), Failure::loadWidth},
+      {"width -1", good32(testsupport::kWidth, 0xFFFFFFFFu), Failure::loadWidth},
+      {"width -8", good32(testsupport::kWidth, 0xFFFFFFF8u), Failure::loadWidth},
+      {"width -2^31", good32(testsupport::kWidth, 0x80000000u), Failure::loadWidth},
       // 2^31 - 1 pixels fit 32 bits in one row, but not in the file.
       {"width 2^31-1, 1 row",
-       withLe32(good32(bmpbuild::kWidth, 0x7FFFFFFF), bmpbuild::kHeight, 1),
+       withLe32(good32(testsupport::kWidth, 0x7FFFFFFF), testsupport::kHeight, 1),
        Failure::loadBeyondEnd},
-      {"width 2^31-1, 8 rows", good32(bmpbuild::kWidth, 0x7FFFFFFF), Failure::loadPixelCount},
-      {"height 0", good32(bmpbuild::kHeight, 0), Failure::loadHeightZero},
-      {"height 65536", good32(bmpbuild::kHeight, 65536), Failure::loadHeightTooLarge},
-      {"height 70000", good32(bmpbuild::kHeight, 70000), Failure::loadHeightTooLarge},
-      {"height 2^31-1", good32(bmpbuild::kHeight, 0x7FFFFFFF), Failure::loadHeightTooLarge},
-      {"height -65536", good32(bmpbuild::kHeight, storedHeight(-65536)),
+      {"width 2^31-1, 8 rows", good32(testsupport::kWidth, 0x7FFFFFFF), Failure::loadPixelCount},
+      {"height 0", good32(testsupport::kHeight, 0), Failure::loadHeightZero},
+      {"height 65536", good32(testsupport::kHeight, 65536), Failure::loadHeightTooLarge},
+      {"height 70000", good32(testsupport::kHeight, 70000), Failure::loadHeightTooLarge},
+      {"height 2^31-1", good32(testsupport::kHeight, 0x7FFFFFFF), Failure::loadHeightTooLarge},
+      {"height -65536", good32(testsupport::kHeight, storedHeight(-65536)),
        Failure::loadHeightTooLarge},
-      {"height -2^31", good32(bmpbuild::kHeight, 0x80000000u), Failure::loadHeightTooLarge},
-      {"height 9 of 8 stored", good32(bmpbuild::kHeight, 9), Failure::loadBeyondEnd},
-      {"height -9 of 8 stored", good32(bmpbuild::kHeight, storedHeight(-9)),
+      {"height -2^31", good32(testsupport::kHeight, 0x80000000u), Failure::loadHeightTooLarge},
+      {"height 9 of 8 stored", good32(testsupport::kHeight, 9), Failure::loadBeyondEnd},
+      {"height -9 of 8 stored", good32(testsupport::kHeight, storedHeight(-9)),
        Failure::loadBeyondEnd},
   };
 }
 
 // A small file with padded rows: stride 8, pixels at 70.
-const bmpbuild::Picture& paddedPicture() {
-  static const bmpbuild::Picture p = picture(5, 3, 4);
+const testsupport::Picture& paddedPicture() {
+  static const testsupport::Picture p = picture(5, 3, 4);
   return p;
 }
 constexpr std::size_t kPaddedComplete = 70 + 2 * 8 + 5;  // the last row's padding missing
@@ -238,7 +222,7 @@ constexpr std::size_t kPaddedComplete = 70 + 2 * 8 + 5;  // the last row's paddi
 // Every cut of the padded file, with the failure it must give (none from
 // kPaddedComplete on).
 std::vector<Refusal> everyCut() {
-  const Bytes full = bmpbuild::build(paddedPicture());
+  const Bytes full = testsupport::build(paddedPicture());
   std::vector<Refusal> cases;
   for (std::size_t length = 0; length < kPaddedComplete; ++length) {
     const Failure failure = length < 54   ? Failure::loadShortHeader
@@ -259,13 +243,6 @@ void expectAllRefused(const std::vector<Refusal>& cases) {
   }
 }
 
-// Runs the tool on `file` in a folder that already holds an older output.
-RunResult runOn(const TempDir& dir, const Bytes& file) {
-  writeFile(dir.file("quilgray.bmp"), file);
-  writeFile(dir.file("quilout.dat"), kOlderOutput);
-  return runTool(dir.path());
-}
-
 }  // namespace
 
 TEST(Malformed, EachHeaderCheckAlone) { expectAllRefused(eachHeaderCheckAlone()); }
@@ -277,26 +254,26 @@ TEST(Malformed, CombinedHeaderChecksReportTheFirst) { expectAllRefused(combinedH
 TEST(Malformed, GeometryChecksInOrder) {
   Bytes file = goodFile();
   file.resize(1078 + 10);  // pixel block of 8 rows cannot fit
-  bmpbuild::putLe32(file, bmpbuild::kCompression, 1);
-  bmpbuild::putLe32(file, bmpbuild::kWidth, 0);
-  bmpbuild::putLe32(file, bmpbuild::kHeight, 0);
-  bmpbuild::putLe32(file, bmpbuild::kDataOffset, 53);
+  testsupport::putLe32(file, testsupport::kCompression, 1);
+  testsupport::putLe32(file, testsupport::kWidth, 0);
+  testsupport::putLe32(file, testsupport::kHeight, 0);
+  testsupport::putLe32(file, testsupport::kDataOffset, 53);
   TempDir dir;
   expectRefused(dir, file, Failure::loadCompressed);
-  bmpbuild::putLe32(file, bmpbuild::kCompression, 0);
+  testsupport::putLe32(file, testsupport::kCompression, 0);
   expectRefused(dir, file, Failure::loadWidth);
-  bmpbuild::putLe32(file, bmpbuild::kWidth, 0x7FFFFFFF);
+  testsupport::putLe32(file, testsupport::kWidth, 0x7FFFFFFF);
   expectRefused(dir, file, Failure::loadHeightZero);
-  bmpbuild::putLe32(file, bmpbuild::kHeight, 65536);
+  testsupport::putLe32(file, testsupport::kHeight, 65536);
   expectRefused(dir, file, Failure::loadHeightTooLarge);
-  bmpbuild::putLe32(file, bmpbuild::kHeight, 2);
+  testsupport::putLe32(file, testsupport::kHeight, 2);
   expectRefused(dir, file, Failure::loadPixelCount);
-  bmpbuild::putLe32(file, bmpbuild::kWidth, 8);
+  testsupport::putLe32(file, testsupport::kWidth, 8);
   expectRefused(dir, file, Failure::loadDataOffset);
-  bmpbuild::putLe32(file, bmpbuild::kDataOffset, 1078);
-  bmpbuild::putLe32(file, bmpbuild::kHeight, 8);
+  testsupport::putLe32(file, testsupport::kDataOffset, 1078);
+  testsupport::putLe32(file, testsupport::kHeight, 8);
   expectRefused(dir, file, Failure::loadBeyondEnd);
-  bmpbuild::putLe32(file, bmpbuild::kHeight, 1);
+  testsupport::putLe32(file, testsupport::kHeight, 1);
   EXPECT_EQ(expectAccepted(dir, file, 8, 1), storedRows(file, 1078, 8, 1));
 }
 
@@ -304,7 +281,7 @@ TEST(Malformed, GeometryChecksInOrder) {
 // inside the colour table, at the pixel offset, inside the pixels): refused
 // until the last row's pixels are complete; its missing padding is accepted.
 TEST(Malformed, EveryCutOfAPaddedFile) {
-  const Bytes full = bmpbuild::build(paddedPicture());
+  const Bytes full = testsupport::build(paddedPicture());
   ASSERT_EQ(full.size(), 70u + 3 * 8);
   expectAllRefused(everyCut());
   TempDir dir;
@@ -323,7 +300,7 @@ TEST(Malformed, PixelDataOffsets) {
   const std::uint32_t size = static_cast<std::uint32_t>(good.size());
   for (std::uint32_t offset : {54u, 55u, 1000u, size - 64}) {
     SCOPED_TRACE("offset " + std::to_string(offset));
-    const Bytes file = withLe32(good, bmpbuild::kDataOffset, offset);
+    const Bytes file = withLe32(good, testsupport::kDataOffset, offset);
     EXPECT_EQ(expectAccepted(file, 8, 8), storedRows(file, offset, 8, 8));
   }
 }
@@ -354,10 +331,10 @@ TEST(Malformed, AcceptedShapes) {
       for (bool topDown : {false, true}) {
         SCOPED_TRACE("width " + std::to_string(shape.width) + " rows " + std::to_string(rows) +
                      (topDown ? " top-down" : ""));
-        bmpbuild::Picture p = picture(shape.width, rows, rows > 9 ? 0 : 256);
+        testsupport::Picture p = picture(shape.width, rows, rows > 9 ? 0 : 256);
         p.topDown = topDown;
         p.dropLastRowPadding = rows == 4 || rows == 2049;
-        const Bytes file = bmpbuild::build(p);
+        const Bytes file = testsupport::build(p);
         ASSERT_EQ(describe(loadBothWays(dir, file)), "accepted");
         Bitmap bmp;
         ASSERT_EQ(describe(dwt97::tryLoad(&bmp, dir.file("in.bmp").c_str())), "accepted");
@@ -380,17 +357,17 @@ TEST(Malformed, AcceptedShapes) {
 // Colour tables of every length from none to 256 entries, and tables with
 // other contents: the table is never read, so the pixels are always the same.
 TEST(Malformed, ColourTablesDoNotMatter) {
-  const bmpbuild::Picture base = picture(7, 5, 0);
+  const testsupport::Picture base = picture(7, 5, 0);
   TempDir dir;
   for (std::uint32_t entries = 0; entries <= 256; ++entries) {
     SCOPED_TRACE("colour table of " + std::to_string(entries));
-    bmpbuild::Picture p = base;
+    testsupport::Picture p = base;
     p.colorTableEntries = entries;
     p.tableTint = static_cast<std::uint8_t>(entries * 37);
-    EXPECT_EQ(expectAccepted(dir, bmpbuild::build(p), 7, 5), base.pixels);
+    EXPECT_EQ(expectAccepted(dir, testsupport::build(p), 7, 5), base.pixels);
   }
   // Same length, different contents (even a table that looks like a header).
-  Bytes scrambled = bmpbuild::build(picture(7, 5, 256));
+  Bytes scrambled = testsupport::build(picture(7, 5, 256));
   for (std::size_t at = 54; at < 1078; ++at) scrambled[at] = static_cast<std::uint8_t>(at * 97);
   scrambled[54] = 'B';
   scrambled[55] = 'M';
@@ -444,153 +421,4 @@ TEST(Malformed, RefusalsLeaveNothingBehind) {
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "a failed load left memory behind";
 #endif
-}
-
-#if !defined(_WIN32)
-namespace {
-
-// Runs `check` in a child process whose address space may grow by only
-// `margin` bytes beyond what it holds at the start; returns the child's exit
-// status (`check`'s result), or -1 when it did not exit.
-[[maybe_unused]] int withMemoryLimit(std::size_t margin, const std::function<int()>& check) {
-  const pid_t child = fork();
-  if (child == 0) {
-    long pages = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-      if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-      std::fclose(statm);
-    }
-    if (pages == 0) _exit(100);
-    const rlim_t bytes = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) +
-                         margin;
-    const rlimit limit{bytes, bytes};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(101);
-    _exit(check());
-  }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
-
-}  // namespace
-
-// Memory running out is a value like any other failure: the loaders, the
-// plane allocation and the fused transform return outOfMemory with nothing
-// left allocated or open and nothing changed, and the process goes on. A
-// header declaring a huge picture in a small file is refused from the header
-// alone, without any large allocation.
-TEST(Malformed, OutOfMemoryUnderAnAddressSpaceLimit) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(DWT97_EMULATOR)
-  GTEST_SKIP() << "the sanitizers' shadow memory and an emulator's own mappings defeat RLIMIT_AS";
-#else
-  constexpr std::int32_t kSide = 9000;  // 81 MB of pixels
-  bmpbuild::Picture small = picture(8, 8, 0);
-  Bytes big = bmpbuild::build(small);
-  bmpbuild::putLe32(big, bmpbuild::kWidth, kSide);
-  bmpbuild::putLe32(big, bmpbuild::kHeight, kSide);
-  big.resize(54 + std::size_t{kSide} * kSide);
-  TempDir dir;  // the same file, sparse beyond its header
-  writeFile(dir.file("big.bmp"), Bytes(big.begin(), big.begin() + 54));
-  std::filesystem::resize_file(fsPath(dir.file("big.bmp")), big.size());
-  std::vector<Refusal> huge;
-  for (auto [width, height, failure] :
-       {std::tuple{32768u, 65535u, Failure::loadBeyondEnd},
-        std::tuple{65535u, storedHeight(-32768), Failure::loadBeyondEnd},
-        std::tuple{46340u, 46340u, Failure::loadBeyondEnd},
-        std::tuple{0x7FFFFFFFu, 1u, Failure::loadBeyondEnd},
-        std::tuple{0x7FFFFFFFu, 65535u, Failure::loadPixelCount},
-        std::tuple{65535u, 65535u, Failure::loadPixelCount},
-        std::tuple{46341u, 46341u, Failure::loadPixelCount}}) {
-    Bytes file = withLe32(bmpbuild::build(picture(4, 4, 64)), bmpbuild::kWidth, width);
-    bmpbuild::putLe32(file, bmpbuild::kHeight, height);
-    huge.push_back({"", file, failure});
-  }
-  // A picture so wide that one thread's fused ring takes some 60 MB: more
-  // than the free store could still have free from earlier tests.
-  constexpr std::int32_t kWide = 1 << 20;
-  dwt97::PlaneBuffer wide;
-  ASSERT_FALSE(dwt97::tryPlaneAllocate(&wide, kWide, 4));
-  for (std::int32_t r = 0; r < 4; ++r) std::memset(wide.rows[r], r + 1, kWide);
-
-  const int step = withMemoryLimit(std::size_t{1} << 20, [&]() -> int {
-    const int descriptors = openDescriptors();
-    Bitmap bmp;
-    if (dwt97::tryParse(&bmp, big.data(), big.size()) != Failure::outOfMemory) return 1;
-    if (bmp.data != nullptr) return 2;
-    if (dwt97::tryLoad(&bmp, dir.file("big.bmp").c_str()) != Failure::outOfMemory) return 3;
-    if (bmp.data != nullptr || openDescriptors() != descriptors) return 4;
-    dwt97::PlaneBuffer plane;
-    if (dwt97::tryPlaneAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
-    if (plane.rows != nullptr || plane.block != nullptr) return 6;
-    if (dwt97::tryForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
-    for (std::int32_t r = 0; r < 4; ++r) {
-      for (std::int32_t c = 0; c < kWide; ++c) {
-        if (wide.rows[r][c] != r + 1) return 8;
-      }
-    }
-    for (const Refusal& c : huge) {
-      if (dwt97::tryParse(&bmp, c.file.data(), c.file.size()) != c.failure) return 9;
-    }
-    return 0;
-  });
-  EXPECT_EQ(step, 0) << "the check that failed, numbered in the child";
-  dwt97::planeRelease(&wide);
-#endif
-}
-#endif
-
-// The tool reports a refused file with its exact message and status 1, writes
-// nothing to standard output and leaves an older output as it was: a header
-// check, a file cut inside its header, a pixel block past the end, and a
-// folder in the input's place.
-TEST(Malformed, TheToolRefusesWithTheExactMessage) {
-  const Bytes full = bmpbuild::build(paddedPicture());
-  const struct {
-    Bytes file;
-    const char* message;
-  } cases[] = {
-      {good16(bmpbuild::kSignature, 0x424D), kSignature},
-      {Bytes(full.begin(), full.begin() + 53), kShort},
-      {Bytes(full.begin(), full.begin() + kPaddedComplete - 1), kBeyondEnd},
-  };
-  TempDir dir;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.message);
-    const RunResult run = runOn(dir, c.file);
-    EXPECT_EQ(run.signal, 0);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, c.message);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(listDir(dir.path()), kInputAndOutput);
-    EXPECT_EQ(readFile(dir.file("quilout.dat")), kOlderOutput);
-  }
-  TempDir folder;
-  ASSERT_TRUE(makeFolder(folder.file("quilgray.bmp")));
-  const RunResult run = runTool(folder.path());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err, kNotRegular);
-  EXPECT_EQ(run.out, "");
-  EXPECT_EQ(listDir(folder.path()), std::vector<std::string>{"quilgray.bmp"});
-}
-
-// Odd files the tool accepts give the output of the passes run here on the
-// file's samples: a padded one whose last row lacks its padding, read in
-// several chunks, a top-down one, which keeps its rows in file order, and
-// one-pixel-wide ones of many rows.
-TEST(Malformed, TheToolTransformsOddFiles) {
-  bmpbuild::Picture padded = picture(1027, 2049, 0);
-  padded.dropLastRowPadding = true;
-  bmpbuild::Picture topDown = picture(6, 3, 256);
-  topDown.topDown = true;
-  // One pixel wide and taller than a gathered write's 64 rows.
-  bmpbuild::Picture narrow65 = picture(1, 65, 0);
-  bmpbuild::Picture narrow200 = picture(1, 200, 0);
-  TempDir dir;
-  for (const bmpbuild::Picture* p : {&padded, &topDown, &narrow65, &narrow200}) {
-    SCOPED_TRACE("width " + std::to_string(p->width));
-    const RunResult run = runOn(dir, bmpbuild::build(*p));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(readFile(dir.file("quilout.dat")), transformed(p->width, p->height, p->pixels));
-  }
 }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "noise.h"
 #include "dwt97/bitmap.h"
 #include "dwt97/failure.h"
 #include "dwt97/filterbank.h"
@@ -26,14 +27,9 @@ namespace {
 
 PlaneBuffer noisePlane(std::int32_t width, std::int32_t height, std::uint32_t seed) {
   PlaneBuffer plane = planeAllocate(width, height, "test");
-  std::uint32_t state = seed * 2654435761u + 1u;
+  testsupport::Noise noise(seed);
   for (std::int32_t r = 0; r < height; ++r)
-    for (std::int32_t c = 0; c < width; ++c) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
-      plane.rows[r][c] = static_cast<std::uint8_t>(state >> 11);
-    }
+    for (std::int32_t c = 0; c < width; ++c) plane.rows[r][c] = noise.next();
   return plane;
 }
 

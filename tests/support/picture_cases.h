@@ -16,11 +16,11 @@
 #include "picture_builder.h"
 #include "test_support.h"
 
-namespace picturecases {
+namespace testsupport {
 
 using dwt97::Failure;
 using dwt97::PictureFormat;
-using picturebuild::Bytes;
+using testsupport::Bytes;
 
 struct Case {
   std::string name;
@@ -87,4 +87,4 @@ inline void expectCases(const std::vector<Case>& cases) {
   }
 }
 
-}  // namespace picturecases
+}  // namespace testsupport

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #if defined(_WIN32)
+#include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -25,8 +26,8 @@ using dwt97::planeRelease;
 
 namespace testsupport {
 
-bmpbuild::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries) {
-  return bmpbuild::noisePicture(width, rows, tableEntries,
+testsupport::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries) {
+  return testsupport::noisePicture(width, rows, tableEntries,
                                 0x9E3779B9u ^ (static_cast<std::uint32_t>(width) * 131u +
                                                static_cast<std::uint32_t>(rows)));
 }
@@ -313,6 +314,18 @@ RunResult runProgram(const std::string& program, const std::string& dir,
   result.out = withUnixLineEnds(result.rawOut);
   result.err = withUnixLineEnds(readText(errPath));
   return result;
+}
+
+int openDescriptors() {
+  int open = 0;
+  for (int fd = 0; fd < 1024; ++fd) {
+#if defined(_WIN32)
+    open += _get_osfhandle(fd) != -1;
+#else
+    open += fcntl(fd, F_GETFD) != -1;
+#endif
+  }
+  return open;
 }
 
 }  // namespace testsupport

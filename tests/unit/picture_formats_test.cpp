@@ -19,13 +19,12 @@
 #include <tiffio.h>
 #endif
 
-using namespace picturecases;
 using namespace testsupport;
 
 namespace {
 
 std::vector<Case> ppmCases() {
-  using picturebuild::pgmFile;
+  using testsupport::pgmFile;
   const PictureFormat ppm = PictureFormat::ppm;
   // Red, green, blue, white, black: each channel scaled as a PGM sample,
   // then (19595 R + 38470 G + 7471 B + 32768) >> 16.
@@ -59,8 +58,8 @@ std::vector<Case> ppmCases() {
 // samples are made from the pixel's index and the channel.
 constexpr std::uint32_t kW = 21, kH = 13;
 
-picturebuild::Tiff tiffOf(std::uint16_t bits, std::uint16_t samples, std::uint16_t photometric) {
-  picturebuild::Tiff t;
+testsupport::Tiff tiffOf(std::uint16_t bits, std::uint16_t samples, std::uint16_t photometric) {
+  testsupport::Tiff t;
   t.width = kW;
   t.height = kH;
   t.bits = bits;
@@ -77,7 +76,7 @@ picturebuild::Tiff tiffOf(std::uint16_t bits, std::uint16_t samples, std::uint16
 
 // The grey the reading rules make of `t`: 16-bit samples keep their high
 // byte, RGB becomes luma, min-is-white is inverted.
-Bytes greyOf(const picturebuild::Tiff& t) {
+Bytes greyOf(const testsupport::Tiff& t) {
   Bytes grey;
   for (std::uint32_t k = 0; k < t.width * t.height; ++k) {
     const std::uint32_t* s = &t.samples[std::size_t{k} * t.samplesPerPixel];
@@ -92,18 +91,18 @@ Bytes greyOf(const picturebuild::Tiff& t) {
   return grey;
 }
 
-Case tiffCase(const std::string& name, const picturebuild::Tiff& t) {
-  return {name, picturebuild::tiffFile(t), PictureFormat::tiff, std::nullopt, t.width, t.height,
+Case tiffCase(const std::string& name, const testsupport::Tiff& t) {
+  return {name, testsupport::tiffFile(t), PictureFormat::tiff, std::nullopt, t.width, t.height,
           greyOf(t)};
 }
 
-Case tiffRefused(const std::string& name, const picturebuild::Tiff& t, Failure failure) {
-  return refused(name, picturebuild::tiffFile(t), PictureFormat::tiff, failure);
+Case tiffRefused(const std::string& name, const testsupport::Tiff& t, Failure failure) {
+  return refused(name, testsupport::tiffFile(t), PictureFormat::tiff, failure);
 }
 
 std::vector<Case> tiffCases() {
   std::vector<Case> cases;
-  picturebuild::Tiff t = tiffOf(8, 1, 1);
+  testsupport::Tiff t = tiffOf(8, 1, 1);
   cases.push_back(tiffCase("TIFF grey 8, one strip", t));
   t.rowsPerStrip = 4;
   t.bigEndian = true;
@@ -127,13 +126,13 @@ std::vector<Case> tiffCases() {
   t.tile = 16;
   cases.push_back(tiffCase("TIFF RGB 8, a plane per sample, tiles", t));
 
-  const picturebuild::Tiff grey = tiffOf(8, 1, 1);
-  picturebuild::Tiff first = grey;
+  const testsupport::Tiff grey = tiffOf(8, 1, 1);
+  testsupport::Tiff first = grey;
   first.directoryFirst = true;
-  const Bytes whole = picturebuild::tiffFile(first);
+  const Bytes whole = testsupport::tiffFile(first);
   cases.push_back(refused("TIFF cut in its pixels", cut(whole, whole.size() - 2),
                           PictureFormat::tiff, Failure::tiffTruncated));
-  const Bytes after = picturebuild::tiffFile(grey);
+  const Bytes after = testsupport::tiffFile(grey);
   cases.push_back(refused("TIFF cut before its directory", cut(after, after.size() - 30),
                           PictureFormat::tiff, Failure::tiffTruncated));
   cases.push_back(refused("TIFF header alone", cut(after, 6), PictureFormat::tiff,
@@ -198,7 +197,7 @@ std::vector<Case> unreadCases() {
 #if DWT97_WITH_TIFF
 // A TIFF written by the TIFF library itself: LZW with the horizontal
 // predictor, in tiles.
-Bytes libraryTiff(const std::string& path, const picturebuild::Tiff& t) {
+Bytes libraryTiff(const std::string& path, const testsupport::Tiff& t) {
   TIFF* tif = TIFFOpen(path.c_str(), "w");
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, t.width);
   TIFFSetField(tif, TIFFTAG_IMAGELENGTH, t.height);
@@ -230,18 +229,6 @@ Bytes libraryTiff(const std::string& path, const picturebuild::Tiff& t) {
 }
 #endif
 
-std::string report(const char* format, int width, int height) {
-  return std::string("==== Picture ===\nFormat = ") + format + " \nWidth = " +
-         std::to_string(width) + " \nHeight = " + std::to_string(height) + " \n";
-}
-
-RunResult run(const TempDir& dir, std::vector<std::string> arguments) {
-  RunOptions options;
-  options.arguments = std::move(arguments);
-  options.arguments.insert(options.arguments.begin(), "--no-pause");
-  return runTool(dir.path(), options);
-}
-
 }  // namespace
 
 TEST(Pictures, MoreFormatsAndRefusals) {
@@ -250,47 +237,11 @@ TEST(Pictures, MoreFormatsAndRefusals) {
   for (Case& c : unreadCases()) cases.push_back(std::move(c));
 #if DWT97_WITH_TIFF
   TempDir dir;
-  const picturebuild::Tiff rgb = tiffOf(8, 3, 2);
+  const testsupport::Tiff rgb = tiffOf(8, 3, 2);
   cases.push_back({"TIFF LZW by the library", libraryTiff(dir.file("lzw.tif"), rgb),
                    PictureFormat::tiff, std::nullopt, kW, kH, greyOf(rgb)});
 #endif
   expectCases(cases);
-}
-
-// The tool on a PPM and a TIFF: the report names the format and the bytes
-// are those of the grey picture; an unread format is named, with nothing
-// written.
-TEST(Pictures, ToolReadsMoreFormats) {
-  TempDir dir;
-  const Case ppm = ppmCases()[0];
-  writeFile(dir.file("colour.ppm"), ppm.file);
-  RunResult r = run(dir, {"colour.ppm", "ppm.dat"});
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, report("PPM", 5, 1));
-  EXPECT_EQ(readFile(dir.file("ppm.dat")), transformed(5, 1, ppm.grey));
-
-  const Case tiff = tiffCase("tiles", tiffOf(16, 3, 2));
-  writeFile(dir.file("in.tif"), tiff.file);
-  r = run(dir, {"in.tif", "tiff.dat"});
-  if (dwt97::canReadPicture(PictureFormat::tiff)) {
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, report("TIFF", kW, kH));
-    EXPECT_EQ(readFile(dir.file("tiff.dat")), transformed(kW, kH, tiff.grey));
-  } else {
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, messages::kTiffNotBuilt);
-  }
-
-  writeFile(dir.file("anim.gif"), bytesOf("GIF89a\x10\0\x10\0"));
-  writeFile(dir.file("out.dat"), {1, 2, 3});
-  r = run(dir, {"anim.gif", "out.dat"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, messages::kGifNotSupported);
-  EXPECT_EQ(readFile(dir.file("out.dat")), (Bytes{1, 2, 3}));
-  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"anim.gif", "colour.ppm", "in.tif",
-                                                           "out.dat", "ppm.dat", "tiff.dat"}))
-      << "nothing else written";
 }
 
 #if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)

@@ -136,9 +136,9 @@ TEST(Drawing, FillRectMatchesPositionByPosition) {
 // the file stay as stored.
 TEST(Drawing, NeverReachesTheSamplesReadFromTheFile) {
   testsupport::TempDir dir;
-  const bmpbuild::Picture picture = testsupport::picture(32, 16);
+  const testsupport::Picture picture = testsupport::picture(32, 16);
   const std::string path = dir.file("quilgray.bmp");
-  testsupport::writeFile(path, bmpbuild::build(picture));
+  testsupport::writeFile(path, testsupport::build(picture));
 
   Bitmap bmp;
   bmpLoad(&bmp, path.c_str());

@@ -124,8 +124,8 @@ TEST(Faults, InputShortenedBeforeReread) {
 TEST(Faults, ThreadsRefused) {
   if (kNoPreloading) GTEST_SKIP() << kNoPreloading;
   TempDir dir;
-  const bmpbuild::Picture p = picture(2048, 1024);
-  writeFile(dir.file("quilgray.bmp"), bmpbuild::build(p));
+  const testsupport::Picture p = picture(2048, 1024);
+  writeFile(dir.file("quilgray.bmp"), testsupport::build(p));
   RunOptions options = withShim("");
   options.environment.push_back({"DWT97_SHIM_THREADS", "refuse"});
   const RunResult run = runTool(dir.path(), options);
@@ -141,8 +141,8 @@ TEST(Faults, ThreadsRefused) {
 TEST(Faults, OneThreadMakesNoOther) {
   if (kNoPreloading) GTEST_SKIP() << kNoPreloading;
   TempDir dir;
-  const bmpbuild::Picture p = picture(2048, 1024);
-  writeFile(dir.file("in.bmp"), bmpbuild::build(p));
+  const testsupport::Picture p = picture(2048, 1024);
+  writeFile(dir.file("in.bmp"), testsupport::build(p));
   const Bytes one = transformed(p.width, p.height, p.pixels);
   const Bytes two = transformed(p.width, p.height, p.pixels, 2);
   struct {

@@ -144,7 +144,7 @@ TEST(CommandLine, Cases) {
       {{"same.bmp", "./quilgray.bmp"}, 1, "", messages::kSameFile, start},
       {{"gr\xC3\xA5.bmp", "./gr\xC3\xA5.bmp"}, 1, "", messages::kSameFile, start},
   };
-  const Bytes picture8x4 = bmpbuild::build(picture(8, 4));
+  const Bytes picture8x4 = testsupport::build(picture(8, 4));
   for (const Case& c : cases) {
     std::string label;
     for (const std::string& a : c.arguments) label += " '" + a + "'";
@@ -187,10 +187,10 @@ TEST(CommandLine, PgmIsTheRawOutputUpright) {
     const int width = 9, height = shape.height;
     const bool topDown = shape.topDown;
     SCOPED_TRACE(std::to_string(height) + (topDown ? " rows, top-down" : " rows, bottom-up"));
-    bmpbuild::Picture p = picture(width, height);
+    testsupport::Picture p = picture(width, height);
     p.topDown = topDown;
     TempDir dir;
-    writeFile(dir.file("quilgray.bmp"), bmpbuild::build(p));
+    writeFile(dir.file("quilgray.bmp"), testsupport::build(p));
     const char* const runs[][2] = {
         {"quilgray.bmp", "raw.dat"},        {"quilgray.bmp", "named.PGM"},
         {"--format=pgm", "forced.dat"},     {"--format=raw", "forced.pgm"}};

@@ -22,7 +22,6 @@
 #include <jpeglib.h>
 #endif
 
-using namespace picturecases;
 using namespace testsupport;
 
 namespace {
@@ -77,8 +76,8 @@ std::vector<Case> jpegCases() {
                                              static_cast<std::uint8_t>(255 - k),
                                              static_cast<std::uint8_t>(k * 11)});
   }
-  const Bytes grey = picturebuild::jpegFile(w, h, 1, greyPixels);
-  const Bytes colour = picturebuild::jpegFile(w, h, 3, colourPixels);
+  const Bytes grey = testsupport::jpegFile(w, h, 1, greyPixels);
+  const Bytes colour = testsupport::jpegFile(w, h, 3, colourPixels);
   const PictureFormat jpeg = PictureFormat::jpeg;
   cases.push_back({"JPEG grey", grey, jpeg, std::nullopt, w, h, jpegGrey(grey)});
   cases.push_back({"JPEG colour", colour, jpeg, std::nullopt, w, h, jpegGrey(colour)});
@@ -112,7 +111,7 @@ std::vector<Case> jpegCases() {
   wide[at + 3] = 0xDD;
   cases.push_back(refused("JPEG 65501 x 1", wide, jpeg, Failure::jpegTooLarge));
   const Bytes line(65500, 99);
-  const Bytes widest = picturebuild::jpegFile(65500, 1, 1, line);
+  const Bytes widest = testsupport::jpegFile(65500, 1, 1, line);
   cases.push_back({"JPEG 65500 x 1", widest, jpeg, std::nullopt, 65500, 1, jpegGrey(widest)});
   // Entropy data broken into a run of 1 bits (stuffed FF bytes): no
   // Huffman code is that long. And a file whose second half is zeros, as
@@ -126,15 +125,14 @@ std::vector<Case> jpegCases() {
   cases.push_back(refused("JPEG with a corrupt Huffman code", badCode, jpeg,
                           Failure::jpegMalformed));
   Bytes zeroFilled = colour;
-  std::fill(zeroFilled.begin() + static_cast<std::ptrdiff_t>(colour.size() / 2), zeroFilled.end(),
-            0);
+  for (std::size_t k = colour.size() / 2; k < zeroFilled.size(); ++k) zeroFilled[k] = 0;
   cases.push_back(refused("JPEG whose end is zeros", zeroFilled, jpeg, Failure::jpegMalformed));
   // A progressive file of up to 100 scans is read; one more is refused.
   Bytes small;
   for (int k = 0; k < 16 * 8; ++k) small.push_back(static_cast<std::uint8_t>(k * 29));
-  const Bytes scans100 = picturebuild::jpegFile(16, 8, 1, small, false, 100);
+  const Bytes scans100 = testsupport::jpegFile(16, 8, 1, small, false, 100);
   cases.push_back({"JPEG of 100 scans", scans100, jpeg, std::nullopt, 16, 8, jpegGrey(scans100)});
-  cases.push_back(refused("JPEG of 101 scans", picturebuild::jpegFile(16, 8, 1, small, false, 101),
+  cases.push_back(refused("JPEG of 101 scans", testsupport::jpegFile(16, 8, 1, small, false, 101),
                           jpeg, Failure::jpegTooManyScans));
 #endif
   return cases;
@@ -144,28 +142,3 @@ std::vector<Case> jpegCases() {
 }  // namespace
 
 TEST(Pictures, JpegGreyAndRefusals) { expectCases(jpegCases()); }
-
-// The tool on a JPEG: its report, the transform of the decoder's grey; a
-// cut file refused with our one line, the library's own warnings silent.
-TEST(Pictures, ToolReadsJpeg) {
-#if DWT97_WITH_JPEG
-  TempDir dir;
-  const Case jpeg = jpegCases()[1];
-  writeFile(dir.file("photo.jpg"), jpeg.file);
-  RunOptions options;
-  options.arguments = {"--no-pause", "photo.jpg", "jpeg.dat"};
-  RunResult r = runTool(dir.path(), options);
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "==== Picture ===\nFormat = JPEG \nWidth = 21 \nHeight = 13 \n");
-  EXPECT_EQ(readFile(dir.file("jpeg.dat")), transformed(21, 13, jpeg.grey));
-  writeFile(dir.file("cut.jpg"), cut(jpeg.file, jpeg.file.size() / 2));
-  options.arguments = {"--no-pause", "cut.jpg", "never.dat"};
-  r = runTool(dir.path(), options);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "");
-  EXPECT_EQ(r.err, messages::kJpegTruncated);
-  EXPECT_FALSE(exists(dir.file("never.dat")));
-#else
-  GTEST_SKIP() << "this build reads no JPEG files";
-#endif
-}

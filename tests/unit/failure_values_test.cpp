@@ -31,7 +31,7 @@ std::string describe(const std::optional<Failure>& failure) {
 
 TEST(FailureValues, EachTwinReturnsItsFailure) {
   TempDir dir;
-  const Bytes file = bmpbuild::build(picture(6, 4));
+  const Bytes file = testsupport::build(picture(6, 4));
   const std::string input = dir.file("in.bmp");
   writeFile(input, file);
   Bitmap bmp;

@@ -15,6 +15,7 @@
 
 #include "dwt97/filterbank.h"
 #include "filterbank/kernels/kernels.h"
+#include "noise.h"
 #include "reference_passes.h"
 
 using dwt97::PlaneBuffer;
@@ -38,11 +39,8 @@ struct Plane {
 };
 
 Fill randomFill(std::uint32_t seed) {
-  return [state = seed * 2654435761u + 1u](std::int32_t, std::int32_t) mutable {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return static_cast<std::uint8_t>(state >> 11);
+  return [noise = testsupport::Noise(seed)](std::int32_t, std::int32_t) mutable {
+    return noise.next();
   };
 }
 

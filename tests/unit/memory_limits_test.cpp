@@ -1,0 +1,124 @@
+// Memory running out is a value like any other failure: under an address
+// space limit the loaders, the plane allocation and the fused transform
+// return outOfMemory with nothing left allocated or open and nothing
+// changed, and a header declaring a huge picture in a small file is refused
+// from the header alone.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "dwt97/dwt97.h"
+#include "test_support.h"
+
+using dwt97::Failure;
+using namespace testsupport;
+
+#if !defined(_WIN32)
+namespace {
+
+// Runs `check` in a child process whose address space may grow by only
+// `margin` bytes beyond what it holds at the start; returns the child's exit
+// status (`check`'s result), or -1 when it did not exit.
+[[maybe_unused]] int withMemoryLimit(std::size_t margin, const std::function<int()>& check) {
+  const pid_t child = fork();
+  if (child == 0) {
+    long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+      std::fclose(statm);
+    }
+    if (pages == 0) _exit(100);
+    const rlim_t bytes = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) +
+                         margin;
+    const rlimit limit{bytes, bytes};
+    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(101);
+    _exit(check());
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+// Memory running out is a value like any other failure: the loaders, the
+// plane allocation and the fused transform return outOfMemory with nothing
+// left allocated or open and nothing changed, and the process goes on. A
+// header declaring a huge picture in a small file is refused from the header
+// alone, without any large allocation.
+TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(DWT97_EMULATOR)
+  GTEST_SKIP() << "the sanitizers' shadow memory and an emulator's own mappings defeat RLIMIT_AS";
+#else
+  constexpr std::int32_t kSide = 9000;  // 81 MB of pixels
+  testsupport::Picture small = picture(8, 8, 0);
+  Bytes big = testsupport::build(small);
+  testsupport::putLe32(big, testsupport::kWidth, kSide);
+  testsupport::putLe32(big, testsupport::kHeight, kSide);
+  big.resize(54 + std::size_t{kSide} * kSide);
+  TempDir dir;  // the same file, sparse beyond its header
+  writeFile(dir.file("big.bmp"), Bytes(big.begin(), big.begin() + 54));
+  std::filesystem::resize_file(fsPath(dir.file("big.bmp")), big.size());
+  struct Refusal {
+    Bytes file;
+    Failure failure;
+  };
+  std::vector<Refusal> huge;
+  for (auto [width, height, failure] :
+       {std::tuple{32768u, 65535u, Failure::loadBeyondEnd},
+        std::tuple{65535u, static_cast<std::uint32_t>(-32768), Failure::loadBeyondEnd},
+        std::tuple{46340u, 46340u, Failure::loadBeyondEnd},
+        std::tuple{0x7FFFFFFFu, 1u, Failure::loadBeyondEnd},
+        std::tuple{0x7FFFFFFFu, 65535u, Failure::loadPixelCount},
+        std::tuple{65535u, 65535u, Failure::loadPixelCount},
+        std::tuple{46341u, 46341u, Failure::loadPixelCount}}) {
+    Bytes file = withLe32(testsupport::build(picture(4, 4, 64)), testsupport::kWidth, width);
+    testsupport::putLe32(file, testsupport::kHeight, height);
+    huge.push_back({file, failure});
+  }
+  // A picture so wide that one thread's fused ring takes some 60 MB: more
+  // than the free store could still have free from earlier tests.
+  constexpr std::int32_t kWide = 1 << 20;
+  dwt97::PlaneBuffer wide;
+  ASSERT_FALSE(dwt97::tryPlaneAllocate(&wide, kWide, 4));
+  for (std::int32_t r = 0; r < 4; ++r) std::memset(wide.rows[r], r + 1, kWide);
+
+  const int step = withMemoryLimit(std::size_t{1} << 20, [&]() -> int {
+    const int descriptors = openDescriptors();
+    Bitmap bmp;
+    if (dwt97::tryParse(&bmp, big.data(), big.size()) != Failure::outOfMemory) return 1;
+    if (bmp.data != nullptr) return 2;
+    if (dwt97::tryLoad(&bmp, dir.file("big.bmp").c_str()) != Failure::outOfMemory) return 3;
+    if (bmp.data != nullptr || openDescriptors() != descriptors) return 4;
+    dwt97::PlaneBuffer plane;
+    if (dwt97::tryPlaneAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
+    if (plane.rows != nullptr || plane.block != nullptr) return 6;
+    if (dwt97::tryForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
+    for (std::int32_t r = 0; r < 4; ++r) {
+      for (std::int32_t c = 0; c < kWide; ++c) {
+        if (wide.rows[r][c] != r + 1) return 8;
+      }
+    }
+    for (const Refusal& c : huge) {
+      if (dwt97::tryParse(&bmp, c.file.data(), c.file.size()) != c.failure) return 9;
+    }
+    return 0;
+  });
+  EXPECT_EQ(step, 0) << "the check that failed, numbered in the child";
+  dwt97::planeRelease(&wide);
+#endif
+}
+#endif
