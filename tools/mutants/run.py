@@ -24,7 +24,7 @@ import time
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 LIST = pathlib.Path(__file__).resolve().with_name("mutants.txt")
 
-Mutant = collections.namedtuple("Mutant", "number group why path find replace")
+Mutant = collections.namedtuple("Mutant", "number group why path find replace tsan")
 
 
 def parse(text):
@@ -40,7 +40,7 @@ def parse(text):
                 raise SystemExit("mutants.txt: an entry lacks its file or text: " + current["why"])
             mutants.append(Mutant(len(mutants) + 1, current["group"], current["why"],
                                   current["path"], "\n".join(current["find"]),
-                                  "\n".join(current["replace"])))
+                                  "\n".join(current["replace"]), current["tsan"]))
 
     for line in text.splitlines():
         if line.startswith("## "):
@@ -51,9 +51,11 @@ def parse(text):
         elif line.startswith("# "):
             close()
             current = {"group": group, "why": line[2:].strip(), "path": None, "find": [],
-                       "replace": []}
+                       "replace": [], "tsan": False}
         elif current is None or not line.strip():
             continue
+        elif line.strip() == "! tsan":
+            current["tsan"] = True
         elif line.startswith("- ") or line == "-":
             current["find"].append(line[2:])
         elif line.startswith("+ ") or line == "+":
@@ -66,9 +68,10 @@ def parse(text):
     return mutants
 
 
-def run(command, cwd=ROOT, log=None):
+def run(command, cwd=ROOT, log=None, env=None):
     return subprocess.run(command, cwd=cwd, stdout=log or subprocess.DEVNULL,
-                          stderr=subprocess.STDOUT, check=False).returncode
+                          stderr=subprocess.STDOUT, check=False,
+                          env=dict(os.environ, **(env or {}))).returncode
 
 
 def main():
@@ -100,6 +103,14 @@ def main():
     if run(build_command) != 0 or run(test_command) != 0:
         raise SystemExit("the suite does not pass without mistakes: nothing to measure")
 
+    tsan = (ROOT / (options.build + "-tsan")).resolve()
+    tsan_build = ["cmake", "--build", str(tsan), "-j", options.jobs, "--target", "dwt97_tests"]
+    tsan_test = ["ctest", "--test-dir", str(tsan), "-j", options.jobs, "-R", "Concurrency"]
+    if any(m.tsan for m in mutants):
+        if run(["cmake", "-S", str(ROOT), "-B", str(tsan), "-DDWT97_TSAN=ON",
+                "-DCMAKE_BUILD_TYPE=RelWithDebInfo"]) != 0 or run(tsan_build) != 0:
+            raise SystemExit("cannot build " + str(tsan))
+
     results = collections.OrderedDict()
     with open(log_path, "w", encoding="utf-8") as log:
         for m in mutants:
@@ -117,6 +128,11 @@ def main():
                         outcome = "no build"
                     else:
                         outcome = "caught" if run(test_command, log=log) != 0 else "MISSED"
+                        if outcome == "MISSED" and m.tsan:
+                            env_ok = run(tsan_build, log=log) == 0
+                            if env_ok and run(tsan_test, log=log,
+                                              env={"TSAN_OPTIONS": "halt_on_error=1"}) != 0:
+                                outcome = "caught"
                     log.write("==== %s in %.0f s\n" % (outcome, time.time() - started))
                 finally:
                     source.write_text(original, encoding="utf-8")
