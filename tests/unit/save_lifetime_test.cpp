@@ -174,21 +174,19 @@ TEST(ShellDeathTest, FinishedSavesLeaveTheHandlersAsTheyWere) {
   }
 }
 
-// A commit that fails (a folder holds the output's name) lets the
-// interrupts go again, also in a process that holds them after commits.
+// A commit that fails (a folder took the output's name while the save was
+// open) lets the interrupts go again, also in a process that holds them
+// after commits.
 TEST(ShellDeathTest, AFailedCommitReleasesTheInterrupts) {
   TempDir dir;
-  const testsupport::Picture p = picture(16, 8);
-  writeFile(dir.file("in.bmp"), testsupport::build(p));
-  ASSERT_TRUE(makeFolder(dir.file("out.dat")));
   auto failToCommit = [&](bool named) {
     dwt97::detail::allowUnnamedTemporaries(!named);
     dwt97::detail::holdInterruptsAfterCommit();
-    Bitmap bmp;
-    bmpLoad(&bmp, dir.file("in.bmp").c_str());
-    if (dwt97::trySave(&bmp, dir.file("out.dat").c_str(), bmp.data) != dwt97::Failure::saveCreate) {
-      std::_Exit(9);
-    }
+    dwt97::detail::SaveFile save;
+    const std::string path = dir.file(named ? "named.dat" : "unnamed.dat");
+    if (save.create(path.c_str()) != dwt97::detail::SaveFile::Start::created) std::_Exit(9);
+    if (!makeFolder(path) || !save.write("bytes", 5) || !save.finish()) std::_Exit(9);
+    if (save.commit()) std::_Exit(9);
     sigset_t held;
     pthread_sigmask(SIG_BLOCK, nullptr, &held);
     std::_Exit(sigismember(&held, SIGINT) ? 3 : 0);
