@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
                                  static_cast<std::size_t>(width);
   const std::size_t outputBytes = static_cast<std::size_t>(width * height);
 
-  unsigned char* block = dwt97::detail::tryAllocateZeroed(blockBytes);
+  unsigned char* block = nullptr;
+  if (dwt97::detail::allocateZeroed(blockBytes, &block)) block = nullptr;
   if (block == nullptr) return fail("out of memory");
   // The load, then the second read, into the same buffer.
   if (!readBlock(input, offset, block, blockBytes)) return fail("cannot read the pixels");

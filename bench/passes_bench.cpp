@@ -8,29 +8,32 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
+#include "noise.h"
 #include "reference_passes.h"
 
 using dwt97::PlaneBuffer;
-using dwt97::planeAllocate;
 using dwt97::planeRelease;
 
 namespace {
 
+// A zero-filled plane, or the end of the run.
+PlaneBuffer benchPlane(std::int32_t width, std::int32_t height) {
+  PlaneBuffer plane;
+  if (dwt97::planeAllocate(&plane, width, height)) std::abort();
+  return plane;
+}
+
 // A plane of pseudo-random bytes (the passes' speed does not depend on the
 // values, but constant planes could flatter a cache or a predictor).
 PlaneBuffer randomPlane(std::int32_t width, std::int32_t height) {
-  PlaneBuffer plane = planeAllocate(width, height, "bench");
-  std::uint32_t state = 2463534242u;
+  PlaneBuffer plane = benchPlane(width, height);
+  testsupport::Noise noise(2463534242u);
   for (std::int32_t r = 0; r < height; ++r) {
-    for (std::int32_t c = 0; c < width; ++c) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
-      plane.rows[r][c] = static_cast<std::uint8_t>(state >> 24);
-    }
+    for (std::int32_t c = 0; c < width; ++c) plane.rows[r][c] = noise.next();
   }
   return plane;
 }
@@ -43,8 +46,8 @@ void twoPasses(benchmark::State& state, Pass first, Pass second) {
   const auto width = static_cast<std::int32_t>(state.range(0));
   const auto height = static_cast<std::int32_t>(state.range(1));
   PlaneBuffer source = randomPlane(width, height);
-  PlaneBuffer middle = planeAllocate(width, height, "bench");
-  PlaneBuffer output = planeAllocate(width, height, "bench");
+  PlaneBuffer middle = benchPlane(width, height);
+  PlaneBuffer output = benchPlane(width, height);
   // One untimed round first, so that no iteration pays for first-touch page faults.
   first(middle.rows, source.rows, width, height);
   second(output.rows, middle.rows, width, height);
@@ -76,7 +79,17 @@ void plainInverseRowsWhole(SamplePlane dst, const std::uint8_t* const* src, std:
   plainInverseRows(dst, src, w / 2, h / 2);
 }
 
-void forward2d(benchmark::State& state) { twoPasses(state, dwtForwardRows, dwtForwardColumns); }
+// The forward passes on the calling thread alone, as they always ran.
+void forwardRowsOne(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
+                    std::int32_t h) {
+  dwtForwardRows(dst, src, w, h, 1);
+}
+void forwardColumnsOne(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
+                       std::int32_t h) {
+  dwtForwardColumns(dst, src, w, h, 1);
+}
+
+void forward2d(benchmark::State& state) { twoPasses(state, forwardRowsOne, forwardColumnsOne); }
 void forward2dPlain(benchmark::State& state) {
   twoPasses(state, plainForwardRows, plainForwardColumns);
 }
@@ -88,10 +101,10 @@ void inverse2dPlain(benchmark::State& state) {
 }
 // One pass, run twice per iteration: where the time of a 2-D transform goes.
 void forwardRowsOnly(benchmark::State& state) {
-  twoPasses(state, dwtForwardRows, dwtForwardRows);
+  twoPasses(state, forwardRowsOne, forwardRowsOne);
 }
 void forwardColumnsOnly(benchmark::State& state) {
-  twoPasses(state, dwtForwardColumns, dwtForwardColumns);
+  twoPasses(state, forwardColumnsOne, forwardColumnsOne);
 }
 void inverseColumnsOnly(benchmark::State& state) {
   twoPasses(state, inverseColumnsWhole, inverseColumnsWhole);
@@ -124,20 +137,20 @@ void inverse2dThreads(benchmark::State& state) {
   const auto height = static_cast<std::int32_t>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
   PlaneBuffer source = randomPlane(width, height);
-  PlaneBuffer middle = planeAllocate(width, height, "bench");
-  PlaneBuffer output = planeAllocate(width, height, "bench");
+  PlaneBuffer middle = benchPlane(width, height);
+  PlaneBuffer output = benchPlane(width, height);
   for (int round = 0; round < 2; ++round) {  // the first round untimed
     if (round == 1) {
       for (auto _ : state) {
-        dwtInverseColumnsThreads(middle.rows, source.rows, width / 2, height / 2, threads);
-        dwtInverseRowsThreads(output.rows, middle.rows, width / 2, height / 2, threads);
+        dwtInverseColumns(middle.rows, source.rows, width / 2, height / 2, threads);
+        dwtInverseRows(output.rows, middle.rows, width / 2, height / 2, threads);
         benchmark::DoNotOptimize(output.rows[0][0]);
         benchmark::ClobberMemory();
       }
       break;
     }
-    dwtInverseColumnsThreads(middle.rows, source.rows, width / 2, height / 2, threads);
-    dwtInverseRowsThreads(output.rows, middle.rows, width / 2, height / 2, threads);
+    dwtInverseColumns(middle.rows, source.rows, width / 2, height / 2, threads);
+    dwtInverseRows(output.rows, middle.rows, width / 2, height / 2, threads);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(width) * height);
   planeRelease(&output);

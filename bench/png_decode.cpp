@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
   if (file == nullptr || std::fseek(file, 0, SEEK_END) != 0) return fail("cannot open the file");
   const long length = std::ftell(file);
   if (length <= 0 || std::fseek(file, 0, SEEK_SET) != 0) return fail("cannot read the file");
-  unsigned char* bytes = dwt97::detail::tryAllocateZeroed(static_cast<std::size_t>(length));
+  unsigned char* bytes = nullptr;
+  if (dwt97::detail::allocateZeroed(static_cast<std::size_t>(length), &bytes)) bytes = nullptr;
   if (bytes == nullptr ||
       std::fread(bytes, 1, static_cast<std::size_t>(length), file) != std::size_t(length)) {
     return fail("cannot read the file");
@@ -54,7 +55,8 @@ int main(int argc, char** argv) {
   // Scanline by scanline straight into place: libspng's fastest way (its
   // whole-image call converts every row through a buffer of its own).
   spng_ihdr ihdr;
-  unsigned char* image = dwt97::detail::tryAllocateZeroed(size);
+  unsigned char* image = nullptr;
+  if (dwt97::detail::allocateZeroed(size, &image)) image = nullptr;
   if (image == nullptr || spng_get_ihdr(ctx, &ihdr) != 0 ||
       spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RAW, SPNG_DECODE_PROGRESSIVE) != 0) {
     return fail("decode failed");

@@ -1,15 +1,16 @@
 // libFuzzer target over the loading and transform path: every input is taken
-// as a whole bitmap file and parsed from memory by dwt97::tryParse, then run
+// as a whole bitmap file and parsed from memory by dwt97::bmpParse, then run
 // through both forward passes and bmpFlattenPlane, and as the tool runs them:
 // transformed in place in the record's own pixel buffer by the fused
-// dwt97::tryForward2d. A refused file must give one of the loader's failures
+// dwt97::dwtForward2d. A refused file must give one of the loader's failures
 // and leave no pixel buffer; an accepted one must hold exactly the file's
 // rows, and both transforms must agree.
 //
-// An input whose first bytes announce a PGM, PNG or JPEG picture goes to the
-// picture reader instead (dwt97::tryParsePicture over the bytes): a refusal
+// An input whose first bytes announce another picture format goes to the
+// picture readers instead (dwt97::parsePicture over the bytes): a refusal
 // must be one "Error: ..." line with no buffer left, an accepted picture
-// must be within the limits and transform in place on two threads.
+// must be within the limits, top row first, and transform in place on two
+// threads.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +41,7 @@ bool endsWith(const char* text, const char* suffix) {
 
 PlaneBuffer plane(std::int32_t width, std::int32_t height) {
   PlaneBuffer buffer;
-  if (dwt97::tryPlaneAllocate(&buffer, width, height)) stop("no memory for a plane");
+  if (dwt97::planeAllocate(&buffer, width, height)) stop("no memory for a plane");
   return buffer;
 }
 
@@ -51,10 +52,11 @@ namespace {
 int fuzzPicture(const std::uint8_t* data, std::size_t size) {
   Bitmap bmp;
   dwt97::PictureFormat format;
-  const std::optional<dwt97::Failure> failure = dwt97::tryParsePicture(&bmp, &format, data, size);
+  const std::optional<dwt97::Error> failure = dwt97::parsePicture(&bmp, &format, data, size);
   if (format == dwt97::PictureFormat::bmp) std::abort();  // the caller sent a picture
   if (failure) {
-    const char* text = dwt97::failureInfo(*failure).text;
+    char message[dwt97::kMessageCapacity];
+    const char* text = dwt97::formatFailure(*failure, message, sizeof message);
     if (!startsWith(text, "Error: ") || !endsWith(text, "\n") || bmp.data != nullptr) {
       std::fprintf(stderr, "unexpected refusal: %s", text);
       std::abort();
@@ -63,12 +65,12 @@ int fuzzPicture(const std::uint8_t* data, std::size_t size) {
   }
   if (bmp.width < 1 || bmp.height < 1 ||
       std::int64_t{bmp.width} * bmp.height > std::int64_t{0x7FFFFFFF} ||
-      (bmp.rawHeader[25] & 0x80) == 0) {
+      !bmp.topDown) {
     std::abort();
   }
   std::vector<std::uint8_t*> rows(bmp.height);
-  for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = bmp.data + r * std::size_t(bmp.width);
-  if (dwt97::tryForward2d(rows.data(), bmp.width, bmp.height, 2)) std::abort();
+  dwt97::planeRowsOver(rows.data(), bmp.data, bmp.height, bmp.width);
+  if (dwt97::dwtForward2d(rows.data(), bmp.width, bmp.height, 2)) std::abort();
   bmpRelease(&bmp);
   return 0;
 }
@@ -80,12 +82,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return fuzzPicture(data, size);
   }
   Bitmap bmp;
-  if (const std::optional<Failure> failure = dwt97::tryParse(&bmp, data, size)) {
+  if (const std::optional<dwt97::Error> failure = dwt97::bmpParse(&bmp, data, size)) {
     // One of the loader's own failures, and no buffer left behind.
-    if (!startsWith(dwt97::failureInfo(*failure).text, "Error: bmpLoad(), ") ||
-        *failure == Failure::loadOpen || *failure == Failure::loadNotRegularFile ||
-        *failure == Failure::loadRead || bmp.data != nullptr) {
-      std::fprintf(stderr, "unexpected refusal: %s", dwt97::failureInfo(*failure).text);
+    char message[dwt97::kMessageCapacity];
+    const char* text = dwt97::formatFailure(*failure, message, sizeof message);
+    if (!startsWith(text, "Error: bmpLoad(), ") || *failure == Failure::loadOpen ||
+        *failure == Failure::loadNotRegularFile || *failure == Failure::loadRead ||
+        bmp.data != nullptr) {
+      std::fprintf(stderr, "unexpected refusal: %s", text);
       std::abort();
     }
     return 0;
@@ -117,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   PlaneBuffer result = plane(width, height);
   PlaneBuffer flat = plane(width, height);
   dwtForwardRows(rowPass.rows, source.rows, width, height);
-  if (dwt97::tryForwardColumns(result.rows, rowPass.rows, width, height)) {
+  if (dwt97::dwtForwardColumns(result.rows, rowPass.rows, width, height)) {
     stop("column pass out of memory");
   }
   bmpFlattenPlane(&bmp, result.rows, flat.block);
@@ -126,8 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The tool's own path: the fused transform in place in the record's pixel
   // buffer, on two threads; the same bytes, row by row.
   std::vector<std::uint8_t*> rows(static_cast<std::size_t>(height));
-  for (std::int32_t r = 0; r < height; ++r) rows[r] = bmp.data + std::size_t(r) * w;
-  if (dwt97::tryForward2d(rows.data(), width, height, 2)) stop("fused transform out of memory");
+  dwt97::planeRowsOver(rows.data(), bmp.data, height, width);
+  if (dwt97::dwtForward2d(rows.data(), width, height, 2)) stop("fused transform out of memory");
   for (std::int32_t r = 0; r < height; ++r) {
     if (std::memcmp(rows[r], result.rows[r], w) != 0) {
       std::fprintf(stderr, "fused transform differs in row %d\n", static_cast<int>(r));

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 
 namespace {
 
@@ -13,17 +15,28 @@ std::uint32_t checksum(std::uint32_t sum, const std::uint8_t* bytes, std::size_t
   return sum;
 }
 
+// A zero-filled plane, or the end of the program with the library's message.
+dwt97::PlaneBuffer plane(std::int32_t width, std::int32_t height) {
+  dwt97::PlaneBuffer buffer;
+  if (const std::optional<dwt97::Error> error = dwt97::planeAllocate(&buffer, width, height)) {
+    char message[dwt97::kMessageCapacity];
+    std::fputs(dwt97::formatFailure(*error, message, sizeof message), stderr);
+    std::exit(1);
+  }
+  return buffer;
+}
+
 }  // namespace
 
 int main() {
   const std::int32_t width = 64, height = 48;
-  dwt97::PlaneBuffer picture = dwt97::planeAllocate(width, height, "example");
+  dwt97::PlaneBuffer picture = plane(width, height);
   for (std::int32_t r = 0; r < height; ++r)
     for (std::int32_t c = 0; c < width; ++c) picture.rows[r][c] = static_cast<std::uint8_t>(r * c);
 
   // Forward: rows, then columns, into the four sub-bands.
-  dwt97::PlaneBuffer rows = dwt97::planeAllocate(width, height, "example");
-  dwt97::PlaneBuffer bands = dwt97::planeAllocate(width, height, "example");
+  dwt97::PlaneBuffer rows = plane(width, height);
+  dwt97::PlaneBuffer bands = plane(width, height);
   dwtForwardRows(rows.rows, picture.rows, width, height);
   dwtForwardColumns(bands.rows, rows.rows, width, height);
 

@@ -13,12 +13,9 @@
 namespace {
 
 // The failure's message, one line.
-void report(const char* path, dwt97::Failure failure) {
-  if (failure == dwt97::Failure::outOfMemory) {
-    std::printf("%s: out of memory\n", path);
-  } else {
-    std::printf("%s: %s", path, dwt97::failureInfo(failure).text);
-  }
+void report(const char* path, const dwt97::Error& error) {
+  char message[dwt97::kMessageCapacity];
+  std::printf("%s: %s", path, dwt97::formatFailure(error, message, sizeof message));
 }
 
 std::uint32_t checksum(const std::uint8_t* const* rows, std::int32_t width, std::int32_t height) {
@@ -35,17 +32,17 @@ int main(int argc, char** argv) {
   for (int k = 1; k < argc; ++k) {
     const char* path = argv[k];
     Bitmap bmp;
-    if (const std::optional<dwt97::Failure> failure = dwt97::tryLoad(&bmp, path)) {
-      report(path, *failure);  // nothing to release: a failed load keeps nothing
+    if (const std::optional<dwt97::Error> error = dwt97::bmpLoad(&bmp, path)) {
+      report(path, *error);  // nothing to release: a failed load keeps nothing
       ++failed;
       continue;
     }
     const std::int32_t width = bmp.width, height = bmp.height;
     std::vector<std::uint8_t*> rows(static_cast<std::size_t>(height));
-    for (std::int32_t r = 0; r < height; ++r) rows[r] = bmp.data + std::size_t(r) * width;
-    if (const std::optional<dwt97::Failure> failure =
-            dwt97::tryForward2d(rows.data(), width, height, 0)) {
-      report(path, *failure);
+    dwt97::planeRowsOver(rows.data(), bmp.data, height, width);
+    if (const std::optional<dwt97::Error> error =
+            dwt97::dwtForward2d(rows.data(), width, height, 0)) {
+      report(path, *error);
       ++failed;
     } else {
       std::printf("%s: %d x %d, checksum %08x\n", path, static_cast<int>(width),

@@ -4,9 +4,10 @@
 //
 // The bmp operations return no error: a failure releases what the operation
 // took, reports the failure's message (dwt97/failure.h) and ends the process
-// with exit status 1, or calls the installed failure handler. Their twins in
-// namespace dwt97 at the end of this header return the failure instead.
-// Operations on separate records, planes and files may run concurrently.
+// with exit status 1, or calls the installed failure handler. The same
+// names in namespace dwt97, at the end of this header, return the failure
+// instead. Operations on separate records, planes and files may run
+// concurrently.
 #pragma once
 
 #include <cstddef>
@@ -18,8 +19,8 @@
 #include "dwt97/planes.h"
 
 // One 8-bit grayscale bitmap: the 54 header bytes as read, the fields parsed
-// from them, and the pixel buffer of `height` x `width` bytes (rows unpadded,
-// in the file's row order).
+// from them, the pixel buffer of `height` x `width` bytes (rows unpadded,
+// in the file's row order), and that order.
 struct Bitmap {
   std::uint8_t rawHeader[54];
   std::uint16_t signature;
@@ -37,6 +38,10 @@ struct Bitmap {
   std::int32_t colorsUsed;
   std::int32_t colorsImportant;
   std::uint8_t* data;
+  // Whether row 0 of `data` is the picture's top: a top-down bitmap's
+  // (negative stored height), and every picture of another format's. An
+  // ordinary bitmap stores its bottom row first.
+  bool topDown;
 };
 
 // Loads and validates the bitmap at `path` into `bmp`, whose previous
@@ -104,11 +109,11 @@ DWT97_API void bmpSavePgmPlane(const Bitmap* bmp, const char* path,
 struct BmpSaveSession;
 
 // Starts a save of a `height` x `width` result to `path`, raw or (with `pgm`)
-// as bmpSavePgm() lays it out, by creating the temporary file. Returns null
-// when the temporary cannot be created or memory runs out, with nothing left
-// behind and nothing reported: the caller then saves the ordinary way, which
-// reports the failure. An interrupt (SIGINT, SIGTERM, SIGHUP) while the
-// session is open removes the temporary before it ends the process.
+// as bmpSavePgm() lays it out, by creating the temporary file, and returns
+// the session. Fails as bmpSave() does when the temporary cannot be created
+// or memory runs out, with nothing left behind. An interrupt (SIGINT,
+// SIGTERM, SIGHUP) while the session is open removes the temporary before it
+// ends the process.
 DWT97_API BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm);
 
 // Writes rows `first` .. `first` + `count` - 1 of the result, result[r] being
@@ -145,38 +150,88 @@ DWT97_API void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int
 
 namespace dwt97 {
 
-// Failures as values: each bmp operation that can fail has a twin here that
-// does the same work and returns the failure the operation would report, or
-// nothing on success (see dwt97/failure.h). A twin never ends the process,
-// never calls the failure handler and writes nothing to standard error; it
-// releases what it took (the record's pixel buffer, open files, temporary
-// files) before it returns a failure. An outOfMemory failure names no
-// operation: the caller knows which one it called.
+// The bmp operations that can fail, returning the failure instead: each does
+// the same work and returns the failure the operation of the same name
+// reports, or nothing on success (see dwt97/failure.h). It never ends the
+// process, never calls the failure handler and writes nothing to standard
+// error; it releases what it took (the record's pixel buffer, open files,
+// temporary files) before it returns a failure.
 
 // bmpLoad(). On failure `data` is null and the other fields are as far as
 // the checks got.
-DWT97_API std::optional<Failure> tryLoad(Bitmap* bmp, const char* path);
+[[nodiscard]] DWT97_API std::optional<Error> bmpLoad(Bitmap* bmp, const char* path);
 
 // bmpLoad() of a whole bitmap file held in memory: `size` bytes at `bytes`.
-// The same checks in the same order with the same failures as tryLoad() on
+// The same checks in the same order with the same failures as bmpLoad() of
 // a file of `size` bytes (loadShortHeader when `size` is below 54, a pixel
 // block past the end is loadBeyondEnd); the bytes are only read, and the
 // pixel buffer is the record's own as after a load.
-DWT97_API std::optional<Failure> tryParse(Bitmap* bmp, const std::uint8_t* bytes,
-                                          std::size_t size);
+[[nodiscard]] DWT97_API std::optional<Error> bmpParse(Bitmap* bmp, const std::uint8_t* bytes,
+                                                      std::size_t size);
 
-DWT97_API std::optional<Failure> tryReadPlane(const Bitmap* bmp, const char* path,
-                                              SamplePlane plane);
-DWT97_API std::optional<Failure> trySave(const Bitmap* bmp, const char* path,
-                                         const std::uint8_t* flat);
-DWT97_API std::optional<Failure> trySavePgm(const Bitmap* bmp, const char* path,
-                                            const std::uint8_t* flat);
-DWT97_API std::optional<Failure> trySavePlane(const Bitmap* bmp, const char* path,
-                                              const std::uint8_t* const* plane);
-DWT97_API std::optional<Failure> trySavePgmPlane(const Bitmap* bmp, const char* path,
-                                                 const std::uint8_t* const* plane);
+[[nodiscard]] DWT97_API std::optional<Error> bmpReadPlane(const Bitmap* bmp, const char* path,
+                                                          SamplePlane plane);
+[[nodiscard]] DWT97_API std::optional<Error> bmpSave(const Bitmap* bmp, const char* path,
+                                                     const std::uint8_t* flat);
+[[nodiscard]] DWT97_API std::optional<Error> bmpSavePgm(const Bitmap* bmp, const char* path,
+                                                        const std::uint8_t* flat);
+[[nodiscard]] DWT97_API std::optional<Error> bmpSavePlane(const Bitmap* bmp, const char* path,
+                                                          const std::uint8_t* const* plane);
+[[nodiscard]] DWT97_API std::optional<Error> bmpSavePgmPlane(const Bitmap* bmp, const char* path,
+                                                             const std::uint8_t* const* plane);
+
+// bmpSaveStart(), the session at `*session` (null on failure).
+[[nodiscard]] DWT97_API std::optional<Error> bmpSaveStart(const Bitmap* bmp, const char* path,
+                                                          bool pgm, BmpSaveSession** session);
 
 // bmpSaveFinish(): the session is released whatever the result.
-DWT97_API std::optional<Failure> trySaveFinish(BmpSaveSession* session);
+[[nodiscard]] DWT97_API std::optional<Error> bmpSaveFinish(BmpSaveSession* session);
+
+// The record's pixel count, `height` x `width`, without overflow.
+inline std::size_t pixelCount(const Bitmap* bmp) {
+  return static_cast<std::size_t>(bmp->height) *
+         static_cast<std::size_t>(bmp->width < 0 ? 0 : bmp->width);
+}
+
+// Deprecated, the 1.2 names: the same operations, returning the failure as
+// its kind alone.
+namespace deprecated {
+inline std::optional<Failure> kindOf(const std::optional<Error>& error) {
+  if (error) return error->failure;
+  return std::nullopt;
+}
+}  // namespace deprecated
+[[deprecated("use dwt97::bmpLoad")]] inline std::optional<Failure> tryLoad(Bitmap* bmp,
+                                                                           const char* path) {
+  return deprecated::kindOf(dwt97::bmpLoad(bmp, path));
+}
+[[deprecated("use dwt97::bmpParse")]] inline std::optional<Failure> tryParse(
+    Bitmap* bmp, const std::uint8_t* bytes, std::size_t size) {
+  return deprecated::kindOf(dwt97::bmpParse(bmp, bytes, size));
+}
+[[deprecated("use dwt97::bmpReadPlane")]] inline std::optional<Failure> tryReadPlane(
+    const Bitmap* bmp, const char* path, SamplePlane plane) {
+  return deprecated::kindOf(dwt97::bmpReadPlane(bmp, path, plane));
+}
+[[deprecated("use dwt97::bmpSave")]] inline std::optional<Failure> trySave(
+    const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  return deprecated::kindOf(dwt97::bmpSave(bmp, path, flat));
+}
+[[deprecated("use dwt97::bmpSavePgm")]] inline std::optional<Failure> trySavePgm(
+    const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  return deprecated::kindOf(dwt97::bmpSavePgm(bmp, path, flat));
+}
+[[deprecated("use dwt97::bmpSavePlane")]] inline std::optional<Failure> trySavePlane(
+    const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  return deprecated::kindOf(dwt97::bmpSavePlane(bmp, path, plane));
+}
+[[deprecated("use dwt97::bmpSavePgmPlane")]] inline std::optional<Failure> trySavePgmPlane(
+    const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  return deprecated::kindOf(dwt97::bmpSavePgmPlane(bmp, path, plane));
+}
+[[deprecated("use dwt97::bmpSaveFinish")]] inline std::optional<Failure> trySaveFinish(
+    BmpSaveSession* session) {
+  return deprecated::kindOf(dwt97::bmpSaveFinish(session));
+}
 
 }  // namespace dwt97

@@ -1,16 +1,18 @@
 // Failures: every failure the library and the tool can report, each with its
-// group and exact message, the handler seam for callers that must outlive
-// one, and failures as values.
+// group, its stable name and its exact message, the one formatter of those
+// messages, and the handler seam for callers that must outlive a failure.
 //
-// The bmp and dwt operations and dwt97::planeAllocate never return a
-// failure: the operation releases what it took, writes the message to
-// standard error as it stands (no line end is added) and ends the process
-// with exit status 1, unless a handler is installed (see setFatalHandler).
-// Each of them that can fail has a twin in namespace dwt97 (dwt97::tryLoad,
-// dwt97::tryForward2d, ...) that returns the failure instead: it never ends
-// the process, never calls the handler, writes nothing to standard error and
-// releases what it took before it returns.
+// One convention runs through the library: every operation in namespace
+// dwt97 that can fail returns std::optional<dwt97::Error>, empty on success.
+// It never ends the process, never calls the failure handler, writes nothing
+// to standard error and releases what it took before it returns a failure.
+// The process-ending operations outside the namespace (bmpLoad,
+// dwtForward2d, ...) are the same operations under the same names: each
+// reports its failure's message (formatFailure) on standard error and ends
+// the process with exit status 1, unless a handler is installed.
 #pragma once
+
+#include <cstddef>
 
 #include "dwt97/export.h"
 
@@ -98,18 +100,31 @@ enum class Failure {
 #undef DWT97_FAILURE_ENUMERATOR
 };
 
-struct FailureInfo {
-  Failure kind;
-  FailureGroup group;
-  // The exact message. For outOfMemory it is a printf format whose one %s
-  // takes the name of the operation that ran out; for tooManyLevels, a
-  // format whose %s takes the operation and whose %d the most levels the
-  // picture allows.
-  const char* text;
+// A failure as an operation returns it: what went wrong, and what its
+// message names. `operation` is the operation that failed as the messages
+// name it ("bmpLoad", "dwtForward2d"), filled in for outOfMemory and
+// tooManyLevels, whose messages name it; `mostLevels` is the most levels
+// the picture allows, for tooManyLevels.
+struct Error {
+  Failure failure;
+  const char* operation = "";
+  int mostLevels = 0;
 };
 
-// The table entry of `kind`.
-DWT97_API const FailureInfo& failureInfo(Failure kind);
+inline bool operator==(const Error& error, Failure failure) { return error.failure == failure; }
+inline bool operator!=(const Error& error, Failure failure) { return error.failure != failure; }
+
+// Room enough for any message formatFailure() makes, its end included.
+constexpr std::size_t kMessageCapacity = 256;
+
+// The exact message of `error`, as the tool prints it (line end included,
+// where the message has one), into `buffer` of `size` bytes, always ended
+// by a null character (cut short if it does not fit). Returns `buffer`.
+DWT97_API const char* formatFailure(const Error& error, char* buffer, std::size_t size);
+
+// The failure's stable name, its enumerator's ("loadOpen"), and its group.
+DWT97_API const char* failureName(Failure failure);
+DWT97_API FailureGroup failureGroup(Failure failure);
 
 // A caller that must outlive a failure of the operations that end the
 // process installs a handler: the failure passes it the message instead of
@@ -118,8 +133,19 @@ DWT97_API const FailureInfo& failureInfo(Failure kind);
 // the handler return, the process ends as usual. Null restores the default.
 // The install is atomic: it may race with failures on other threads, each of
 // which sees either handler whole. The tool itself never installs one. The
-// twins (dwt97::try...) need no handler and never call it.
+// operations of namespace dwt97 need no handler and never call it.
 using FatalHandler = void (*)(const char* message);
 DWT97_API void setFatalHandler(FatalHandler handler);
+
+// Deprecated, the 1.2 names: a failure's entry of the table, whose text is
+// the raw message (for outOfMemory and tooManyLevels a printf format).
+struct FailureInfo {
+  Failure kind;
+  FailureGroup group;
+  const char* text;
+};
+[[deprecated("use dwt97::formatFailure, failureName and failureGroup")]] DWT97_API const
+    FailureInfo&
+    failureInfo(Failure kind);
 
 }  // namespace dwt97

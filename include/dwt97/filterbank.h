@@ -1,5 +1,6 @@
-// The CDF 9/7 filter bank: the six constant filters, whole-sample symmetric
-// extension, and the one-level forward analysis passes over sample planes.
+// The CDF 9/7 filter bank: whole-sample symmetric extension, the byte
+// conversions, and the forward analysis and inverse synthesis passes over
+// sample planes (the filters themselves are in dwt97/filters.h).
 //
 // Arithmetic is IEEE single precision: every product is rounded to single
 // precision before it is added, products are added in ascending tap position,
@@ -9,7 +10,14 @@
 // The passes read `src` and write `dst`, which must share no row. They keep
 // nothing between calls and may run concurrently on separate planes; each
 // runs the fastest instruction set the processor offers, with the same bytes
-// on every one.
+// on every one. Each takes `threads`, last, as every operation here does: 1
+// runs on the calling thread alone, n > 1 on up to n threads, 0 (the
+// default, or less) on the processor's hardware threads as long as each gets
+// a quarter of a million samples. The bytes never depend on it.
+//
+// The operations that can fail (they take memory) end the process as
+// dwt97/failure.h says; the same names in namespace dwt97, at the end of
+// this header, return the failure instead.
 #pragma once
 
 #include <cstdint>
@@ -17,46 +25,8 @@
 
 #include "dwt97/export.h"
 #include "dwt97/failure.h"
+#include "dwt97/filters.h"
 #include "dwt97/planes.h"
-
-// One filter of N taps at the consecutive whole positions First .. First+N-1:
-// positions stored as floats, and the coefficient of each position.
-template <int N, int First>
-struct FilterTaps {
-  static constexpr int count = N;
-  static constexpr int first = First;
-  float positions[N];
-  float coefficients[N];
-};
-
-using AnalysisLowTaps = FilterTaps<9, -4>;
-using AnalysisHighTaps = FilterTaps<7, -2>;
-using SynthesisEvenLowTaps = FilterTaps<3, -1>;
-using SynthesisEvenHighTaps = FilterTaps<4, -1>;
-using SynthesisOddLowTaps = FilterTaps<4, -2>;
-using SynthesisOddHighTaps = FilterTaps<5, -2>;
-
-// Analysis pair: low-pass centred on position 0 (gain 1 at zero frequency),
-// high-pass centred on position 1 (gain 1 at the Nyquist frequency).
-extern DWT97_API const AnalysisLowTaps analysisLow;
-extern DWT97_API const AnalysisHighTaps analysisHigh;
-// Polyphase pieces of the synthesis pair: the contribution of the low and the
-// high band to even and to odd outputs.
-extern DWT97_API const SynthesisEvenLowTaps synthesisEvenLow;
-extern DWT97_API const SynthesisEvenHighTaps synthesisEvenHigh;
-extern DWT97_API const SynthesisOddLowTaps synthesisOddLow;
-extern DWT97_API const SynthesisOddHighTaps synthesisOddHigh;
-
-// Steps through a filter: for each stored position k in ascending order,
-// calls use(k, coefficient of k). The position is carried as an integer and
-// compared against the last stored position as a float.
-template <typename Taps, typename Use>
-inline void dwtWalk(const Taps& taps, Use&& use) {
-  for (std::int32_t k = static_cast<std::int32_t>(taps.positions[0]);
-       !(taps.positions[Taps::count - 1] < static_cast<float>(k)); ++k) {
-    use(k, taps.coefficients[k - Taps::first]);
-  }
-}
 
 // Whole-sample symmetric extension of index i into a line of length n: the
 // edge sample is not repeated, and the reflection repeats with period 2n - 2
@@ -73,16 +43,16 @@ DWT97_API std::uint8_t dwtTruncateToByte(float value);
 // odd width the last column of `dst` is left as it was. Allocates nothing
 // and never fails.
 DWT97_API void dwtForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
-                              std::int32_t height);
+                              std::int32_t height, int threads = 0);
 
 // Filters every column of `src` (length `height`) into `dst`: low-pass
 // outputs in rows [0, height/2), high-pass outputs below them. With an odd
 // height the last row of `dst` is left as it was. Allocates a ring of float
-// rows (ten rows of up to 8192 samples) and releases it before returning;
-// fails with outOfMemory ("dwtForwardColumns"), writing nothing, if it
-// cannot be had.
+// rows per thread (ten rows of up to 8192 samples) and releases them before
+// returning; fails with outOfMemory ("dwtForwardColumns"), writing nothing,
+// if they cannot be had.
 DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src,
-                                 std::int32_t width, std::int32_t height);
+                                 std::int32_t width, std::int32_t height, int threads = 0);
 
 // The whole forward transform of a `width` x `height` plane, in place: the
 // bytes are those of dwtForwardRows into a zero-filled plane followed by
@@ -103,12 +73,10 @@ DWT97_API void dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src
 // would pass 64 MiB (over a million samples) take the two separate passes
 // through a picture-sized scratch plane, leaving the pointer array as it was.
 //
-// `threads`: 1 runs on the calling thread alone, n > 1 on up to n threads,
-// 0 (or less) on the processor's hardware threads as long as each gets a
-// quarter of a million samples; never more threads than half the height.
-// Running out of memory fails with outOfMemory ("dwtForward2d") before
-// anything is changed.
-DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, int threads);
+// Never more threads than half the height. Running out of memory fails with
+// outOfMemory ("dwtForward2d") before anything is changed.
+DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height,
+                            int threads = 0);
 
 // Several levels of the transform, in place: level 1 is dwtForward2d on the
 // whole plane, and level k + 1 is the same transform of the low-low band of
@@ -120,15 +88,15 @@ DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t 
 //
 // More levels than dwtMostLevels(width, height) are refused before anything
 // is changed, with "Error: dwtForward2dLevels(), Too many levels for the
-// picture (at most <n>)!". `threads` works as in dwtForward2d, and the bytes
-// do not depend on it. Each level takes memory as dwtForward2d does and
+// picture (at most <n>)!". Each level takes memory as dwtForward2d does and
 // fails as it does when it runs out (a handler that leaves by throwing finds
 // the levels before it done).
 DWT97_API void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height,
-                                  int levels, int threads);
+                                  int levels, int threads = 0);
 
-// The most levels a `width` x `height` plane allows: 1, and one more for
-// each halving (rounded down) after which both sides are still 2 or more.
+// The most levels a `width` x `height` plane allows: 1 (the first level
+// runs on any plane), and one more for each halving (rounded down) after
+// which both sides are still 2 or more.
 DWT97_API int dwtMostLevels(std::int32_t width, std::int32_t height);
 
 // Told that rows `first` .. `first` + `count` - 1 of the result are final:
@@ -155,10 +123,11 @@ DWT97_API std::int8_t toSaturatedByte(float value);
 // [halfHeight, 2*halfHeight) the high band; rows 2j and 2j + 1 of `dst`
 // receive the even and odd outputs, doubled, truncated toward zero and kept
 // modulo 256. Negative counts write nothing. Allocates a ring of float rows
-// and releases it before returning; fails with outOfMemory
-// ("dwtInverseColumns"), writing nothing, if it cannot be had.
+// per thread and releases them before returning; fails with outOfMemory
+// ("dwtInverseColumns"), writing nothing, if they cannot be had.
 DWT97_API void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src,
-                                 std::int32_t halfWidth, std::int32_t halfHeight);
+                                 std::int32_t halfWidth, std::int32_t halfHeight,
+                                 int threads = 0);
 
 // Rebuilds rows from their bands: for each of the 2*halfHeight rows, columns
 // [0, halfWidth) of `src` hold the low band and [halfWidth, 2*halfWidth) the
@@ -166,42 +135,104 @@ DWT97_API void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src
 // through toSaturatedByte, stored as two's-complement bytes. Negative counts
 // write nothing. Allocates nothing and never fails.
 DWT97_API void dwtInverseRows(SamplePlane dst, const std::uint8_t* const* src,
-                              std::int32_t halfWidth, std::int32_t halfHeight);
-
-// dwtInverseColumns and dwtInverseRows run on the processor's hardware
-// threads (as long as the plane gives each a fair share of the work); these
-// take the thread count as dwtForward2d does. The bytes do not depend on it.
-DWT97_API void dwtInverseColumnsThreads(SamplePlane dst, const std::uint8_t* const* src,
-                                        std::int32_t halfWidth, std::int32_t halfHeight,
-                                        int threads);
-DWT97_API void dwtInverseRowsThreads(SamplePlane dst, const std::uint8_t* const* src,
-                                     std::int32_t halfWidth, std::int32_t halfHeight,
-                                     int threads);
+                              std::int32_t halfWidth, std::int32_t halfHeight, int threads = 0);
 
 namespace dwt97 {
 
-// Failures as values: the operations above that can fail, each returning
-// outOfMemory where the operation would report it, having changed nothing,
-// or nothing on success. They never end the process, never call the
-// failure handler and write nothing to standard error (see dwt97/failure.h).
-DWT97_API std::optional<Failure> tryForwardColumns(SamplePlane dst, const std::uint8_t* const* src,
-                                                   std::int32_t width, std::int32_t height);
-DWT97_API std::optional<Failure> tryForward2d(SamplePlane plane, std::int32_t width,
-                                              std::int32_t height, int threads);
-// tooManyLevels (nothing changed) or outOfMemory (the levels before the
-// failing one done).
-DWT97_API std::optional<Failure> tryForward2dLevels(SamplePlane plane, std::int32_t width,
-                                                    std::int32_t height, int levels, int threads);
+// The operations above that can fail, returning the failure instead:
+// outOfMemory (with the operation's name) where the operation would report
+// it, having changed nothing, or nothing on success. They never end the
+// process, never call the failure handler and write nothing to standard
+// error (see dwt97/failure.h).
+[[nodiscard]] DWT97_API std::optional<Error> dwtForwardColumns(SamplePlane dst,
+                                                               const std::uint8_t* const* src,
+                                                               std::int32_t width,
+                                                               std::int32_t height,
+                                                               int threads = 0);
+[[nodiscard]] DWT97_API std::optional<Error> dwtForward2d(SamplePlane plane, std::int32_t width,
+                                                          std::int32_t height, int threads = 0);
+// tooManyLevels (nothing changed, `mostLevels` set) or outOfMemory (the
+// levels before the failing one done).
+[[nodiscard]] DWT97_API std::optional<Error> dwtForward2dLevels(SamplePlane plane,
+                                                                std::int32_t width,
+                                                                std::int32_t height, int levels,
+                                                                int threads = 0);
 // On failure `rowsDone` is never called.
-DWT97_API std::optional<Failure> tryForward2dStreaming(SamplePlane plane, std::int32_t width,
-                                                       std::int32_t height, int threads,
-                                                       DwtResultRows rowsDone, void* context);
-DWT97_API std::optional<Failure> tryInverseColumns(SamplePlane dst, const std::uint8_t* const* src,
-                                                   std::int32_t halfWidth,
-                                                   std::int32_t halfHeight);
-DWT97_API std::optional<Failure> tryInverseColumnsThreads(SamplePlane dst,
-                                                          const std::uint8_t* const* src,
-                                                          std::int32_t halfWidth,
-                                                          std::int32_t halfHeight, int threads);
+[[nodiscard]] DWT97_API std::optional<Error> dwtForward2dStreaming(SamplePlane plane,
+                                                                   std::int32_t width,
+                                                                   std::int32_t height,
+                                                                   int threads,
+                                                                   DwtResultRows rowsDone,
+                                                                   void* context);
+[[nodiscard]] DWT97_API std::optional<Error> dwtInverseColumns(SamplePlane dst,
+                                                               const std::uint8_t* const* src,
+                                                               std::int32_t halfWidth,
+                                                               std::int32_t halfHeight,
+                                                               int threads = 0);
+
+// dwtForward2dLevels() with the result left in the plane's own rows: row r
+// of the plane (the pointer array untouched) holds result row r afterwards.
+// The rows are moved into place at the end of each level, so the bytes past
+// `width` of every row stay with that row. Fails as dwtForward2dLevels()
+// does, with the operation "dwtForward2d" for running out of memory.
+[[nodiscard]] DWT97_API std::optional<Error> dwtForward2dInRows(SamplePlane plane,
+                                                                std::int32_t width,
+                                                                std::int32_t height, int levels,
+                                                                int threads = 0);
+
+// Deprecated, the 1.2 names: the same operations returning the failure as
+// its kind alone, and the thread counts as separate functions.
+[[deprecated("use dwt97::dwtForwardColumns")]] inline std::optional<Failure> tryForwardColumns(
+    SamplePlane dst, const std::uint8_t* const* src, std::int32_t width, std::int32_t height) {
+  if (const auto error = dwt97::dwtForwardColumns(dst, src, width, height)) return error->failure;
+  return std::nullopt;
+}
+[[deprecated("use dwt97::dwtForward2d")]] inline std::optional<Failure> tryForward2d(
+    SamplePlane plane, std::int32_t width, std::int32_t height, int threads) {
+  if (const auto error = dwt97::dwtForward2d(plane, width, height, threads)) return error->failure;
+  return std::nullopt;
+}
+[[deprecated("use dwt97::dwtForward2dLevels")]] inline std::optional<Failure> tryForward2dLevels(
+    SamplePlane plane, std::int32_t width, std::int32_t height, int levels, int threads) {
+  if (const auto error = dwt97::dwtForward2dLevels(plane, width, height, levels, threads)) {
+    return error->failure;
+  }
+  return std::nullopt;
+}
+[[deprecated("use dwt97::dwtForward2dStreaming")]] inline std::optional<Failure>
+tryForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height, int threads,
+                      DwtResultRows rowsDone, void* context) {
+  if (const auto error = dwt97::dwtForward2dStreaming(plane, width, height, threads, rowsDone, context)) {
+    return error->failure;
+  }
+  return std::nullopt;
+}
+[[deprecated("use dwt97::dwtInverseColumns")]] inline std::optional<Failure> tryInverseColumns(
+    SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+    std::int32_t halfHeight) {
+  if (const auto error = dwt97::dwtInverseColumns(dst, src, halfWidth, halfHeight)) {
+    return error->failure;
+  }
+  return std::nullopt;
+}
+[[deprecated("use dwt97::dwtInverseColumns")]] inline std::optional<Failure>
+tryInverseColumnsThreads(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+                         std::int32_t halfHeight, int threads) {
+  if (const auto error = dwt97::dwtInverseColumns(dst, src, halfWidth, halfHeight, threads)) {
+    return error->failure;
+  }
+  return std::nullopt;
+}
 
 }  // namespace dwt97
+
+[[deprecated("use dwtInverseColumns(..., threads)")]] inline void dwtInverseColumnsThreads(
+    SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+    std::int32_t halfHeight, int threads) {
+  dwtInverseColumns(dst, src, halfWidth, halfHeight, threads);
+}
+[[deprecated("use dwtInverseRows(..., threads)")]] inline void dwtInverseRowsThreads(
+    SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+    std::int32_t halfHeight, int threads) {
+  dwtInverseRows(dst, src, halfWidth, halfHeight, threads);
+}

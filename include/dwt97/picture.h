@@ -36,10 +36,13 @@ DWT97_API PictureFormat detectPicture(const std::uint8_t* bytes, std::size_t cou
 // for `other`), as an out-of-memory message names it.
 DWT97_API const char* pictureLoadOperation(PictureFormat format);
 
-// detectPicture() of the first bytes of the file at `path`; bmp when it is
-// not a regular file or cannot be opened or read, so that the bitmap loader
-// reports why.
-DWT97_API PictureFormat detectPictureFile(const char* path);
+// detectPicture() of the first bytes of the file at `path`, into `*format`.
+// A file that cannot be opened is loadOpen, one that is not a regular file
+// (a folder, a device, a pipe, whose bytes a look would take) is
+// loadNotRegularFile, one that cannot be read loadRead, as bmpLoad() says
+// of them.
+[[nodiscard]] DWT97_API std::optional<Error> detectPictureFile(const char* path,
+                                                               PictureFormat* format);
 
 // Whether this build reads `format` (bmp, pgm and ppm always, `other`
 // never), and whether it writes PNG.
@@ -62,19 +65,21 @@ DWT97_API bool canWritePng();
 //   TIFF  8- or 16-bit grey (min-is-white inverted) or RGB under the rules
 //         of PNG, in strips or tiles, any compression the library reads.
 // Orientation tags (EXIF, TIFF) are ignored: the rows are taken as stored.
-// On failure nothing is left allocated and the failure is returned; for an
-// `other` format it is the one that names it (gifNotSupported, ...). Bytes
-// that begin with "BM", or with no signature of these formats, are parsed
-// as a bitmap file by dwt97::tryParse(), with its failures.
-DWT97_API std::optional<Failure> tryParsePicture(Bitmap* bmp, PictureFormat* format,
-                                                 const std::uint8_t* bytes, std::size_t count);
+// On failure nothing is left allocated and the failure is returned, its
+// operation the format's reader (pictureLoadOperation); for an `other`
+// format it is the one that names it (gifNotSupported, ...). Bytes that
+// begin with "BM", or with no signature of these formats, are parsed as a
+// bitmap file by dwt97::bmpParse(), with its failures.
+[[nodiscard]] DWT97_API std::optional<Error> parsePicture(Bitmap* bmp, PictureFormat* format,
+                                                          const std::uint8_t* bytes,
+                                                          std::size_t count);
 
-// tryParsePicture() of the whole file at `path`; a bitmap (or a file of no
-// other format) goes to dwt97::tryLoad() instead, which reads it in place. A
+// parsePicture() of the whole file at `path`; a bitmap (or a file of no
+// other format) goes to dwt97::bmpLoad() instead, which reads it in place. A
 // file that cannot be opened or read, or is not a regular file, fails as
 // bmpLoad() would (Failure::loadOpen, loadNotRegularFile, loadRead).
-DWT97_API std::optional<Failure> tryLoadPicture(Bitmap* bmp, PictureFormat* format,
-                                                const char* path);
+[[nodiscard]] DWT97_API std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format,
+                                                         const char* path);
 
 // The report of a picture that is not a bitmap: a banner, its format and its
 // dimensions, on standard output.
@@ -88,17 +93,42 @@ DWT97_API void printPicture(const Bitmap* bmp, PictureFormat format);
 // fail with "Error: bmpSavePng(), This build writes no PNG files!\n" and
 // leave no file.
 DWT97_API void bmpSavePng(const Bitmap* bmp, const char* path, const std::uint8_t* flat);
+DWT97_API void bmpSavePngPlane(const Bitmap* bmp, const char* path,
+                               const std::uint8_t* const* plane);
 
 namespace dwt97 {
 
-// The twins of bmpSavePng() and bmpSavePngPlane(): the failure as a value
-// (saveCreate, saveWrite, outOfMemory or pngWriteNotBuilt), never the end
-// of the process.
-DWT97_API std::optional<Failure> trySavePng(const Bitmap* bmp, const char* path,
-                                            const std::uint8_t* flat);
-DWT97_API std::optional<Failure> trySavePngPlane(const Bitmap* bmp, const char* path,
-                                                 const std::uint8_t* const* plane);
+// bmpSavePng() and bmpSavePngPlane() returning the failure (saveCreate,
+// saveWrite, outOfMemory or pngWriteNotBuilt, the operation "bmpSavePng").
+[[nodiscard]] DWT97_API std::optional<Error> bmpSavePng(const Bitmap* bmp, const char* path,
+                                                        const std::uint8_t* flat);
+[[nodiscard]] DWT97_API std::optional<Error> bmpSavePngPlane(const Bitmap* bmp, const char* path,
+                                                             const std::uint8_t* const* plane);
+
+// Deprecated, the 1.2 names: the same operations, returning the failure as
+// its kind alone, and the look at a file that answered bmp when it could not
+// look.
+[[deprecated("use dwt97::parsePicture")]] inline std::optional<Failure> tryParsePicture(
+    Bitmap* bmp, PictureFormat* format, const std::uint8_t* bytes, std::size_t count) {
+  return deprecated::kindOf(dwt97::parsePicture(bmp, format, bytes, count));
+}
+[[deprecated("use dwt97::loadPicture")]] inline std::optional<Failure> tryLoadPicture(
+    Bitmap* bmp, PictureFormat* format, const char* path) {
+  return deprecated::kindOf(dwt97::loadPicture(bmp, format, path));
+}
+[[deprecated("use dwt97::bmpSavePng")]] inline std::optional<Failure> trySavePng(
+    const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  return deprecated::kindOf(dwt97::bmpSavePng(bmp, path, flat));
+}
+[[deprecated("use dwt97::bmpSavePngPlane")]] inline std::optional<Failure> trySavePngPlane(
+    const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
+  return deprecated::kindOf(dwt97::bmpSavePngPlane(bmp, path, plane));
+}
+[[deprecated("use dwt97::detectPictureFile(path, &format)")]] inline PictureFormat
+detectPictureFile(const char* path) {
+  PictureFormat format = PictureFormat::bmp;
+  if (dwt97::detectPictureFile(path, &format)) return PictureFormat::bmp;
+  return format;
+}
 
 }  // namespace dwt97
-DWT97_API void bmpSavePngPlane(const Bitmap* bmp, const char* path,
-                               const std::uint8_t* const* plane);

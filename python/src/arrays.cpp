@@ -56,13 +56,14 @@ void checkEvenSides(const Shape& shape, const char* operation) {
   }
 }
 
-std::optional<Failure> InputRows::prepare(const ArrayBytes& bytes, const Shape& shape) {
+std::optional<Error> InputRows::prepare(const ArrayBytes& bytes, const Shape& shape) {
   rows_.resize(static_cast<std::size_t>(shape.height));
   if (bytes.columnStride == 1 || shape.width <= 1) {
-    for (std::int32_t r = 0; r < shape.height; ++r) rows_[r] = bytes.data + r * bytes.rowStride;
+    planeRowsOver(const_cast<std::uint8_t**>(rows_.data()), const_cast<std::uint8_t*>(bytes.data),
+                  shape.height, bytes.rowStride);
     return std::nullopt;
   }
-  if (auto failure = tryPlaneAllocate(&copy_, shape.width, shape.height)) return failure;
+  if (auto error = planeAllocate(&copy_, shape.width, shape.height)) return error;
   copyInto(copy_.rows, bytes, shape);
   for (std::int32_t r = 0; r < shape.height; ++r) rows_[r] = copy_.rows[r];
   return std::nullopt;
@@ -88,16 +89,12 @@ OutputArray makeOutput(const Shape& shape, const char* operation) {
     // numpy's own MemoryError becomes the package's, named as the tool names
     // the operation.
     if (!error.matches(PyExc_MemoryError)) throw;
-    FailureContext context;
-    context.operation = operation;
-    raiseFailure(Failure::outOfMemory, context);
+    raiseFailure(Error{Failure::outOfMemory, operation});
   }
   OutputArray out{array, {}, static_cast<std::size_t>(shape.width)};
   std::uint8_t* base = out.array.mutable_data();
   out.rows.resize(static_cast<std::size_t>(shape.height));
-  for (std::int32_t r = 0; r < shape.height; ++r) {
-    out.rows[r] = base + static_cast<std::size_t>(r) * static_cast<std::size_t>(shape.width);
-  }
+  planeRowsOver(out.rows.data(), base, shape.height, shape.width);
   return out;
 }
 
@@ -127,7 +124,7 @@ OutputArray callersOutput(const py::array& a, const py::object& object, const Sh
                   static_cast<std::size_t>(shape.width)};
   auto* base = static_cast<std::uint8_t*>(target.mutable_data());
   out.rows.resize(static_cast<std::size_t>(shape.height));
-  for (std::int32_t r = 0; r < shape.height; ++r) out.rows[r] = base + r * out.width;
+  planeRowsOver(out.rows.data(), base, shape.height, shape.width);
   return out;
 }
 

@@ -59,7 +59,7 @@ class InputRows {
 
   // Prepares the pointers; runs without the interpreter lock. Returns
   // outOfMemory when a copy cannot be had.
-  std::optional<Failure> prepare(const ArrayBytes& bytes, const Shape& shape);
+  std::optional<Error> prepare(const ArrayBytes& bytes, const Shape& shape);
 
   const std::uint8_t* const* rows() const { return rows_.data(); }
 

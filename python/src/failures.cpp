@@ -23,17 +23,10 @@ ErrorClasses& errorClasses() {
   return *classes;
 }
 
-// The table's message for `failure`, formats filled in, without its line end.
-std::string failureMessage(dwt97::Failure failure, const FailureContext& context) {
-  const char* text = dwt97::failureInfo(failure).text;
-  std::string message;
-  if (failure == dwt97::Failure::outOfMemory || failure == dwt97::Failure::tooManyLevels) {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, text, context.operation, context.mostLevels);
-    message = buffer;
-  } else {
-    message = text;
-  }
+// The library's message for `error`, without its line end.
+std::string failureMessage(const Error& error) {
+  char buffer[dwt97::kMessageCapacity];
+  std::string message = dwt97::formatFailure(error, buffer, sizeof buffer);
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) {
     message.pop_back();
   }
@@ -42,11 +35,12 @@ std::string failureMessage(dwt97::Failure failure, const FailureContext& context
 
 }  // namespace
 
-void raiseFailure(Failure failure, const FailureContext& context) {
-  const std::string message = failureMessage(failure, context);
+void raiseFailure(const Error& failure, const FileContext& context) {
+  const std::string message = failureMessage(failure);
   const ErrorClasses& classes = errorClasses();
   py::object type;
-  switch (dwt97::failureInfo(failure).group) {
+  const dwt97::FailureGroup group = dwt97::failureGroup(failure.failure);
+  switch (group) {
     case dwt97::FailureGroup::malformed: type = classes.malformed; break;
     case dwt97::FailureGroup::unsupported: type = classes.unsupported; break;
     case dwt97::FailureGroup::truncated: type = classes.truncated; break;
@@ -55,7 +49,7 @@ void raiseFailure(Failure failure, const FailureContext& context) {
   }
   if (!type) throw std::runtime_error(message);  // the package did not register its classes
   py::object error = type(message);
-  if (dwt97::failureInfo(failure).group == dwt97::FailureGroup::io) {
+  if (group == dwt97::FailureGroup::io) {
     if (context.savedErrno != 0) error.attr("errno") = context.savedErrno;
     error.attr("filename") = context.filename;
   }

@@ -31,30 +31,6 @@ using namespace dwt97::python;
 
 namespace {
 
-// The buffer in which the in-place transform leaves result row r: the low
-// rows in the even rows' buffers, the high rows in the odd rows', an odd
-// last row in its own. Only a guess that saves copying the result: what the
-// transform did is checked afterwards.
-std::int64_t expectedSource(std::int64_t r, std::int64_t half) {
-  if (r < half) return 2 * r;
-  return r < 2 * half ? 2 * (r - half) + 1 : r;
-}
-
-// Makes row r of the output array hold result row r, which `rows[r]` (one of
-// the output array's own rows) holds after the transform. Nothing to do when
-// the transform placed the rows where expected.
-void putRowsInOrder(const std::vector<std::uint8_t*>& rows, OutputArray& out, const Shape& shape) {
-  bool inOrder = true;
-  for (std::int32_t r = 0; r < shape.height && inOrder; ++r) inOrder = rows[r] == out.rows[r];
-  if (inOrder) return;
-  std::vector<std::uint8_t> result(out.width * static_cast<std::size_t>(shape.height));
-  for (std::int32_t r = 0; r < shape.height; ++r) {
-    std::memcpy(result.data() + r * out.width, rows[r], out.width);
-  }
-  std::memcpy(out.rows[0], result.data(), result.size());
-}
-
-
 // The package checks the counts' types and ranges before they get here.
 py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
                                   const py::object& into) {
@@ -64,34 +40,17 @@ py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
   checkNotEmpty(shape, "transform");
   OutputArray out =
       into.is_none() ? makeOutput(shape, "dwtForward2d") : callersOutput(a, into, shape);
-  const int most = dwtMostLevels(shape.width, shape.height);
-  if (levels > most) {
-    FailureContext context;
-    context.operation = "dwtForward2dLevels";
-    context.mostLevels = most;
-    raiseFailure(dwt97::Failure::tooManyLevels, context);
-  }
   const ArrayBytes bytes = bytesOf(a);
-  // The transform works in place on the output array's rows, the input
-  // copied in first, so the input stays untouched. Each input row goes to
-  // the output row where its buffer's result row belongs.
-  std::vector<std::uint8_t*> rows(static_cast<std::size_t>(shape.height));
-  const std::int64_t half = shape.height / 2;
-  for (std::int32_t r = 0; r < shape.height; ++r) rows[expectedSource(r, half)] = out.rows[r];
-  std::optional<dwt97::Failure> failure;
+  // The transform works on the output array's rows, the input copied in
+  // first, so the input stays untouched; the library leaves result row r in
+  // row r.
+  std::optional<dwt97::Error> error;
   {
     py::gil_scoped_release release;
-    copyInto(rows.data(), bytes, shape);
-    failure = dwt97::tryForward2dLevels(rows.data(), shape.width, shape.height, levels, threads);
-    if (!failure) putRowsInOrder(rows, out, shape);
+    copyInto(out.rows.data(), bytes, shape);
+    error = dwt97::dwtForward2dInRows(out.rows.data(), shape.width, shape.height, levels, threads);
   }
-  if (failure) {
-    // As the tool reports it: the transform ran out of memory.
-    FailureContext context;
-    context.operation = "dwtForward2d";
-    context.mostLevels = most;
-    raiseFailure(*failure, context);
-  }
+  if (error) raiseFailure(*error);
   return out.array;
 }
 
@@ -109,24 +68,24 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
   OutputArray out = makeOutput(shape, operation);
   if (shape.empty()) return out.array;
   const ArrayBytes bytes = bytesOf(a);
-  std::optional<dwt97::Failure> failure;
+  std::optional<dwt97::Error> error;
   {
     py::gil_scoped_release release;
     zeroFill(out, shape);
     InputRows input;
-    failure = input.prepare(bytes, shape);
-    if (!failure) {
+    error = input.prepare(bytes, shape);
+    if (!error) {
       switch (pass) {
         case Pass::forwardRows:
           dwtForwardRows(out.rows.data(), input.rows(), shape.width, shape.height);
           break;
         case Pass::forwardColumns:
-          failure = dwt97::tryForwardColumns(out.rows.data(), input.rows(), shape.width,
-                                             shape.height);
+          error = dwt97::dwtForwardColumns(out.rows.data(), input.rows(), shape.width,
+                                           shape.height);
           break;
         case Pass::inverseColumns:
-          failure = dwt97::tryInverseColumns(out.rows.data(), input.rows(), shape.width / 2,
-                                             shape.height / 2);
+          error = dwt97::dwtInverseColumns(out.rows.data(), input.rows(), shape.width / 2,
+                                           shape.height / 2);
           break;
         case Pass::inverseRows:
           dwtInverseRows(out.rows.data(), input.rows(), shape.width / 2, shape.height / 2);
@@ -134,11 +93,7 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
       }
     }
   }
-  if (failure) {
-    FailureContext context;
-    context.operation = operation;
-    raiseFailure(*failure, context);
-  }
+  if (error) raiseFailure(*error);
   return out.array;
 }
 
@@ -151,11 +106,11 @@ struct OwnedBitmap {
 
 // Reads one picture, from the file at `path` or from `bytes` in memory, into
 // `bmp`, whatever its format (the library's own detection by first bytes).
-std::optional<dwt97::Failure> readPicture(Bitmap* bmp, dwt97::PictureFormat* format,
+std::optional<dwt97::Error> readPicture(Bitmap* bmp, dwt97::PictureFormat* format,
                                           const char* path, const std::uint8_t* bytes,
                                           std::size_t count) {
-  return path != nullptr ? dwt97::tryLoadPicture(bmp, format, path)
-                         : dwt97::tryParsePicture(bmp, format, bytes, count);
+  return path != nullptr ? dwt97::loadPicture(bmp, format, path)
+                         : dwt97::parsePicture(bmp, format, bytes, count);
 }
 
 const char* formatName(dwt97::PictureFormat format) {
@@ -179,29 +134,25 @@ const char* formatName(dwt97::PictureFormat format) {
 py::tuple readToTuple(const char* path, const std::uint8_t* bytes, std::size_t count,
                       const py::object& filename) {
   auto owned = std::make_unique<OwnedBitmap>();
-  std::optional<dwt97::Failure> failure;
+  std::optional<dwt97::Error> error;
   dwt97::PictureFormat format = dwt97::PictureFormat::bmp;
   int savedErrno = 0;
   {
     py::gil_scoped_release release;
     errno = 0;
-    failure = readPicture(&owned->bmp, &format, path, bytes, count);
+    error = readPicture(&owned->bmp, &format, path, bytes, count);
     savedErrno = errno;
   }
-  if (failure) {
+  if (error) {
     owned->bmp.data = nullptr;  // a failed read leaves nothing to release
-    FailureContext context;
-    context.operation = dwt97::pictureLoadOperation(format);
+    FileContext context;
     context.savedErrno = savedErrno;
     context.filename = filename;
-    raiseFailure(*failure, context);
+    raiseFailure(*error, context);
   }
   const Bitmap& bmp = owned->bmp;
-  const std::int32_t storedHeight = static_cast<std::int32_t>(
-      static_cast<std::uint32_t>(bmp.rawHeader[22]) |
-      static_cast<std::uint32_t>(bmp.rawHeader[23]) << 8 |
-      static_cast<std::uint32_t>(bmp.rawHeader[24]) << 16 |
-      static_cast<std::uint32_t>(bmp.rawHeader[25]) << 24);
+  // A stored height is its magnitude, negative for a top-down file.
+  const std::int32_t storedHeight = bmp.topDown ? -std::int32_t{bmp.height} : bmp.height;
   py::dict header;
   header["format"] = "bmp";
   header["signature"] = bmp.signature;
@@ -233,7 +184,7 @@ py::tuple readToTuple(const char* path, const std::uint8_t* bytes, std::size_t c
   OwnedBitmap* raw = owned.release();
   py::capsule keeper(raw, [](void* p) { delete static_cast<OwnedBitmap*>(p); });
   py::array_t<std::uint8_t> array({height, width}, {width, py::ssize_t{1}}, pixels, keeper);
-  return py::make_tuple(array, storedHeight > 0, header);
+  return py::make_tuple(array, !bmp.topDown, header);
 }
 
 py::tuple load(const std::string& path, const py::object& filename) {
@@ -262,33 +213,30 @@ void save(const std::string& path, const py::array& a, const std::string& format
   if (shape.height > std::numeric_limits<std::uint16_t>::max()) {
     throw py::value_error("cannot save more than 65535 rows");
   }
-  Bitmap bmp;
-  std::memset(&bmp, 0, sizeof bmp);
+  Bitmap bmp{};
   bmp.width = shape.width;
   bmp.height = static_cast<std::uint16_t>(shape.height);
-  // The stored height's sign: negative (top row first) unless bottom-up.
-  if (!bottomUp) bmp.rawHeader[25] = 0x80;
+  bmp.topDown = !bottomUp;
   const ArrayBytes bytes = bytesOf(a);
-  std::optional<dwt97::Failure> failure;
+  std::optional<dwt97::Error> error;
   int savedErrno = 0;
   {
     py::gil_scoped_release release;
     InputRows input;
-    failure = input.prepare(bytes, shape);
-    if (!failure) {
+    error = input.prepare(bytes, shape);
+    if (!error) {
       errno = 0;
-      failure = format == "pgm"   ? dwt97::trySavePgmPlane(&bmp, path.c_str(), input.rows())
-                : format == "png" ? dwt97::trySavePngPlane(&bmp, path.c_str(), input.rows())
-                                  : dwt97::trySavePlane(&bmp, path.c_str(), input.rows());
+      error = format == "pgm"   ? dwt97::bmpSavePgmPlane(&bmp, path.c_str(), input.rows())
+              : format == "png" ? dwt97::bmpSavePngPlane(&bmp, path.c_str(), input.rows())
+                                : dwt97::bmpSavePlane(&bmp, path.c_str(), input.rows());
       savedErrno = errno;
     }
   }
-  if (failure) {
-    FailureContext context;
-    context.operation = format == "png" ? "bmpSavePng" : "bmpSave";
+  if (error) {
+    FileContext context;
     context.savedErrno = savedErrno;
     context.filename = filename;
-    raiseFailure(*failure, context);
+    raiseFailure(*error, context);
   }
 }
 
@@ -299,26 +247,22 @@ double timeForward(const py::array& a, int threads, int repeats) {
   const Shape shape = checkArray(a);
   if (shape.empty() || repeats < 1) throw py::value_error("nothing to time");
   const ArrayBytes bytes = bytesOf(a);
-  std::optional<dwt97::Failure> failure;
+  std::optional<dwt97::Error> error;
   double best = 0;
   {
     py::gil_scoped_release release;
     dwt97::PlaneBuffer plane{};
-    failure = dwt97::tryPlaneAllocate(&plane, shape.width, shape.height);
-    if (!failure) copyInto(plane.rows, bytes, shape);
-    for (int k = 0; k < repeats && !failure; ++k) {
+    error = dwt97::planeAllocate(&plane, shape.width, shape.height);
+    if (!error) copyInto(plane.rows, bytes, shape);
+    for (int k = 0; k < repeats && !error; ++k) {
       const auto start = std::chrono::steady_clock::now();
-      failure = dwt97::tryForward2d(plane.rows, shape.width, shape.height, threads);
+      error = dwt97::dwtForward2d(plane.rows, shape.width, shape.height, threads);
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
       if (k == 0 || took.count() < best) best = took.count();
     }
     dwt97::planeRelease(&plane);
   }
-  if (failure) {
-    FailureContext context;
-    context.operation = "dwtForward2d";
-    raiseFailure(*failure, context);
-  }
+  if (error) raiseFailure(*error);
   return best;
 }
 

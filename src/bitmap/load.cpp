@@ -1,5 +1,7 @@
 // Loading bitmaps from files and from bytes, with every check of their
-// headers; reading their pixels into planes; and drawing into them.
+// headers, and reading their pixels into planes: the operations of
+// namespace dwt97 return the failure, their process-ending namesakes report
+// it.
 #include "dwt97/bitmap.h"
 
 #include <algorithm>
@@ -12,17 +14,17 @@
 #include "core/report.h"
 #include "platform/platform.h"
 
+using dwt97::Error;
 using dwt97::Failure;
+using dwt97::detail::allocateZeroed;
+using dwt97::detail::named;
 using dwt97::detail::releaseZeroed;
-using dwt97::detail::tryAllocateZeroed;
 
 namespace {
 
 constexpr std::size_t kFileHeaderBytes = 14;
 constexpr std::size_t kInfoHeaderBytes = 40;
 constexpr std::size_t kHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
-constexpr std::int64_t kMaxRows = 65535;
-constexpr std::int64_t kMaxPixels = 0x7FFFFFFF;
 
 // Little-endian values assembled byte by byte, independent of the machine.
 std::uint16_t le16(const std::uint8_t* p) {
@@ -45,10 +47,6 @@ std::uint64_t rowStride(const Bitmap* bmp) {
 
 std::uint64_t pixelBlockBytes(const Bitmap* bmp) {
   return rowStride(bmp) * (bmp->height - 1u) + static_cast<std::uint64_t>(bmp->width);
-}
-
-std::size_t pixelCount(const Bitmap* bmp) {
-  return static_cast<std::size_t>(bmp->height) * static_cast<std::size_t>(bmp->width);
 }
 
 // Rows read per chunk when the file's rows cannot be read straight into
@@ -94,9 +92,12 @@ ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* cons
     return ReadResult::done;
   }
   const std::uint64_t chunkRows = std::max<std::uint64_t>(1, kChunkBytes / stride);
-  std::uint8_t* chunk = tryAllocateZeroed(
-      static_cast<std::size_t>(std::min<std::uint64_t>(chunkRows, bmp->height) * stride));
-  if (chunk == nullptr) return ReadResult::outOfMemory;
+  std::uint8_t* chunk = nullptr;
+  if (allocateZeroed(
+          static_cast<std::size_t>(std::min<std::uint64_t>(chunkRows, bmp->height) * stride),
+          &chunk)) {
+    return ReadResult::outOfMemory;
+  }
   for (std::size_t r0 = 0; r0 < bmp->height; r0 += chunkRows) {
     const std::size_t count = std::min<std::size_t>(chunkRows, bmp->height - r0);
     // The last row's padding may be missing from the file.
@@ -149,9 +150,10 @@ std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight, 
   if (bmp->width <= 0) return Failure::loadWidth;
   if (storedHeight == 0) return Failure::loadHeightZero;
   const std::int64_t rows = storedHeight < 0 ? -std::int64_t{storedHeight} : storedHeight;
-  if (rows > kMaxRows) return Failure::loadHeightTooLarge;
+  if (rows > dwt97::kMaxHeight) return Failure::loadHeightTooLarge;
   bmp->height = static_cast<std::uint16_t>(rows);
-  if (rows * bmp->width > kMaxPixels) return Failure::loadPixelCount;
+  bmp->topDown = storedHeight < 0;
+  if (rows * bmp->width > dwt97::kMaxPixels) return Failure::loadPixelCount;
   if (bmp->dataOffset < static_cast<std::int32_t>(kHeaderBytes) ||
       static_cast<std::uint64_t>(bmp->dataOffset) > fileBytes) {
     return Failure::loadDataOffset;
@@ -183,7 +185,9 @@ Failure failedLoad(std::FILE* file, Bitmap* bmp, Failure failure) {
 
 }  // namespace
 
-std::optional<Failure> dwt97::tryLoad(Bitmap* bmp, const char* path) {
+namespace {
+
+std::optional<Failure> load(Bitmap* bmp, const char* path) {
   std::memset(bmp, 0, sizeof *bmp);
   std::FILE* file = dwt97::detail::openForReading(path);
   if (file == nullptr) return Failure::loadOpen;
@@ -202,30 +206,31 @@ std::optional<Failure> dwt97::tryLoad(Bitmap* bmp, const char* path) {
     return failedLoad(file, bmp, *failure);
   }
 
-  bmp->data = tryAllocateZeroed(pixelCount(bmp));
-  if (bmp->data == nullptr) return failedLoad(file, bmp, Failure::outOfMemory);
+  if (allocateZeroed(dwt97::pixelCount(bmp), &bmp->data)) {
+    return failedLoad(file, bmp, Failure::outOfMemory);
+  }
   // The rows of the pixel buffer, for the read to fill.
-  auto** rows = static_cast<std::uint8_t**>(
-      std::malloc(static_cast<std::size_t>(bmp->height) * sizeof(std::uint8_t*)));
-  if (rows == nullptr) return failedLoad(file, bmp, Failure::outOfMemory);
-  for (std::size_t r = 0; r < bmp->height; ++r) rows[r] = bmp->data + r * bmp->width;
+  std::uint8_t** rows = nullptr;
+  if (allocateZeroed(bmp->height, &rows)) return failedLoad(file, bmp, Failure::outOfMemory);
+  dwt97::planeRowsOver(rows, bmp->data, bmp->height, bmp->width);
   const ReadResult read = readRows(file, bmp, rows);
-  std::free(rows);
+  releaseZeroed(rows);
   if (read == ReadResult::outOfMemory) return failedLoad(file, bmp, Failure::outOfMemory);
   if (read == ReadResult::shortFile) return failedLoad(file, bmp, Failure::loadRead);
   std::fclose(file);
   return std::nullopt;
 }
 
-std::optional<Failure> dwt97::tryParse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t size) {
+std::optional<Failure> parse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t size) {
   std::memset(bmp, 0, sizeof *bmp);
   if (size < kHeaderBytes) return Failure::loadShortHeader;
   std::memcpy(bmp->rawHeader, bytes, kHeaderBytes);
   if (const std::optional<Failure> failure = checkHeader(bmp, size)) {
     return failedLoad(nullptr, bmp, *failure);
   }
-  bmp->data = tryAllocateZeroed(pixelCount(bmp));
-  if (bmp->data == nullptr) return failedLoad(nullptr, bmp, Failure::outOfMemory);
+  if (allocateZeroed(dwt97::pixelCount(bmp), &bmp->data)) {
+    return failedLoad(nullptr, bmp, Failure::outOfMemory);
+  }
   // The checks above keep every row, padding aside, inside the bytes.
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   const std::size_t stride = static_cast<std::size_t>(rowStride(bmp));
@@ -236,36 +241,7 @@ std::optional<Failure> dwt97::tryParse(Bitmap* bmp, const std::uint8_t* bytes, s
   return std::nullopt;
 }
 
-void bmpLoad(Bitmap* bmp, const char* path) {
-  dwt97::detail::report(dwt97::tryLoad(bmp, path), "bmpLoad");
-}
-
-void bmpRelease(Bitmap* bmp) {
-  releaseZeroed(bmp->data);
-  bmp->data = nullptr;
-}
-
-void bmpPrint(const Bitmap* bmp) {
-  std::printf("==== Header ====\n");
-  std::printf("Signature = %04X\n", static_cast<unsigned>(bmp->signature));
-  std::printf("FileSize = %ld \n", static_cast<long>(bmp->fileSize));
-  std::printf("DataOffset = %ld \n", static_cast<long>(bmp->dataOffset));
-  std::printf("==== Info ======\n");
-  std::printf("size = %ld \n", static_cast<long>(bmp->size));
-  std::printf("Width = %ld \n", static_cast<long>(bmp->width));
-  std::printf("Height = %ld \n", static_cast<long>(bmp->height));
-  std::printf("Planes = %d \n", static_cast<int>(bmp->planes));
-  std::printf("BitsPerPixel = %d \n", static_cast<int>(bmp->bitsPerPixel));
-  std::printf("Compression = %ld \n", static_cast<long>(bmp->compression));
-  std::printf("ImageSize = %ld \n", static_cast<long>(bmp->imageSize));
-  std::printf("XpixelsPerM = %ld \n", static_cast<long>(bmp->xpixelsPerM));
-  std::printf("YpixelsPerM = %ld \n", static_cast<long>(bmp->ypixelsPerM));
-  std::printf("ColorsUsed = %ld \n", static_cast<long>(bmp->colorsUsed));
-  std::printf("ColorsImportant = %ld \n", static_cast<long>(bmp->colorsImportant));
-}
-
-std::optional<Failure> dwt97::tryReadPlane(const Bitmap* bmp, const char* path,
-                                           SamplePlane plane) {
+std::optional<Failure> readPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
   std::FILE* file = dwt97::detail::openForReading(path);
   if (file == nullptr) return Failure::readPlaneOpen;
   // The file may have changed since it was loaded: a short read is a failure.
@@ -276,62 +252,33 @@ std::optional<Failure> dwt97::tryReadPlane(const Bitmap* bmp, const char* path,
   return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<Error> dwt97::bmpLoad(Bitmap* bmp, const char* path) {
+  return named(load(bmp, path), "bmpLoad");
+}
+
+std::optional<Error> dwt97::bmpParse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t size) {
+  return named(parse(bmp, bytes, size), "bmpLoad");
+}
+
+std::optional<Error> dwt97::bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
+  return named(readPlane(bmp, path, plane), "bmpReadPlane");
+}
+
+void bmpLoad(Bitmap* bmp, const char* path) { dwt97::detail::report(dwt97::bmpLoad(bmp, path)); }
+
+void bmpRelease(Bitmap* bmp) {
+  releaseZeroed(bmp->data);
+  bmp->data = nullptr;
+}
+
+
 void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
-  dwt97::detail::report(dwt97::tryReadPlane(bmp, path, plane), "bmpReadPlane");
+  dwt97::detail::report(dwt97::bmpReadPlane(bmp, path, plane));
 }
 
 void bmpFlattenPlane(const Bitmap* bmp, const std::uint8_t* const* plane, std::uint8_t* flat) {
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   for (std::size_t r = 0; r < bmp->height; ++r) std::memcpy(flat + r * width, plane[r], width);
-}
-
-namespace {
-
-// Number of whole three-byte positions in the pixel buffer (0 without one).
-std::int64_t drawablePositions(const Bitmap* bmp) {
-  if (bmp->data == nullptr || bmp->width <= 0) return 0;
-  return std::int64_t{bmp->height} * bmp->width / 3;
-}
-
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
-  return a >= 0 ? a / b : -((-a + b - 1) / b);
-}
-
-}  // namespace
-
-void bmpSetPixel(Bitmap* bmp, std::int32_t x, std::int32_t y, std::uint8_t c0, std::uint8_t c1,
-                 std::uint8_t c2) {
-  // In 64-bit arithmetic no product overflows; position p is inside when its
-  // bytes 3p .. 3p + 2 all lie in the buffer.
-  const std::int64_t position = std::int64_t{y} * std::int64_t{bmp->width} + x;
-  if (position < 0 || position >= drawablePositions(bmp)) return;
-  std::uint8_t* at = bmp->data + 3 * position;
-  at[0] = c0;
-  at[1] = c1;
-  at[2] = c2;
-}
-
-void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int32_t extentX,
-                 std::int32_t extentY, std::uint8_t c0, std::uint8_t c1, std::uint8_t c2) {
-  const std::int64_t positions = drawablePositions(bmp);
-  if (extentX <= 0 || extentY <= 0 || positions == 0) return;
-  const std::int64_t width = bmp->width;
-  // Only offsets whose position can fall inside the buffer are visited; the
-  // others would be skipped one by one. Offsets whose coordinate leaves the
-  // 32-bit range are not positions at all.
-  const std::int64_t firstRow = y, lastRow = std::int64_t{y} + extentY - 1;
-  const std::int64_t iBegin = std::max<std::int64_t>(0, -lastRow * width - x);
-  const std::int64_t iEnd = std::min<std::int64_t>(
-      {std::int64_t{extentX}, positions - firstRow * width - x, std::int64_t{INT32_MAX} - x + 1});
-  for (std::int64_t i = iBegin; i < iEnd; ++i) {
-    const std::int64_t column = x + i;
-    // Rows r with 0 <= r * width + column < positions.
-    const std::int64_t rowBegin = std::max(firstRow, -floorDiv(column, width));
-    const std::int64_t rowEnd = std::min(
-        {lastRow + 1, floorDiv(positions - 1 - column, width) + 1, std::int64_t{INT32_MAX} + 1});
-    for (std::int64_t row = rowBegin; row < rowEnd; ++row) {
-      bmpSetPixel(bmp, static_cast<std::int32_t>(column), static_cast<std::int32_t>(row), c0, c1,
-                  c2);
-    }
-  }
 }

@@ -12,15 +12,10 @@
 #include "core/report.h"
 #include "platform/platform.h"
 
+using dwt97::Error;
 using dwt97::Failure;
-
-namespace {
-
-std::size_t pixelCount(const Bitmap* bmp) {
-  return static_cast<std::size_t>(bmp->height) * static_cast<std::size_t>(bmp->width);
-}
-
-}  // namespace
+using dwt97::detail::named;
+using dwt97::detail::SaveFile;
 
 namespace {
 
@@ -29,33 +24,24 @@ namespace {
 // whether every byte went. A failure removes the temporary and leaves an
 // older file at `path` as it was. Saves may run on several threads at once.
 template <typename Write>
-std::optional<Failure> saveReplacing(const char* path, Write write) {
-  dwt97::detail::SaveFile save;
-  const dwt97::detail::SaveFile::Start start = save.create(path);
-  if (start == dwt97::detail::SaveFile::Start::outOfMemory) return Failure::outOfMemory;
-  if (start != dwt97::detail::SaveFile::Start::created) return Failure::saveCreate;
-  if (!write(save) || !save.finish()) {
-    save.abort();
-    return Failure::saveWrite;
-  }
-  if (!save.commit()) return Failure::saveCreate;
-  return std::nullopt;
+std::optional<Error> saveReplacing(const char* path, Write write) {
+  SaveFile save;
+  std::optional<Failure> failure = save.create(path);
+  if (!failure) failure = write(save);
+  if (!failure) failure = save.finish();
+  if (!failure) return named(save.commit(), "bmpSave");
+  save.abort();
+  return named(failure, "bmpSave");
 }
-
-// Whether the file stored its rows top row first (a negative stored height).
-bool storedTopDown(const Bitmap* bmp) { return (bmp->rawHeader[25] & 0x80) != 0; }
 
 }  // namespace
 
-std::optional<Failure> dwt97::trySave(const Bitmap* bmp, const char* path,
-                                      const std::uint8_t* flat) {
-  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
-    return save.write(flat, pixelCount(bmp));
-  });
+std::optional<Error> dwt97::bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
+  return saveReplacing(path, [&](SaveFile& save) { return save.write(flat, pixelCount(bmp)); });
 }
 
 void bmpSave(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  dwt97::detail::report(dwt97::trySave(bmp, path, flat), "bmpSave");
+  dwt97::detail::report(dwt97::bmpSave(bmp, path, flat));
 }
 
 namespace {
@@ -64,8 +50,8 @@ namespace {
 // `width` bytes each (from the last, with `reversed`), gathered in as few
 // writes as the system allows.
 template <typename Row>
-bool writeRows(dwt97::detail::SaveFile& save, const char* header, Row row, std::size_t count,
-               std::size_t width, bool reversed) {
+std::optional<Failure> writeRows(SaveFile& save, const char* header, Row row, std::size_t count,
+                                 std::size_t width, bool reversed) {
   constexpr std::size_t kGather = 1024;
   dwt97::detail::WritePiece pieces[kGather];
   std::size_t used = 0;
@@ -73,7 +59,7 @@ bool writeRows(dwt97::detail::SaveFile& save, const char* header, Row row, std::
   for (std::size_t next = 0; next < count; ++next) {
     pieces[used++] = {row(reversed ? count - 1 - next : next), width};
     if (used == kGather) {
-      if (!save.writeGathered(pieces, used)) return false;
+      if (const std::optional<Failure> failure = save.writeGathered(pieces, used)) return failure;
       used = 0;
     }
   }
@@ -94,37 +80,37 @@ PgmHeader pgmHeader(std::size_t width, std::size_t height) {
 
 }  // namespace
 
-std::optional<Failure> dwt97::trySavePlane(const Bitmap* bmp, const char* path,
-                                           const std::uint8_t* const* plane) {
-  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+std::optional<Error> dwt97::bmpSavePlane(const Bitmap* bmp, const char* path,
+                                         const std::uint8_t* const* plane) {
+  return saveReplacing(path, [&](SaveFile& save) {
     return writeRows(save, "", [plane](std::size_t r) { return plane[r]; }, bmp->height,
                      static_cast<std::size_t>(bmp->width), false);
   });
 }
 
 void bmpSavePlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  dwt97::detail::report(dwt97::trySavePlane(bmp, path, plane), "bmpSave");
+  dwt97::detail::report(dwt97::bmpSavePlane(bmp, path, plane));
 }
 
-std::optional<Failure> dwt97::trySavePgmPlane(const Bitmap* bmp, const char* path,
-                                              const std::uint8_t* const* plane) {
-  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+std::optional<Error> dwt97::bmpSavePgmPlane(const Bitmap* bmp, const char* path,
+                                            const std::uint8_t* const* plane) {
+  return saveReplacing(path, [&](SaveFile& save) {
     const std::size_t width = static_cast<std::size_t>(bmp->width);
     const PgmHeader header = pgmHeader(width, bmp->height);
     return writeRows(save, header.text, [plane](std::size_t r) { return plane[r]; }, bmp->height,
-                     width, !storedTopDown(bmp));
+                     width, !bmp->topDown);
   });
 }
 
 void bmpSavePgmPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  dwt97::detail::report(dwt97::trySavePgmPlane(bmp, path, plane), "bmpSave");
+  dwt97::detail::report(dwt97::bmpSavePgmPlane(bmp, path, plane));
 }
 
 // A save whose rows arrive while the result is being made. An output
 // written in place (a device, a pipe) takes its bytes in order only: the
 // rows are noted as they come and written out at the finish.
 struct BmpSaveSession {
-  dwt97::detail::SaveFile save;
+  SaveFile save;
   std::size_t width;
   std::size_t height;
   PgmHeader header{};         // before the first row (PGM; empty text for raw)
@@ -134,26 +120,35 @@ struct BmpSaveSession {
   ~BmpSaveSession() { std::free(told); }
 };
 
-BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm) {
+std::optional<Error> dwt97::bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm,
+                                         BmpSaveSession** started) {
+  *started = nullptr;
   auto* session = new (std::nothrow) BmpSaveSession;
-  if (session == nullptr) return nullptr;
+  if (session == nullptr) return Error{Failure::outOfMemory, "bmpSave"};
   session->width = static_cast<std::size_t>(bmp->width);
   session->height = bmp->height;
-  session->reversed = pgm && !storedTopDown(bmp);
+  session->reversed = pgm && !bmp->topDown;
   if (pgm) session->header = pgmHeader(session->width, session->height);
   const std::size_t headerBytes = std::strlen(session->header.text);
-  bool started = session->save.create(path) == dwt97::detail::SaveFile::Start::created;
-  if (started && session->save.inPlace()) {
+  std::optional<Failure> failure = session->save.create(path);
+  if (!failure && session->save.inPlace()) {
     session->told = static_cast<const std::uint8_t**>(
         std::calloc(session->height, sizeof(const std::uint8_t*)));
-    started = session->told != nullptr;
-  } else if (started) {
-    started = session->save.writeAt(0, session->header.text, headerBytes);
+    if (session->told == nullptr) failure = Failure::outOfMemory;
+  } else if (!failure) {
+    failure = session->save.writeAt(0, session->header.text, headerBytes);
   }
-  if (!started) {
+  if (failure) {
     delete session;  // removes the temporary, if there was one
-    return nullptr;
+    return named(failure, "bmpSave");
   }
+  *started = session;
+  return std::nullopt;
+}
+
+BmpSaveSession* bmpSaveStart(const Bitmap* bmp, const char* path, bool pgm) {
+  BmpSaveSession* session = nullptr;
+  dwt97::detail::report(dwt97::bmpSaveStart(bmp, path, pgm, &session));
   return session;
 }
 
@@ -179,52 +174,48 @@ void bmpSaveRows(void* context, const std::uint8_t* const* result, std::int32_t 
       pieces[k] = {result[r], session->width};
     }
     if (session->reversed) lowest = session->height - static_cast<std::uint64_t>(start + n);
-    if (!session->save.writeGatheredAt(std::strlen(session->header.text) + lowest * session->width,
-                                       pieces,
-                                       static_cast<std::size_t>(n))) {
+    if (session->save.writeGatheredAt(std::strlen(session->header.text) + lowest * session->width,
+                                      pieces, static_cast<std::size_t>(n))) {
       session->failed.store(true);
       return;
     }
   }
 }
 
-std::optional<Failure> dwt97::trySaveFinish(BmpSaveSession* session) {
+std::optional<Error> dwt97::bmpSaveFinish(BmpSaveSession* session) {
   const std::uint8_t* const* told = session->told;
-  const bool written =
-      !session->failed.load() &&
-      (!session->save.inPlace() ||
-       writeRows(session->save, session->header.text, [told](std::size_t r) { return told[r]; },
-                 session->height, session->width, session->reversed)) &&
-      session->save.finish();
-  if (!written) {
-    delete session;  // removes the temporary
-    return Failure::saveWrite;
+  std::optional<Failure> failure;
+  if (session->failed.load()) failure = Failure::saveWrite;
+  if (!failure && session->save.inPlace()) {
+    failure = writeRows(session->save, session->header.text,
+                        [told](std::size_t r) { return told[r]; }, session->height,
+                        session->width, session->reversed);
   }
-  const bool placed = session->save.commit();
-  delete session;
-  if (!placed) return Failure::saveCreate;
-  return std::nullopt;
+  if (!failure) failure = session->save.finish();
+  if (!failure) failure = session->save.commit();
+  delete session;  // removes the temporary, if it is still there
+  return named(failure, "bmpSave");
 }
 
 void bmpSaveFinish(BmpSaveSession* session) {
-  dwt97::detail::report(dwt97::trySaveFinish(session), "bmpSave");
+  dwt97::detail::report(dwt97::bmpSaveFinish(session));
 }
 
 void bmpSaveAbandon(BmpSaveSession* session) { delete session; }
 
-std::optional<Failure> dwt97::trySavePgm(const Bitmap* bmp, const char* path,
-                                         const std::uint8_t* flat) {
-  return saveReplacing(path, [&](dwt97::detail::SaveFile& save) {
+std::optional<Error> dwt97::bmpSavePgm(const Bitmap* bmp, const char* path,
+                                       const std::uint8_t* flat) {
+  return saveReplacing(path, [&](SaveFile& save) {
     const std::size_t width = static_cast<std::size_t>(bmp->width);
     const std::size_t height = bmp->height;
     // A viewer shows a PGM's first row at the top: the top row of the
     // picture, which a bottom-up file stores last.
     const PgmHeader header = pgmHeader(width, height);
     return writeRows(save, header.text, [flat, width](std::size_t r) { return flat + r * width; },
-                     height, width, !storedTopDown(bmp));
+                     height, width, !bmp->topDown);
   });
 }
 
 void bmpSavePgm(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  dwt97::detail::report(dwt97::trySavePgm(bmp, path, flat), "bmpSave");
+  dwt97::detail::report(dwt97::bmpSavePgm(bmp, path, flat));
 }

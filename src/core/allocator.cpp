@@ -1,3 +1,5 @@
+// The zero-filled block allocator (see allocator.h): mapped, staggered
+// blocks for picture-sized buffers, the free store for the rest.
 #include "core/allocator.h"
 
 #include <cstdint>
@@ -6,7 +8,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "core/report.h"
 #include "platform/platform.h"
 
 namespace dwt97::detail {
@@ -103,22 +104,16 @@ bool releaseMapped(unsigned char* block) {
 
 }  // namespace
 
-unsigned char* tryAllocateZeroed(std::size_t bytes) {
-  if (bytes >= kMappedFrom) {
-    if (unsigned char* block = takeMapped(bytes)) return block;
-  }
-  return static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
+std::optional<Failure> allocateZeroed(std::size_t bytes, unsigned char** block) {
+  *block = bytes >= kMappedFrom ? takeMapped(bytes) : nullptr;
+  if (*block == nullptr) *block = static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
+  if (*block == nullptr) return Failure::outOfMemory;
+  return std::nullopt;
 }
 
-unsigned char* allocateZeroed(std::size_t bytes, const char* who) {
-  unsigned char* block = tryAllocateZeroed(bytes);
-  if (block == nullptr) failOutOfMemory(who);
-  return block;
-}
-
-void releaseZeroed(unsigned char* block) {
+void releaseZeroed(void* block) {
   if (block == nullptr) return;
-  if (releaseMapped(block)) return;
+  if (releaseMapped(static_cast<unsigned char*>(block))) return;
   std::free(block);
 }
 

@@ -6,19 +6,28 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
+
+#include "dwt97/failure.h"
 
 namespace dwt97::detail {
 
-// Returns `bytes` zero-filled bytes, or null when they cannot be had. Zero
-// bytes still yields a valid, unique pointer. Large blocks (4 MiB and more)
-// are mapped in transparent huge pages where the system offers them.
-unsigned char* tryAllocateZeroed(std::size_t bytes);
+// Puts a block of `bytes` zero-filled bytes at `*block`, or returns
+// outOfMemory, with `*block` null, when they cannot be had. Zero bytes still
+// yield a valid, unique block. Large blocks (4 MiB and more) are mapped in
+// transparent huge pages where the system offers them.
+[[nodiscard]] std::optional<Failure> allocateZeroed(std::size_t bytes, unsigned char** block);
 
-// As tryAllocateZeroed(), but ends the process with
-// "Error: <who>(), Out of memory!" when the bytes cannot be had.
-unsigned char* allocateZeroed(std::size_t bytes, const char* who);
+// allocateZeroed() of a block of `count` objects of type T.
+template <typename T>
+[[nodiscard]] std::optional<Failure> allocateZeroed(std::size_t count, T** block) {
+  unsigned char* bytes = nullptr;
+  const std::optional<Failure> failure = allocateZeroed(count * sizeof(T), &bytes);
+  *block = reinterpret_cast<T*>(bytes);
+  return failure;
+}
 
-// Releases a block of either allocator (null is allowed).
-void releaseZeroed(unsigned char* block);
+// Releases a block of allocateZeroed() (null is allowed).
+void releaseZeroed(void* block);
 
 }  // namespace dwt97::detail

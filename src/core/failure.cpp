@@ -1,33 +1,82 @@
-#include "core/report.h"
-
+// The failure table made from DWT97_FAILURE_LIST (dwt97/failure.h), the one
+// formatter of its messages, and the report of the process-ending
+// operations through the handler seam.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/report.h"
+
 namespace dwt97 {
 namespace {
 
-// Every message the library and the tool can report, in the order of the
-// enumeration.
-constexpr FailureInfo kFailures[] = {
-#define DWT97_FAILURE_ENTRY(name, group, text) {Failure::name, FailureGroup::group, text},
+struct Entry {
+  Failure kind;
+  FailureGroup group;
+  const char* name;
+  const char* text;  // for outOfMemory and tooManyLevels a printf format
+};
+
+constexpr Entry kFailures[] = {
+#define DWT97_FAILURE_ENTRY(name, group, text) {Failure::name, FailureGroup::group, #name, text},
     DWT97_FAILURE_LIST(DWT97_FAILURE_ENTRY)
 #undef DWT97_FAILURE_ENTRY
 };
+constexpr std::size_t kCount = sizeof kFailures / sizeof kFailures[0];
 
 constexpr bool tableInOrder() {
-  for (std::size_t k = 0; k < sizeof kFailures / sizeof kFailures[0]; ++k) {
+  for (std::size_t k = 0; k < kCount; ++k) {
     if (static_cast<std::size_t>(kFailures[k].kind) != k) return false;
   }
   return true;
 }
 static_assert(tableInOrder(), "one entry per failure, in the enumeration's order");
 
+const Entry& entry(Failure failure) {
+  const auto k = static_cast<std::size_t>(failure);
+  return kFailures[k < kCount ? k : static_cast<std::size_t>(Failure::outOfMemory)];
+}
+
 std::atomic<FatalHandler> fatalHandler{nullptr};
 
 }  // namespace
 
-const FailureInfo& failureInfo(Failure kind) { return kFailures[static_cast<std::size_t>(kind)]; }
+const char* formatFailure(const Error& error, char* buffer, std::size_t size) {
+  if (size == 0) return buffer;
+  const char* text = entry(error.failure).text;
+  const char* operation = error.operation != nullptr ? error.operation : "";
+  // Only these two messages are formats, each with its own arguments.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#endif
+  if (error.failure == Failure::outOfMemory) {
+    std::snprintf(buffer, size, text, operation);
+  } else if (error.failure == Failure::tooManyLevels) {
+    std::snprintf(buffer, size, text, operation, error.mostLevels);
+  } else {
+    std::snprintf(buffer, size, "%s", text);
+  }
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+  return buffer;
+}
+
+const char* failureName(Failure failure) { return entry(failure).name; }
+
+FailureGroup failureGroup(Failure failure) { return entry(failure).group; }
+
+const FailureInfo& failureInfo(Failure kind) {
+  static const FailureInfo* const table = [] {
+    static FailureInfo infos[kCount];
+    for (std::size_t k = 0; k < kCount; ++k) {
+      infos[k] = {kFailures[k].kind, kFailures[k].group, kFailures[k].text};
+    }
+    return infos;
+  }();
+  return table[static_cast<std::size_t>(entry(kind).kind)];
+}
 
 void setFatalHandler(FatalHandler handler) { fatalHandler.store(handler); }
 
@@ -40,38 +89,10 @@ void fatal(const char* message) {
   std::exit(1);
 }
 
-void fail(Failure kind) { fatal(failureInfo(kind).text); }
-
-void report(const std::optional<Failure>& failure, const char* operation) {
-  if (!failure) return;
-  if (*failure == Failure::outOfMemory) failOutOfMemory(operation);
-  fail(*failure);
-}
-
-void failOutOfMemory(const char* who) {
-  char message[160];
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
-  std::snprintf(message, sizeof message, failureInfo(Failure::outOfMemory).text, who);
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-  fatal(message);
-}
-
-void failTooManyLevels(const char* who, int most) {
-  char message[160];
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#endif
-  std::snprintf(message, sizeof message, failureInfo(Failure::tooManyLevels).text, who, most);
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-  fatal(message);
+void report(const std::optional<Error>& error) {
+  if (!error) return;
+  char message[kMessageCapacity];
+  fatal(formatFailure(*error, message, sizeof message));
 }
 
 }  // namespace detail

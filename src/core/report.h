@@ -1,6 +1,7 @@
-// Reporting a failure from inside the library: the message comes from the
-// failure table (dwt97/failure.h), and the process ends unless a handler
-// leaves by throwing.
+// Internal: how the process-ending operations report a failure. Each is a
+// thin wrapper over its namesake in namespace dwt97: report() formats the
+// returned failure's message (formatFailure) and ends the process, unless a
+// handler leaves by throwing. Nothing else in the library ends the process.
 #pragma once
 
 #include <optional>
@@ -13,18 +14,14 @@ namespace dwt97::detail {
 // as it stands and ends the process with exit status 1.
 [[noreturn]] void fatal(const char* message);
 
-// fatal() with the table's text of `kind` (not outOfMemory).
-[[noreturn]] void fail(Failure kind);
+// Returns at once without a failure; otherwise fatal() with its message.
+void report(const std::optional<Error>& error);
 
-// fatal() with "Error: <who>(), Out of memory!\n".
-[[noreturn]] void failOutOfMemory(const char* who);
-
-// Returns at once without a failure; otherwise fails as fail() does, or for
-// outOfMemory as failOutOfMemory(operation) does. The operations that end
-// the process report their twin's failure through this.
-void report(const std::optional<Failure>& failure, const char* operation);
-// fatal() with "Error: <who>(), Too many levels for the picture (at most
-// <most>)!\n".
-[[noreturn]] void failTooManyLevels(const char* who, int most);
+// The failure of an operation named `operation`: the public operations give
+// the failures of the layers below them their own names this way.
+inline std::optional<Error> named(const std::optional<Failure>& failure, const char* operation) {
+  if (!failure) return std::nullopt;
+  return Error{*failure, operation, 0};
+}
 
 }  // namespace dwt97::detail

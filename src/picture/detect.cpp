@@ -1,19 +1,18 @@
+// Pictures of every format: telling the format by the first bytes, the
+// record every reader fills, the dispatch to the readers from memory and
+// from files (a bitmap goes to the bitmap loader), and the report.
 #include "dwt97/picture.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "core/allocator.h"
+#include "core/report.h"
 #include "picture/readers.h"
 #include "platform/platform.h"
 
 namespace dwt97 {
 namespace detail {
-
-bool pictureFits(std::uint64_t width, std::uint64_t height) {
-  return width <= 0x7FFFFFFF && height <= 65535 && width * height <= 0x7FFFFFFF;
-}
-
 namespace {
 
 void putLe16(std::uint8_t* at, std::uint32_t value) {
@@ -28,7 +27,7 @@ void putLe32(std::uint8_t* at, std::uint32_t value) {
 
 }  // namespace
 
-bool startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height) {
+std::optional<Failure> startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height) {
   std::memset(bmp, 0, sizeof *bmp);
   // The header of the equivalent top-down bitmap: a negative stored height
   // tells the savers that row 0 is the top row. Sizes and offsets describe a
@@ -48,8 +47,8 @@ bool startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height) {
   bmp->height = static_cast<std::uint16_t>(height);
   bmp->planes = 1;
   bmp->bitsPerPixel = 8;
-  bmp->data = tryAllocateZeroed(static_cast<std::size_t>(width) * height);
-  return bmp->data != nullptr;
+  bmp->topDown = true;
+  return allocateZeroed(static_cast<std::size_t>(width) * height, &bmp->data);
 }
 
 }  // namespace detail
@@ -154,19 +153,43 @@ const char* pictureLoadOperation(PictureFormat format) {
   return "bmpLoad";
 }
 
-PictureFormat detectPictureFile(const char* path) {
-  std::FILE* file = detail::openForReading(path);
-  if (file == nullptr) return PictureFormat::bmp;
-  // Only a regular file is read: a pipe's bytes would be gone, and the
-  // bitmap loader refuses anything else with its own message.
+namespace {
+
+// Opens `path` for a look at its first bytes, which it must have as a
+// regular file: a pipe's bytes would be gone once looked at. The file is
+// left open at `*file` after them, their facts in `*facts`.
+std::optional<Failure> openAndLook(const char* path, std::FILE** file, detail::FileFacts* facts,
+                                   std::uint8_t (&first)[16], std::size_t* peeked) {
+  *file = detail::openForReading(path);
+  if (*file == nullptr) return Failure::loadOpen;
+  if (!detail::fileFacts(*file, facts) || !facts->regular) {
+    std::fclose(*file);
+    *file = nullptr;
+    return Failure::loadNotRegularFile;
+  }
+  *peeked = std::fread(first, 1, sizeof first, *file);
+  if (std::ferror(*file)) {
+    std::fclose(*file);
+    *file = nullptr;
+    return Failure::loadRead;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Error> detectPictureFile(const char* path, PictureFormat* format) {
+  *format = PictureFormat::bmp;
+  std::FILE* file = nullptr;
   detail::FileFacts facts;
-  std::uint8_t first[16];
-  std::size_t count = 0;
-  if (detail::fileFacts(file, &facts) && facts.regular) {
-    count = std::fread(first, 1, sizeof first, file);
+  std::uint8_t first[16] = {};
+  std::size_t peeked = 0;
+  if (const auto failure = openAndLook(path, &file, &facts, first, &peeked)) {
+    return detail::named(failure, "bmpLoad");
   }
   std::fclose(file);
-  return detectPicture(first, count);
+  *format = detectPicture(first, peeked);
+  return std::nullopt;
 }
 
 bool canReadPicture(PictureFormat format) {
@@ -186,11 +209,12 @@ bool canReadPicture(PictureFormat format) {
 
 bool canWritePng() { return detail::pngBuilt(); }
 
-std::optional<Failure> tryParsePicture(Bitmap* bmp, PictureFormat* format,
-                                       const std::uint8_t* bytes, std::size_t count) {
-  std::memset(bmp, 0, sizeof *bmp);
-  *format = detectPicture(bytes, count);
-  switch (*format) {
+namespace {
+
+// The reader of `format` over the bytes of a whole file (not bmp).
+std::optional<Failure> read(PictureFormat format, Bitmap* bmp, const std::uint8_t* bytes,
+                            std::size_t count) {
+  switch (format) {
     case PictureFormat::pgm:
     case PictureFormat::ppm:
       return detail::netpbmLoad(bmp, bytes, count);
@@ -201,54 +225,53 @@ std::optional<Failure> tryParsePicture(Bitmap* bmp, PictureFormat* format,
     case PictureFormat::tiff:
       return detail::tiffLoad(bmp, bytes, count);
     case PictureFormat::other:
-      return detail::unreadFormatFailure(bytes, count);
     case PictureFormat::bmp:
       break;
   }
-  return tryParse(bmp, bytes, count);
+  return detail::unreadFormatFailure(bytes, count);
 }
 
-std::optional<Failure> tryLoadPicture(Bitmap* bmp, PictureFormat* format, const char* path) {
+}  // namespace
+
+std::optional<Error> parsePicture(Bitmap* bmp, PictureFormat* format, const std::uint8_t* bytes,
+                                  std::size_t count) {
+  std::memset(bmp, 0, sizeof *bmp);
+  *format = detectPicture(bytes, count);
+  if (*format == PictureFormat::bmp) return dwt97::bmpParse(bmp, bytes, count);
+  return detail::named(read(*format, bmp, bytes, count), pictureLoadOperation(*format));
+}
+
+std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format, const char* path) {
   std::memset(bmp, 0, sizeof *bmp);
   *format = PictureFormat::bmp;
-  std::FILE* file = detail::openForReading(path);
-  if (file == nullptr) return Failure::loadOpen;
+  std::FILE* file = nullptr;
   detail::FileFacts facts;
-  if (!detail::fileFacts(file, &facts) || !facts.regular) {
-    std::fclose(file);
-    return Failure::loadNotRegularFile;
-  }
-  // A bitmap is read by its own loader, straight from the file; only the
-  // other formats are parsed from the bytes in memory.
   std::uint8_t first[16] = {};
-  const std::size_t peeked = std::fread(first, 1, sizeof first, file);
+  std::size_t peeked = 0;
+  if (const auto failure = openAndLook(path, &file, &facts, first, &peeked)) {
+    return detail::named(failure, "bmpLoad");
+  }
+  // A bitmap is read by its own loader, straight from the file; a format
+  // that is not read is named from its first bytes alone; only the others
+  // are parsed from the bytes in memory.
   *format = detectPicture(first, peeked);
-  if (*format == PictureFormat::bmp) {
+  const char* operation = pictureLoadOperation(*format);
+  std::optional<Failure> failure;
+  if (*format == PictureFormat::bmp || *format == PictureFormat::other) {
     std::fclose(file);
-    return tryLoad(bmp, path);
+    if (*format == PictureFormat::bmp) return dwt97::bmpLoad(bmp, path);
+    return detail::named(detail::unreadFormatFailure(first, peeked), operation);
   }
-  // A format that is not read is named from its first bytes alone.
-  if (*format == PictureFormat::other) {
-    std::fclose(file);
-    return detail::unreadFormatFailure(first, peeked);
-  }
-  if (facts.size > SIZE_MAX || std::fseek(file, 0, SEEK_SET) != 0) {
-    std::fclose(file);
-    return facts.size > SIZE_MAX ? Failure::outOfMemory : Failure::loadRead;
-  }
-  // The whole file in memory: the readers parse bytes.
+  if (facts.size > SIZE_MAX) failure = Failure::outOfMemory;
+  if (!failure && std::fseek(file, 0, SEEK_SET) != 0) failure = Failure::loadRead;
   const std::size_t size = static_cast<std::size_t>(facts.size);
-  std::uint8_t* bytes = detail::tryAllocateZeroed(size);
-  if (bytes == nullptr) {
-    std::fclose(file);
-    return Failure::outOfMemory;
-  }
-  const bool read = std::fread(bytes, 1, size, file) == size;
+  std::uint8_t* bytes = nullptr;
+  if (!failure) failure = detail::allocateZeroed(size, &bytes);
+  if (!failure && std::fread(bytes, 1, size, file) != size) failure = Failure::loadRead;
   std::fclose(file);
-  std::optional<Failure> failure = Failure::loadRead;
-  if (read) failure = tryParsePicture(bmp, format, bytes, size);
+  if (!failure) failure = read(*format, bmp, bytes, size);
   detail::releaseZeroed(bytes);
-  return failure;
+  return detail::named(failure, operation);
 }
 
 void printPicture(const Bitmap* bmp, PictureFormat format) {

@@ -119,7 +119,7 @@ std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* error
   if (cinfo->output_components != 1 || !pictureFits(cinfo->output_width, cinfo->output_height)) {
     return Failure::jpegUnsupported;
   }
-  if (!startPicture(bmp, cinfo->output_width, cinfo->output_height)) return Failure::outOfMemory;
+  if (auto failure = startPicture(bmp, cinfo->output_width, cinfo->output_height)) return failure;
   jpeg_start_decompress(cinfo);
   const std::size_t width = cinfo->output_width;
   while (cinfo->output_scanline < cinfo->output_height) {

@@ -171,8 +171,9 @@ std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::s
   const std::uint64_t needed = plain ? 2 * samples - 1 : samples * (maxval > 255 ? 2 : 1);
   if (left < needed) return fails.truncated;
 
-  if (!startPicture(bmp, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height))) {
-    return Failure::outOfMemory;
+  if (auto failure = startPicture(bmp, static_cast<std::uint32_t>(width),
+                                  static_cast<std::uint32_t>(height))) {
+    return failure;
   }
   const Raster raster{bmp, static_cast<std::uint32_t>(channels),
                       static_cast<std::uint32_t>(maxval), fails};

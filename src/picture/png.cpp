@@ -1,6 +1,6 @@
-// PNG through libspng: the reader turns every colour type and bit depth into
-// 8-bit grey, and the writer saves a picture as an 8-bit grey PNG. Without
-// the library (DWT97_WITH_PNG unset) both refuse.
+// The PNG reader, through libspng: every colour type and bit depth becomes
+// 8-bit grey, from the critical chunks alone. Without the library
+// (DWT97_WITH_PNG unset) every PNG is refused.
 #include <cstdlib>
 #include <cstring>
 
@@ -125,8 +125,10 @@ std::optional<Failure> decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, const Co
   // A full row of samples as the file packs them.
   const std::size_t rowBytes =
       (static_cast<std::uint64_t>(width) * channels(ihdr.color_type) * ihdr.bit_depth + 7) / 8;
-  std::uint8_t* scanline = direct ? nullptr : tryAllocateZeroed(rowBytes);
-  if (!direct && scanline == nullptr) return Failure::outOfMemory;
+  std::uint8_t* scanline = nullptr;
+  if (!direct) {
+    if (auto failure = allocateZeroed(rowBytes, &scanline)) return failure;
+  }
   std::optional<Failure> failure;
   for (;;) {
     spng_row_info row;
@@ -259,7 +261,7 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size
   // picture is allocated.
   error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RAW, SPNG_DECODE_PROGRESSIVE);
   if (error != 0) return readFailure(error);
-  if (!startPicture(bmp, ihdr.width, ihdr.height)) return Failure::outOfMemory;
+  if (auto failure = startPicture(bmp, ihdr.width, ihdr.height)) return failure;
   std::optional<Failure> failure = decodeRows(ctx, ihdr, to, bmp);
   if (!failure) failure = chunks.endChunk();
   if (failure) {
@@ -267,61 +269,6 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size
     bmp->data = nullptr;
   }
   return failure;
-}
-
-namespace {
-
-int writeToSave(spng_ctx*, void* user, void* bytes, std::size_t count) {
-  return static_cast<SaveFile*>(user)->write(bytes, count) ? 0 : SPNG_IO_ERROR;
-}
-
-// Writes the rows as an 8-bit grey PNG into `save`: false on a write
-// failure, or with `outOfMemory` set when the encoder runs out of memory.
-bool encode(SaveFile& save, const Bitmap* bmp, const std::uint8_t* const* rows, bool reversed,
-            bool* outOfMemory) {
-  Context encoder(SPNG_CTX_ENCODER);
-  if (encoder.ctx == nullptr) {
-    *outOfMemory = true;
-    return false;
-  }
-  spng_ctx* ctx = encoder.ctx;
-  const std::uint32_t height = bmp->height;
-  const std::size_t width = static_cast<std::size_t>(bmp->width);
-  spng_ihdr ihdr = {static_cast<std::uint32_t>(bmp->width), height, 8,
-                    SPNG_COLOR_TYPE_GRAYSCALE, 0, 0, SPNG_INTERLACE_NONE};
-  int error = spng_set_png_stream(ctx, writeToSave, &save);
-  if (error == 0) error = spng_set_ihdr(ctx, &ihdr);
-  if (error == 0) {
-    error = spng_encode_image(ctx, nullptr, 0, SPNG_FMT_PNG,
-                              SPNG_ENCODE_PROGRESSIVE | SPNG_ENCODE_FINALIZE);
-  }
-  for (std::uint32_t r = 0; error == 0 && r < height; ++r) {
-    // The encoder takes the row as a writable buffer but does not change it.
-    auto* row = const_cast<std::uint8_t*>(rows[reversed ? height - 1 - r : r]);
-    error = spng_encode_row(ctx, row, width);
-    if (error == SPNG_EOI && r + 1 == height) error = 0;
-  }
-  *outOfMemory = error == SPNG_EMEM;
-  return error == 0;
-}
-
-}  // namespace
-
-std::optional<Failure> trySavePng(const Bitmap* bmp, const char* path,
-                                  const std::uint8_t* const* rows) {
-  SaveFile save;
-  const SaveFile::Start start = save.create(path);
-  if (start == SaveFile::Start::outOfMemory) return Failure::outOfMemory;
-  if (start != SaveFile::Start::created) return Failure::saveCreate;
-  // Shown upright: the top row first, which a bottom-up file stores last.
-  const bool reversed = (bmp->rawHeader[25] & 0x80) == 0;
-  bool outOfMemory = false;
-  if (!encode(save, bmp, rows, reversed, &outOfMemory) || !save.finish()) {
-    save.abort();
-    return outOfMemory ? Failure::outOfMemory : Failure::saveWrite;
-  }
-  if (!save.commit()) return Failure::saveCreate;
-  return std::nullopt;
 }
 
 #else  // no PNG library
@@ -333,35 +280,6 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t*, std::size_t) {
   return Failure::pngNotBuilt;
 }
 
-std::optional<Failure> trySavePng(const Bitmap*, const char*, const std::uint8_t* const*) {
-  return Failure::pngWriteNotBuilt;
-}
-
 #endif
 
 }  // namespace dwt97::detail
-
-std::optional<dwt97::Failure> dwt97::trySavePngPlane(const Bitmap* bmp, const char* path,
-                                              const std::uint8_t* const* plane) {
-  return dwt97::detail::trySavePng(bmp, path, plane);
-}
-
-std::optional<dwt97::Failure> dwt97::trySavePng(const Bitmap* bmp, const char* path,
-                                         const std::uint8_t* flat) {
-  const std::size_t width = static_cast<std::size_t>(bmp->width);
-  auto** rows = static_cast<const std::uint8_t**>(
-      std::malloc((std::size_t{bmp->height} + 1) * sizeof(const std::uint8_t*)));
-  if (rows == nullptr) return dwt97::Failure::outOfMemory;
-  for (std::size_t r = 0; r < bmp->height; ++r) rows[r] = flat + r * width;
-  const std::optional<dwt97::Failure> failure = dwt97::detail::trySavePng(bmp, path, rows);
-  std::free(rows);
-  return failure;
-}
-
-void bmpSavePngPlane(const Bitmap* bmp, const char* path, const std::uint8_t* const* plane) {
-  dwt97::detail::report(dwt97::trySavePngPlane(bmp, path, plane), "bmpSavePng");
-}
-
-void bmpSavePng(const Bitmap* bmp, const char* path, const std::uint8_t* flat) {
-  dwt97::detail::report(dwt97::trySavePng(bmp, path, flat), "bmpSavePng");
-}

@@ -1,5 +1,7 @@
-// Internal: what the readers of the picture formats share. Each reader turns
-// the bytes of one whole file into a record as dwt97/picture.h describes.
+// Internal to the picture subsystem: what the readers of the formats share.
+// Each reader turns the bytes of one whole file into a record as
+// dwt97/picture.h describes, and returns its failure's kind; detect.cpp
+// names it after the reader.
 #pragma once
 
 #include <cstddef>
@@ -11,22 +13,18 @@
 
 namespace dwt97::detail {
 
-// Whether a width x height picture (both at least 1) is within the limits
-// every input shares: width up to 2^31-1, height up to 65535, fewer than
-// 2^31 pixels.
-bool pictureFits(std::uint64_t width, std::uint64_t height);
-
 // Fills `bmp` as the record of an uncompressed 8-bit top-down bitmap of
-// width x height (which must fit) and gives it a zero-filled pixel buffer.
-// False, with no buffer, when memory runs out.
-bool startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height);
+// width x height (which must fit: pictureFits()) and gives it a zero-filled
+// pixel buffer; outOfMemory, with no buffer, when memory runs out.
+[[nodiscard]] std::optional<Failure> startPicture(Bitmap* bmp, std::uint32_t width,
+                                                  std::uint32_t height);
 
 // The readers: on failure the record holds no buffer. netpbmLoad() reads
 // PGM and PPM, telling them by their magic numbers.
-std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
-std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
-std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
-std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+[[nodiscard]] std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+[[nodiscard]] std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+[[nodiscard]] std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+[[nodiscard]] std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
 
 // The refusal that names the format of `bytes`, one of those known by their
 // signatures but not read (PictureFormat::other); loadSignature for others.
@@ -40,8 +38,8 @@ inline std::uint8_t luma(std::uint32_t r, std::uint32_t g, std::uint32_t b) {
 
 // Saves `rows` (the record's height of them) as an 8-bit grey PNG, upright,
 // through a temporary beside `path`; fails as bmpSave() does.
-std::optional<Failure> trySavePng(const Bitmap* bmp, const char* path,
-                                  const std::uint8_t* const* rows);
+[[nodiscard]] std::optional<Failure> savePng(const Bitmap* bmp, const char* path,
+                                             const std::uint8_t* const* rows);
 
 // Whether this build has the PNG, JPEG and TIFF readers (and the PNG writer).
 bool pngBuilt();

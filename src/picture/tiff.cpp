@@ -191,8 +191,9 @@ class Decoder {
   std::optional<Failure> run() {
     const std::size_t planes = layout_.planar ? layout_.channels : 1;
     for (std::size_t p = 0; p < planes; ++p) {
-      buffers_[p] = tryAllocateZeroed(static_cast<std::size_t>(layout_.unitBytes));
-      if (buffers_[p] == nullptr) return Failure::outOfMemory;
+      if (auto failure = allocateZeroed(static_cast<std::size_t>(layout_.unitBytes), &buffers_[p])) {
+        return failure;
+      }
     }
     for (std::uint32_t y = 0; y < layout_.height; y += layout_.unitHeight) {
       for (std::uint32_t x = 0; x < layout_.width; x += layout_.unitWidth) {
@@ -288,7 +289,7 @@ std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
   // Complaints about the directory that the library got over do not count;
   // any from here on does.
   memory.errors = 0;
-  if (!startPicture(bmp, layout.width, layout.height)) return Failure::outOfMemory;
+  if (auto failure = startPicture(bmp, layout.width, layout.height)) return failure;
   std::optional<Failure> failure = Decoder(handle.tif, layout, &memory, bmp).run();
   if (failure) {
     releaseZeroed(bmp->data);

@@ -50,8 +50,8 @@ void dropHandlerReason() {
   if (--handlerReasons == 0) sys::cleanupHandlers(false);
 }
 
-// Registers `path`; false when memory for another block runs out.
-bool registerTemporary(const PathChar* path) {
+// Registers `path`; outOfMemory when memory for another block runs out.
+std::optional<Failure> registerTemporary(const PathChar* path) {
   const std::lock_guard<std::mutex> hold(registryLock);
   SlotBlock* block = &firstBlock;
   for (;;) {
@@ -60,13 +60,13 @@ bool registerTemporary(const PathChar* path) {
         slot.store(path);
         addHandlerReason();
         if (!removalAtExit) removalAtExit = std::atexit(removeAtExit) == 0;
-        return true;
+        return std::nullopt;
       }
     }
     SlotBlock* next = block->next.load();
     if (next == nullptr) {
       next = new (std::nothrow) SlotBlock();
-      if (next == nullptr) return false;
+      if (next == nullptr) return Failure::outOfMemory;
       block->next.store(next);
     }
     block = next;
@@ -154,8 +154,10 @@ class WriteSignalsHeld {
 };
 
 // Hands every byte of the pieces to the file, going on after a partial
-// write from where it stopped, at `*offset` (advanced) when not null.
-bool sendAll(Native file, const WritePiece* pieces, std::size_t count, std::uint64_t* offset) {
+// write from where it stopped, at `*offset` (advanced) when not null;
+// saveWrite when the system refuses a write.
+std::optional<Failure> sendAll(Native file, const WritePiece* pieces, std::size_t count,
+                               std::uint64_t* offset) {
   constexpr std::size_t kBatch = 1024;  // IOV_MAX on Linux and macOS
   WritePiece batch[kBatch];
   std::size_t next = 0;
@@ -167,7 +169,7 @@ bool sendAll(Native file, const WritePiece* pieces, std::size_t count, std::uint
     WritePiece* piece = batch;
     while (used > 0) {
       const std::int64_t wrote = sys::writeSome(file, piece, used, offset);
-      if (wrote <= 0) return false;
+      if (wrote <= 0) return Failure::saveWrite;
       if (offset != nullptr) *offset += static_cast<std::uint64_t>(wrote);
       std::size_t left = static_cast<std::size_t>(wrote);
       while (used > 0 && left >= piece->count) {
@@ -181,28 +183,29 @@ bool sendAll(Native file, const WritePiece* pieces, std::size_t count, std::uint
       }
     }
   }
-  return true;
+  return std::nullopt;
 }
 
 // sendAll() for a system whose write takes one buffer at a time: small
 // pieces (rows) are gathered into a chunk first, so that a picture of narrow
 // rows is not written a row per call.
-bool sendGathered(Native file, const WritePiece* pieces, std::size_t count, std::uint64_t* offset) {
+std::optional<Failure> sendGathered(Native file, const WritePiece* pieces, std::size_t count,
+                                    std::uint64_t* offset) {
   if (sys::kGathers) return sendAll(file, pieces, count, offset);
   constexpr std::size_t kChunk = std::size_t{1} << 20;
   char* chunk = static_cast<char*>(std::malloc(kChunk));
   if (chunk == nullptr) return sendAll(file, pieces, count, offset);
   std::size_t used = 0;
-  bool good = true;
+  std::optional<Failure> failure;
   auto flush = [&] {
     const WritePiece gathered{chunk, used};
-    good = good && sendAll(file, &gathered, 1, offset);
+    if (!failure) failure = sendAll(file, &gathered, 1, offset);
     used = 0;
   };
-  for (std::size_t k = 0; good && k < count; ++k) {
+  for (std::size_t k = 0; !failure && k < count; ++k) {
     if (pieces[k].count >= kChunk) {
       flush();
-      good = good && sendAll(file, &pieces[k], 1, offset);
+      if (!failure) failure = sendAll(file, &pieces[k], 1, offset);
       continue;
     }
     if (used + pieces[k].count > kChunk) flush();
@@ -211,7 +214,7 @@ bool sendGathered(Native file, const WritePiece* pieces, std::size_t count, std:
   }
   flush();
   std::free(chunk);
-  return good;
+  return failure;
 }
 
 }  // namespace
@@ -227,7 +230,7 @@ struct SaveFile::State {
   bool finished;
 };
 
-SaveFile::Start SaveFile::create(const char* path) {
+std::optional<Failure> SaveFile::create(const char* path) {
   abort();
   bool outOfMemory = false;
   PathChar* named = sys::nativePath(path, &outOfMemory);
@@ -235,7 +238,7 @@ SaveFile::Start SaveFile::create(const char* path) {
   if (named == nullptr || state == nullptr) {
     std::free(named);
     std::free(state);
-    return outOfMemory || state == nullptr ? Start::outOfMemory : Start::failed;
+    return outOfMemory || state == nullptr ? Failure::outOfMemory : Failure::saveCreate;
   }
   state->file = sys::kNoFile;
   state_ = state;
@@ -255,26 +258,26 @@ SaveFile::Start SaveFile::create(const char* path) {
   std::free(named);
   if (state->target == nullptr && state->file == sys::kNoFile) {
     abort();
-    return outOfMemory ? Start::outOfMemory : Start::failed;
+    return outOfMemory ? Failure::outOfMemory : Failure::saveCreate;
   }
   if (facts.kind == sys::Target::refused ||
       (facts.kind == sys::Target::special && state->file == sys::kNoFile)) {
     abort();
-    return Start::failed;
+    return Failure::saveCreate;
   }
-  if (facts.kind == sys::Target::special) return Start::created;
+  if (facts.kind == sys::Target::special) return std::nullopt;
 
   state->temporary = temporaryBeside(state->target, &state->suffix);
   if (state->temporary == nullptr) {
     abort();
-    return Start::outOfMemory;
+    return Failure::outOfMemory;
   }
   // Best a file with no name, which nothing can leave behind; it takes its
   // name (in the same form) at the commit.
   if (unnamedAllowed.load()) {
     state->file = sys::createUnnamed(state->target, facts);
     state->unnamed = state->file != sys::kNoFile;
-    if (state->unnamed) return Start::created;
+    if (state->unnamed) return std::nullopt;
   }
   // Interrupts wait while the temporary is created and registered, so that
   // none is ever left unregistered.
@@ -286,17 +289,17 @@ SaveFile::Start SaveFile::create(const char* path) {
     if (!taken) break;
   }
   state->created = state->file != sys::kNoFile;
-  if (state->created) state->registered = registerTemporary(state->temporary);
+  if (state->created) state->registered = !registerTemporary(state->temporary);
   sys::releaseInterrupts();
   if (!state->created) {
     abort();
-    return Start::failed;
+    return Failure::saveCreate;
   }
   if (!state->registered) {
     abort();
-    return Start::outOfMemory;
+    return Failure::outOfMemory;
   }
-  return Start::created;
+  return std::nullopt;
 }
 
 bool SaveFile::inPlace() const { return state_ != nullptr && state_->temporary == nullptr; }
@@ -304,81 +307,91 @@ bool SaveFile::inPlace() const { return state_ != nullptr && state_->temporary =
 namespace {
 
 // Gives an unnamed temporary its name, which is registered for the instant
-// before it replaces the output; false when it cannot be named.
-bool nameTemporary(PathChar* temporary, std::size_t suffix, Native file, bool* registered) {
+// before it replaces the output; saveCreate when it cannot be named.
+std::optional<Failure> nameTemporary(PathChar* temporary, std::size_t suffix, Native file,
+                                     bool* registered) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     fillLetters(temporary, suffix);
     bool taken = false;
     if (sys::nameUnnamed(file, temporary, &taken)) {
       // Without room in the registry the name goes on regardless: the
       // caller holds the interrupts.
-      *registered = registerTemporary(temporary);
-      return true;
+      *registered = !registerTemporary(temporary);
+      return std::nullopt;
     }
-    if (!taken) return false;
+    if (!taken) break;
   }
-  return false;
+  return Failure::saveCreate;
 }
 
 }  // namespace
 
-bool SaveFile::write(const void* bytes, std::size_t count) {
+std::optional<Failure> SaveFile::write(const void* bytes, std::size_t count) {
   const WritePiece piece{bytes, count};
   return writeGathered(&piece, 1);
 }
 
-bool SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
-  if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile) return false;
+std::optional<Failure> SaveFile::writeGathered(const WritePiece* pieces, std::size_t count) {
+  if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile) {
+    return Failure::saveWrite;
+  }
   const WriteSignalsHeld held;
   return sendGathered(state_->file, pieces, count, nullptr);
 }
 
-bool SaveFile::writeAt(std::uint64_t offset, const void* bytes, std::size_t count) {
+std::optional<Failure> SaveFile::writeAt(std::uint64_t offset, const void* bytes,
+                                         std::size_t count) {
   const WritePiece piece{bytes, count};
   return writeGatheredAt(offset, &piece, 1);
 }
 
-bool SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count) {
+std::optional<Failure> SaveFile::writeGatheredAt(std::uint64_t offset, const WritePiece* pieces,
+                                                 std::size_t count) {
   if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile || inPlace()) {
-    return false;
+    return Failure::saveWrite;
   }
   const WriteSignalsHeld held;
   return sendAll(state_->file, pieces, count, &offset);
 }
 
-bool SaveFile::finish() {
-  if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile) return false;
+std::optional<Failure> SaveFile::finish() {
+  if (state_ == nullptr || state_->finished || state_->file == sys::kNoFile) {
+    return Failure::saveWrite;
+  }
   state_->finished = true;
   // An unnamed temporary stays open until it has its name (the commit
   // closes it then, before it replaces the output, for any late failure).
-  if (!inPlace() && (!sys::kCloseBeforeReplace || state_->unnamed)) return true;
+  if (!inPlace() && (!sys::kCloseBeforeReplace || state_->unnamed)) return std::nullopt;
   const WriteSignalsHeld held;
-  return sys::closeFile(&state_->file);
+  if (!sys::closeFile(&state_->file)) return Failure::saveWrite;
+  return std::nullopt;
 }
 
-bool SaveFile::commit() {
-  if (state_ == nullptr || !state_->finished) return false;
+std::optional<Failure> SaveFile::commit() {
+  if (state_ == nullptr || !state_->finished) return Failure::saveCreate;
   if (inPlace()) {
     abort();
-    return true;
+    return std::nullopt;
   }
   sys::holdInterrupts();
-  bool placed = true;
+  std::optional<Failure> failure;
   if (state_->unnamed) {
-    placed = nameTemporary(state_->temporary, state_->suffix, state_->file, &state_->registered);
-    state_->created = placed;
+    failure = nameTemporary(state_->temporary, state_->suffix, state_->file, &state_->registered);
+    state_->created = !failure;
     state_->unnamed = false;
-    if (placed && sys::kCloseBeforeReplace) {
+    if (!failure && sys::kCloseBeforeReplace) {
       const WriteSignalsHeld held;
-      placed = sys::closeFile(&state_->file);
+      if (!sys::closeFile(&state_->file)) failure = Failure::saveCreate;
     }
   }
-  placed = placed && sys::replace(&state_->file, state_->temporary, state_->target);
+  if (!failure && !sys::replace(&state_->file, state_->temporary, state_->target)) {
+    failure = Failure::saveCreate;
+  }
   // The name is free again: nothing must remove a new file that takes it.
-  if (placed) state_->created = false;
+  if (!failure) state_->created = false;
   abort();
-  if (!placed || !interruptsHeldAfterCommit.load()) sys::releaseInterrupts();
-  return placed;
+  if (failure || !interruptsHeldAfterCommit.load()) sys::releaseInterrupts();
+  return failure;
 }
 
 void SaveFile::abort() {

@@ -17,8 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 
 #include "dwt97/export.h"
+#include "dwt97/failure.h"
 
 namespace dwt97 {
 namespace detail {
@@ -101,53 +103,58 @@ struct WritePiece {
 // Saves on several threads at once are safe, each with its own object; one
 // object's writes go from one thread, except writeAt().
 //
+// Every step returns its failure (saveCreate, saveWrite or outOfMemory), or
+// nothing:
+//
 //   SaveFile save;
-//   if (save.create(path) != SaveFile::Start::created) ...   // cannot be created
-//   if (!save.write(bytes, n) || !save.finish()) { save.abort(); ... }
-//   if (!save.commit()) ...                                  // cannot be put in place
+//   if (auto failure = save.create(path)) ...                 // cannot be created
+//   if (auto failure = save.write(bytes, n)) { save.abort(); ... }
+//   if (auto failure = save.finish()) { save.abort(); ... }
+//   if (auto failure = save.commit()) ...                     // cannot be put in place
 class SaveFile {
  public:
-  enum class Start { created, failed, outOfMemory };
-
   SaveFile() = default;
   ~SaveFile() { abort(); }
   SaveFile(const SaveFile&) = delete;
   SaveFile& operator=(const SaveFile&) = delete;
 
   // Creates the empty temporary beside `path` (or opens a special file in
-  // place): failed when it cannot be created (no such folder, no
-  // permission, a folder or a read-only file at `path`).
-  Start create(const char* path);
+  // place): saveCreate when it cannot be created (no such folder, no
+  // permission, a folder or a read-only file at `path`), outOfMemory.
+  [[nodiscard]] std::optional<Failure> create(const char* path);
 
   // Whether the output is written in place (a device, a pipe): the
   // appending writes only; writeAt() and writeGatheredAt() fail.
   bool inPlace() const;
 
-  // Appends `count` bytes. False on any failure (disk full, size limit).
-  bool write(const void* bytes, std::size_t count);
+  // Appends `count` bytes. saveWrite on any failure (disk full, size limit).
+  [[nodiscard]] std::optional<Failure> write(const void* bytes, std::size_t count);
 
   // Appends the pieces in order, in as few system calls as the system allows.
-  bool writeGathered(const WritePiece* pieces, std::size_t count);
+  [[nodiscard]] std::optional<Failure> writeGathered(const WritePiece* pieces, std::size_t count);
 
   // Writes `count` bytes at `offset` from the start of the file, leaving
   // the append position undefined: for writers that fill disjoint ranges,
   // from several threads if they like. Do not mix with the appending writes.
-  bool writeAt(std::uint64_t offset, const void* bytes, std::size_t count);
+  [[nodiscard]] std::optional<Failure> writeAt(std::uint64_t offset, const void* bytes,
+                                               std::size_t count);
 
   // writeAt() of the pieces one after the other from `offset`, in as few
   // system calls as the system allows.
-  bool writeGatheredAt(std::uint64_t offset, const WritePiece* pieces, std::size_t count);
+  [[nodiscard]] std::optional<Failure> writeGatheredAt(std::uint64_t offset,
+                                                       const WritePiece* pieces,
+                                                       std::size_t count);
 
-  // Ends the writing: every byte is handed to the system. False when a late
-  // write failure shows here (a temporary with no name stays open, for the
-  // commit to close once it has one).
-  bool finish();
+  // Ends the writing: every byte is handed to the system. saveWrite when a
+  // late write failure shows here (a temporary with no name stays open, for
+  // the commit to close once it has one).
+  [[nodiscard]] std::optional<Failure> finish();
 
   // Replaces `path` by the finished temporary in one step (for an output
-  // written in place: closes it). On failure (a folder holds the name, no
-  // permission, a late write failure) the temporary is removed and `path`
-  // left as it was.
-  bool commit();
+  // written in place: closes it). On failure (saveCreate: a folder holds the
+  // name, no permission, a late write failure) the temporary is removed and
+  // `path` left as it was.
+  [[nodiscard]] std::optional<Failure> commit();
 
   // Removes the temporary, if there is one; the output is left as it was.
   void abort();

@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ostream>
 #include <random>
 
 #include "dwt97/bitmap.h"
@@ -62,12 +64,12 @@ std::string exactly(const std::string& text) {
 }
 
 Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels, int levels) {
-  PlaneBuffer plane = planeAllocate(width, rows, "test");
+  PlaneBuffer plane = testsupport::newPlane(width, rows);
   std::copy(pixels.begin(), pixels.end(), plane.block);
   std::int32_t w = width, h = rows;
   for (int level = 1; level <= levels; ++level, w /= 2, h /= 2) {
-    PlaneBuffer rowPass = planeAllocate(w, h, "test");
-    PlaneBuffer result = planeAllocate(w, h, "test");
+    PlaneBuffer rowPass = testsupport::newPlane(w, h);
+    PlaneBuffer result = testsupport::newPlane(w, h);
     dwtForwardRows(rowPass.rows, plane.rows, w, h);
     dwtForwardColumns(result.rows, rowPass.rows, w, h);
     for (std::int32_t r = 0; r < h; ++r) std::copy(result.rows[r], result.rows[r] + w, plane.rows[r]);
@@ -328,4 +330,23 @@ int openDescriptors() {
   return open;
 }
 
+dwt97::PlaneBuffer newPlane(std::int32_t width, std::int32_t height) {
+  dwt97::PlaneBuffer plane;
+  if (dwt97::planeAllocate(&plane, width, height)) {
+    std::fprintf(stderr, "no memory for a %d x %d test plane\n", width, height);
+    std::abort();
+  }
+  return plane;
+}
+
 }  // namespace testsupport
+
+namespace dwt97 {
+
+// How the tests' expectations print a failure: its stable name and message.
+void PrintTo(const Error& error, std::ostream* out) {
+  char message[kMessageCapacity];
+  *out << failureName(error.failure) << " (" << formatFailure(error, message, sizeof message) << ")";
+}
+
+}  // namespace dwt97

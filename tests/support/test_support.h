@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include "bmp_builder.h"
+#include "dwt97/failure.h"
+#include "dwt97/planes.h"
 
 namespace testsupport {
 
@@ -192,4 +195,12 @@ inline RunResult runTool(const std::string& dir, const RunOptions& options = {})
 // adds one.
 int openDescriptors();
 
+// A zero-filled plane the test needs: the process ends if memory runs out.
+dwt97::PlaneBuffer newPlane(std::int32_t width, std::int32_t height);
+
 }  // namespace testsupport
+
+namespace dwt97 {
+// gtest prints a failure through this: its name and message.
+void PrintTo(const Error& error, std::ostream* out);
+}  // namespace dwt97

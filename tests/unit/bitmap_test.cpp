@@ -116,7 +116,7 @@ TEST(Loader, RowsInFileOrderWithoutPadding) {
     const std::string height = "\nHeight = " + std::to_string(c.height) + " \n";
     EXPECT_NE(report(bmp).find(height), std::string::npos);
     EXPECT_EQ(Bytes(bmp.data, bmp.data + p.pixels.size()), p.pixels);
-    PlaneBuffer plane = planeAllocate(c.width, c.height, "test");
+    PlaneBuffer plane = testsupport::newPlane(c.width, c.height);
     bmpReadPlane(&bmp, dir.file("quilgray.bmp").c_str(), plane.rows);
     Bytes rows;
     for (int r = 0; r < c.height; ++r) {
@@ -164,7 +164,7 @@ TEST(Report, FieldFormatsOnAHandFilledRecord) {
 TEST(SamplePlanes, FlattenAndSaveNonSquare) {
   TempDir dir;
   Bitmap bmp = record(256, 128);
-  PlaneBuffer plane = planeAllocate(256, 128, "test");
+  PlaneBuffer plane = testsupport::newPlane(256, 128);
   for (int r = 0; r < 128; ++r) {
     for (int c = 0; c < 256; ++c) plane.rows[r][c] = static_cast<std::uint8_t>(r * 5 + (c ^ 0x3C));
   }
@@ -183,7 +183,7 @@ TEST(SamplePlanes, FlattenAndSaveNonSquare) {
 }
 
 TEST(SamplePlanes, PlanesStartZeroFilled) {
-  PlaneBuffer plane = planeAllocate(7, 5, "test");
+  PlaneBuffer plane = testsupport::newPlane(7, 5);
   for (int r = 0; r < 5; ++r) EXPECT_EQ(Bytes(plane.rows[r], plane.rows[r] + 7), Bytes(7, 0));
   planeRelease(&plane);
 }
@@ -201,7 +201,7 @@ TEST(SamplePlanes, ManyRowsReadAndSavedThroughReversedPointers) {
     testsupport::Picture p = picture(width, height);
     p.topDown = topDown;
     Bitmap bmp = loadBytes(dir, testsupport::build(p));
-    PlaneBuffer plane = planeAllocate(width, height, "test");
+    PlaneBuffer plane = testsupport::newPlane(width, height);
     std::vector<std::uint8_t*> rows(height);
     for (int r = 0; r < height; ++r) rows[r] = plane.rows[height - 1 - r];
     bmpReadPlane(&bmp, dir.file("quilgray.bmp").c_str(), rows.data());

@@ -143,7 +143,7 @@ TEST(Drawing, NeverReachesTheSamplesReadFromTheFile) {
   Bitmap bmp;
   bmpLoad(&bmp, path.c_str());
   bmpFillRect(&bmp, 0, 0, 10, 10, 1, 2, 3);
-  PlaneBuffer plane = planeAllocate(bmp.width, bmp.height, "test");
+  PlaneBuffer plane = testsupport::newPlane(bmp.width, bmp.height);
   bmpReadPlane(&bmp, path.c_str(), plane.rows);
   EXPECT_EQ(0, std::memcmp(plane.block, picture.pixels.data(), picture.pixels.size()));
   EXPECT_NE(0, std::memcmp(bmp.data, picture.pixels.data(), picture.pixels.size()));

@@ -212,7 +212,11 @@ TEST(ForwardPass, EmptyAndSingleSampleLinesLeaveDestination) {
   } cases[] = {{true, 1, 3}, {false, 5, 1}, {true, 0, 2}, {false, 4, 0}, {true, 4, 0}};
   for (const auto& c : cases) {
     TestPlane src(c.w, c.h, 99), dst(c.w, c.h, kUntouched);
-    (c.rows ? dwtForwardRows : dwtForwardColumns)(dst.get(), src.get(), c.w, c.h);
+    if (c.rows) {
+      dwtForwardRows(dst.get(), src.get(), c.w, c.h);
+    } else {
+      dwtForwardColumns(dst.get(), src.get(), c.w, c.h);
+    }
     for (const Line& row : dst.rows()) EXPECT_EQ(row, Line(c.w, kUntouched)) << c.w << "x" << c.h;
   }
 }

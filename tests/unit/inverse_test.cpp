@@ -76,7 +76,11 @@ TEST(InversePasses, CoverOnlyTheirArea) {
       }
     }
     const int coveredRows = columns ? 6 : 8;
-    (columns ? dwtInverseColumns : dwtInverseRows)(dst.get(), src.get(), 3, coveredRows / 2);
+    if (columns) {
+      dwtInverseColumns(dst.get(), src.get(), 3, coveredRows / 2);
+    } else {
+      dwtInverseRows(dst.get(), src.get(), 3, coveredRows / 2);
+    }
     for (int r = 0; r < 9; ++r) {
       for (int c = 0; c < 7; ++c) {
         EXPECT_EQ(dst.at(r, c), (r < coveredRows && c < 6) ? 100 : 0xEE)

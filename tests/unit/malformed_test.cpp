@@ -44,9 +44,12 @@ Bytes good32(std::size_t at, std::uint32_t value) { return withLe32(goodFile(), 
 
 std::uint32_t storedHeight(std::int64_t value) { return static_cast<std::uint32_t>(value); }
 
-// A failure by its message, or "accepted": readable in an expectation.
+// A failure by its name, or "accepted": readable in an expectation.
 std::string describe(const std::optional<Failure>& failure) {
-  return failure ? dwt97::failureInfo(*failure).text : "accepted";
+  return failure ? dwt97::failureName(*failure) : "accepted";
+}
+std::string describe(const std::optional<dwt97::Error>& error) {
+  return error ? describe(error->failure) : "accepted";
 }
 
 // Loads `file` from memory and from the file `dir`/in.bmp. Both must agree:
@@ -58,8 +61,15 @@ std::optional<Failure> loadBothWays(const TempDir& dir, const Bytes& file, Bytes
   const int descriptors = openDescriptors();
   Bitmap fromMemory, fromFile;
   fromMemory.data = fromFile.data = reinterpret_cast<std::uint8_t*>(&fromMemory);  // must go
-  const std::optional<Failure> parsed = dwt97::tryParse(&fromMemory, file.data(), file.size());
-  const std::optional<Failure> loaded = dwt97::tryLoad(&fromFile, path.c_str());
+  const std::optional<dwt97::Error> parsed = dwt97::bmpParse(&fromMemory, file.data(), file.size());
+  const std::optional<dwt97::Error> loaded = dwt97::bmpLoad(&fromFile, path.c_str());
+  // Both name the loader, as its messages do.
+  if (parsed) {
+    EXPECT_STREQ(parsed->operation, "bmpLoad");
+  }
+  if (loaded) {
+    EXPECT_STREQ(loaded->operation, "bmpLoad");
+  }
   EXPECT_EQ(describe(parsed), describe(loaded));
   EXPECT_EQ(openDescriptors(), descriptors);
   if (parsed || loaded) {
@@ -78,7 +88,8 @@ std::optional<Failure> loadBothWays(const TempDir& dir, const Bytes& file, Bytes
   }
   bmpRelease(&fromMemory);
   bmpRelease(&fromFile);
-  return parsed;
+  if (parsed) return parsed->failure;
+  return std::nullopt;
 }
 
 // Loads an accepted file; returns its pixels (file row order, unpadded).
@@ -337,11 +348,11 @@ TEST(Malformed, AcceptedShapes) {
         const Bytes file = testsupport::build(p);
         ASSERT_EQ(describe(loadBothWays(dir, file)), "accepted");
         Bitmap bmp;
-        ASSERT_EQ(describe(dwt97::tryLoad(&bmp, dir.file("in.bmp").c_str())), "accepted");
+        ASSERT_EQ(describe(dwt97::bmpLoad(&bmp, dir.file("in.bmp").c_str())), "accepted");
         EXPECT_EQ(bmp.height, rows);
         EXPECT_EQ(Bytes(bmp.data, bmp.data + p.pixels.size()), p.pixels);
         TestPlane plane(shape.width, rows, 0xA5);
-        EXPECT_EQ(describe(dwt97::tryReadPlane(&bmp, dir.file("in.bmp").c_str(), plane.get())),
+        EXPECT_EQ(describe(dwt97::bmpReadPlane(&bmp, dir.file("in.bmp").c_str(), plane.get())),
                   "accepted");
         Bytes reread;
         for (const TestPlane::Line& line : plane.rows()) {
@@ -378,10 +389,10 @@ TEST(Malformed, ColourTablesDoNotMatter) {
 TEST(Malformed, FilesThatCannotBeLoaded) {
   TempDir dir;
   Bitmap bmp;
-  EXPECT_EQ(describe(dwt97::tryLoad(&bmp, dir.file("missing.bmp").c_str())),
+  EXPECT_EQ(describe(dwt97::bmpLoad(&bmp, dir.file("missing.bmp").c_str())),
             describe(Failure::loadOpen));
   EXPECT_EQ(bmp.data, nullptr);
-  EXPECT_EQ(describe(dwt97::tryLoad(&bmp, dir.path().c_str())),
+  EXPECT_EQ(describe(dwt97::bmpLoad(&bmp, dir.path().c_str())),
             describe(Failure::loadNotRegularFile));
   EXPECT_EQ(bmp.data, nullptr);
 }
@@ -396,7 +407,7 @@ TEST(Malformed, FilePastFourGibibytes) {
                                error);
   if (error) GTEST_SKIP() << "no sparse 4 GiB file here: " << error.message();
   Bitmap bmp;
-  ASSERT_EQ(describe(dwt97::tryLoad(&bmp, dir.file("quilgray.bmp").c_str())), "accepted");
+  ASSERT_EQ(describe(dwt97::bmpLoad(&bmp, dir.file("quilgray.bmp").c_str())), "accepted");
   EXPECT_EQ(Bytes(bmp.data, bmp.data + 64), picture(8, 8).pixels);
   bmpRelease(&bmp);
 }
@@ -415,7 +426,7 @@ TEST(Malformed, RefusalsLeaveNothingBehind) {
   const int descriptors = openDescriptors();
   for (const std::string& path : {dir.file("missing.bmp"), dir.path()}) {
     Bitmap bmp;
-    EXPECT_TRUE(dwt97::tryLoad(&bmp, path.c_str()).has_value());
+    EXPECT_TRUE(dwt97::bmpLoad(&bmp, path.c_str()).has_value());
   }
   EXPECT_EQ(openDescriptors(), descriptors);
 #if defined(__SANITIZE_ADDRESS__)

@@ -93,27 +93,27 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
   // than the free store could still have free from earlier tests.
   constexpr std::int32_t kWide = 1 << 20;
   dwt97::PlaneBuffer wide;
-  ASSERT_FALSE(dwt97::tryPlaneAllocate(&wide, kWide, 4));
+  ASSERT_FALSE(dwt97::planeAllocate(&wide, kWide, 4));
   for (std::int32_t r = 0; r < 4; ++r) std::memset(wide.rows[r], r + 1, kWide);
 
   const int step = withMemoryLimit(std::size_t{1} << 20, [&]() -> int {
     const int descriptors = openDescriptors();
     Bitmap bmp;
-    if (dwt97::tryParse(&bmp, big.data(), big.size()) != Failure::outOfMemory) return 1;
+    if (dwt97::bmpParse(&bmp, big.data(), big.size()) != Failure::outOfMemory) return 1;
     if (bmp.data != nullptr) return 2;
-    if (dwt97::tryLoad(&bmp, dir.file("big.bmp").c_str()) != Failure::outOfMemory) return 3;
+    if (dwt97::bmpLoad(&bmp, dir.file("big.bmp").c_str()) != Failure::outOfMemory) return 3;
     if (bmp.data != nullptr || openDescriptors() != descriptors) return 4;
     dwt97::PlaneBuffer plane;
-    if (dwt97::tryPlaneAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
+    if (dwt97::planeAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
     if (plane.rows != nullptr || plane.block != nullptr) return 6;
-    if (dwt97::tryForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
+    if (dwt97::dwtForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
     for (std::int32_t r = 0; r < 4; ++r) {
       for (std::int32_t c = 0; c < kWide; ++c) {
         if (wide.rows[r][c] != r + 1) return 8;
       }
     }
     for (const Refusal& c : huge) {
-      if (dwt97::tryParse(&bmp, c.file.data(), c.file.size()) != c.failure) return 9;
+      if (dwt97::bmpParse(&bmp, c.file.data(), c.file.size()) != c.failure) return 9;
     }
     return 0;
   });

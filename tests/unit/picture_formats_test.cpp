@@ -272,7 +272,7 @@ TEST(Pictures, LoadsGiveBackTheFilesBytes) {
   auto load = [&path] {
     Bitmap bmp;
     PictureFormat format;
-    const bool loaded = !dwt97::tryLoadPicture(&bmp, &format, path.c_str());
+    const bool loaded = !dwt97::loadPicture(&bmp, &format, path.c_str());
     bmpRelease(&bmp);
     return loaded;
   };

@@ -292,25 +292,25 @@ TEST(Pictures, PngSavesOfFlatAndRowBuffers) {
   if (!dwt97::canWritePng()) {
     Bitmap bmp{};
     const std::uint8_t flat[1] = {0};
-    EXPECT_EQ(dwt97::trySavePng(&bmp, "never.png", flat), Failure::pngWriteNotBuilt);
+    EXPECT_EQ(dwt97::bmpSavePng(&bmp, "never.png", flat), Failure::pngWriteNotBuilt);
     return;
   }
   TempDir dir;
   const testsupport::Picture p = picture(5, 4);
   writeFile(dir.file("in.bmp"), testsupport::build(p));
   Bitmap bmp;
-  ASSERT_EQ(dwt97::tryLoad(&bmp, dir.file("in.bmp").c_str()), std::nullopt);
+  ASSERT_EQ(dwt97::bmpLoad(&bmp, dir.file("in.bmp").c_str()), std::nullopt);
   std::vector<const std::uint8_t*> rows;
   for (int r = 0; r < 4; ++r) rows.push_back(bmp.data + 5 * r);
-  ASSERT_EQ(dwt97::trySavePng(&bmp, dir.file("flat.png").c_str(), bmp.data), std::nullopt);
-  ASSERT_EQ(dwt97::trySavePngPlane(&bmp, dir.file("rows.png").c_str(), rows.data()), std::nullopt);
+  ASSERT_EQ(dwt97::bmpSavePng(&bmp, dir.file("flat.png").c_str(), bmp.data), std::nullopt);
+  ASSERT_EQ(dwt97::bmpSavePngPlane(&bmp, dir.file("rows.png").c_str(), rows.data()), std::nullopt);
   Bytes upright;
   for (int r = 3; r >= 0; --r) upright.insert(upright.end(), rows[r], rows[r] + 5);
   for (const char* name : {"flat.png", "rows.png"}) {
     SCOPED_TRACE(name);
     Bitmap back;
     PictureFormat format;
-    ASSERT_EQ(dwt97::tryLoadPicture(&back, &format, dir.file(name).c_str()), std::nullopt);
+    ASSERT_EQ(dwt97::loadPicture(&back, &format, dir.file(name).c_str()), std::nullopt);
     EXPECT_EQ(Bytes(back.data, back.data + 20), upright);
     bmpRelease(&back);
   }

@@ -61,65 +61,72 @@ using DwtInverseRowsKernel = void(SamplePlane dst, const std::uint8_t* const* sr
                                   std::int32_t halfWidth, std::int32_t halfHeight,
                                   std::int64_t r0, std::int64_t r1);
 
-// One implementation of every kernel, all built for the same instruction set.
+// Every kernel of a pass set, once: X(set, name, type), `set` passed on
+// unchanged. The table of a set (DwtPassSet), each set's declarations and
+// the sets the dispatcher builds are all made from this list, so a new
+// kernel is its type above, one line here and its definition in each set's
+// unit.
+#define DWT97_KERNELS(X, set)                     \
+  X(set, forwardRows, DwtRowsKernel)              \
+  X(set, forwardColumns, DwtColumnsKernel)        \
+  X(set, forward2dPrepare, DwtFusedPrepareKernel) \
+  X(set, forward2dRun, DwtFusedRunKernel)         \
+  X(set, inverseColumns, DwtInverseColumnsKernel) \
+  X(set, inverseRows, DwtInverseRowsKernel)
+
+// One implementation of every kernel, all built for the same instruction
+// set. forward2dRun's `progress` may be null.
 struct DwtPassSet {
   const char* name;  // "avx512", "avx2", "sse2", "generic" or "scalar"
-  DwtRowsKernel* forwardRows;
-  DwtColumnsKernel* forwardColumns;
-  DwtFusedPrepareKernel* forward2dPrepare;
-  DwtFusedRunKernel* forward2dRun;  // `progress` may be null
-  DwtInverseColumnsKernel* inverseColumns;
-  DwtInverseRowsKernel* inverseRows;
+#define DWT97_KERNEL_FIELD(set, name, type) type* name;
+  DWT97_KERNELS(DWT97_KERNEL_FIELD, none)
+#undef DWT97_KERNEL_FIELD
 };
 
 // The kernels of the set `set`, compiled for its instruction set into a
 // namespace of its own, so that no two sets define the same symbol.
-#define DWT97_PASS_SET_KERNELS(set)                       \
-  namespace dwt97::kernels::set {                         \
-  DwtRowsKernel forwardRows;                              \
-  DwtColumnsKernel forwardColumns;                        \
-  DwtFusedPrepareKernel forward2dPrepare;                 \
-  DwtFusedRunKernel forward2dRun;                         \
-  DwtInverseColumnsKernel inverseColumns;                 \
-  DwtInverseRowsKernel inverseRows;                       \
+#define DWT97_KERNEL_DECLARATION(set, name, type) type name;
+#define DWT97_PASS_SET_KERNELS(set)                \
+  namespace dwt97::kernels::set {                  \
+  DWT97_KERNELS(DWT97_KERNEL_DECLARATION, set)     \
   }
 DWT97_PASS_SET_KERNELS(avx512)
 DWT97_PASS_SET_KERNELS(avx2)
 DWT97_PASS_SET_KERNELS(sse2)
 DWT97_PASS_SET_KERNELS(portable)
 
+// The table of the set `set`: its name, then its kernels in list order.
+#define DWT97_KERNEL_ENTRY(set, name, type) dwt97::kernels::set::name,
+#define DWT97_PASS_SET_TABLE(set, label) \
+  DwtPassSet { label, DWT97_KERNELS(DWT97_KERNEL_ENTRY, set) }
+
 // The pass sets this build offers that this processor can run, fastest
 // first; the first is the one the public passes use. Returns their count.
 int dwtPassSets(const DwtPassSet* const** sets);
 
 // The operations of filterbank.h run with the pass set `set`, so that the
-// tests can compare every set (the public ones use the first). The try forms
-// return false, having changed nothing, when memory runs out; the others
-// then end the process as the public operations do.
-void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
-                        std::int32_t width, std::int32_t height);
-bool dwtTryForwardColumnsWith(const DwtPassSet& set, SamplePlane dst,
-                              const std::uint8_t* const* src, std::int32_t width,
-                              std::int32_t height);
-void dwtForwardColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
-                           std::int32_t width, std::int32_t height);
-bool dwtTryForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                         std::int32_t height, int threads, DwtResultRows rowsDone,
-                         void* context);
-bool dwtTryInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,
-                              const std::uint8_t* const* src, std::int32_t halfWidth,
-                              std::int32_t halfHeight, int threads);
-void dwtForward2dWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                      std::int32_t height, int threads, DwtResultRows rowsDone = nullptr,
-                      void* context = nullptr);
-void dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
-                            std::int32_t height, int levels, int threads);
+// tests can compare every set (the public ones use the first). Those that
+// take memory return outOfMemory, having changed nothing; the levels return
 // tooManyLevels before anything changes, or outOfMemory with the levels
-// before the failing one done.
-std::optional<dwt97::Failure> dwtTryForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane,
-                                                        std::int32_t width, std::int32_t height,
-                                                        int levels, int threads);
-void dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
-                           std::int32_t halfWidth, std::int32_t halfHeight, int threads);
+// before the failing one done. With `keepOrder` the fused transform leaves
+// result row r in the plane's row r instead of reordering the pointer array.
+void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                        std::int32_t width, std::int32_t height, int threads);
+[[nodiscard]] std::optional<dwt97::Failure> dwtForwardColumnsWith(const DwtPassSet& set,
+                                                                  SamplePlane dst,
+                                                                  const std::uint8_t* const* src,
+                                                                  std::int32_t width,
+                                                                  std::int32_t height,
+                                                                  int threads);
+[[nodiscard]] std::optional<dwt97::Failure> dwtForward2dWith(
+    const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height,
+    int threads, DwtResultRows rowsDone = nullptr, void* context = nullptr,
+    bool keepOrder = false);
+[[nodiscard]] std::optional<dwt97::Failure> dwtForward2dLevelsWith(
+    const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height,
+    int levels, int threads, bool keepOrder = false);
+[[nodiscard]] std::optional<dwt97::Failure> dwtInverseColumnsWith(
+    const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+    std::int32_t halfWidth, std::int32_t halfHeight, int threads);
 void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                         std::int32_t halfWidth, std::int32_t halfHeight, int threads);

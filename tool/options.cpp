@@ -1,0 +1,182 @@
+// The tool's command line (see options.h): GNU-style long options with "="
+// or a separate value, grouped short options, "--" to end them, and at most
+// two operands.
+#include "options.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace dwt97::tool {
+
+const char kUsage[] =
+    "Usage: dwt97 [OPTION]... [INPUT [OUTPUT]]\n"
+    "Apply one level of the 2-D CDF 9/7 wavelet transform (or more, see --levels)\n"
+    "to the 8-bit grayscale bitmap INPUT and write its sub-bands to OUTPUT. INPUT\n"
+    "may also be a PGM, PPM, PNG, JPEG or TIFF picture, recognised by its first\n"
+    "bytes and read as grey.\n"
+    "\n"
+    "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
+    "folder. The header report goes to standard output; when standard input is a\n"
+    "terminal, the run waits for a key press before it writes OUTPUT.\n"
+    "\n"
+    "Options:\n"
+    "      --format=FORMAT  write OUTPUT as FORMAT: raw (the sub-band bytes alone,\n"
+    "                       in the bitmap's row order, top row first for other\n"
+    "                       pictures), pgm (a binary PGM picture, shown upright)\n"
+    "                       or png (an 8-bit grey PNG picture, shown upright);\n"
+    "                       without this option an OUTPUT whose name ends in .pgm\n"
+    "                       is PGM, in .png PNG, and any other is raw\n"
+    "      --levels=N       apply N levels of the transform (default 1), each after\n"
+    "                       the first to the low-low band of the one before\n"
+    "      --threads=N      compute on up to N threads (default 0: every core)\n"
+    "      --no-pause       do not wait for a key press, even at a terminal\n"
+    "  -q, --quiet          do not print the header report\n"
+    "  -h, --help           display this help and exit\n"
+    "  -V, --version        output version information and the formats this build\n"
+    "                       reads and writes, and exit\n"
+    "      --               end the options: every later argument is a file name\n"
+    "\n"
+    "Exit status:\n"
+    "  0  OUTPUT was written, or help or version was shown\n"
+    "  1  INPUT was refused, or a file could not be read or written\n"
+    "  2  the command line was wrong\n";
+
+int usageError(const std::string& problem) {
+  std::fprintf(stderr, "dwt97: %s\nTry 'dwt97 --help'.\n", problem.c_str());
+  return 2;
+}
+
+namespace {
+
+bool parseFormat(const char* value, Format* format) {
+  if (std::strcmp(value, "raw") == 0) {
+    *format = Format::raw;
+  } else if (std::strcmp(value, "pgm") == 0) {
+    *format = Format::pgm;
+  } else if (std::strcmp(value, "png") == 0) {
+    *format = Format::png;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// A count written as decimal digits alone, saturating at the largest int;
+// false for anything else (a sign, blanks, nothing at all).
+bool parseCount(const char* value, int* count) {
+  if (*value == '\0') return false;
+  long long parsed = 0;
+  for (const char* digit = value; *digit != '\0'; ++digit) {
+    if (*digit < '0' || *digit > '9') return false;
+    parsed = parsed * 10 + (*digit - '0');
+    if (parsed > INT_MAX) parsed = INT_MAX;
+  }
+  *count = static_cast<int>(parsed);
+  return true;
+}
+
+// --levels=N, --levels N, --threads=N or --threads N at argv[*k] (which the
+// value's own argument moves past). Returns -1, or the status of a usage error.
+int parseCountOption(int argc, char** argv, int* k, const std::string& argument, Options* options) {
+  const bool levels = argument.compare(0, 8, "--levels") == 0;
+  const std::string name = levels ? "--levels" : "--threads";
+  const char* value = nullptr;
+  if (argument.size() > name.size()) {
+    value = argv[*k] + name.size() + 1;
+  } else if (*k + 1 == argc) {
+    return usageError("option '" + name + "' requires an argument");
+  } else {
+    value = argv[++*k];
+  }
+  int count = 0;
+  if (levels && (!parseCount(value, &count) || count < 1)) {
+    return usageError(std::string("invalid level count '") + value + "' (1 or more)");
+  }
+  if (!levels && !parseCount(value, &count)) {
+    return usageError(std::string("invalid thread count '") + value + "' (0 or more)");
+  }
+  (levels ? options->levels : options->threads) = count;
+  return -1;
+}
+
+}  // namespace
+
+int parseArguments(int argc, char** argv, Options* options) {
+  const char* operands[2] = {nullptr, nullptr};
+  int operandCount = 0;
+  bool optionsEnded = false;
+  for (int k = 1; k < argc; ++k) {
+    const std::string argument = argv[k];
+    if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+      if (operandCount == 2) return usageError("extra operand '" + argument + "'");
+      operands[operandCount++] = argv[k];
+    } else if (argument == "--") {
+      optionsEnded = true;
+    } else if (argument == "--help") {
+      options->help = true;
+    } else if (argument == "--version") {
+      options->version = true;
+    } else if (argument == "--no-pause") {
+      options->pause = false;
+    } else if (argument == "--quiet") {
+      options->quiet = true;
+    } else if (argument == "--levels" || argument.compare(0, 9, "--levels=") == 0 ||
+               argument == "--threads" || argument.compare(0, 10, "--threads=") == 0) {
+      const int status = parseCountOption(argc, argv, &k, argument, options);
+      if (status >= 0) return status;
+    } else if (argument == "--format") {
+      if (k + 1 == argc) return usageError("option '--format' requires an argument");
+      if (!parseFormat(argv[++k], &options->format)) {
+        return usageError(std::string("invalid format '") + argv[k] + "' (raw, pgm or png)");
+      }
+    } else if (argument.compare(0, 9, "--format=") == 0) {
+      if (!parseFormat(argument.c_str() + 9, &options->format)) {
+        return usageError("invalid format '" + argument.substr(9) + "' (raw, pgm or png)");
+      }
+    } else if (argument[1] == '-') {
+      return usageError("unrecognized option '" + argument + "'");
+    } else {
+      // Short options, alone or grouped: -h, -V, -q, -qV.
+      for (std::size_t c = 1; c < argument.size(); ++c) {
+        if (argument[c] == 'h') {
+          options->help = true;
+        } else if (argument[c] == 'V') {
+          options->version = true;
+        } else if (argument[c] == 'q') {
+          options->quiet = true;
+        } else {
+          return usageError(std::string("invalid option -- '") + argument[c] + "'");
+        }
+      }
+    }
+  }
+  if (operands[0] != nullptr) options->input = operands[0];
+  if (operands[1] != nullptr) options->output = operands[1];
+  return -1;
+}
+
+// Whether `name` ends in "." and the three lower-case letters of
+// `extension`, in any case.
+namespace {
+
+bool hasExtension(const char* name, const char* extension) {
+  const std::size_t length = std::strlen(name);
+  if (length < 4) return false;
+  const char* tail = name + length - 4;
+  return tail[0] == '.' && (tail[1] | 0x20) == extension[0] &&
+         (tail[2] | 0x20) == extension[1] && (tail[3] | 0x20) == extension[2];
+}
+
+}  // namespace
+
+Format outputFormat(const Options& options) {
+  if (options.format != Format::byName) return options.format;
+  if (hasExtension(options.output, "pgm")) return Format::pgm;
+  if (hasExtension(options.output, "png")) return Format::png;
+  return Format::raw;
+}
+
+
+}  // namespace dwt97::tool

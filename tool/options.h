@@ -1,0 +1,38 @@
+// The tool's command line: the options it takes, their parsing, and the
+// output format they and the output's name choose.
+#pragma once
+
+#include <string>
+
+namespace dwt97::tool {
+
+enum class Format { byName, raw, pgm, png };
+
+struct Options {
+  bool help = false;
+  bool version = false;
+  bool pause = true;
+  bool quiet = false;
+  int levels = 1;
+  int threads = 0;
+  Format format = Format::byName;
+  const char* input = "quilgray.bmp";
+  const char* output = "quilout.dat";
+};
+
+// The help text, for --help.
+extern const char kUsage[];
+
+// Reads every argument before anything else happens. Returns -1 when the run
+// may go on, or the exit status after a usage error (reported on standard
+// error).
+int parseArguments(int argc, char** argv, Options* options);
+
+// Reports a wrong command line the way command-line tools do and gives the
+// exit status for it.
+int usageError(const std::string& problem);
+
+// The output's format, from the option or else from its name.
+Format outputFormat(const Options& options);
+
+}  // namespace dwt97::tool
