@@ -1,3 +1,5 @@
+// numpy arrays for the library: the checks of an input array, its rows read
+// in place or through a compact copy, and the arrays that receive results.
 #include "arrays.h"
 
 #include "failures.h"

@@ -1,3 +1,5 @@
+// The library's failures raised as the package's exceptions: the classes the
+// package hands over on import, and the raising with the library's message.
 #include "failures.h"
 
 #include <cstdio>

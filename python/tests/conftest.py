@@ -1,3 +1,5 @@
+"""What the package's tests share: a bitmap maker, the built tool as the
+oracle, and a seeded generator."""
 import os
 import struct
 

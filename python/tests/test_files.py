@@ -1,3 +1,5 @@
+"""Pictures read and written by the package: every format, saves of every
+kind, the refusals and their exception classes, and the README's example."""
 import errno
 import os
 import pathlib

@@ -1,3 +1,6 @@
+"""The transforms of the package against the tool and against each other:
+levels, passes, views, refusals of bad arrays and counts, memory running out
+and caller's output arrays."""
 import subprocess
 
 import numpy as np

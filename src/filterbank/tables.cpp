@@ -1,3 +1,6 @@
+// The filter bank's constant data and small conversions: the six filters in
+// single precision, whole-sample symmetric extension, the most levels a
+// picture allows, and the two ways a filtered value returns to a byte.
 #include "dwt97/filterbank.h"
 
 // Coefficients are the single-precision values nearest the exact CDF 9/7

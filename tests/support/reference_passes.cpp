@@ -1,3 +1,6 @@
+// The passes written the plain way, one filter walk per output with the
+// reflection on every read: the oracle the fast passes must equal bit for
+// bit, and the benchmarks' baseline.
 #include "reference_passes.h"
 
 namespace {

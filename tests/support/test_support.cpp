@@ -1,3 +1,6 @@
+// The tests' runner and helpers: temporary folders, the tool started in a
+// folder with its output captured (through an emulator or Wine for a cross
+// build), the expected bytes of a run, and the descriptors a process holds.
 #include "test_support.h"
 
 #if defined(_WIN32)

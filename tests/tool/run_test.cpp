@@ -1,3 +1,6 @@
+// Whole runs of the tool: a missing input, pictures, the bundled sample's
+// bytes and report, and the pause at a terminal (one key, an interrupt that
+// restores the terminal, no pause when asked).
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The bitmap loader, header report and sample planes on files made here:
+// the sample's shape with its colour table, rows in file order without
+// padding, the report's formats, and planes read, flattened and saved.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,3 +1,6 @@
+// Drawing colour triples into a loaded bitmap's pixel buffer: three bytes a
+// position, rectangles one column at a time, positions outside the buffer
+// skipped, and the samples read from the file untouched.
 #include <gtest/gtest.h>
 
 #include <cstring>

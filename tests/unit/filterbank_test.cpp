@@ -1,3 +1,6 @@
+// The filter tables and the forward passes on worked examples: the stored
+// taps bit for bit, the walk's sums, the byte truncation, worked lines as
+// rows and columns, constant planes and odd sizes.
 #include <gtest/gtest.h>
 
 #include <cmath>

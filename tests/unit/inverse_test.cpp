@@ -1,3 +1,6 @@
+// The inverse passes and the saturating conversion on worked bands: the
+// doubled sums and their bytes, the area covered, short bands, and rounding
+// half to even with saturation.
 #include <gtest/gtest.h>
 
 #include <cmath>

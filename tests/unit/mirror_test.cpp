@@ -1,3 +1,5 @@
+// Whole-sample symmetric extension: one reflection about each end, and
+// short lines kept inside.
 #include <gtest/gtest.h>
 
 #include "dwt97/filterbank.h"
