@@ -1,0 +1,52 @@
+cmake_minimum_required(VERSION 3.21)
+# Checks that the library's layers call only downward: every symbol an
+# object target needs (nm -u) that another target defines must come from a
+# target the first may stand on.
+#   cmake -DNM=nm -DLAYERS="platform|core|..." -DOBJECTS_core="a.o|b.o" \
+#         -DUSES_core="platform" ... -P layers.cmake
+# A layer's objects are in OBJECTS_<layer>, the layers it may call in
+# USES_<layer> (space-separated).
+string(REPLACE "|" ";" LAYERS "${LAYERS}")
+foreach(layer IN LISTS LAYERS)
+  string(REPLACE "|" ";" objects_${layer} "${OBJECTS_${layer}}")
+  foreach(object IN LISTS objects_${layer})
+    execute_process(COMMAND ${NM} --defined-only -P ${object} OUTPUT_VARIABLE listing
+                    RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+      message(FATAL_ERROR "${NM} failed on ${object}")
+    endif()
+    string(REPLACE "\n" ";" lines "${listing}")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "^([^ ]+) [A-TV-Z] ")  # global definitions (not weak, not unique)
+        string(MAKE_C_IDENTIFIER "${CMAKE_MATCH_1}" key)
+        set(owner_${key} ${layer})
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+set(calls 0)
+foreach(layer IN LISTS LAYERS)
+  string(REPLACE " " ";" uses "${USES_${layer}}")
+  foreach(object IN LISTS objects_${layer})
+    execute_process(COMMAND ${NM} -u -P ${object} OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+    string(REPLACE "\n" ";" lines "${listing}")
+    foreach(line IN LISTS lines)
+      if(NOT line MATCHES "^([^ ]+) ")
+        continue()
+      endif()
+      string(MAKE_C_IDENTIFIER "${CMAKE_MATCH_1}" key)
+      if(NOT DEFINED owner_${key} OR owner_${key} STREQUAL layer)
+        continue()
+      endif()
+      math(EXPR calls "${calls} + 1")
+      if(NOT owner_${key} IN_LIST uses)
+        message(FATAL_ERROR "${object} (${layer}) calls ${CMAKE_MATCH_1} of ${owner_${key}}, "
+                            "a layer it may not stand on")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(calls EQUAL 0)
+  message(FATAL_ERROR "no call between layers found: wrong objects or nm?")
+endif()
+message(STATUS "${calls} calls between layers, all downward")
