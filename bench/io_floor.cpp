@@ -34,8 +34,8 @@ int fail(const char* what) {
 bool readBlock(const char* path, long offset, unsigned char* block, std::size_t bytes) {
   std::FILE* file = std::fopen(path, "rb");
   if (file == nullptr) return false;
-  const bool read = std::fseek(file, offset, SEEK_SET) == 0 &&
-                    std::fread(block, 1, bytes, file) == bytes;
+  const bool read =
+      std::fseek(file, offset, SEEK_SET) == 0 && std::fread(block, 1, bytes, file) == bytes;
   std::fclose(file);
   return read;
 }
@@ -58,8 +58,8 @@ int main(int argc, char** argv) {
   const long offset = static_cast<long>(le32(header + 10));
   if (width <= 0 || height <= 0) return fail("no pixels");
   const std::size_t stride = static_cast<std::size_t>((width + 3) & ~std::int64_t{3});
-  const std::size_t blockBytes = stride * static_cast<std::size_t>(height - 1) +
-                                 static_cast<std::size_t>(width);
+  const std::size_t blockBytes =
+      stride * static_cast<std::size_t>(height - 1) + static_cast<std::size_t>(width);
   const std::size_t outputBytes = static_cast<std::size_t>(width * height);
 
   unsigned char* block = nullptr;

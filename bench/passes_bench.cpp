@@ -64,10 +64,12 @@ void twoPasses(benchmark::State& state, Pass first, Pass second) {
 }
 
 // The inverse passes take half sizes.
-void inverseColumnsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w, std::int32_t h) {
+void inverseColumnsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
+                         std::int32_t h) {
   dwtInverseColumns(dst, src, w / 2, h / 2);
 }
-void inverseRowsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w, std::int32_t h) {
+void inverseRowsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
+                      std::int32_t h) {
   dwtInverseRows(dst, src, w / 2, h / 2);
 }
 void plainInverseColumnsWhole(SamplePlane dst, const std::uint8_t* const* src, std::int32_t w,
@@ -93,16 +95,12 @@ void forward2d(benchmark::State& state) { twoPasses(state, forwardRowsOne, forwa
 void forward2dPlain(benchmark::State& state) {
   twoPasses(state, plainForwardRows, plainForwardColumns);
 }
-void inverse2d(benchmark::State& state) {
-  twoPasses(state, inverseColumnsWhole, inverseRowsWhole);
-}
+void inverse2d(benchmark::State& state) { twoPasses(state, inverseColumnsWhole, inverseRowsWhole); }
 void inverse2dPlain(benchmark::State& state) {
   twoPasses(state, plainInverseColumnsWhole, plainInverseRowsWhole);
 }
 // One pass, run twice per iteration: where the time of a 2-D transform goes.
-void forwardRowsOnly(benchmark::State& state) {
-  twoPasses(state, forwardRowsOne, forwardRowsOne);
-}
+void forwardRowsOnly(benchmark::State& state) { twoPasses(state, forwardRowsOne, forwardRowsOne); }
 void forwardColumnsOnly(benchmark::State& state) {
   twoPasses(state, forwardColumnsOne, forwardColumnsOne);
 }

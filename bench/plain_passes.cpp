@@ -17,7 +17,8 @@ std::optional<dwt97::Error> plainForward2d(SamplePlane plane, std::int32_t width
   dwt97::PlaneBuffer scratch;
   if (auto error = dwt97::planeAllocate(&scratch, width, height)) return error;
   plainForwardRows(scratch.rows, plane, width, height);
-  for (std::int32_t r = 0; r < height; ++r) std::memset(plane[r], 0, static_cast<std::size_t>(width));
+  for (std::int32_t r = 0; r < height; ++r)
+    std::memset(plane[r], 0, static_cast<std::size_t>(width));
   plainForwardColumns(plane, scratch.rows, width, height);
   dwt97::planeRelease(&scratch);
   return std::nullopt;

@@ -64,8 +64,7 @@ int fuzzPicture(const std::uint8_t* data, std::size_t size) {
     return 0;
   }
   if (bmp.width < 1 || bmp.height < 1 ||
-      std::int64_t{bmp.width} * bmp.height > std::int64_t{0x7FFFFFFF} ||
-      !bmp.topDown) {
+      std::int64_t{bmp.width} * bmp.height > std::int64_t{0x7FFFFFFF} || !bmp.topDown) {
     std::abort();
   }
   std::vector<std::uint8_t*> rows(bmp.height);

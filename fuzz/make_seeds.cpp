@@ -20,20 +20,22 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 testsupport::Picture picture(std::int32_t width, std::int32_t height, std::uint32_t tableEntries) {
-  return testsupport::noisePicture(width, height, tableEntries,
-                                static_cast<std::uint32_t>(width) * 7919u +
-                                    static_cast<std::uint32_t>(height));
+  return testsupport::noisePicture(
+      width, height, tableEntries,
+      static_cast<std::uint32_t>(width) * 7919u + static_cast<std::uint32_t>(height));
 }
 
 // Small pictures in the other formats, named with their extensions.
 void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
   using testsupport::pgmFile;
-  seeds.emplace_back("p5_255.pgm", pgmFile("P5\n# seed\n3 2\n255\n", {0, 9, 80, 128, 200, 255}, false));
+  seeds.emplace_back("p5_255.pgm",
+                     pgmFile("P5\n# seed\n3 2\n255\n", {0, 9, 80, 128, 200, 255}, false));
   seeds.emplace_back("p5_15.pgm", pgmFile("P5 4 1 15\n", {0, 1, 8, 15}, false));
   seeds.emplace_back("p5_1000.pgm", pgmFile("P5 2 2 1000\n", {0, 2, 500, 1000}, false, true));
   seeds.emplace_back("p2_255.pgm", pgmFile("P2 3 2 255\n", {1, 2, 3, 40, 50, 60}, true));
   seeds.emplace_back("p2_huge.pgm", pgmFile("P2 40000 40000 65535\n", {1}, true));
-  seeds.emplace_back("p6_255.ppm", pgmFile("P6 2 2 255\n", {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9}, false));
+  seeds.emplace_back("p6_255.ppm",
+                     pgmFile("P6 2 2 255\n", {255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9}, false));
   seeds.emplace_back("p3_1000.ppm", pgmFile("P3 1 2 1000\n", {1000, 0, 500, 1, 2, 3}, true));
   // TIFF in its layouts: grey and RGB, 8 and 16 bits, strips and tiles,
   // samples together and in planes, both byte orders.
@@ -62,7 +64,8 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
         testsupport::Png png{9, 5, types[t], depth, interlaced, {}, {}};
         const std::uint32_t top = types[t] == 3 && depth > 1 ? 3 : (1u << depth) - 1;
         const int channels = testsupport::channels(types[t]);
-        for (std::uint32_t k = 0; k < 45u * channels; ++k) png.samples.push_back((k * 37) % (top + 1));
+        for (std::uint32_t k = 0; k < 45u * channels; ++k)
+          png.samples.push_back((k * 37) % (top + 1));
         if (types[t] == 3) png.palette = {0, 0, 0, 255, 0, 0, 0, 255, 0, 9, 99, 199};
         seeds.emplace_back("png_t" + std::to_string(types[t]) + "_d" + std::to_string(depth) +
                                (interlaced ? "_i" : "") + ".png",
@@ -119,8 +122,10 @@ int main(int argc, char** argv) {
   const Bytes base = testsupport::build(picture(8, 8, 0));
   auto broken = [&](const char* name, std::size_t at, std::uint32_t value, int bytes) {
     Bytes b = base;
-    if (bytes == 2) testsupport::putLe16(b, at, value);
-    else testsupport::putLe32(b, at, value);
+    if (bytes == 2)
+      testsupport::putLe16(b, at, value);
+    else
+      testsupport::putLe32(b, at, value);
     seeds.emplace_back(name, b);
   };
   broken("bad_signature", testsupport::kSignature, 0x424D, 2);

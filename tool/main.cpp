@@ -133,9 +133,8 @@ int transform(const Options& options, Format format) {
   if (options.pause) dwt97::detail::pauseForKey();
   BmpSaveSession* session = run.session;
   run.session = nullptr;  // bmpSaveFinish releases it, whatever happens
-  const std::optional<Error> saved = session != nullptr
-                                         ? dwt97::bmpSaveFinish(session)
-                                         : saveWhole(run, format, options.output);
+  const std::optional<Error> saved =
+      session != nullptr ? dwt97::bmpSaveFinish(session) : saveWhole(run, format, options.output);
   if (saved) return failed(*saved);
   return 0;
 }

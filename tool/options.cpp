@@ -165,8 +165,8 @@ bool hasExtension(const char* name, const char* extension) {
   const std::size_t length = std::strlen(name);
   if (length < 4) return false;
   const char* tail = name + length - 4;
-  return tail[0] == '.' && (tail[1] | 0x20) == extension[0] &&
-         (tail[2] | 0x20) == extension[1] && (tail[3] | 0x20) == extension[2];
+  return tail[0] == '.' && (tail[1] | 0x20) == extension[0] && (tail[2] | 0x20) == extension[1] &&
+         (tail[3] | 0x20) == extension[2];
 }
 
 }  // namespace
@@ -177,6 +177,5 @@ Format outputFormat(const Options& options) {
   if (hasExtension(options.output, "png")) return Format::png;
   return Format::raw;
 }
-
 
 }  // namespace dwt97::tool

@@ -31,25 +31,40 @@ int patchValue(int patch, int x, int y, std::uint32_t& noise) {
   const int cx = x - kPatch / 2;
   const int cy = y - kPatch / 2;
   switch (patch) {
-    case 0: return 2 * x;                                   // horizontal ramp
-    case 1: return 255 - 2 * y;                             // vertical ramp
-    case 2: return clampByte(255 - (cx * cx + cy * cy) / 16);  // soft spot
-    case 3: return ((x / 2 + y / 2) & 1) ? 230 : 25;        // fine checkerboard
-    case 4: return triangle((cx * cx + cy * cy) / 8);       // zone plate
-    case 5: return (x / 8) % 2 ? 200 : 60;                  // vertical bars
-    case 6: return (y / 3) % 2 ? 180 : 40;                  // thin horizontal bars
-    case 7: return triangle(4 * (x + y));                   // diagonal waves
-    case 8: {                                               // ramp with noise
+    case 0:
+      return 2 * x;  // horizontal ramp
+    case 1:
+      return 255 - 2 * y;  // vertical ramp
+    case 2:
+      return clampByte(255 - (cx * cx + cy * cy) / 16);  // soft spot
+    case 3:
+      return ((x / 2 + y / 2) & 1) ? 230 : 25;  // fine checkerboard
+    case 4:
+      return triangle((cx * cx + cy * cy) / 8);  // zone plate
+    case 5:
+      return (x / 8) % 2 ? 200 : 60;  // vertical bars
+    case 6:
+      return (y / 3) % 2 ? 180 : 40;  // thin horizontal bars
+    case 7:
+      return triangle(4 * (x + y));  // diagonal waves
+    case 8: {                        // ramp with noise
       noise = noise * 1664525u + 1013904223u;
       return clampByte(x + y + static_cast<int>(noise >> 28) * 4 - 30);
     }
-    case 9: return (cx * cx + cy * cy < 45 * 45) ? 220 : 35;  // disc: curved edge
-    case 10: return (x > y) ? 200 : 70;                     // diagonal edge
-    case 11: return triangle(x * x / 16) / 2 + y;           // chirp over a ramp
-    case 12: return ((x / 16 + y / 16) & 1) ? 160 + (x & 15) : 90 - (y & 15);
-    case 13: return triangle(x * 8) / 2 + triangle(y * 6) / 2;  // weave
-    case 14: return (x % 32 < 4 || y % 32 < 4) ? 250 : 128; // grid lines
-    default: return clampByte(128 + cx - cy);               // diagonal ramp
+    case 9:
+      return (cx * cx + cy * cy < 45 * 45) ? 220 : 35;  // disc: curved edge
+    case 10:
+      return (x > y) ? 200 : 70;  // diagonal edge
+    case 11:
+      return triangle(x * x / 16) / 2 + y;  // chirp over a ramp
+    case 12:
+      return ((x / 16 + y / 16) & 1) ? 160 + (x & 15) : 90 - (y & 15);
+    case 13:
+      return triangle(x * 8) / 2 + triangle(y * 6) / 2;  // weave
+    case 14:
+      return (x % 32 < 4 || y % 32 < 4) ? 250 : 128;  // grid lines
+    default:
+      return clampByte(128 + cx - cy);  // diagonal ramp
   }
 }
 
@@ -81,7 +96,8 @@ int main(int argc, char** argv) {
       const int patch = (y / kPatch % 4) * 4 + x / kPatch % 4;
       const bool seam = px < 3 || py < 3;
       const int value = seam ? 12 : clampByte(patchValue(patch, px, py, noise));
-      picture.pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + x] = static_cast<std::uint8_t>(value);
+      picture.pixels[static_cast<std::size_t>(row) * static_cast<std::size_t>(width) + x] =
+          static_cast<std::uint8_t>(value);
     }
   }
   const std::vector<std::uint8_t> bytes = testsupport::build(picture);

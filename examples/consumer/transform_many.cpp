@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
       ++failed;
     } else {
       std::printf("%s: %d x %d, checksum %08x\n", path, static_cast<int>(width),
-                  static_cast<int>(height), static_cast<unsigned>(checksum(rows.data(), width, height)));
+                  static_cast<int>(height),
+                  static_cast<unsigned>(checksum(rows.data(), width, height)));
     }
     bmpRelease(&bmp);
   }

@@ -145,8 +145,7 @@ DWT97_API void bmpSetPixel(Bitmap* bmp, std::int32_t x, std::int32_t y, std::uin
 // loop) and j in [0, extentY) (inner loop), as bmpSetPixel does. An extent of
 // zero or less draws nothing; positions outside the buffer are skipped.
 DWT97_API void bmpFillRect(Bitmap* bmp, std::int32_t x, std::int32_t y, std::int32_t extentX,
-                           std::int32_t extentY, std::uint8_t c0, std::uint8_t c1,
-                           std::uint8_t c2);
+                           std::int32_t extentY, std::uint8_t c0, std::uint8_t c1, std::uint8_t c2);
 
 namespace dwt97 {
 

@@ -5,9 +5,9 @@
 // dwt97::tryParsePicture, dwt97::tryForward2d, ...).
 #pragma once
 
-#include "dwt97/version.h"
-#include "dwt97/failure.h"
-#include "dwt97/planes.h"
 #include "dwt97/bitmap.h"
+#include "dwt97/failure.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/picture.h"
+#include "dwt97/planes.h"
+#include "dwt97/version.h"

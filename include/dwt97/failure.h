@@ -19,67 +19,66 @@
 // Every failure, once: X(enumerator, group, exact message). The enumeration
 // Failure, the table behind failureInfo() and the documentation all come from
 // this list; the order is the enumeration's.
-#define DWT97_FAILURE_LIST(X)                                                                   \
-  X(loadOpen, io, "Error: bmpLoad(), File open fail!\n")                                        \
-  X(loadNotRegularFile, io, "Error: bmpLoad(), Not a regular file!\n")                          \
-  X(loadShortHeader, truncated, "Error: bmpLoad(), File too short for a bitmap header!\n")      \
+#define DWT97_FAILURE_LIST(X)                                                                      \
+  X(loadOpen, io, "Error: bmpLoad(), File open fail!\n")                                           \
+  X(loadNotRegularFile, io, "Error: bmpLoad(), Not a regular file!\n")                             \
+  X(loadShortHeader, truncated, "Error: bmpLoad(), File too short for a bitmap header!\n")         \
   X(loadSignature, malformed, "Error: bmpLoad(), Header check failed: bmp->signature == 0x4D42\n") \
-  X(loadInfoSize, unsupported, "Error: bmpLoad(), Header check failed: bmp->size==40\n")        \
-  X(loadPlanes, malformed, "Error: bmpLoad(), Header check failed: bmp->planes==1\n")           \
-  X(loadBitsPerPixel, unsupported,                                                              \
-    "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n")                            \
-  X(loadCompressed, unsupported, "Error: bmpLoad(), Compressed pixel data is not supported!\n") \
-  X(loadWidth, malformed, "Error: bmpLoad(), Width must be at least 1!\n")                      \
-  X(loadHeightZero, malformed, "Error: bmpLoad(), Height must not be 0!\n")                     \
-  X(loadHeightTooLarge, unsupported, "Error: bmpLoad(), Height beyond 65535 rows!\n")           \
-  X(loadPixelCount, unsupported, "Error: bmpLoad(), Pixel count beyond 32 bits!\n")             \
-  X(loadDataOffset, malformed, "Error: bmpLoad(), Pixel data offset out of range!\n")           \
-  X(loadBeyondEnd, truncated, "Error: bmpLoad(), Pixel data beyond end of file!\n")             \
-  X(loadRead, io, "Error: bmpLoad(), File read fail!\n")                                        \
-  X(readPlaneOpen, io, "error!")                                                                \
-  X(readPlaneRead, truncated, "Error: bmpReadPlane(), File read fail!\n")                       \
-  X(saveCreate, io, "Error: bmpSave(), File create fail!\n")                                    \
-  X(saveWrite, io, "Error: bmpSave(), File write fail!\n")                                      \
-  X(outOfMemory, outOfMemory, "Error: %s(), Out of memory!\n")                                  \
-  X(sameFile, io, "Error: main(), Input and output are the same file!\n")                      \
-  X(tooManyLevels, unsupported, "Error: %s(), Too many levels for the picture (at most %d)!\n")  \
-  X(pgmMalformed, malformed, "Error: pgmLoad(), Malformed PGM data!\n")                          \
-  X(pgmMaxval, malformed, "Error: pgmLoad(), Maxval must be 1 to 65535!\n")                      \
-  X(pgmSample, malformed, "Error: pgmLoad(), Sample beyond maxval!\n")                           \
-  X(pgmTooLarge, unsupported, "Error: pgmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n") \
-  X(pgmTruncated, truncated, "Error: pgmLoad(), File ends before the last sample!\n")            \
-  X(pngMalformed, malformed, "Error: pngLoad(), Malformed PNG data!\n")                          \
-  X(pngTooLarge, unsupported, "Error: pngLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n") \
-  X(pngTruncated, truncated, "Error: pngLoad(), File ends before the picture does!\n")           \
-  X(pngNotBuilt, unsupported, "Error: pngLoad(), This build reads no PNG files!\n")              \
-  X(pngWriteNotBuilt, unsupported, "Error: bmpSavePng(), This build writes no PNG files!\n")     \
-  X(jpegMalformed, malformed, "Error: jpegLoad(), Malformed JPEG data!\n")                       \
-  X(jpegUnsupported, unsupported, "Error: jpegLoad(), Unsupported kind of JPEG!\n")              \
-  X(jpegTooLarge, unsupported,                                                                   \
-    "Error: jpegLoad(), Picture beyond 65500 pixels a side or 2^31-1 pixels!\n")                 \
-  X(jpegTruncated, truncated, "Error: jpegLoad(), File ends before the picture does!\n")         \
-  X(jpegNotBuilt, unsupported, "Error: jpegLoad(), This build reads no JPEG files!\n")           \
-  X(jpegTooManyScans, unsupported, "Error: jpegLoad(), Progressive JPEG of over 100 scans!\n")   \
-  X(ppmMalformed, malformed, "Error: ppmLoad(), Malformed PPM data!\n")                          \
-  X(ppmMaxval, malformed, "Error: ppmLoad(), Maxval must be 1 to 65535!\n")                      \
-  X(ppmSample, malformed, "Error: ppmLoad(), Sample beyond maxval!\n")                           \
-  X(ppmTooLarge, unsupported, "Error: ppmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n") \
-  X(ppmTruncated, truncated, "Error: ppmLoad(), File ends before the last sample!\n")            \
-  X(tiffMalformed, malformed, "Error: tiffLoad(), Malformed TIFF data!\n")                       \
-  X(tiffUnsupported, unsupported, "Error: tiffLoad(), Unsupported kind of TIFF!\n")              \
-  X(tiffTooLarge, unsupported,                                                                   \
-    "Error: tiffLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n")                          \
-  X(tiffTruncated, truncated, "Error: tiffLoad(), File ends before the picture does!\n")         \
-  X(tiffNotBuilt, unsupported, "Error: tiffLoad(), This build reads no TIFF files!\n")           \
-  X(gifNotSupported, unsupported, "Error: bmpLoad(), GIF pictures are not supported!\n")         \
-  X(webpNotSupported, unsupported, "Error: bmpLoad(), WebP pictures are not supported!\n")       \
-  X(pamNotSupported, unsupported, "Error: bmpLoad(), PAM pictures are not supported!\n")         \
-  X(pbmNotSupported, unsupported, "Error: bmpLoad(), PBM pictures are not supported!\n")         \
-  X(jpeg2000NotSupported, unsupported,                                                           \
-    "Error: bmpLoad(), JPEG 2000 pictures are not supported!\n")                                 \
-  X(jpegXlNotSupported, unsupported, "Error: bmpLoad(), JPEG XL pictures are not supported!\n")  \
-  X(heifNotSupported, unsupported,                                                               \
-    "Error: bmpLoad(), HEIF and AVIF pictures are not supported!\n")                             \
+  X(loadInfoSize, unsupported, "Error: bmpLoad(), Header check failed: bmp->size==40\n")           \
+  X(loadPlanes, malformed, "Error: bmpLoad(), Header check failed: bmp->planes==1\n")              \
+  X(loadBitsPerPixel, unsupported,                                                                 \
+    "Error: bmpLoad(), Header check failed: bmp->bitsPerPixel==8\n")                               \
+  X(loadCompressed, unsupported, "Error: bmpLoad(), Compressed pixel data is not supported!\n")    \
+  X(loadWidth, malformed, "Error: bmpLoad(), Width must be at least 1!\n")                         \
+  X(loadHeightZero, malformed, "Error: bmpLoad(), Height must not be 0!\n")                        \
+  X(loadHeightTooLarge, unsupported, "Error: bmpLoad(), Height beyond 65535 rows!\n")              \
+  X(loadPixelCount, unsupported, "Error: bmpLoad(), Pixel count beyond 32 bits!\n")                \
+  X(loadDataOffset, malformed, "Error: bmpLoad(), Pixel data offset out of range!\n")              \
+  X(loadBeyondEnd, truncated, "Error: bmpLoad(), Pixel data beyond end of file!\n")                \
+  X(loadRead, io, "Error: bmpLoad(), File read fail!\n")                                           \
+  X(readPlaneOpen, io, "error!")                                                                   \
+  X(readPlaneRead, truncated, "Error: bmpReadPlane(), File read fail!\n")                          \
+  X(saveCreate, io, "Error: bmpSave(), File create fail!\n")                                       \
+  X(saveWrite, io, "Error: bmpSave(), File write fail!\n")                                         \
+  X(outOfMemory, outOfMemory, "Error: %s(), Out of memory!\n")                                     \
+  X(sameFile, io, "Error: main(), Input and output are the same file!\n")                          \
+  X(tooManyLevels, unsupported, "Error: %s(), Too many levels for the picture (at most %d)!\n")    \
+  X(pgmMalformed, malformed, "Error: pgmLoad(), Malformed PGM data!\n")                            \
+  X(pgmMaxval, malformed, "Error: pgmLoad(), Maxval must be 1 to 65535!\n")                        \
+  X(pgmSample, malformed, "Error: pgmLoad(), Sample beyond maxval!\n")                             \
+  X(pgmTooLarge, unsupported, "Error: pgmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n")   \
+  X(pgmTruncated, truncated, "Error: pgmLoad(), File ends before the last sample!\n")              \
+  X(pngMalformed, malformed, "Error: pngLoad(), Malformed PNG data!\n")                            \
+  X(pngTooLarge, unsupported, "Error: pngLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n")   \
+  X(pngTruncated, truncated, "Error: pngLoad(), File ends before the picture does!\n")             \
+  X(pngNotBuilt, unsupported, "Error: pngLoad(), This build reads no PNG files!\n")                \
+  X(pngWriteNotBuilt, unsupported, "Error: bmpSavePng(), This build writes no PNG files!\n")       \
+  X(jpegMalformed, malformed, "Error: jpegLoad(), Malformed JPEG data!\n")                         \
+  X(jpegUnsupported, unsupported, "Error: jpegLoad(), Unsupported kind of JPEG!\n")                \
+  X(jpegTooLarge, unsupported,                                                                     \
+    "Error: jpegLoad(), Picture beyond 65500 pixels a side or 2^31-1 pixels!\n")                   \
+  X(jpegTruncated, truncated, "Error: jpegLoad(), File ends before the picture does!\n")           \
+  X(jpegNotBuilt, unsupported, "Error: jpegLoad(), This build reads no JPEG files!\n")             \
+  X(jpegTooManyScans, unsupported, "Error: jpegLoad(), Progressive JPEG of over 100 scans!\n")     \
+  X(ppmMalformed, malformed, "Error: ppmLoad(), Malformed PPM data!\n")                            \
+  X(ppmMaxval, malformed, "Error: ppmLoad(), Maxval must be 1 to 65535!\n")                        \
+  X(ppmSample, malformed, "Error: ppmLoad(), Sample beyond maxval!\n")                             \
+  X(ppmTooLarge, unsupported, "Error: ppmLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n")   \
+  X(ppmTruncated, truncated, "Error: ppmLoad(), File ends before the last sample!\n")              \
+  X(tiffMalformed, malformed, "Error: tiffLoad(), Malformed TIFF data!\n")                         \
+  X(tiffUnsupported, unsupported, "Error: tiffLoad(), Unsupported kind of TIFF!\n")                \
+  X(tiffTooLarge, unsupported, "Error: tiffLoad(), Picture beyond 65535 rows or 2^31-1 pixels!\n") \
+  X(tiffTruncated, truncated, "Error: tiffLoad(), File ends before the picture does!\n")           \
+  X(tiffNotBuilt, unsupported, "Error: tiffLoad(), This build reads no TIFF files!\n")             \
+  X(gifNotSupported, unsupported, "Error: bmpLoad(), GIF pictures are not supported!\n")           \
+  X(webpNotSupported, unsupported, "Error: bmpLoad(), WebP pictures are not supported!\n")         \
+  X(pamNotSupported, unsupported, "Error: bmpLoad(), PAM pictures are not supported!\n")           \
+  X(pbmNotSupported, unsupported, "Error: bmpLoad(), PBM pictures are not supported!\n")           \
+  X(jpeg2000NotSupported, unsupported,                                                             \
+    "Error: bmpLoad(), JPEG 2000 pictures are not supported!\n")                                   \
+  X(jpegXlNotSupported, unsupported, "Error: bmpLoad(), JPEG XL pictures are not supported!\n")    \
+  X(heifNotSupported, unsupported,                                                                 \
+    "Error: bmpLoad(), HEIF and AVIF pictures are not supported!\n")                               \
   X(psdNotSupported, unsupported, "Error: bmpLoad(), PSD pictures are not supported!\n")
 
 namespace dwt97 {
@@ -144,8 +143,8 @@ struct FailureInfo {
   FailureGroup group;
   const char* text;
 };
-[[deprecated("use dwt97::formatFailure, failureName and failureGroup")]] DWT97_API const
-    FailureInfo&
-    failureInfo(Failure kind);
+[[deprecated(
+    "use dwt97::formatFailure, failureName and failureGroup")]] DWT97_API const FailureInfo&
+failureInfo(Failure kind);
 
 }  // namespace dwt97

@@ -105,8 +105,8 @@ DWT97_API int dwtMostLevels(std::int32_t width, std::int32_t height);
 // row of the result is told exactly once before the transform returns. It
 // may read the rows (to write them out while the rest is computed) but not
 // change them or call back into the transform.
-using DwtResultRows = void (*)(void* context, const std::uint8_t* const* result,
-                               std::int32_t first, std::int32_t count);
+using DwtResultRows = void (*)(void* context, const std::uint8_t* const* result, std::int32_t first,
+                               std::int32_t count);
 
 // dwtForward2d, telling `rowsDone` (with `context`) about the result's rows
 // as they become final.
@@ -126,8 +126,7 @@ DWT97_API std::int8_t toSaturatedByte(float value);
 // per thread and releases them before returning; fails with outOfMemory
 // ("dwtInverseColumns"), writing nothing, if they cannot be had.
 DWT97_API void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src,
-                                 std::int32_t halfWidth, std::int32_t halfHeight,
-                                 int threads = 0);
+                                 std::int32_t halfWidth, std::int32_t halfHeight, int threads = 0);
 
 // Rebuilds rows from their bands: for each of the 2*halfHeight rows, columns
 // [0, halfWidth) of `src` hold the low band and [halfWidth, 2*halfWidth) the
@@ -160,8 +159,7 @@ namespace dwt97 {
 // On failure `rowsDone` is never called.
 [[nodiscard]] DWT97_API std::optional<Error> dwtForward2dStreaming(SamplePlane plane,
                                                                    std::int32_t width,
-                                                                   std::int32_t height,
-                                                                   int threads,
+                                                                   std::int32_t height, int threads,
                                                                    DwtResultRows rowsDone,
                                                                    void* context);
 [[nodiscard]] DWT97_API std::optional<Error> dwtInverseColumns(SamplePlane dst,
@@ -202,7 +200,8 @@ namespace dwt97 {
 [[deprecated("use dwt97::dwtForward2dStreaming")]] inline std::optional<Failure>
 tryForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height, int threads,
                       DwtResultRows rowsDone, void* context) {
-  if (const auto error = dwt97::dwtForward2dStreaming(plane, width, height, threads, rowsDone, context)) {
+  if (const auto error =
+          dwt97::dwtForward2dStreaming(plane, width, height, threads, rowsDone, context)) {
     return error->failure;
   }
   return std::nullopt;

@@ -61,7 +61,8 @@ DWT97_API void planeRowsOver(std::uint8_t** rows, std::uint8_t* block, std::int3
 planeAllocate(std::int32_t width, std::int32_t height, const char* who);
 [[deprecated("use dwt97::planeAllocate(&plane, width, height)")]] inline std::optional<Failure>
 tryPlaneAllocate(PlaneBuffer* plane, std::int32_t width, std::int32_t height) {
-  if (const std::optional<Error> error = dwt97::planeAllocate(plane, width, height)) return error->failure;
+  if (const std::optional<Error> error = dwt97::planeAllocate(plane, width, height))
+    return error->failure;
   return std::nullopt;
 }
 

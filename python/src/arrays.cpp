@@ -35,8 +35,7 @@ Shape checkArray(const py::array& a) {
                          py::str(static_cast<const py::handle&>(type)).cast<std::string>());
   }
   if (a.ndim() != 2) {
-    throw py::value_error("expected a 2-D array, got " + std::to_string(a.ndim()) +
-                          " dimensions");
+    throw py::value_error("expected a 2-D array, got " + std::to_string(a.ndim()) + " dimensions");
   }
   if (a.shape(0) > kMaxSide || a.shape(1) > kMaxSide) {
     throw py::value_error("array side beyond 2147483647 samples");
@@ -122,7 +121,8 @@ OutputArray callersOutput(const py::array& a, const py::object& object, const Sh
   if (in.first < to.second && to.first < in.second) {
     throw py::value_error("out must not share memory with the input");
   }
-  OutputArray out{py::reinterpret_borrow<py::array_t<std::uint8_t>>(target), {},
+  OutputArray out{py::reinterpret_borrow<py::array_t<std::uint8_t>>(target),
+                  {},
                   static_cast<std::size_t>(shape.width)};
   auto* base = static_cast<std::uint8_t*>(target.mutable_data());
   out.rows.resize(static_cast<std::size_t>(shape.height));

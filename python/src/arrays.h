@@ -25,7 +25,6 @@ struct Shape {
   bool empty() const { return height == 0 || width == 0; }
 };
 
-
 Shape checkArray(const py::array& a);
 
 // ValueError for an array of no rows or no columns: there is nothing to

@@ -43,11 +43,21 @@ void raiseFailure(const Error& failure, const FileContext& context) {
   py::object type;
   const dwt97::FailureGroup group = dwt97::failureGroup(failure.failure);
   switch (group) {
-    case dwt97::FailureGroup::malformed: type = classes.malformed; break;
-    case dwt97::FailureGroup::unsupported: type = classes.unsupported; break;
-    case dwt97::FailureGroup::truncated: type = classes.truncated; break;
-    case dwt97::FailureGroup::io: type = classes.file; break;
-    case dwt97::FailureGroup::outOfMemory: type = classes.memory; break;
+    case dwt97::FailureGroup::malformed:
+      type = classes.malformed;
+      break;
+    case dwt97::FailureGroup::unsupported:
+      type = classes.unsupported;
+      break;
+    case dwt97::FailureGroup::truncated:
+      type = classes.truncated;
+      break;
+    case dwt97::FailureGroup::io:
+      type = classes.file;
+      break;
+    case dwt97::FailureGroup::outOfMemory:
+      type = classes.memory;
+      break;
   }
   if (!type) throw std::runtime_error(message);  // the package did not register its classes
   py::object error = type(message);

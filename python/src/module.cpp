@@ -80,8 +80,8 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
           dwtForwardRows(out.rows.data(), input.rows(), shape.width, shape.height);
           break;
         case Pass::forwardColumns:
-          error = dwt97::dwtForwardColumns(out.rows.data(), input.rows(), shape.width,
-                                           shape.height);
+          error =
+              dwt97::dwtForwardColumns(out.rows.data(), input.rows(), shape.width, shape.height);
           break;
         case Pass::inverseColumns:
           error = dwt97::dwtInverseColumns(out.rows.data(), input.rows(), shape.width / 2,
@@ -106,9 +106,8 @@ struct OwnedBitmap {
 
 // Reads one picture, from the file at `path` or from `bytes` in memory, into
 // `bmp`, whatever its format (the library's own detection by first bytes).
-std::optional<dwt97::Error> readPicture(Bitmap* bmp, dwt97::PictureFormat* format,
-                                          const char* path, const std::uint8_t* bytes,
-                                          std::size_t count) {
+std::optional<dwt97::Error> readPicture(Bitmap* bmp, dwt97::PictureFormat* format, const char* path,
+                                        const std::uint8_t* bytes, std::size_t count) {
   return path != nullptr ? dwt97::loadPicture(bmp, format, path)
                          : dwt97::parsePicture(bmp, format, bytes, count);
 }
@@ -266,7 +265,6 @@ double timeForward(const py::array& a, int threads, int repeats) {
   return best;
 }
 
-
 }  // namespace
 
 PYBIND11_MODULE(_dwt97, m) {
@@ -276,14 +274,18 @@ PYBIND11_MODULE(_dwt97, m) {
   m.def("_time_forward", &timeForward, py::arg("a"), py::arg("threads"), py::arg("repeats"));
   m.def("forward", &forward, py::arg("a"), py::arg("levels") = 1, py::arg("threads") = 0,
         py::arg("out") = py::none());
-  m.def("forward_rows", [](const py::array& a) { return singlePass(a, Pass::forwardRows); },
-        py::arg("a"));
-  m.def("forward_columns",
-        [](const py::array& a) { return singlePass(a, Pass::forwardColumns); }, py::arg("a"));
-  m.def("inverse_columns",
-        [](const py::array& a) { return singlePass(a, Pass::inverseColumns); }, py::arg("a"));
-  m.def("inverse_rows", [](const py::array& a) { return singlePass(a, Pass::inverseRows); },
-        py::arg("a"));
+  m.def(
+      "forward_rows", [](const py::array& a) { return singlePass(a, Pass::forwardRows); },
+      py::arg("a"));
+  m.def(
+      "forward_columns", [](const py::array& a) { return singlePass(a, Pass::forwardColumns); },
+      py::arg("a"));
+  m.def(
+      "inverse_columns", [](const py::array& a) { return singlePass(a, Pass::inverseColumns); },
+      py::arg("a"));
+  m.def(
+      "inverse_rows", [](const py::array& a) { return singlePass(a, Pass::inverseRows); },
+      py::arg("a"));
   m.def("load", &load, py::arg("path"), py::arg("filename"));
   m.def("parse", &parse, py::arg("data"));
   m.def("save", &save, py::arg("path"), py::arg("a"), py::arg("format"), py::arg("bottom_up"),

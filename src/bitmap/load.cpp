@@ -27,9 +27,7 @@ constexpr std::size_t kInfoHeaderBytes = 40;
 constexpr std::size_t kHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
 
 // Little-endian values assembled byte by byte, independent of the machine.
-std::uint16_t le16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 std::int32_t le32(const std::uint8_t* p) {
   const std::uint32_t u = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) |
@@ -101,8 +99,7 @@ ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* cons
   for (std::size_t r0 = 0; r0 < bmp->height; r0 += chunkRows) {
     const std::size_t count = std::min<std::size_t>(chunkRows, bmp->height - r0);
     // The last row's padding may be missing from the file.
-    const std::size_t bytes =
-        (count - 1) * stride + (r0 + count == bmp->height ? width : stride);
+    const std::size_t bytes = (count - 1) * stride + (r0 + count == bmp->height ? width : stride);
     if (std::fread(chunk, 1, bytes, file) != bytes) {
       releaseZeroed(chunk);
       return ReadResult::shortFile;
@@ -145,7 +142,8 @@ std::optional<Failure> parseHeader(Bitmap* bmp, std::int32_t* storedHeight) {
 // Refuses what no sound transform follows from; sets `height` from the stored
 // height (negative for a top-down file, whose rows stay in file order).
 // Returns the failure, or nothing when the geometry is acceptable.
-std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight, std::uint64_t fileBytes) {
+std::optional<Failure> validateGeometry(Bitmap* bmp, std::int32_t storedHeight,
+                                        std::uint64_t fileBytes) {
   if (bmp->compression != 0) return Failure::loadCompressed;
   if (bmp->width <= 0) return Failure::loadWidth;
   if (storedHeight == 0) return Failure::loadHeightZero;
@@ -272,7 +270,6 @@ void bmpRelease(Bitmap* bmp) {
   releaseZeroed(bmp->data);
   bmp->data = nullptr;
 }
-
 
 void bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
   dwt97::detail::report(dwt97::bmpReadPlane(bmp, path, plane));

@@ -8,8 +8,8 @@
 #include <new>
 #include <optional>
 
-#include "dwt97/bitmap.h"
 #include "core/report.h"
+#include "dwt97/bitmap.h"
 #include "platform/platform.h"
 
 using dwt97::Error;
@@ -83,8 +83,9 @@ PgmHeader pgmHeader(std::size_t width, std::size_t height) {
 std::optional<Error> dwt97::bmpSavePlane(const Bitmap* bmp, const char* path,
                                          const std::uint8_t* const* plane) {
   return saveReplacing(path, [&](SaveFile& save) {
-    return writeRows(save, "", [plane](std::size_t r) { return plane[r]; }, bmp->height,
-                     static_cast<std::size_t>(bmp->width), false);
+    return writeRows(
+        save, "", [plane](std::size_t r) { return plane[r]; }, bmp->height,
+        static_cast<std::size_t>(bmp->width), false);
   });
 }
 
@@ -97,8 +98,9 @@ std::optional<Error> dwt97::bmpSavePgmPlane(const Bitmap* bmp, const char* path,
   return saveReplacing(path, [&](SaveFile& save) {
     const std::size_t width = static_cast<std::size_t>(bmp->width);
     const PgmHeader header = pgmHeader(width, bmp->height);
-    return writeRows(save, header.text, [plane](std::size_t r) { return plane[r]; }, bmp->height,
-                     width, !bmp->topDown);
+    return writeRows(
+        save, header.text, [plane](std::size_t r) { return plane[r]; }, bmp->height, width,
+        !bmp->topDown);
   });
 }
 
@@ -113,8 +115,8 @@ struct BmpSaveSession {
   SaveFile save;
   std::size_t width;
   std::size_t height;
-  PgmHeader header{};         // before the first row (PGM; empty text for raw)
-  bool reversed;              // rows stored from the last (PGM of a bottom-up file)
+  PgmHeader header{};  // before the first row (PGM; empty text for raw)
+  bool reversed;       // rows stored from the last (PGM of a bottom-up file)
   std::atomic<bool> failed{false};
   const std::uint8_t** told = nullptr;  // in place: each row as told
   ~BmpSaveSession() { std::free(told); }
@@ -187,9 +189,9 @@ std::optional<Error> dwt97::bmpSaveFinish(BmpSaveSession* session) {
   std::optional<Failure> failure;
   if (session->failed.load()) failure = Failure::saveWrite;
   if (!failure && session->save.inPlace()) {
-    failure = writeRows(session->save, session->header.text,
-                        [told](std::size_t r) { return told[r]; }, session->height,
-                        session->width, session->reversed);
+    failure = writeRows(
+        session->save, session->header.text, [told](std::size_t r) { return told[r]; },
+        session->height, session->width, session->reversed);
   }
   if (!failure) failure = session->save.finish();
   if (!failure) failure = session->save.commit();
@@ -211,8 +213,9 @@ std::optional<Error> dwt97::bmpSavePgm(const Bitmap* bmp, const char* path,
     // A viewer shows a PGM's first row at the top: the top row of the
     // picture, which a bottom-up file stores last.
     const PgmHeader header = pgmHeader(width, height);
-    return writeRows(save, header.text, [flat, width](std::size_t r) { return flat + r * width; },
-                     height, width, !bmp->topDown);
+    return writeRows(
+        save, header.text, [flat, width](std::size_t r) { return flat + r * width; }, height, width,
+        !bmp->topDown);
   });
 }
 

@@ -106,7 +106,8 @@ bool releaseMapped(unsigned char* block) {
 
 std::optional<Failure> allocateZeroed(std::size_t bytes, unsigned char** block) {
   *block = bytes >= kMappedFrom ? takeMapped(bytes) : nullptr;
-  if (*block == nullptr) *block = static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
+  if (*block == nullptr)
+    *block = static_cast<unsigned char*>(std::calloc(bytes == 0 ? 1 : bytes, 1));
   if (*block == nullptr) return Failure::outOfMemory;
   return std::nullopt;
 }

@@ -77,8 +77,8 @@ std::optional<Error> dwt97::dwtForwardColumns(SamplePlane dst, const std::uint8_
                "dwtForwardColumns");
 }
 
-std::optional<Error> dwt97::dwtForward2d(SamplePlane plane, std::int32_t width,
-                                         std::int32_t height, int threads) {
+std::optional<Error> dwt97::dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height,
+                                         int threads) {
   return named(dwtForward2dWith(fastest(), plane, width, height, threads), "dwtForward2d");
 }
 
@@ -97,9 +97,8 @@ std::optional<Error> dwt97::dwtForward2dLevels(SamplePlane plane, std::int32_t w
 
 std::optional<Error> dwt97::dwtForward2dInRows(SamplePlane plane, std::int32_t width,
                                                std::int32_t height, int levels, int threads) {
-  return levelsError(
-      dwtForward2dLevelsWith(fastest(), plane, width, height, levels, threads, true), width,
-      height);
+  return levelsError(dwtForward2dLevelsWith(fastest(), plane, width, height, levels, threads, true),
+                     width, height);
 }
 
 std::optional<Error> dwt97::dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src,
@@ -123,8 +122,8 @@ void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t height, in
   report(dwt97::dwtForward2d(plane, width, height, threads));
 }
 
-void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height,
-                           int threads, DwtResultRows rowsDone, void* context) {
+void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t height, int threads,
+                           DwtResultRows rowsDone, void* context) {
   report(dwt97::dwtForward2dStreaming(plane, width, height, threads, rowsDone, context));
 }
 

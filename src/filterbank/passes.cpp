@@ -186,8 +186,8 @@ std::optional<Failure> forward2d(const DwtPassSet& set, SamplePlane plane, std::
   const ResultSink sink{rowsDone, context, order, half};
   const DwtFusedProgress progress{tellPairs, const_cast<ResultSink*>(&sink)};
   runParts(count, [&](int k) {
-    set.forward2dRun(plane, width, height, partStart(half, count, k),
-                     partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride,
+    set.forward2dRun(plane, width, height, partStart(half, count, k), partStart(half, count, k + 1),
+                     ringOf(rings, ringFloats, k), stride,
                      rowsDone != nullptr ? &progress : nullptr);
   });
   releaseZeroed(rings);
@@ -213,8 +213,8 @@ std::optional<Failure> dwtForward2dWith(const DwtPassSet& set, SamplePlane plane
 }
 
 std::optional<Failure> dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane plane,
-                                              std::int32_t width, std::int32_t height,
-                                              int levels, int threads, bool keepOrder) {
+                                              std::int32_t width, std::int32_t height, int levels,
+                                              int threads, bool keepOrder) {
   if (levels > dwtMostLevels(width, height)) return Failure::tooManyLevels;
   for (int level = 1; level <= levels; ++level) {
     // Level 1 reorders the pointer array as dwtForward2d does (unless the
@@ -231,9 +231,8 @@ std::optional<Failure> dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane
 }
 
 std::optional<Failure> dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,
-                                             const std::uint8_t* const* src,
-                                             std::int32_t halfWidth, std::int32_t halfHeight,
-                                             int threads) {
+                                             const std::uint8_t* const* src, std::int32_t halfWidth,
+                                             std::int32_t halfHeight, int threads) {
   if (halfWidth <= 0 || halfHeight <= 0) return std::nullopt;
   const std::int64_t width = 2 * std::int64_t{halfWidth};
   const int count = threadCount(threads, halfHeight, 2 * width * halfHeight);

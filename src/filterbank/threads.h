@@ -87,7 +87,9 @@ inline float* ringOf(unsigned char* block, std::int64_t each, int k) {
 // and writing whole rows streams through memory far better than narrow
 // strips of rows thousands of bytes apart, and ten float rows still fit the
 // second-level cache.
-inline std::int64_t columnStrip(std::int64_t width) { return smaller(kColumnStrip, roundUp16(width)); }
+inline std::int64_t columnStrip(std::int64_t width) {
+  return smaller(kColumnStrip, roundUp16(width));
+}
 
 inline void clearRows(SamplePlane plane, std::int64_t r0, std::int64_t r1, std::int32_t width) {
   for (std::int64_t r = r0; r < r1; ++r) std::memset(plane[r], 0, static_cast<std::size_t>(width));

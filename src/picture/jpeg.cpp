@@ -16,8 +16,8 @@
 #include <csetjmp>
 #include <cstdio>  // jpeglib.h needs FILE and size_t first
 
-#include <jpeglib.h>
 #include <jerror.h>
+#include <jpeglib.h>
 #endif
 
 namespace dwt97::detail {
@@ -103,8 +103,8 @@ void countScans(j_common_ptr cinfo) {
 // The decode proper, with nothing on its frame that a longjmp would skip
 // the destruction of. `errors` is set up by the caller.
 std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* errors,
-                              jpeg_progress_mgr* progress, Bitmap* bmp,
-                              const std::uint8_t* bytes, std::size_t count) {
+                              jpeg_progress_mgr* progress, Bitmap* bmp, const std::uint8_t* bytes,
+                              std::size_t count) {
   if (setjmp(errors->jump) != 0) return errors->failure;
   jpeg_create_decompress(cinfo);
   cinfo->progress = progress;

@@ -110,8 +110,8 @@ std::optional<Failure> readBinary(const Raster& raster, const std::uint8_t* in) 
   for (std::size_t k = 0; k < pixels; ++k) {
     for (std::uint32_t c = 0; c < channels; ++c) {
       const std::size_t at = k * channels + c;
-      const std::uint32_t v = maxval < 256 ? std::uint32_t{in[at]}
-                                           : (std::uint32_t{in[2 * at]} << 8) | in[2 * at + 1];
+      const std::uint32_t v =
+          maxval < 256 ? std::uint32_t{in[at]} : (std::uint32_t{in[2 * at]} << 8) | in[2 * at + 1];
       if (v > maxval) return raster.fails.sample;
       samples[c] = maxval < 256 ? table[v] : scaled(v, maxval);
     }
@@ -175,8 +175,8 @@ std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::s
                                   static_cast<std::uint32_t>(height))) {
     return failure;
   }
-  const Raster raster{bmp, static_cast<std::uint32_t>(channels),
-                      static_cast<std::uint32_t>(maxval), fails};
+  const Raster raster{bmp, static_cast<std::uint32_t>(channels), static_cast<std::uint32_t>(maxval),
+                      fails};
   std::optional<Failure> failure =
       plain ? readPlain(raster, &reader) : readBinary(raster, bytes + reader.at);
   if (failure) {

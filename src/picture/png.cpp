@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "core/allocator.h"
-#include "dwt97/picture.h"
 #include "core/report.h"
+#include "dwt97/picture.h"
 #include "picture/readers.h"
 #include "platform/platform.h"
 
@@ -54,14 +54,14 @@ struct Converter {
 
   // The scanline's samples are big-endian and packed as in the file.
   // Returns false on a palette index the palette does not hold.
-  bool convert(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out,
-               std::uint32_t first, std::uint32_t step) const {
+  bool convert(const std::uint8_t* in, std::uint32_t count, std::uint8_t* out, std::uint32_t first,
+               std::uint32_t step) const {
     const std::uint32_t bytesPerSample = depth == 16 ? 2 : 1;
     switch (colorType) {
       case SPNG_COLOR_TYPE_GRAYSCALE:
       case SPNG_COLOR_TYPE_GRAYSCALE_ALPHA: {
-        const std::uint32_t stride = (colorType == SPNG_COLOR_TYPE_GRAYSCALE ? 1 : 2) *
-                                     bytesPerSample;
+        const std::uint32_t stride =
+            (colorType == SPNG_COLOR_TYPE_GRAYSCALE ? 1 : 2) * bytesPerSample;
         if (depth >= 8) {
           for (std::uint32_t k = 0; k < count; ++k) out[first + k * step] = in[k * stride];
         } else {
@@ -77,8 +77,8 @@ struct Converter {
       }
       case SPNG_COLOR_TYPE_TRUECOLOR:
       case SPNG_COLOR_TYPE_TRUECOLOR_ALPHA: {
-        const std::uint32_t stride = (colorType == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : 4) *
-                                     bytesPerSample;
+        const std::uint32_t stride =
+            (colorType == SPNG_COLOR_TYPE_TRUECOLOR ? 3 : 4) * bytesPerSample;
         for (std::uint32_t k = 0; k < count; ++k) {
           const std::uint8_t* p = in + k * stride;
           out[first + k * step] = luma(p[0], p[bytesPerSample], p[2 * bytesPerSample]);
@@ -228,8 +228,8 @@ class CriticalChunks {
   const std::uint8_t* bytes_;
   std::size_t count_;
   std::size_t at_ = 0;
-  std::size_t spanEnd_;      // the signature first
-  std::size_t endAt_ = 0;    // where the end chunk starts, once met
+  std::size_t spanEnd_;    // the signature first
+  std::size_t endAt_ = 0;  // where the end chunk starts, once met
 };
 
 }  // namespace

@@ -42,8 +42,13 @@ std::optional<Failure> encode(SaveFile& save, const Bitmap* bmp, const std::uint
   spng_ctx* ctx = encoder.ctx;
   const std::uint32_t height = bmp->height;
   const std::size_t width = static_cast<std::size_t>(bmp->width);
-  spng_ihdr ihdr = {static_cast<std::uint32_t>(bmp->width), height, 8,
-                    SPNG_COLOR_TYPE_GRAYSCALE, 0, 0, SPNG_INTERLACE_NONE};
+  spng_ihdr ihdr = {static_cast<std::uint32_t>(bmp->width),
+                    height,
+                    8,
+                    SPNG_COLOR_TYPE_GRAYSCALE,
+                    0,
+                    0,
+                    SPNG_INTERLACE_NONE};
   int error = spng_set_png_stream(ctx, writeToSave, &save);
   if (error == 0) error = spng_set_ihdr(ctx, &ihdr);
   if (error == 0) {

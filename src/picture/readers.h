@@ -21,10 +21,14 @@ namespace dwt97::detail {
 
 // The readers: on failure the record holds no buffer. netpbmLoad() reads
 // PGM and PPM, telling them by their magic numbers.
-[[nodiscard]] std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
-[[nodiscard]] std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
-[[nodiscard]] std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
-[[nodiscard]] std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count);
+[[nodiscard]] std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes,
+                                                std::size_t count);
+[[nodiscard]] std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes,
+                                             std::size_t count);
+[[nodiscard]] std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes,
+                                              std::size_t count);
+[[nodiscard]] std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes,
+                                              std::size_t count);
 
 // The refusal that names the format of `bytes`, one of those known by their
 // signatures but not read (PictureFormat::other); loadSignature for others.

@@ -37,8 +37,8 @@ tmsize_t readMemory(thandle_t handle, void* to, tmsize_t size) {
   auto* memory = static_cast<Memory*>(handle);
   if (size < 0) return -1;
   const std::uint64_t left = memory->at < memory->count ? memory->count - memory->at : 0;
-  const std::uint64_t n = static_cast<std::uint64_t>(size) < left ? static_cast<std::uint64_t>(size)
-                                                                  : left;
+  const std::uint64_t n =
+      static_cast<std::uint64_t>(size) < left ? static_cast<std::uint64_t>(size) : left;
   if (n > 0) std::memcpy(to, memory->bytes + memory->at, static_cast<std::size_t>(n));
   memory->at += n;
   return static_cast<tmsize_t>(n);
@@ -49,7 +49,7 @@ tmsize_t writeNothing(thandle_t, void*, tmsize_t) { return -1; }
 toff_t seekMemory(thandle_t handle, toff_t offset, int whence) {
   auto* memory = static_cast<Memory*>(handle);
   // A backward move comes as a wrapped offset: unsigned sums undo the wrap.
-  const std::uint64_t base = whence == SEEK_CUR ? memory->at
+  const std::uint64_t base = whence == SEEK_CUR   ? memory->at
                              : whence == SEEK_END ? memory->count
                                                   : 0;
   memory->at = base + offset;
@@ -171,8 +171,8 @@ std::optional<Failure> readLayout(TIFF* tif, Layout* layout) {
   }
   // What a unit's buffer must hold for the samples read from it.
   const std::uint64_t perPixel = layout->planar ? 1 : samples;
-  const std::uint64_t needed = std::uint64_t{layout->unitWidth} * layout->unitHeight * perPixel *
-                               layout->bytesPerSample;
+  const std::uint64_t needed =
+      std::uint64_t{layout->unitWidth} * layout->unitHeight * perPixel * layout->bytesPerSample;
   if (static_cast<std::uint64_t>(layout->unitBytes) < needed) return Failure::tiffMalformed;
   return std::nullopt;
 }
@@ -191,7 +191,8 @@ class Decoder {
   std::optional<Failure> run() {
     const std::size_t planes = layout_.planar ? layout_.channels : 1;
     for (std::size_t p = 0; p < planes; ++p) {
-      if (auto failure = allocateZeroed(static_cast<std::size_t>(layout_.unitBytes), &buffers_[p])) {
+      if (auto failure =
+              allocateZeroed(static_cast<std::size_t>(layout_.unitBytes), &buffers_[p])) {
         return failure;
       }
     }
@@ -211,8 +212,8 @@ class Decoder {
  private:
   std::optional<Failure> decodeUnit(std::uint32_t x, std::uint32_t y, std::uint16_t plane,
                                     std::uint8_t* buffer) {
-    const std::uint32_t unit = layout_.tiled ? TIFFComputeTile(tif_, x, y, 0, plane)
-                                             : TIFFComputeStrip(tif_, y, plane);
+    const std::uint32_t unit =
+        layout_.tiled ? TIFFComputeTile(tif_, x, y, 0, plane) : TIFFComputeStrip(tif_, y, plane);
     // Data that the directory places past the end of the file is cut.
     int error = 0;
     const std::uint64_t offset = TIFFGetStrileOffsetWithErr(tif_, unit, &error);
@@ -220,8 +221,8 @@ class Decoder {
     if (error != 0) return Failure::tiffMalformed;
     if (offset > memory_->count || length > memory_->count - offset) return Failure::tiffTruncated;
     // A strip may end with the picture; the rows it holds must all be there.
-    const std::uint32_t rows = layout_.height - y < layout_.unitHeight ? layout_.height - y
-                                                                       : layout_.unitHeight;
+    const std::uint32_t rows =
+        layout_.height - y < layout_.unitHeight ? layout_.height - y : layout_.unitHeight;
     const tmsize_t needed =
         layout_.tiled ? layout_.unitBytes
                       : static_cast<tmsize_t>(layout_.unitBytes / layout_.unitHeight * rows);
@@ -243,10 +244,10 @@ class Decoder {
   }
 
   void convert(std::uint32_t x, std::uint32_t y) {
-    const std::uint32_t rows = layout_.height - y < layout_.unitHeight ? layout_.height - y
-                                                                       : layout_.unitHeight;
-    const std::uint32_t columns = layout_.width - x < layout_.unitWidth ? layout_.width - x
-                                                                        : layout_.unitWidth;
+    const std::uint32_t rows =
+        layout_.height - y < layout_.unitHeight ? layout_.height - y : layout_.unitHeight;
+    const std::uint32_t columns =
+        layout_.width - x < layout_.unitWidth ? layout_.width - x : layout_.unitWidth;
     for (std::uint32_t r = 0; r < rows; ++r) {
       std::uint8_t* out = bmp_->data + (std::size_t{y} + r) * layout_.width + x;
       const std::size_t first = std::size_t{r} * layout_.unitWidth;

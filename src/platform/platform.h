@@ -142,8 +142,7 @@ class SaveFile {
   // writeAt() of the pieces one after the other from `offset`, in as few
   // system calls as the system allows.
   [[nodiscard]] std::optional<Failure> writeGatheredAt(std::uint64_t offset,
-                                                       const WritePiece* pieces,
-                                                       std::size_t count);
+                                                       const WritePiece* pieces, std::size_t count);
 
   // Ends the writing: every byte is handed to the system. saveWrite when a
   // late write failure shows here (a temporary with no name stays open, for

@@ -70,8 +70,8 @@ bool sameFile(const char* pathA, const char* pathB) {
 void* mapHugePages(std::size_t length, std::size_t alignment) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   // Map one alignment more than needed, then trim to an aligned range.
-  void* raw = mmap(nullptr, length + alignment, PROT_READ | PROT_WRITE,
-                   MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* raw =
+      mmap(nullptr, length + alignment, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(raw);
   const std::uintptr_t aligned = (start + alignment - 1) & ~std::uintptr_t{alignment - 1};
@@ -115,8 +115,7 @@ PathChar* finalName(const PathChar* path, bool* outOfMemory) {
     if (length < 0) return name;  // let the create report it
     link[length] = '\0';
     // A relative link is read from the link's own folder.
-    const std::size_t folder =
-        link[0] == '/' ? 0 : static_cast<std::size_t>(baseName(name) - name);
+    const std::size_t folder = link[0] == '/' ? 0 : static_cast<std::size_t>(baseName(name) - name);
     char* next = static_cast<char*>(std::malloc(folder + static_cast<std::size_t>(length) + 1));
     if (next != nullptr) {
       std::memcpy(next, name, folder);
@@ -299,7 +298,8 @@ void holdWriteSignals() {
   pthread_sigmask(SIG_BLOCK, &heldWrite.only, &heldWrite.before);
   sigset_t pending;
   sigpending(&pending);
-  for (int k = 0; k < 2; ++k) heldWrite.wasPending[k] = sigismember(&pending, kWriteSignals[k]) == 1;
+  for (int k = 0; k < 2; ++k)
+    heldWrite.wasPending[k] = sigismember(&pending, kWriteSignals[k]) == 1;
 }
 
 void releaseWriteSignals() {
@@ -345,7 +345,7 @@ namespace {
 
 // The signals that end a process by default and after which tools with
 // temporary files clean up.
-constexpr int kCleanupSignals[] = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGTERM,
+constexpr int kCleanupSignals[] = {SIGHUP,  SIGINT,  SIGQUIT, SIGPIPE,   SIGTERM,
                                    SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
 constexpr int kCleanupCount = sizeof kCleanupSignals / sizeof kCleanupSignals[0];
 struct sigaction cleanupBefore[kCleanupCount];
@@ -384,8 +384,8 @@ void cleanupHandlers(bool install) {
       sigaction(kCleanupSignals[k], nullptr, &cleanupBefore[k]);
       // A signal the process ignores stays ignored (nohup, trap ''), and a
       // handler of the caller's own is left to the caller.
-      cleanupInstalled[k] = (cleanupBefore[k].sa_flags & SA_SIGINFO) == 0 &&
-                            cleanupBefore[k].sa_handler == SIG_DFL;
+      cleanupInstalled[k] =
+          (cleanupBefore[k].sa_flags & SA_SIGINFO) == 0 && cleanupBefore[k].sa_handler == SIG_DFL;
       if (cleanupInstalled[k]) sigaction(kCleanupSignals[k], &cleanUp, nullptr);
     }
     return;

@@ -15,7 +15,7 @@ namespace dwt97::detail::sys {
 #if defined(_WIN32)
 using PathChar = wchar_t;  // paths go to the wide calls
 #else
-using PathChar = char;     // paths go to the system as they are
+using PathChar = char;  // paths go to the system as they are
 #endif
 
 // An open file of the system (a descriptor or a handle) as an integer.

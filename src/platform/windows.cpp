@@ -4,10 +4,10 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
@@ -74,7 +74,8 @@ void utf8Arguments(int* argc, char*** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
   if (wide == nullptr || count < 1) return;  // keep the narrow ones
-  char** utf8 = static_cast<char**>(std::calloc(static_cast<std::size_t>(count) + 1, sizeof(char*)));
+  char** utf8 =
+      static_cast<char**>(std::calloc(static_cast<std::size_t>(count) + 1, sizeof(char*)));
   if (utf8 == nullptr) return;
   for (int k = 0; k < count; ++k) {
     utf8[k] = toUtf8(wide[k]);
@@ -92,9 +93,9 @@ std::FILE* openForReading(const char* path) {
   // told it is not a regular file rather than that it cannot be opened.
   // Others may still read, write, rename or remove the file meanwhile, as
   // on POSIX systems.
-  HANDLE handle = CreateFileW(wide, GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   std::free(wide);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDONLY | _O_BINARY);
@@ -125,12 +126,11 @@ bool sameFile(const char* pathA, const char* pathB) {
   HANDLE a = openForFacts(pathA);
   HANDLE b = openForFacts(pathB);
   BY_HANDLE_FILE_INFORMATION infoA, infoB;
-  const bool same = a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE &&
-                    GetFileInformationByHandle(a, &infoA) &&
-                    GetFileInformationByHandle(b, &infoB) &&
-                    infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
-                    infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
-                    infoA.nFileIndexLow == infoB.nFileIndexLow;
+  const bool same =
+      a != INVALID_HANDLE_VALUE && b != INVALID_HANDLE_VALUE &&
+      GetFileInformationByHandle(a, &infoA) && GetFileInformationByHandle(b, &infoB) &&
+      infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+      infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
   if (a != INVALID_HANDLE_VALUE) CloseHandle(a);
   if (b != INVALID_HANDLE_VALUE) CloseHandle(b);
   return same;
@@ -217,8 +217,8 @@ TargetFacts inspect(const PathChar* path) {
 }
 
 Native createExclusive(const PathChar* path, const TargetFacts&, bool* taken) {
-  HANDLE handle = CreateFileW(path, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle = CreateFileW(path, GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -250,8 +250,8 @@ const bool kCloseBeforeReplace = false;
 
 std::int64_t writeSome(Native file, const WritePiece* pieces, std::size_t,
                        const std::uint64_t* offset) {
-  const DWORD chunk = pieces[0].count > (DWORD{1} << 30) ? (DWORD{1} << 30)
-                                                         : static_cast<DWORD>(pieces[0].count);
+  const DWORD chunk =
+      pieces[0].count > (DWORD{1} << 30) ? (DWORD{1} << 30) : static_cast<DWORD>(pieces[0].count);
   OVERLAPPED where{};
   if (offset != nullptr) {
     where.Offset = static_cast<DWORD>(*offset);
@@ -332,8 +332,14 @@ BOOL WINAPI restoreConsoleMode(DWORD) {
 bool isKeyPress(const INPUT_RECORD& record) {
   if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) return false;
   switch (record.Event.KeyEvent.wVirtualKeyCode) {
-    case VK_SHIFT: case VK_CONTROL: case VK_MENU: case VK_LWIN: case VK_RWIN:
-    case VK_CAPITAL: case VK_NUMLOCK: case VK_SCROLL:
+    case VK_SHIFT:
+    case VK_CONTROL:
+    case VK_MENU:
+    case VK_LWIN:
+    case VK_RWIN:
+    case VK_CAPITAL:
+    case VK_NUMLOCK:
+    case VK_SCROLL:
       return false;
     default:
       return true;

@@ -23,18 +23,27 @@ inline void putLe32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint3
 
 struct Picture {
   std::int32_t width = 0;
-  std::int32_t height = 0;              // rows held in `pixels`
-  bool topDown = false;                 // store the height negated
+  std::int32_t height = 0;  // rows held in `pixels`
+  bool topDown = false;     // store the height negated
   std::uint32_t colorTableEntries = 256;
-  std::uint8_t tableTint = 0;           // varies the colour table only
+  std::uint8_t tableTint = 0;  // varies the colour table only
   bool dropLastRowPadding = false;
-  std::vector<std::uint8_t> pixels;     // height rows of width bytes, file row order
+  std::vector<std::uint8_t> pixels;  // height rows of width bytes, file row order
 };
 
 // Header byte positions of the fields tests like to break.
 enum Field : std::size_t {
-  kSignature = 0, kFileSize = 2, kDataOffset = 10, kInfoSize = 14, kWidth = 18, kHeight = 22,
-  kPlanes = 26, kBitsPerPixel = 28, kCompression = 30, kImageSize = 34, kColorsUsed = 46
+  kSignature = 0,
+  kFileSize = 2,
+  kDataOffset = 10,
+  kInfoSize = 14,
+  kWidth = 18,
+  kHeight = 22,
+  kPlanes = 26,
+  kBitsPerPixel = 28,
+  kCompression = 30,
+  kImageSize = 34,
+  kColorsUsed = 46
 };
 
 // A picture of pseudo-random pixels (the Noise sequence from `seed`), so that

@@ -15,8 +15,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

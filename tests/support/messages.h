@@ -45,8 +45,7 @@ inline constexpr char kJpegMalformed[] = "Error: jpegLoad(), Malformed JPEG data
 inline constexpr char kJpegUnsupported[] = "Error: jpegLoad(), Unsupported kind of JPEG!\n";
 inline constexpr char kJpegTooLarge[] =
     "Error: jpegLoad(), Picture beyond 65500 pixels a side or 2^31-1 pixels!\n";
-inline constexpr char kJpegTruncated[] =
-    "Error: jpegLoad(), File ends before the picture does!\n";
+inline constexpr char kJpegTruncated[] = "Error: jpegLoad(), File ends before the picture does!\n";
 inline constexpr char kJpegNotBuilt[] = "Error: jpegLoad(), This build reads no JPEG files!\n";
 inline constexpr char kJpegTooManyScans[] =
     "Error: jpegLoad(), Progressive JPEG of over 100 scans!\n";

@@ -163,7 +163,6 @@ inline Bytes pgmFile(const std::string& header, const std::vector<std::uint32_t>
   return out;
 }
 
-
 // An uncompressed TIFF: the header, the first image's directory and the
 // pixels of `samples` (rows of width pixels of samplesPerPixel samples, top
 // row first) in strips or square tiles, a pixel's samples together or, with
@@ -195,8 +194,9 @@ inline Bytes tiffFile(const Tiff& t) {
   const std::uint32_t planes = t.planar ? spp : 1, perPixel = t.planar ? 1 : spp;
   // The units (strips or tiles) of every plane, each as its bytes.
   const std::uint32_t unitWidth = t.tile ? t.tile : t.width;
-  const std::uint32_t unitHeight =
-      t.tile ? t.tile : t.rowsPerStrip ? t.rowsPerStrip : (t.height ? t.height : 1);
+  const std::uint32_t unitHeight = t.tile           ? t.tile
+                                   : t.rowsPerStrip ? t.rowsPerStrip
+                                                    : (t.height ? t.height : 1);
   const std::uint32_t across = t.tile ? (t.width + t.tile - 1) / t.tile : 1;
   const std::uint32_t down = (t.height + unitHeight - 1) / unitHeight;
   std::vector<Bytes> units;
@@ -229,9 +229,11 @@ inline Bytes tiffFile(const Tiff& t) {
     std::vector<std::uint32_t> values;
   };
   const std::uint32_t channels = t.photometric == 2 ? 3 : 1;
-  std::vector<Entry> entries = {{256, 4, {t.width}}, {257, 4, {t.height}},
+  std::vector<Entry> entries = {{256, 4, {t.width}},
+                                {257, 4, {t.height}},
                                 {258, 3, std::vector<std::uint32_t>(spp, t.bits)},
-                                {259, 3, {t.compression}}, {262, 3, {t.photometric}}};
+                                {259, 3, {t.compression}},
+                                {262, 3, {t.photometric}}};
   const std::vector<std::uint32_t> unitCounts(units.size(), 0);
   if (!t.tile) entries.push_back({273, 4, unitCounts});
   entries.push_back({277, 3, {spp}});

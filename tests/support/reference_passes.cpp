@@ -35,7 +35,7 @@ void analyseLine(std::int32_t n, At at, Put put) {
 }  // namespace
 
 void plainForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
-                    std::int32_t height) {
+                      std::int32_t height) {
   for (std::int32_t r = 0; r < height; ++r) {
     const std::uint8_t* in = src[r];
     std::uint8_t* out = dst[r];
@@ -46,7 +46,7 @@ void plainForwardRows(SamplePlane dst, const std::uint8_t* const* src, std::int3
 }
 
 void plainForwardColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
-                       std::int32_t height) {
+                         std::int32_t height) {
   for (std::int32_t c = 0; c < width; ++c) {
     analyseLine(
         height, [src, c](std::int32_t i) { return src[i][c]; },
@@ -78,7 +78,7 @@ void synthesiseLine(std::int32_t n, Low low, High high, Put put) {
 }  // namespace
 
 void plainInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
-                       std::int32_t halfHeight) {
+                         std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int64_t n = halfHeight;
   for (std::int64_t i = 0; i < 2 * std::int64_t{halfWidth}; ++i) {
@@ -90,7 +90,7 @@ void plainInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::i
 }
 
 void plainInverseRows(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
-                    std::int32_t halfHeight) {
+                      std::int32_t halfHeight) {
   if (halfWidth <= 0 || halfHeight <= 0) return;
   const std::int64_t n = halfWidth;
   for (std::int64_t i = 0; i < 2 * std::int64_t{halfHeight}; ++i) {

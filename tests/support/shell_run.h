@@ -186,7 +186,8 @@ class ShellRun {
     fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
     char chunk[256];
     ssize_t got;
-    while ((got = read(master_, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    while ((got = read(master_, chunk, sizeof chunk)) > 0)
+      bytes.insert(bytes.end(), chunk, chunk + got);
     return bytes;
   }
   termios terminal() const {
@@ -213,8 +214,10 @@ class ShellRun {
   // Waits (up to 20 s) for the tool to end; returns its wait status, or -1.
   int finish() {
     for (int k = 0; k < 20000 && !finished_; ++k) {
-      if (waitpid(child_, &status_, WNOHANG) == child_) finished_ = true;
-      else usleep(1000);
+      if (waitpid(child_, &status_, WNOHANG) == child_)
+        finished_ = true;
+      else
+        usleep(1000);
     }
     if (finished_ && reader_.joinable()) reader_.join();
     return finished_ ? status_ : -1;

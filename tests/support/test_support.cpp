@@ -25,23 +25,23 @@
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
 
-using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
+using dwt97::PlaneBuffer;
 using dwt97::planeRelease;
 
 namespace testsupport {
 
 testsupport::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries) {
-  return testsupport::noisePicture(width, rows, tableEntries,
-                                0x9E3779B9u ^ (static_cast<std::uint32_t>(width) * 131u +
-                                               static_cast<std::uint32_t>(rows)));
+  return testsupport::noisePicture(
+      width, rows, tableEntries,
+      0x9E3779B9u ^ (static_cast<std::uint32_t>(width) * 131u + static_cast<std::uint32_t>(rows)));
 }
 
 std::string reportText(const std::vector<std::string>& values) {
   static const char* const names[] = {
-      "Signature",   "FileSize", "DataOffset",  "size",        "Width",
-      "Height",      "Planes",   "BitsPerPixel", "Compression", "ImageSize",
-      "XpixelsPerM", "YpixelsPerM", "ColorsUsed", "ColorsImportant"};
+      "Signature",   "FileSize",    "DataOffset",   "size",           "Width",
+      "Height",      "Planes",      "BitsPerPixel", "Compression",    "ImageSize",
+      "XpixelsPerM", "YpixelsPerM", "ColorsUsed",   "ColorsImportant"};
   std::string text = "==== Header ====\n";
   for (std::size_t k = 0; k < values.size() && k < 14; ++k) {
     if (k == 3) text += "==== Info ======\n";
@@ -52,9 +52,9 @@ std::string reportText(const std::vector<std::string>& values) {
 
 std::string reportFor(int width, int height) {
   const int imageSize = ((width + 3) & ~3) * height;
-  return reportText({"4D42", std::to_string(1078 + imageSize), "1078", "40",
-                     std::to_string(width), std::to_string(height), "1", "8", "0",
-                     std::to_string(imageSize), "2835", "2835", "256", "0"});
+  return reportText({"4D42", std::to_string(1078 + imageSize), "1078", "40", std::to_string(width),
+                     std::to_string(height), "1", "8", "0", std::to_string(imageSize), "2835",
+                     "2835", "256", "0"});
 }
 
 std::string exactly(const std::string& text) {
@@ -75,7 +75,8 @@ Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels, in
     PlaneBuffer result = testsupport::newPlane(w, h);
     dwtForwardRows(rowPass.rows, plane.rows, w, h);
     dwtForwardColumns(result.rows, rowPass.rows, w, h);
-    for (std::int32_t r = 0; r < h; ++r) std::copy(result.rows[r], result.rows[r] + w, plane.rows[r]);
+    for (std::int32_t r = 0; r < h; ++r)
+      std::copy(result.rows[r], result.rows[r] + w, plane.rows[r]);
     planeRelease(&rowPass);
     planeRelease(&result);
   }
@@ -114,10 +115,10 @@ const char* const kNoUnnamedTemporaries =
 
 TempDir::TempDir() {
   static std::atomic<unsigned> made{0};
-  std::mt19937_64 random(std::random_device{}() ^
-                         static_cast<std::uint64_t>(
-                             std::chrono::steady_clock::now().time_since_epoch().count()) ^
-                         (std::uint64_t{made++} << 48));
+  std::mt19937_64 random(
+      std::random_device{}() ^
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      (std::uint64_t{made++} << 48));
   const std::filesystem::path base = std::filesystem::temp_directory_path();
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::filesystem::path candidate =
@@ -139,8 +140,8 @@ TempDir::~TempDir() {
 std::vector<std::string> listDir(const std::string& dir) {
   std::vector<std::string> names;
   std::error_code error;
-  for (std::filesystem::directory_iterator entry(fsPath(dir), error), end;
-       !error && entry != end; entry.increment(error)) {
+  for (std::filesystem::directory_iterator entry(fsPath(dir), error), end; !error && entry != end;
+       entry.increment(error)) {
     names.push_back(entry->path().filename().u8string());
   }
   std::sort(names.begin(), names.end());
@@ -190,8 +191,8 @@ std::string withUnixLineEnds(std::string text) {
 #if defined(_WIN32)
 
 std::wstring wide(const std::string& utf8) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         nullptr, 0);
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring text(static_cast<std::size_t>(length), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], length);
   return text;
@@ -349,7 +350,8 @@ namespace dwt97 {
 // How the tests' expectations print a failure: its stable name and message.
 void PrintTo(const Error& error, std::ostream* out) {
   char message[kMessageCapacity];
-  *out << failureName(error.failure) << " (" << formatFailure(error, message, sizeof message) << ")";
+  *out << failureName(error.failure) << " (" << formatFailure(error, message, sizeof message)
+       << ")";
 }
 
 }  // namespace dwt97

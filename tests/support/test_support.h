@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iosfwd>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -44,7 +44,8 @@ class TempDir {
 
 inline void writeFile(const std::string& path, const Bytes& bytes) {
   std::ofstream out(fsPath(path), std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 inline Bytes readFile(const std::string& path) {
@@ -110,7 +111,8 @@ std::vector<std::string> listDir(const std::string& dir);
 
 // A picture of `width` x `rows` with irregular grey values and a colour
 // table of `tableEntries` entries.
-testsupport::Picture picture(std::int32_t width, std::int32_t rows, std::uint32_t tableEntries = 256);
+testsupport::Picture picture(std::int32_t width, std::int32_t rows,
+                             std::uint32_t tableEntries = 256);
 
 // `bytes` with the 16- or 32-bit little-endian field at `at` replaced.
 inline Bytes withLe16(Bytes bytes, std::size_t at, std::uint32_t value) {
@@ -145,19 +147,19 @@ Bytes transformed(std::int32_t width, std::int32_t rows, const Bytes& pixels, in
 // where it cannot be had (Windows, a sanitized build), since the runs it guards
 // must pass without it too.
 struct RunOptions {
-  long fileSizeLimit = -1;                       // RLIMIT_FSIZE in bytes, -1 for none
-  long addressSpaceLimit = -1;                   // RLIMIT_AS in bytes, -1 for none
-  bool ignoreFileSizeSignal = false;             // SIGXFSZ ignored in the child
+  long fileSizeLimit = -1;            // RLIMIT_FSIZE in bytes, -1 for none
+  long addressSpaceLimit = -1;        // RLIMIT_AS in bytes, -1 for none
+  bool ignoreFileSizeSignal = false;  // SIGXFSZ ignored in the child
   std::vector<std::pair<std::string, std::string>> environment;  // added variables
-  std::vector<std::string> arguments;            // after the program name
+  std::vector<std::string> arguments;                            // after the program name
 };
 
 struct RunResult {
-  int status = -1;      // exit status, or -1 when the process did not exit
-  int signal = 0;       // terminating signal, if any (POSIX)
-  std::string out;      // standard output, CR LF line ends read as LF
-  std::string err;      // standard error, likewise
-  std::string rawOut;   // standard output byte for byte
+  int status = -1;     // exit status, or -1 when the process did not exit
+  int signal = 0;      // terminating signal, if any (POSIX)
+  std::string out;     // standard output, CR LF line ends read as LF
+  std::string err;     // standard error, likewise
+  std::string rawOut;  // standard output byte for byte
 };
 
 // Runs `program` with `options.arguments`, working folder `dir`, standard input
@@ -170,9 +172,9 @@ RunResult runProgram(const std::string& program, const std::string& dir,
 std::vector<std::string> commandFor(const std::string& program);
 
 // Why a test cannot run here, or null when it can: the GTEST_SKIP reasons.
-extern const char* const kNoResourceLimits;  // RLIMIT_FSIZE and SIGXFSZ
-extern const char* const kNoPreloading;      // LD_PRELOAD of the fault shim
-extern const char* const kNoPseudoTerminal;  // openpty()
+extern const char* const kNoResourceLimits;      // RLIMIT_FSIZE and SIGXFSZ
+extern const char* const kNoPreloading;          // LD_PRELOAD of the fault shim
+extern const char* const kNoPseudoTerminal;      // openpty()
 extern const char* const kNoUnnamedTemporaries;  // a save's temporary with no name (O_TMPFILE)
 
 using Environment = std::vector<std::pair<std::string, std::string>>;

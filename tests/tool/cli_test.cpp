@@ -30,9 +30,9 @@ const char kTryHelp[] = "Try 'dwt97 --help'.\n";
 struct Case {
   std::vector<std::string> arguments;
   int status;
-  std::string out;                  // exact, or a prefix when it ends in "..."
-  std::string err;                  // exact
-  std::vector<std::string> files;   // the folder afterwards (input: in.bmp)
+  std::string out;                 // exact, or a prefix when it ends in "..."
+  std::string err;                 // exact
+  std::vector<std::string> files;  // the folder afterwards (input: in.bmp)
 };
 
 // The refusal of more levels than the picture allows.
@@ -76,34 +76,76 @@ TEST(CommandLine, Cases) {
       // Usage errors: one line naming the problem, the hint, status 2.
       {{"--bogus"}, 2, "", std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp, start},
       {{"-x"}, 2, "", std::string("dwt97: invalid option -- 'x'\n") + kTryHelp, start},
-      {{"--format"}, 2, "", std::string("dwt97: option '--format' requires an argument\n") + kTryHelp,
+      {{"--format"},
+       2,
+       "",
+       std::string("dwt97: option '--format' requires an argument\n") + kTryHelp,
        start},
-      {{"--format=gif"}, 2, "", std::string("dwt97: invalid format 'gif' (raw, pgm or png)\n") + kTryHelp,
+      {{"--format=gif"},
+       2,
+       "",
+       std::string("dwt97: invalid format 'gif' (raw, pgm or png)\n") + kTryHelp,
        start},
-      {{"--format", "PGM"}, 2, "", std::string("dwt97: invalid format 'PGM' (raw, pgm or png)\n") + kTryHelp,
+      {{"--format", "PGM"},
+       2,
+       "",
+       std::string("dwt97: invalid format 'PGM' (raw, pgm or png)\n") + kTryHelp,
        start},
-      {{"--formatx"}, 2, "", std::string("dwt97: unrecognized option '--formatx'\n") + kTryHelp,
+      {{"--formatx"},
+       2,
+       "",
+       std::string("dwt97: unrecognized option '--formatx'\n") + kTryHelp,
        start},
-      {{"in.bmp", "a.dat", "b.dat"}, 2, "", std::string("dwt97: extra operand 'b.dat'\n") + kTryHelp,
+      {{"in.bmp", "a.dat", "b.dat"},
+       2,
+       "",
+       std::string("dwt97: extra operand 'b.dat'\n") + kTryHelp,
        start},
-      {{"--levels=0"}, 2, "", std::string("dwt97: invalid level count '0' (1 or more)\n") + kTryHelp,
+      {{"--levels=0"},
+       2,
+       "",
+       std::string("dwt97: invalid level count '0' (1 or more)\n") + kTryHelp,
        start},
-      {{"--levels", "-1"}, 2, "", std::string("dwt97: invalid level count '-1' (1 or more)\n") + kTryHelp,
+      {{"--levels", "-1"},
+       2,
+       "",
+       std::string("dwt97: invalid level count '-1' (1 or more)\n") + kTryHelp,
        start},
-      {{"--levels=2x"}, 2, "", std::string("dwt97: invalid level count '2x' (1 or more)\n") + kTryHelp,
+      {{"--levels=2x"},
+       2,
+       "",
+       std::string("dwt97: invalid level count '2x' (1 or more)\n") + kTryHelp,
        start},
-      {{"--levels"}, 2, "", std::string("dwt97: option '--levels' requires an argument\n") + kTryHelp,
+      {{"--levels"},
+       2,
+       "",
+       std::string("dwt97: option '--levels' requires an argument\n") + kTryHelp,
        start},
-      {{"--threads=-1"}, 2, "",
-       std::string("dwt97: invalid thread count '-1' (0 or more)\n") + kTryHelp, start},
-      {{"--threads", ""}, 2, "", std::string("dwt97: invalid thread count '' (0 or more)\n") + kTryHelp,
+      {{"--threads=-1"},
+       2,
+       "",
+       std::string("dwt97: invalid thread count '-1' (0 or more)\n") + kTryHelp,
        start},
-      {{"--threads=+2"}, 2, "",
-       std::string("dwt97: invalid thread count '+2' (0 or more)\n") + kTryHelp, start},
-      {{"--threads"}, 2, "", std::string("dwt97: option '--threads' requires an argument\n") + kTryHelp,
+      {{"--threads", ""},
+       2,
+       "",
+       std::string("dwt97: invalid thread count '' (0 or more)\n") + kTryHelp,
+       start},
+      {{"--threads=+2"},
+       2,
+       "",
+       std::string("dwt97: invalid thread count '+2' (0 or more)\n") + kTryHelp,
+       start},
+      {{"--threads"},
+       2,
+       "",
+       std::string("dwt97: option '--threads' requires an argument\n") + kTryHelp,
        start},
       // Every argument is read first: a usage error wins over --help.
-      {{"--help", "--bogus"}, 2, "", std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp,
+      {{"--help", "--bogus"},
+       2,
+       "",
+       std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp,
        start},
       // Paths: the defaults, an input elsewhere, blanks, a leading dash, a
       // lone dash (a file name, not an option group: here no such input).
@@ -122,20 +164,27 @@ TEST(CommandLine, Cases) {
       {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
       {{"-"}, 1, "", messages::kOpen, start},
       {{"in.bmp", "-"}, 0, report, "", plus({"-"})},
-      {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"}, 0, report, "", plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
+      {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"},
+       0,
+       report,
+       "",
+       plus({"\xC3\xBC \xE2\x9C\x93.pgm"})},
       {{"missing.bmp"}, 1, "", messages::kOpen, start},
       // PNG output by name or by option, where the build writes PNG.
       dwt97::canWritePng()
           ? Case{{"in.bmp", "out.PNG"}, 0, report, "", plus({"out.PNG"})}
-          : Case{{"in.bmp", "out.PNG"}, 2, "",
+          : Case{{"in.bmp", "out.PNG"},
+                 2,
+                 "",
                  std::string("dwt97: this build writes no PNG files (output 'out.PNG')\n") +
                      kTryHelp,
                  start},
       dwt97::canWritePng()
           ? Case{{"--format=png", "in.bmp", "o.dat"}, 0, report, "", plus({"o.dat"})}
-          : Case{{"--format=png", "in.bmp", "o.dat"}, 2, "",
-                 std::string("dwt97: this build writes no PNG files (output 'o.dat')\n") +
-                     kTryHelp,
+          : Case{{"--format=png", "in.bmp", "o.dat"},
+                 2,
+                 "",
+                 std::string("dwt97: this build writes no PNG files (output 'o.dat')\n") + kTryHelp,
                  start},
       {{"in.bmp", "no/such/folder.dat"}, 1, report, messages::kCreate, start},
       // Saving over the input, by its name or through a link, is refused.
@@ -191,13 +240,15 @@ TEST(CommandLine, PgmIsTheRawOutputUpright) {
     p.topDown = topDown;
     TempDir dir;
     writeFile(dir.file("quilgray.bmp"), testsupport::build(p));
-    const char* const runs[][2] = {
-        {"quilgray.bmp", "raw.dat"},        {"quilgray.bmp", "named.PGM"},
-        {"--format=pgm", "forced.dat"},     {"--format=raw", "forced.pgm"}};
+    const char* const runs[][2] = {{"quilgray.bmp", "raw.dat"},
+                                   {"quilgray.bmp", "named.PGM"},
+                                   {"--format=pgm", "forced.dat"},
+                                   {"--format=raw", "forced.pgm"}};
     for (const auto& arguments : runs) {
       RunOptions options;
       options.arguments = {arguments[0], arguments[1]};
-      if (arguments[0][0] == '-') options.arguments.insert(options.arguments.begin() + 1, "quilgray.bmp");
+      if (arguments[0][0] == '-')
+        options.arguments.insert(options.arguments.begin() + 1, "quilgray.bmp");
       ASSERT_EQ(runTool(dir.path(), options).status, 0) << arguments[1];
     }
     const Bytes raw = readFile(dir.file("raw.dat"));
@@ -221,7 +272,8 @@ TEST(CommandLine, HelpAndManualPageAgree) {
   options.arguments = {"--help"};
   const std::string help = runTool(dir.path(), options).out;
   std::ifstream page(DWT97_MAN_PAGE);
-  const std::string manual((std::istreambuf_iterator<char>(page)), std::istreambuf_iterator<char>());
+  const std::string manual((std::istreambuf_iterator<char>(page)),
+                           std::istreambuf_iterator<char>());
   ASSERT_FALSE(manual.empty());
   // Option names as the help shows them, and as roff writes them (\-\-name).
   auto options_in = [](std::string text) {

@@ -266,7 +266,8 @@ void callerHandler(int) {}
 // A library caller's own SIGINT and SIGTERM handlers are its own again once a
 // save is over, whether the save was made whole or from rows as they came.
 TEST(Faults, SavesGiveBackTheCallersInterruptHandlers) {
-  struct sigaction mine {}, before[2];
+  struct sigaction mine {
+  }, before[2];
   mine.sa_handler = callerHandler;
   sigemptyset(&mine.sa_mask);
   const int interrupts[] = {SIGINT, SIGTERM};

@@ -55,8 +55,8 @@ Bytes greyOf(const Bytes& file) {
 }
 
 std::string pictureReport(const char* format, int width, int height) {
-  return std::string("==== Picture ===\nFormat = ") + format + " \nWidth = " +
-         std::to_string(width) + " \nHeight = " + std::to_string(height) + " \n";
+  return std::string("==== Picture ===\nFormat = ") + format +
+         " \nWidth = " + std::to_string(width) + " \nHeight = " + std::to_string(height) + " \n";
 }
 
 RunResult run(const TempDir& dir, std::vector<std::string> arguments) {
@@ -133,16 +133,15 @@ TEST(Pictures, ToolRuns) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, messages::kPgmTruncated);
   EXPECT_FALSE(exists(dir.file("never.dat")));
-
 }
-
 
 // The tool on a PPM and a TIFF: the report names the format and the bytes
 // are those of the grey picture; an unread format is named, with nothing
 // written.
 TEST(Pictures, ToolReadsMoreFormats) {
   TempDir dir;
-  const Bytes ppm = pgmFile("P6 5 1 255\n", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 0, 0, 0}, false);
+  const Bytes ppm =
+      pgmFile("P6 5 1 255\n", {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 0, 0, 0}, false);
   writeFile(dir.file("colour.ppm"), ppm);
   RunResult r = run(dir, {"colour.ppm", "ppm.dat"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -181,7 +180,6 @@ TEST(Pictures, ToolReadsMoreFormats) {
       << "nothing else written";
 }
 
-
 // The tool on a JPEG: its report, the transform of the decoder's grey; a
 // cut file refused with our one line, the library's own warnings silent.
 TEST(Pictures, ToolReadsJpeg) {
@@ -189,10 +187,12 @@ TEST(Pictures, ToolReadsJpeg) {
   TempDir dir;
   Bytes colours;
   for (std::uint32_t k = 0; k < 21 * 13; ++k) {
-    colours.insert(colours.end(), {static_cast<std::uint8_t>(k * 3), static_cast<std::uint8_t>(255 - k),
-                                   static_cast<std::uint8_t>(k * 11)});
+    colours.insert(colours.end(),
+                   {static_cast<std::uint8_t>(k * 3), static_cast<std::uint8_t>(255 - k),
+                    static_cast<std::uint8_t>(k * 11)});
   }
-  const Case jpeg{"colour", jpegFile(21, 13, 3, colours), PictureFormat::jpeg, std::nullopt, 21, 13, {}};
+  const Case jpeg{"colour", jpegFile(21, 13, 3, colours), PictureFormat::jpeg, std::nullopt, 21, 13,
+                  {}};
   writeFile(dir.file("photo.jpg"), jpeg.file);
   RunOptions options;
   options.arguments = {"--no-pause", "photo.jpg", "jpeg.dat"};

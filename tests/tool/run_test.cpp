@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
+#include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
 #include "messages.h"
 #include "shell_run.h"

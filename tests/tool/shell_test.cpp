@@ -74,7 +74,7 @@ struct Row {
   int exitStatus;  // -1: killed by `signal`
   int signal;
   std::string err;
-  bool outputWritten;  // "out.dat" holds the result, else the older bytes
+  bool outputWritten;        // "out.dat" holds the result, else the older bytes
   bool streamed = false;     // standard output holds the result, else no byte
   bool pgm = false;          // and the result is a PGM picture
   bool unnamedOnly = false;  // holds only where the temporary has no name
@@ -149,15 +149,15 @@ std::vector<Row> rows() {
   };
   // Nothing can remove a temporary after SIGKILL: one with no name goes with
   // the process.
-  Row killed = atPause(row("SIGKILL at the pause", atTerminal(), pause, -1, SIGKILL), {SIGKILL},
-                       false);
+  Row killed =
+      atPause(row("SIGKILL at the pause", atTerminal(), pause, -1, SIGKILL), {SIGKILL}, false);
   killed.unnamedOnly = true;
   if (!kNoUnnamedTemporaries) table.push_back(killed);
   // Standard output named as the output, through its links: a pipe or a
   // terminal is written in place; a file is replaced like any other.
   for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
-    table.push_back(streamedRow(row(name, streams(S::pipe, S::file),
-                                    {"-q", "--no-pause", "in.bmp", name}, 0)));
+    table.push_back(
+        streamedRow(row(name, streams(S::pipe, S::file), {"-q", "--no-pause", "in.bmp", name}, 0)));
   }
   // A PGM picture into a pipe shows a bottom-up bitmap upright as well.
   Row pgm = streamedRow(row("PGM into /dev/stdout", streams(S::pipe, S::file),
@@ -176,14 +176,14 @@ std::vector<Row> rows() {
   // A signal ignored from the start stays ignored at the pause: the run goes
   // on to the key.
   for (int number : {SIGINT, SIGHUP, SIGTERM, SIGQUIT}) {
-    table.push_back(atPause(row("ignored signal at the pause", atTerminal({number}), pause, 0, 0,
-                                "", true),
-                            {number}, true));
+    table.push_back(
+        atPause(row("ignored signal at the pause", atTerminal({number}), pause, 0, 0, "", true),
+                {number}, true));
   }
   const std::vector<int> nohup = {SIGINT, SIGHUP, SIGTERM, SIGQUIT};
-  table.push_back(atPause(
-      row("everything ignored at once (nohup)", atTerminal(nohup), pause, 0, 0, "", true), nohup,
-      true));
+  table.push_back(
+      atPause(row("everything ignored at once (nohup)", atTerminal(nohup), pause, 0, 0, "", true),
+              nohup, true));
   return table;
 }
 
@@ -196,7 +196,8 @@ void checkRow(const Row& row, bool named) {
   const Bytes result = transformed(16, 8, smallPicture().pixels);
   // The PGM of it: rows from the last, so that the bitmap's top comes first.
   Bytes pgm = {'P', '5', '\n', '1', '6', ' ', '8', '\n', '2', '5', '5', '\n'};
-  for (int r = 7; r >= 0; --r) pgm.insert(pgm.end(), result.begin() + r * 16, result.begin() + r * 16 + 16);
+  for (int r = 7; r >= 0; --r)
+    pgm.insert(pgm.end(), result.begin() + r * 16, result.begin() + r * 16 + 16);
   TempDir dir;
   writeFile(dir.file("in.bmp"), testsupport::build(smallPicture()));
   writeFile(dir.file("out.dat"), kOlder);
@@ -217,7 +218,8 @@ void checkRow(const Row& row, bool named) {
   const int status = run.finish();
   if (row.exitStatus >= 0) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exitStatus)
-        << exitText(status) << "\n" << run.err();
+        << exitText(status) << "\n"
+        << run.err();
   } else {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << exitText(status);
   }
@@ -318,8 +320,9 @@ TEST(Shell, SpecialFiles) {
   }
   EXPECT_EQ(listDir(dir.file("sub")),
             (std::vector<std::string>{"absolute.dat", "new.dat", "target.dat"}));
-  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"absolute", "dangling", "fifo", "first",
-                                                           "in.bmp", "large.bmp", "second", "sub"}));
+  EXPECT_EQ(listDir(dir.path()),
+            (std::vector<std::string>{"absolute", "dangling", "fifo", "first", "in.bmp",
+                                      "large.bmp", "second", "sub"}));
 
   // Devices: root makes its own in the test folder (never the system's); an
   // ordinary user may use the system's, which it cannot replace.

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
+#include "dwt97/bitmap.h"
 #include "messages.h"
 #include "test_support.h"
 
-using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
+using dwt97::PlaneBuffer;
 using dwt97::planeRelease;
 
 using namespace testsupport;
@@ -95,8 +95,8 @@ TEST(Loader, RowsInFileOrderWithoutPadding) {
   const struct {
     int width, height;
     bool topDown, dropLastPadding;
-  } cases[] = {{6, 3, false, false}, {6, 3, false, true}, {8, 512, true, false},
-               {4097, 1100, false, false}};
+  } cases[] = {
+      {6, 3, false, false}, {6, 3, false, true}, {8, 512, true, false}, {4097, 1100, false, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     TempDir dir;
@@ -140,7 +140,7 @@ TEST(Report, AllOnesFieldsPrintMinusOne) {
   for (std::size_t at : {2, 34, 38, 42, 46, 50}) putLe32(file, at, 0xFFFFFFFFu);
   Bitmap bmp = loadBytes(dir, file);
   EXPECT_EQ(report(bmp), reportText({"4D42", "-1", "1078", "40", "8", "2", "1", "8", "0", "-1",
-                                      "-1", "-1", "-1", "-1"}));
+                                     "-1", "-1", "-1", "-1"}));
   bmpRelease(&bmp);
 }
 
@@ -156,7 +156,7 @@ TEST(Report, FieldFormatsOnAHandFilledRecord) {
   bmp.compression = -2147483647 - 1;
   bmp.imageSize = 7;
   EXPECT_EQ(report(bmp), reportText({"00AB", "2147483647", "-1", "40", "-512", "65024", "65535",
-                                      "8", "-2147483648", "7", "0", "0", "0", "0"}));
+                                     "8", "-2147483648", "7", "0", "0", "0", "0"}));
 }
 
 // ---- Sample planes and the raw file -------------------------------------

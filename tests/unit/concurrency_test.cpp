@@ -10,16 +10,16 @@
 #include <thread>
 #include <vector>
 
-#include "noise.h"
+#include "core/allocator.h"
 #include "dwt97/bitmap.h"
 #include "dwt97/failure.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/planes.h"
-#include "core/allocator.h"
+#include "noise.h"
 #include "test_support.h"
 
-using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
+using dwt97::PlaneBuffer;
 using dwt97::planeRelease;
 using dwt97::setFatalHandler;
 
@@ -157,7 +157,8 @@ TEST(Concurrency, SavesLeaveTheUmaskAlone) {
 #endif
       EXPECT_EQ(testsupport::readFile(name), testsupport::Bytes(flat, flat + 8)) << name;
     }
-  EXPECT_EQ(testsupport::listDir(dir.path()).size(), static_cast<std::size_t>(kCallers * kRounds));  // no temporary left
+  EXPECT_EQ(testsupport::listDir(dir.path()).size(),
+            static_cast<std::size_t>(kCallers * kRounds));  // no temporary left
 }
 
 // ThreadSanitizer reports an unguarded access the first time it happens,

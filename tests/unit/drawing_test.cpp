@@ -6,12 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "dwt97/bitmap.h"
 #include "bmp_builder.h"
+#include "dwt97/bitmap.h"
 #include "test_support.h"
 
-using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
+using dwt97::PlaneBuffer;
 using dwt97::planeRelease;
 
 namespace {
@@ -84,14 +84,14 @@ TEST(Drawing, EmptyExtentsDrawNothing) {
 // Positions whose three bytes leave the buffer are skipped, whatever the
 // coordinates; nothing reaches the guard bytes after the buffer.
 TEST(Drawing, PositionsOutsideTheBufferAreSkipped) {
-  Canvas canvas(4, 3);  // 12 bytes: positions 0 to 3
-  bmpSetPixel(&canvas.bmp, 3, 0, 1, 1, 1);                  // bytes 9..11: inside
-  bmpSetPixel(&canvas.bmp, 0, 1, 2, 2, 2);                  // bytes 12..14: outside
+  Canvas canvas(4, 3);                      // 12 bytes: positions 0 to 3
+  bmpSetPixel(&canvas.bmp, 3, 0, 1, 1, 1);  // bytes 9..11: inside
+  bmpSetPixel(&canvas.bmp, 0, 1, 2, 2, 2);  // bytes 12..14: outside
   bmpSetPixel(&canvas.bmp, -1, 0, 3, 3, 3);
   bmpSetPixel(&canvas.bmp, 0, -1, 3, 3, 3);
   bmpSetPixel(&canvas.bmp, INT32_MAX, INT32_MAX, 4, 4, 4);  // no 32-bit overflow
   bmpSetPixel(&canvas.bmp, INT32_MIN, INT32_MAX, 4, 4, 4);
-  bmpSetPixel(&canvas.bmp, 7, -1, 5, 5, 5);                 // -4 + 7 = position 3 again
+  bmpSetPixel(&canvas.bmp, 7, -1, 5, 5, 5);  // -4 + 7 = position 3 again
   EXPECT_EQ(changedBytes(canvas.storage, 7), (std::vector<std::size_t>{9, 10, 11}));
   EXPECT_EQ(canvas.storage[9], 5);
 
@@ -124,9 +124,8 @@ TEST(Drawing, FillRectMatchesPositionByPosition) {
               for (int i = 0; i < extentX; ++i) {
                 for (int j = 0; j < extentY; ++j) bmpSetPixel(&slow.bmp, x + i, y + j, 1, 2, 3);
               }
-              ASSERT_EQ(fast.storage, slow.storage)
-                  << width << "x" << height << " at " << x << "," << y << " extent " << extentX
-                  << "x" << extentY;
+              ASSERT_EQ(fast.storage, slow.storage) << width << "x" << height << " at " << x << ","
+                                                    << y << " extent " << extentX << "x" << extentY;
             }
           }
         }

@@ -185,23 +185,23 @@ TEST(FailureValues, BothNamesGiveTheSameResult) {
   const std::int32_t width = 37, height = 22;
   TestPlane source(width, height);
   for (std::int32_t r = 0; r < height; ++r)
-    for (std::int32_t c = 0; c < width; ++c) source.at(r, c) = static_cast<std::uint8_t>(r * 31 + c * c);
+    for (std::int32_t c = 0; c < width; ++c)
+      source.at(r, c) = static_cast<std::uint8_t>(r * 31 + c * c);
   const auto run = [&](auto operation) {
     TestPlane out(width, height, 7);
     operation(out.get(), source.get());
     return out.rows();
   };
-  EXPECT_EQ(run([&](SamplePlane dst, SamplePlane src) { dwtForwardColumns(dst, src, width, height); }),
-            run([&](SamplePlane dst, SamplePlane src) {
-              EXPECT_FALSE(dwt97::dwtForwardColumns(dst, src, width, height));
-            }));
+  EXPECT_EQ(
+      run([&](SamplePlane dst, SamplePlane src) { dwtForwardColumns(dst, src, width, height); }),
+      run([&](SamplePlane dst, SamplePlane src) {
+        EXPECT_FALSE(dwt97::dwtForwardColumns(dst, src, width, height));
+      }));
   EXPECT_EQ(run([&](SamplePlane dst, SamplePlane src) { dwtInverseColumns(dst, src, 18, 11); }),
             run([&](SamplePlane dst, SamplePlane src) {
               EXPECT_FALSE(dwt97::dwtInverseColumns(dst, src, 18, 11));
             }));
-  EXPECT_EQ(run([&](SamplePlane dst, SamplePlane src) {
-              dwtInverseColumns(dst, src, 18, 11, 3);
-            }),
+  EXPECT_EQ(run([&](SamplePlane dst, SamplePlane src) { dwtInverseColumns(dst, src, 18, 11, 3); }),
             run([&](SamplePlane dst, SamplePlane src) {
               EXPECT_FALSE(dwt97::dwtInverseColumns(dst, src, 18, 11, 3));
             }));

@@ -14,15 +14,15 @@
 #include <string>
 #include <vector>
 
-#include "dwt97/bitmap.h"
-#include "dwt97/filterbank.h"
 #include "bmp_builder.h"
 #include "core/report.h"
+#include "dwt97/bitmap.h"
+#include "dwt97/filterbank.h"
 #include "messages.h"
 #include "test_support.h"
 
-using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
+using dwt97::PlaneBuffer;
 using dwt97::planeRelease;
 using dwt97::setFatalHandler;
 using dwt97::detail::fatal;
@@ -71,13 +71,10 @@ TEST_F(WithHandler, FailedLoadClosesAndReleases) {
     const char* message;
   };
   const Case cases[] = {
-      {path, Bytes(good.begin(), good.begin() + 20),
-       messages::kShort},
-      {path, withLe16(good, testsupport::kBitsPerPixel, 24),
-       messages::kBits},
+      {path, Bytes(good.begin(), good.begin() + 20), messages::kShort},
+      {path, withLe16(good, testsupport::kBitsPerPixel, 24), messages::kBits},
       {path, withLe32(good, testsupport::kHeight, 0), messages::kHeightZero},
-      {path, Bytes(good.begin(), good.end() - 3),
-       messages::kBeyondEnd},
+      {path, Bytes(good.begin(), good.end() - 3), messages::kBeyondEnd},
       {dir.file("missing.bmp"), {}, messages::kOpen},
       {dir.path(), {}, messages::kNotRegular},
   };
@@ -199,8 +196,7 @@ TEST(FailureTable, TextsAndGroups) {
       {Failure::psdNotSupported, G::unsupported, messages::kPsdNotSupported},
   };
   // Every failure has its row.
-  EXPECT_EQ(sizeof table / sizeof table[0],
-            static_cast<std::size_t>(Failure::psdNotSupported) + 1);
+  EXPECT_EQ(sizeof table / sizeof table[0], static_cast<std::size_t>(Failure::psdNotSupported) + 1);
   std::set<std::string> names;
   for (const auto& row : table) {
     // Formats get their operation and their count; every other message is
@@ -236,9 +232,13 @@ TEST(FailureTable, TextsAndGroups) {
 #endif
   // The process-ending operations' one report: the formatted message.
   setFatalHandler(throwFailure);
-  EXPECT_EQ(failureOf([] { dwt97::detail::report(dwt97::Error{Failure::outOfMemory, "bmpSave"}); }),
+  EXPECT_EQ(failureOf([] {
+              dwt97::detail::report(dwt97::Error{Failure::outOfMemory, "bmpSave"});
+            }),
             "Error: bmpSave(), Out of memory!\n");
-  EXPECT_EQ(failureOf([] { dwt97::detail::report(dwt97::Error{Failure::saveWrite, "bmpSave"}); }),
+  EXPECT_EQ(failureOf([] {
+              dwt97::detail::report(dwt97::Error{Failure::saveWrite, "bmpSave"});
+            }),
             messages::kWrite);
   EXPECT_EQ(failureOf([] {
               dwt97::detail::report(dwt97::Error{Failure::tooManyLevels, "main", 3});
@@ -253,7 +253,7 @@ TEST_F(WithHandler, LevelsBeyondThePictureChangeNothing) {
   const struct {
     std::int32_t width, height;
     int most;
-  } cases[] = {{1, 1, 1}, {2, 2, 1},   {3, 3, 1},     {4, 4, 2},  {5, 4, 2},
+  } cases[] = {{1, 1, 1}, {2, 2, 1},   {3, 3, 1},     {4, 4, 2}, {5, 4, 2},
                {4, 3, 1}, {513, 7, 2}, {512, 512, 9}, {0, 0, 1}, {2147483647, 65535, 15}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));

@@ -151,15 +151,32 @@ TEST(TruncateToByte, TruncatesTowardZeroAndWraps) {
     float value;
     int byte;
   } cases[] = {
-      {127.500008f, 127}, {-0.912717819f, 0}, {-6.74564743f, 250}, {-127.5f, 129},
-      {303.494568f, 47},  {300.7f, 44},       {0.0f, 0},           {-0.0f, 0},
-      {0.99999994f, 0},   {-0.99999994f, 0},  {-0.5f, 0},          {-1.0f, 255},
-      {-2.5f, 254},       {255.99f, 255},     {255.99998f, 255},   {256.0f, 0},
-      {-256.5f, 0},       {-257.0f, 255},
+      {127.500008f, 127},
+      {-0.912717819f, 0},
+      {-6.74564743f, 250},
+      {-127.5f, 129},
+      {303.494568f, 47},
+      {300.7f, 44},
+      {0.0f, 0},
+      {-0.0f, 0},
+      {0.99999994f, 0},
+      {-0.99999994f, 0},
+      {-0.5f, 0},
+      {-1.0f, 255},
+      {-2.5f, 254},
+      {255.99f, 255},
+      {255.99998f, 255},
+      {256.0f, 0},
+      {-256.5f, 0},
+      {-257.0f, 255},
       {2147483520.0f, 0x80},   // largest float below 2^31
       {-2147483520.0f, 0x80},  // -(2^31 - 128) = 0x80000080
       {-2147483648.0f, 0},     // -2^31 itself
-      {2147483648.0f, 0},      {1e30f, 0}, {-1e30f, 0}, {inf, 0}, {-inf, 0},
+      {2147483648.0f, 0},
+      {1e30f, 0},
+      {-1e30f, 0},
+      {inf, 0},
+      {-inf, 0},
       {std::numeric_limits<float>::quiet_NaN(), 0},
   };
   for (const auto& c : cases) EXPECT_EQ(dwtTruncateToByte(c.value), c.byte) << c.value;
@@ -236,10 +253,9 @@ TEST(ForwardPass, SingleSpotPlaneThroughBothPasses) {
   EXPECT_EQ(rows.rows(),
             (std::vector<Line>{Line(4, 0), {236, 110, 216, 138}, Line(4, 0), Line(4, 0)}));
   dwtForwardColumns(result.get(), rows.get(), 4, 4);
-  EXPECT_EQ(result.rows(), (std::vector<Line>{{125, 58, 115, 73},
-                                              {55, 25, 50, 32},
-                                              {124, 58, 114, 72},
-                                              {243, 250, 244, 249}}));
+  EXPECT_EQ(result.rows(),
+            (std::vector<Line>{
+                {125, 58, 115, 73}, {55, 25, 50, 32}, {124, 58, 114, 72}, {243, 250, 244, 249}}));
 }
 
 // A constant line keeps its value in the low half (except for the 39 values

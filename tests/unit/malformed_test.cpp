@@ -55,7 +55,8 @@ std::string describe(const std::optional<dwt97::Error>& error) {
 // Loads `file` from memory and from the file `dir`/in.bmp. Both must agree:
 // the same failure with no pixel buffer and no file left open, or the same
 // record. Returns the failure, and the pixels through `pixels`.
-std::optional<Failure> loadBothWays(const TempDir& dir, const Bytes& file, Bytes* pixels = nullptr) {
+std::optional<Failure> loadBothWays(const TempDir& dir, const Bytes& file,
+                                    Bytes* pixels = nullptr) {
   const std::string path = dir.file("in.bmp");
   writeFile(path, file);
   const int descriptors = openDescriptors();
@@ -80,7 +81,8 @@ std::optional<Failure> loadBothWays(const TempDir& dir, const Bytes& file, Bytes
     EXPECT_EQ(fromMemory.width, fromFile.width);
     EXPECT_EQ(fromMemory.height, fromFile.height);
     EXPECT_EQ(fromMemory.dataOffset, fromFile.dataOffset);
-    const std::size_t bytes = std::size_t{fromFile.height} * static_cast<std::size_t>(fromFile.width);
+    const std::size_t bytes =
+        std::size_t{fromFile.height} * static_cast<std::size_t>(fromFile.width);
     const Bytes memoryPixels(fromMemory.data, fromMemory.data + bytes);
     const Bytes filePixels(fromFile.data, fromFile.data + bytes);
     EXPECT_EQ(memoryPixels, filePixels);
@@ -93,8 +95,7 @@ std::optional<Failure> loadBothWays(const TempDir& dir, const Bytes& file, Bytes
 }
 
 // Loads an accepted file; returns its pixels (file row order, unpadded).
-Bytes expectAccepted(const TempDir& dir, const Bytes& file, std::int32_t width,
-                     std::int32_t rows) {
+Bytes expectAccepted(const TempDir& dir, const Bytes& file, std::int32_t width, std::int32_t rows) {
   Bytes pixels;
   EXPECT_EQ(describe(loadBothWays(dir, file, &pixels)), "accepted");
   EXPECT_EQ(pixels.size(), static_cast<std::size_t>(width) * static_cast<std::size_t>(rows));
@@ -329,13 +330,12 @@ TEST(Malformed, AcceptedShapes) {
     std::int32_t width;
     std::vector<std::int32_t> rows;
   };
-  const Shape shapes[] = {{1, {1, 2, 3, 4, 9}},   {2, {1, 2, 3, 4, 9, 65535}},
-                          {3, {1, 2, 3, 4, 9}},   {4, {1, 2, 3, 4, 9}},
-                          {5, {1, 2, 3, 4, 9}},   {6, {1, 2, 3, 4, 9}},
-                          {7, {1, 2, 3, 4, 9}},   {8, {1, 2, 3, 4, 9}},
-                          {124, {1, 2, 3, 4, 9}}, {125, {1, 2, 3, 4, 9}},
-                          {126, {1, 2, 3, 4, 9}}, {127, {1, 2, 3, 4, 9}},
-                          {1027, {4, 1023, 2049}}};
+  const Shape shapes[] = {
+      {1, {1, 2, 3, 4, 9}},   {2, {1, 2, 3, 4, 9, 65535}}, {3, {1, 2, 3, 4, 9}},
+      {4, {1, 2, 3, 4, 9}},   {5, {1, 2, 3, 4, 9}},        {6, {1, 2, 3, 4, 9}},
+      {7, {1, 2, 3, 4, 9}},   {8, {1, 2, 3, 4, 9}},        {124, {1, 2, 3, 4, 9}},
+      {125, {1, 2, 3, 4, 9}}, {126, {1, 2, 3, 4, 9}},      {127, {1, 2, 3, 4, 9}},
+      {1027, {4, 1023, 2049}}};
   TempDir dir;
   for (const Shape& shape : shapes) {
     for (std::int32_t rows : shape.rows) {

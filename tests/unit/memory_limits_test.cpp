@@ -41,8 +41,8 @@ namespace {
       std::fclose(statm);
     }
     if (pages == 0) _exit(100);
-    const rlim_t bytes = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) +
-                         margin;
+    const rlim_t bytes =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + margin;
     const rlimit limit{bytes, bytes};
     if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(101);
     _exit(check());

@@ -19,8 +19,8 @@
 #include "reference_passes.h"
 #include "test_support.h"
 
-using dwt97::PlaneBuffer;
 using dwt97::planeAllocate;
+using dwt97::PlaneBuffer;
 using dwt97::planeRelease;
 
 namespace {
@@ -56,14 +56,14 @@ std::string firstDifference(const PlaneBuffer& a, const PlaneBuffer& b) {
   for (std::int32_t r = 0; r < a.height; ++r)
     for (std::int32_t c = 0; c < a.width; ++c)
       if (a.rows[r][c] != b.rows[r][c])
-        return std::to_string(r) + "," + std::to_string(c) + ": " +
-               std::to_string(a.rows[r][c]) + " vs " + std::to_string(b.rows[r][c]);
+        return std::to_string(r) + "," + std::to_string(c) + ": " + std::to_string(a.rows[r][c]) +
+               " vs " + std::to_string(b.rows[r][c]);
   return "";
 }
 
 using Pass = void (*)(SamplePlane, const std::uint8_t* const*, std::int32_t, std::int32_t);
-using SetPass = std::function<void(SamplePlane, const std::uint8_t* const*, std::int32_t,
-                                   std::int32_t)>;
+using SetPass =
+    std::function<void(SamplePlane, const std::uint8_t* const*, std::int32_t, std::int32_t)>;
 
 // The passes of one set, each over the whole plane as the public passes go.
 SetPass forwardRowsOf(const DwtPassSet& set) {
@@ -91,8 +91,8 @@ SetPass inverseRowsOf(const DwtPassSet& set) {
 // equal (and not zero), and expects equal destinations.
 // The planes are `width` x `height` for the forward passes; the inverse
 // passes take half sizes and cover twice as many columns and rows.
-void expectSame(const char* what, const SetPass& fast, const SetPass& plain, std::int32_t a, std::int32_t b,
-                const Fill& fill, const std::string& label) {
+void expectSame(const char* what, const SetPass& fast, const SetPass& plain, std::int32_t a,
+                std::int32_t b, const Fill& fill, const std::string& label) {
   const bool inverse = std::string(what).rfind("inverse", 0) == 0;
   const std::int32_t width = inverse ? 2 * a : a;
   const std::int32_t height = inverse ? 2 * b : b;
@@ -138,17 +138,17 @@ void expectFusedSame(std::int32_t width, std::int32_t height, const Fill& fill,
   plainForwardColumns(expected.buffer.rows, middle.buffer.rows, width, height);
   for (const DwtPassSet* set : passSets()) {
     for (const int threads : kThreadCounts) {
-      Plane fused(width, height, [&](std::int32_t r, std::int32_t c) {
-        return source.buffer.rows[r][c];
-      });
+      Plane fused(width, height,
+                  [&](std::int32_t r, std::int32_t c) { return source.buffer.rows[r][c]; });
       std::vector<std::uint8_t*> before(fused.buffer.rows, fused.buffer.rows + height);
       // Streaming: every result row is told once, already final.
       Told told;
       told.rows.resize(static_cast<std::size_t>(height));
       told.times.assign(static_cast<std::size_t>(height), 0);
       told.width = width;
-      EXPECT_EQ(dwtForward2dWith(*set, fused.buffer.rows, width, height, threads, recordRows, &told),
-                std::nullopt);
+      EXPECT_EQ(
+          dwtForward2dWith(*set, fused.buffer.rows, width, height, threads, recordRows, &told),
+          std::nullopt);
       EXPECT_EQ(firstDifference(fused.buffer, expected.buffer), "")
           << "fused " << set->name << " " << label << " " << width << "x" << height << " on "
           << threads << " threads";
@@ -179,8 +179,8 @@ void inverseRowsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint
 // thread count.
 void expectThreadedInverseSame(const DwtPassSet& set, std::int32_t a, std::int32_t b,
                                const Fill& fill, const std::string& label) {
-  using Threaded = void (*)(const DwtPassSet&, SamplePlane, const std::uint8_t* const*, std::int32_t,
-                            std::int32_t, int);
+  using Threaded = void (*)(const DwtPassSet&, SamplePlane, const std::uint8_t* const*,
+                            std::int32_t, std::int32_t, int);
   const std::pair<const char*, std::pair<Threaded, Pass>> passes[] = {
       {"inverse columns", {inverseColumnsThreaded, plainInverseColumns}},
       {"inverse rows", {inverseRowsThreaded, plainInverseRows}}};
@@ -255,15 +255,13 @@ TEST(FastPasses, OfferAtLeastOneSetAndUseTheFirst) {
   const SetPass publicInverseColumns = [](SamplePlane d, const std::uint8_t* const* s,
                                           std::int32_t a,
                                           std::int32_t b) { dwtInverseColumns(d, s, a, b); };
-  const SetPass publicInverseRows = [](SamplePlane d, const std::uint8_t* const* s,
-                                       std::int32_t a,
+  const SetPass publicInverseRows = [](SamplePlane d, const std::uint8_t* const* s, std::int32_t a,
                                        std::int32_t b) { dwtInverseRows(d, s, a, b); };
   expectSame("public forward rows", publicRows, forwardRowsOf(*sets[0]), 45, 9, fill, "");
   expectSame("public forward columns", publicColumns, forwardColumnsOf(*sets[0]), 9, 45, fill, "");
   expectSame("inverse columns (public)", publicInverseColumns, inverseColumnsOf(*sets[0]), 13, 21,
              fill, "");
-  expectSame("inverse rows (public)", publicInverseRows, inverseRowsOf(*sets[0]), 21, 13, fill,
-             "");
+  expectSame("inverse rows (public)", publicInverseRows, inverseRowsOf(*sets[0]), 21, 13, fill, "");
   const Plane publicOut(45, 33, randomFill(8));
   const Plane firstSetOut(45, 33, randomFill(8));
   dwtForward2d(publicOut.buffer.rows, 45, 33, 0);
@@ -296,12 +294,12 @@ TEST(FastPasses, MatchPlainOnSmallShapes) {
 // columns short and long enough to reflect more than once.
 TEST(FastPasses, MatchPlainOnLargeShapes) {
   const std::vector<std::pair<int, int>> forward = {
-      {64, 64},    {127, 129}, {509, 2},  {2, 509},  {521, 263},  {1031, 517}, {4099, 5},
-      {4096, 3},   {8209, 4},  {4103, 17}, {3, 4099}, {1024, 31}, {1537, 9},
-      {33, 23},    {20, 29},   {31, 30},  {17, 41},  {257, 97}};
-  const std::vector<std::pair<int, int>> inverse = {
-      {32, 32},  {61, 67},   {257, 1},  {1, 257},  {263, 131}, {521, 263},
-      {2053, 3}, {2048, 2},  {4111, 2}, {4099, 5}, {3, 2053},  {517, 11}};
+      {64, 64},  {127, 129}, {509, 2},  {2, 509},   {521, 263}, {1031, 517},
+      {4099, 5}, {4096, 3},  {8209, 4}, {4103, 17}, {3, 4099},  {1024, 31},
+      {1537, 9}, {33, 23},   {20, 29},  {31, 30},   {17, 41},   {257, 97}};
+  const std::vector<std::pair<int, int>> inverse = {{32, 32},   {61, 67},   {257, 1},  {1, 257},
+                                                    {263, 131}, {521, 263}, {2053, 3}, {2048, 2},
+                                                    {4111, 2},  {4099, 5},  {3, 2053}, {517, 11}};
   std::uint32_t seed = 1000;
   for (const bool inv : {false, true}) {
     for (const auto& shape : inv ? inverse : forward)

@@ -28,17 +28,28 @@ std::vector<Case> ppmCases() {
   const PictureFormat ppm = PictureFormat::ppm;
   // Red, green, blue, white, black: each channel scaled as a PGM sample,
   // then (19595 R + 38470 G + 7471 B + 32768) >> 16.
-  const std::vector<std::uint32_t> colours = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255, 0, 0, 0};
+  const std::vector<std::uint32_t> colours = {255, 0,   0,   0,   255, 0, 0, 0,
+                                              255, 255, 255, 255, 0,   0, 0};
   const Bytes lumas = {76, 150, 29, 255, 0};
   return {
       {"P6 255", pgmFile("P6 5 1 255\n", colours, false), ppm, std::nullopt, 5, 1, lumas},
       {"P3 255 with comments", pgmFile("P3 # colour\n5 1 255\n", colours, true), ppm, std::nullopt,
        5, 1, lumas},
       // maxval 15: 15 becomes 255 and 8 becomes 136 before the luma.
-      {"P6 maxval 15", pgmFile("P6 2 1 15\n", {15, 15, 15, 8, 0, 8}, false), ppm, std::nullopt, 2,
-       1, {255, 56}},
-      {"P6 maxval 1000, two bytes", pgmFile("P6 1 1 1000\n", {1000, 500, 0}, false, true), ppm,
-       std::nullopt, 1, 1, {(19595 * 255 + 38470 * 128 + 32768) >> 16}},
+      {"P6 maxval 15",
+       pgmFile("P6 2 1 15\n", {15, 15, 15, 8, 0, 8}, false),
+       ppm,
+       std::nullopt,
+       2,
+       1,
+       {255, 56}},
+      {"P6 maxval 1000, two bytes",
+       pgmFile("P6 1 1 1000\n", {1000, 500, 0}, false, true),
+       ppm,
+       std::nullopt,
+       1,
+       1,
+       {(19595 * 255 + 38470 * 128 + 32768) >> 16}},
       refused("PPM one sample short", pgmFile("P6 2 1 255\n", {1, 2, 3, 4, 5}, false), ppm,
               Failure::ppmTruncated),
       refused("PPM plain sample short", pgmFile("P3 1 1 255\n", {1, 2}, true), ppm,
@@ -85,14 +96,15 @@ Bytes greyOf(const testsupport::Tiff& t) {
       grey.push_back(static_cast<std::uint8_t>(
           (19595 * eight(s[0]) + 38470 * eight(s[1]) + 7471 * eight(s[2]) + 32768) >> 16));
     } else {
-      grey.push_back(static_cast<std::uint8_t>(t.photometric == 0 ? 255 - eight(s[0]) : eight(s[0])));
+      grey.push_back(
+          static_cast<std::uint8_t>(t.photometric == 0 ? 255 - eight(s[0]) : eight(s[0])));
     }
   }
   return grey;
 }
 
 Case tiffCase(const std::string& name, const testsupport::Tiff& t) {
-  return {name, testsupport::tiffFile(t), PictureFormat::tiff, std::nullopt, t.width, t.height,
+  return {name,     testsupport::tiffFile(t), PictureFormat::tiff, std::nullopt, t.width, t.height,
           greyOf(t)};
 }
 
@@ -135,8 +147,8 @@ std::vector<Case> tiffCases() {
   const Bytes after = testsupport::tiffFile(grey);
   cases.push_back(refused("TIFF cut before its directory", cut(after, after.size() - 30),
                           PictureFormat::tiff, Failure::tiffTruncated));
-  cases.push_back(refused("TIFF header alone", cut(after, 6), PictureFormat::tiff,
-                          Failure::tiffTruncated));
+  cases.push_back(
+      refused("TIFF header alone", cut(after, 6), PictureFormat::tiff, Failure::tiffTruncated));
   Bytes noEntries = after;
   const std::size_t directoryAt = noEntries[4] | noEntries[5] << 8;
   noEntries[directoryAt] = noEntries[directoryAt + 1] = 0;
@@ -170,8 +182,14 @@ std::vector<Case> unreadCases() {
   const PictureFormat other = PictureFormat::other;
   Bytes webp = bytesOf(std::string("RIFF\x10\0\0\0WEBPVP8 ", 16));
   Bytes wave = bytesOf(std::string("RIFF\x10\0\0\0WAVEfmt ", 16));
-  Bytes heic = bytesOf(std::string("\0\0\0\x18" "ftypheic\0\0\0\0", 16));
-  Bytes mp4 = bytesOf(std::string("\0\0\0\x18" "ftypmp42\0\0\0\0", 16));
+  Bytes heic =
+      bytesOf(std::string("\0\0\0\x18"
+                          "ftypheic\0\0\0\0",
+                          16));
+  Bytes mp4 =
+      bytesOf(std::string("\0\0\0\x18"
+                          "ftypmp42\0\0\0\0",
+                          16));
   return {
       refused("GIF87a", bytesOf("GIF87a\x01\0\x01\0"), other, Failure::gifNotSupported),
       refused("GIF89a", bytesOf("GIF89a"), other, Failure::gifNotSupported),
@@ -188,8 +206,7 @@ std::vector<Case> unreadCases() {
       refused("JPEG XL file", bytesOf(std::string("\0\0\0\x0CJXL \r\n\x87\n", 12)), other,
               Failure::jpegXlNotSupported),
       refused("HEIF", heic, other, Failure::heifNotSupported),
-      refused("ISO media that is not a picture", mp4, PictureFormat::bmp,
-              Failure::loadShortHeader),
+      refused("ISO media that is not a picture", mp4, PictureFormat::bmp, Failure::loadShortHeader),
       refused("PSD", bytesOf("8BPS\0\x01"), other, Failure::psdNotSupported),
   };
 }

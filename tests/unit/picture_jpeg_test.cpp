@@ -72,17 +72,17 @@ std::vector<Case> jpegCases() {
   Bytes greyPixels, colourPixels;
   for (std::uint32_t k = 0; k < w * h; ++k) {
     greyPixels.push_back(static_cast<std::uint8_t>(k * 7));
-    colourPixels.insert(colourPixels.end(), {static_cast<std::uint8_t>(k * 3),
-                                             static_cast<std::uint8_t>(255 - k),
-                                             static_cast<std::uint8_t>(k * 11)});
+    colourPixels.insert(colourPixels.end(),
+                        {static_cast<std::uint8_t>(k * 3), static_cast<std::uint8_t>(255 - k),
+                         static_cast<std::uint8_t>(k * 11)});
   }
   const Bytes grey = testsupport::jpegFile(w, h, 1, greyPixels);
   const Bytes colour = testsupport::jpegFile(w, h, 3, colourPixels);
   const PictureFormat jpeg = PictureFormat::jpeg;
   cases.push_back({"JPEG grey", grey, jpeg, std::nullopt, w, h, jpegGrey(grey)});
   cases.push_back({"JPEG colour", colour, jpeg, std::nullopt, w, h, jpegGrey(colour)});
-  for (const std::size_t length : {std::size_t{3}, std::size_t{40}, colour.size() / 2,
-                                   colour.size() - 2}) {
+  for (const std::size_t length :
+       {std::size_t{3}, std::size_t{40}, colour.size() / 2, colour.size() - 2}) {
     cases.push_back(refused("JPEG cut to " + std::to_string(length), cut(colour, length), jpeg,
                             Failure::jpegTruncated));
   }
@@ -98,8 +98,8 @@ std::vector<Case> jpegCases() {
   Bytes empty = grey;
   empty[at] = empty[at + 1] = 0;
   cases.push_back(refused("JPEG height 0", empty, jpeg, Failure::jpegMalformed));
-  cases.push_back(refused("JPEG with no image", {0xFF, 0xD8, 0xFF, 0xD9}, jpeg,
-                          Failure::jpegMalformed));
+  cases.push_back(
+      refused("JPEG with no image", {0xFF, 0xD8, 0xFF, 0xD9}, jpeg, Failure::jpegMalformed));
   Bytes twelveBits = grey;
   twelveBits[at - 1] = 12;
   cases.push_back(refused("JPEG 12-bit", twelveBits, jpeg, Failure::jpegUnsupported));
@@ -122,8 +122,8 @@ std::vector<Case> jpegCases() {
     badCode[k] = 0xFF;
     badCode[k + 1] = 0x00;
   }
-  cases.push_back(refused("JPEG with a corrupt Huffman code", badCode, jpeg,
-                          Failure::jpegMalformed));
+  cases.push_back(
+      refused("JPEG with a corrupt Huffman code", badCode, jpeg, Failure::jpegMalformed));
   Bytes zeroFilled = colour;
   for (std::size_t k = colour.size() / 2; k < zeroFilled.size(); ++k) zeroFilled[k] = 0;
   cases.push_back(refused("JPEG whose end is zeros", zeroFilled, jpeg, Failure::jpegMalformed));
@@ -137,7 +137,6 @@ std::vector<Case> jpegCases() {
 #endif
   return cases;
 }
-
 
 }  // namespace
 

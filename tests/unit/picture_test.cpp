@@ -31,9 +31,9 @@ namespace {
 // and reads as greys[k % n].
 constexpr std::uint32_t kW = 9, kH = 5;
 
-Case pngCase(const std::string& name, std::uint8_t colorType, std::uint8_t depth,
-             bool interlaced, const std::vector<std::vector<std::uint32_t>>& pixels,
-             const Bytes& greys, const std::vector<std::uint8_t>& palette = {}) {
+Case pngCase(const std::string& name, std::uint8_t colorType, std::uint8_t depth, bool interlaced,
+             const std::vector<std::vector<std::uint32_t>>& pixels, const Bytes& greys,
+             const std::vector<std::uint8_t>& palette = {}) {
   testsupport::Png png{kW, kH, colorType, depth, interlaced, {}, palette};
   Case c{name, {}, PictureFormat::png, std::nullopt, kW, kH, {}};
   for (std::uint32_t k = 0; k < kW * kH; ++k) {
@@ -84,22 +84,25 @@ std::vector<Case> pngCases() {
     const std::string i = interlaced ? " interlaced" : "";
     // Grey below 8 bits spreads over 0..255; 16 bits keep the high byte.
     cases.push_back(pngCase("grey 1" + i, 0, 1, interlaced, {{0}, {1}, {1}}, {0, 255, 255}));
-    cases.push_back(pngCase("grey 2" + i, 0, 2, interlaced, {{0}, {1}, {2}, {3}}, {0, 85, 170, 255}));
-    cases.push_back(pngCase("grey 4" + i, 0, 4, interlaced, {{0}, {5}, {9}, {15}}, {0, 85, 153, 255}));
+    cases.push_back(
+        pngCase("grey 2" + i, 0, 2, interlaced, {{0}, {1}, {2}, {3}}, {0, 85, 170, 255}));
+    cases.push_back(
+        pngCase("grey 4" + i, 0, 4, interlaced, {{0}, {5}, {9}, {15}}, {0, 85, 153, 255}));
     cases.push_back(pngCase("grey 8" + i, 0, 8, interlaced, {{0}, {17}, {200}, {255}, {1}},
                             {0, 17, 200, 255, 1}));
     cases.push_back(pngCase("grey 16" + i, 0, 16, interlaced,
                             {{0x0000}, {0x12FF}, {0xABCD}, {0xFFFF}}, {0x00, 0x12, 0xAB, 0xFF}));
     // Alpha is ignored.
-    cases.push_back(pngCase("grey+alpha 8" + i, 4, 8, interlaced, {{10, 0}, {200, 255}, {7, 9}},
-                            {10, 200, 7}));
+    cases.push_back(
+        pngCase("grey+alpha 8" + i, 4, 8, interlaced, {{10, 0}, {200, 255}, {7, 9}}, {10, 200, 7}));
     cases.push_back(pngCase("grey+alpha 16" + i, 4, 16, interlaced, {{0x80FF, 0}, {0x0102, 0xFFFF}},
                             {0x80, 0x01}));
     cases.push_back(pngCase("RGB 8" + i, 2, 8, interlaced, kColours, kLumas));
     // 16-bit colour: the high bytes go into the luma.
-    cases.push_back(pngCase("RGB 16" + i, 2, 16, interlaced,
-                            {{0xFF00, 0x00FF, 0x0080}, {0x00FF, 0xFFFF, 0x0000}, {0x0C34, 0xC812, 0x63FF}},
-                            {76, 150, 132}));
+    cases.push_back(
+        pngCase("RGB 16" + i, 2, 16, interlaced,
+                {{0xFF00, 0x00FF, 0x0080}, {0x00FF, 0xFFFF, 0x0000}, {0x0C34, 0xC812, 0x63FF}},
+                {76, 150, 132}));
     cases.push_back(pngCase("RGBA 8" + i, 6, 8, interlaced,
                             {{255, 0, 0, 0}, {0, 0, 255, 128}, {12, 200, 99, 255}}, {76, 29, 132}));
     cases.push_back(pngCase("RGBA 16" + i, 6, 16, interlaced,
@@ -108,21 +111,21 @@ std::vector<Case> pngCases() {
     const std::vector<std::uint8_t> palette = {0, 0, 0, 255, 0, 0, 0, 255, 0, 12, 200, 99};
     for (const std::uint8_t depth : {1, 2, 4, 8}) {
       const bool two = depth == 1;
-      cases.push_back(pngCase("palette " + std::to_string(depth) + i, 3, depth, interlaced,
-                              two ? std::vector<std::vector<std::uint32_t>>{{1}, {0}, {1}}
-                                  : std::vector<std::vector<std::uint32_t>>{{3}, {0}, {1}, {2}},
-                              two ? Bytes{76, 0, 76} : Bytes{132, 0, 76, 150},
-                              two ? std::vector<std::uint8_t>(palette.begin(), palette.begin() + 6)
-                                  : palette));
+      cases.push_back(
+          pngCase("palette " + std::to_string(depth) + i, 3, depth, interlaced,
+                  two ? std::vector<std::vector<std::uint32_t>>{{1}, {0}, {1}}
+                      : std::vector<std::vector<std::uint32_t>>{{3}, {0}, {1}, {2}},
+                  two ? Bytes{76, 0, 76} : Bytes{132, 0, 76, 150},
+                  two ? std::vector<std::uint8_t>(palette.begin(), palette.begin() + 6) : palette));
     }
   }
 
   // Broken files: cut anywhere, a wrong checksum, impossible or too large
   // dimensions, a palette that lacks an index or is missing.
   const Bytes good = cases[3].file;  // grey 8, 8 + 25 + (12 + 2 + 50 + 5 + 4) + 12 bytes
-  for (const std::size_t length : {std::size_t{8}, std::size_t{20}, std::size_t{33},
-                                   std::size_t{50}, good.size() - 20, good.size() - 14,
-                                   good.size() - 12}) {
+  for (const std::size_t length :
+       {std::size_t{8}, std::size_t{20}, std::size_t{33}, std::size_t{50}, good.size() - 20,
+        good.size() - 14, good.size() - 12}) {
     cases.push_back(refused("PNG cut to " + std::to_string(length), cut(good, length),
                             PictureFormat::png, Failure::pngTruncated));
   }
@@ -132,8 +135,8 @@ std::vector<Case> pngCases() {
   Bytes badData = good;
   badData[60] ^= 0x40;  // a sample inside IDAT: its CRC no longer matches
   cases.push_back(refused("PNG bad IDAT CRC", badData, PictureFormat::png, Failure::pngMalformed));
-  cases.push_back(refused("PNG width 0", pngHeaderOnly(0, 4), PictureFormat::png,
-                          Failure::pngMalformed));
+  cases.push_back(
+      refused("PNG width 0", pngHeaderOnly(0, 4), PictureFormat::png, Failure::pngMalformed));
   cases.push_back(refused("PNG width 2^31", pngHeaderOnly(0x80000000u, 1), PictureFormat::png,
                           Failure::pngMalformed));
   cases.push_back(refused("PNG height 65536", pngHeaderOnly(1, 65536), PictureFormat::png,
@@ -142,16 +145,17 @@ std::vector<Case> pngCases() {
                           Failure::pngTooLarge));
   cases.push_back(refused("PNG 65535 x 32769", pngHeaderOnly(65535, 32769), PictureFormat::png,
                           Failure::pngTooLarge));
-  cases.push_back(refused("PNG depth 3", pngHeaderOnly(4, 4, 3), PictureFormat::png,
+  cases.push_back(
+      refused("PNG depth 3", pngHeaderOnly(4, 4, 3), PictureFormat::png, Failure::pngMalformed));
+  cases.push_back(
+      refused("PNG index beyond palette",
+              testsupport::pngFile({2, 1, 3, 2, false, {0, 2}, {0, 0, 0, 255, 255, 255}}),
+              PictureFormat::png, Failure::pngMalformed));
+  cases.push_back(refused("PNG palette missing",
+                          testsupport::pngFile({2, 1, 3, 8, false, {0, 1}, {}}), PictureFormat::png,
                           Failure::pngMalformed));
-  cases.push_back(refused(
-      "PNG index beyond palette",
-      testsupport::pngFile({2, 1, 3, 2, false, {0, 2}, {0, 0, 0, 255, 255, 255}}),
-      PictureFormat::png, Failure::pngMalformed));
-  cases.push_back(refused("PNG palette missing", testsupport::pngFile({2, 1, 3, 8, false, {0, 1}, {}}),
-                          PictureFormat::png, Failure::pngMalformed));
-  cases.push_back(refused("PNG without IDAT", pngHeaderOnly(4, 4), PictureFormat::png,
-                          Failure::pngMalformed));
+  cases.push_back(
+      refused("PNG without IDAT", pngHeaderOnly(4, 4), PictureFormat::png, Failure::pngMalformed));
   // A picture this size could be had, but the file holds none of it.
   cases.push_back(refused("PNG 40000 x 40000, no data", cut(pngHeaderOnly(40000, 40000), 33),
                           PictureFormat::png, Failure::pngTruncated));
@@ -174,7 +178,8 @@ std::vector<Case> pngCases() {
   Bytes badAncillary = withChunk(good, afterHeader, "tIME", Bytes(7, 1));
   badAncillary[afterHeader + 8 + 7] ^= 0xFF;
   cases.push_back(accepted("PNG with a broken tIME checksum", badAncillary));
-  cases.push_back(accepted("PNG with bytes after the end", withChunk(good, good.size(), "JUNK", {})));
+  cases.push_back(
+      accepted("PNG with bytes after the end", withChunk(good, good.size(), "JUNK", {})));
   for (const std::size_t missing : {std::size_t{1}, std::size_t{3}}) {
     cases.push_back(refused("PNG cut " + std::to_string(missing) + " into the end checksum",
                             cut(good, good.size() - missing), PictureFormat::png,
@@ -182,8 +187,8 @@ std::vector<Case> pngCases() {
   }
   Bytes badEnd = good;
   badEnd.back() ^= 1;
-  cases.push_back(refused("PNG end chunk checksum", badEnd, PictureFormat::png,
-                          Failure::pngMalformed));
+  cases.push_back(
+      refused("PNG end chunk checksum", badEnd, PictureFormat::png, Failure::pngMalformed));
   const Bytes trailing = withChunk(good, beforeEnd, "tEXt", Bytes(100, 'x'));
   cases.push_back(refused("PNG cut inside a chunk after the image", cut(trailing, beforeEnd + 50),
                           PictureFormat::png, Failure::pngTruncated));
@@ -197,35 +202,90 @@ std::vector<Case> pgmCases() {
   const PictureFormat pgm = PictureFormat::pgm;
   std::vector<Case> cases = {
       // maxval 255: the samples themselves; comments anywhere in the header.
-      {"P5 255 with comments", pgmFile("P5\n# made by hand\n3 #width\n2\n255\n", {0, 1, 127, 128, 254, 255}, false),
-       pgm, std::nullopt, 3, 2, {0, 1, 127, 128, 254, 255}},
+      {"P5 255 with comments",
+       pgmFile("P5\n# made by hand\n3 #width\n2\n255\n", {0, 1, 127, 128, 254, 255}, false),
+       pgm,
+       std::nullopt,
+       3,
+       2,
+       {0, 1, 127, 128, 254, 255}},
       // (v * 255 + maxval / 2) / maxval.
-      {"P5 maxval 15", pgmFile("P5 4 1 15 ", {0, 1, 8, 15}, false), pgm, std::nullopt, 4, 1,
+      {"P5 maxval 15",
+       pgmFile("P5 4 1 15 ", {0, 1, 8, 15}, false),
+       pgm,
+       std::nullopt,
+       4,
+       1,
        {0, 17, 136, 255}},
       {"P5 maxval 1", pgmFile("P5 2 1 1\t", {1, 0}, false), pgm, std::nullopt, 2, 1, {255, 0}},
-      {"P5 maxval 1000, two bytes", pgmFile("P5 5 1 1000\n", {0, 2, 500, 999, 1000}, false, true),
-       pgm, std::nullopt, 5, 1, {0, 1, 128, 255, 255}},
-      {"P5 maxval 65535", pgmFile("P5 5 1 65535\n", {128, 257, 32767, 32768, 65535}, false, true),
-       pgm, std::nullopt, 5, 1, {0, 1, 127, 128, 255}},
+      {"P5 maxval 1000, two bytes",
+       pgmFile("P5 5 1 1000\n", {0, 2, 500, 999, 1000}, false, true),
+       pgm,
+       std::nullopt,
+       5,
+       1,
+       {0, 1, 128, 255, 255}},
+      {"P5 maxval 65535",
+       pgmFile("P5 5 1 65535\n", {128, 257, 32767, 32768, 65535}, false, true),
+       pgm,
+       std::nullopt,
+       5,
+       1,
+       {0, 1, 127, 128, 255}},
       // One white-space character ends the maxval: after "\r" the "\n" is a sample.
-      {"P5 CR LF after maxval", pgmFile("P5 2 1 255\r\n", {9}, false), pgm, std::nullopt, 2, 1,
+      {"P5 CR LF after maxval",
+       pgmFile("P5 2 1 255\r\n", {9}, false),
+       pgm,
+       std::nullopt,
+       2,
+       1,
        {10, 9}},
       // A comment right after the maxval ends with its line end, the separator.
-      {"P5 comment after maxval", pgmFile("P5 2 1 255# note\n", {3, 4}, false), pgm, std::nullopt, 2,
-       1, {3, 4}},
+      {"P5 comment after maxval",
+       pgmFile("P5 2 1 255# note\n", {3, 4}, false),
+       pgm,
+       std::nullopt,
+       2,
+       1,
+       {3, 4}},
       // Only the first image of the file.
-      {"P5 two images", pgmFile("P5 2 1 255\n", {5, 6, 'P', '5', ' ', '1'}, false), pgm,
-       std::nullopt, 2, 1, {5, 6}},
-      {"P2 maxval 2", pgmFile("P2\n3 1\n2\n", {0, 1, 2}, true), pgm, std::nullopt, 3, 1,
+      {"P5 two images",
+       pgmFile("P5 2 1 255\n", {5, 6, 'P', '5', ' ', '1'}, false),
+       pgm,
+       std::nullopt,
+       2,
+       1,
+       {5, 6}},
+      {"P2 maxval 2",
+       pgmFile("P2\n3 1\n2\n", {0, 1, 2}, true),
+       pgm,
+       std::nullopt,
+       3,
+       1,
        {0, 128, 255}},
-      {"P2 comments and line ends", bytesOf("P2 3 2 255#c\n1\n2 # two\n3\r\n40\t50   60\n"), pgm,
-       std::nullopt, 3, 2, {1, 2, 3, 40, 50, 60}},
+      {"P2 comments and line ends",
+       bytesOf("P2 3 2 255#c\n1\n2 # two\n3\r\n40\t50   60\n"),
+       pgm,
+       std::nullopt,
+       3,
+       2,
+       {1, 2, 3, 40, 50, 60}},
       // A comment ends at a lone CR too.
-      {"P2 comment ended by a CR", bytesOf("P2 2 1 #note\r255\n1 2"), pgm, std::nullopt, 2, 1,
+      {"P2 comment ended by a CR",
+       bytesOf("P2 2 1 #note\r255\n1 2"),
+       pgm,
+       std::nullopt,
+       2,
+       1,
        {1, 2}},
       // Above 255, two bytes a sample.
-      {"P5 maxval 256, two bytes", pgmFile("P5 2 1 256\n", {256, 128}, false, true), pgm,
-       std::nullopt, 2, 1, {255, 128}},
+      {"P5 maxval 256, two bytes",
+       pgmFile("P5 2 1 256\n", {256, 128}, false, true),
+       pgm,
+       std::nullopt,
+       2,
+       1,
+       {255, 128}},
       // Broken files.
       refused("PGM magic alone", bytesOf("P5"), pgm, Failure::pgmTruncated),
       refused("PGM cut in header", bytesOf("P5 3 2"), pgm, Failure::pgmTruncated),
@@ -266,7 +326,8 @@ std::vector<Case> pgmCases() {
   };
   // The tallest picture there is.
   Case tallest{"P5 1 x 65535", {}, pgm, std::nullopt, 1, 65535, {}};
-  for (std::uint32_t k = 0; k < 65535; ++k) tallest.grey.push_back(static_cast<std::uint8_t>(k * 7));
+  for (std::uint32_t k = 0; k < 65535; ++k)
+    tallest.grey.push_back(static_cast<std::uint8_t>(k * 7));
   tallest.file = bytesOf("P5 1 65535 255\n");
   tallest.file.insert(tallest.file.end(), tallest.grey.begin(), tallest.grey.end());
   cases.push_back(tallest);
@@ -281,8 +342,8 @@ TEST(Pictures, GreyValuesAndRefusals) {
   std::vector<Case> cases = pngCases();
   for (Case& c : pgmCases()) cases.push_back(std::move(c));
   // Anything else is a bitmap to the bitmap parser, with its failures.
-  cases.push_back(refused("unknown bytes", bytesOf("JUNK"), PictureFormat::bmp,
-                          Failure::loadShortHeader));
+  cases.push_back(
+      refused("unknown bytes", bytesOf("JUNK"), PictureFormat::bmp, Failure::loadShortHeader));
   expectCases(cases);
 }
 

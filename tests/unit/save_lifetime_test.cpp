@@ -122,7 +122,8 @@ TEST(ShellDeathTest, OutOfMemoryInTheTransformLeavesNoTemporary) {
   };
   for (bool named : {false, true}) {
     SCOPED_TRACE(named ? "named temporaries" : "unnamed temporaries");
-    EXPECT_EXIT(run(named), testing::ExitedWithCode(1), "^Error: dwtForward2d\\(\\), Out of memory!\n$");
+    EXPECT_EXIT(run(named), testing::ExitedWithCode(1),
+                "^Error: dwtForward2d\\(\\), Out of memory!\n$");
     EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in.bmp"});
   }
 }

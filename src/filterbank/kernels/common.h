@@ -133,8 +133,8 @@ inline void zeroFloats(float* out, std::int64_t from, std::int64_t to) {
 // by parity: even[q] = x[2p] and odd[q] = x[2p + 1] for p = j0 - 2 + q,
 // reflected where the index leaves the line. Zeros follow, so that the
 // whole-vector reads of the last outputs read nothing unset.
-inline void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half,
-                         std::int64_t j0, std::int64_t count, float* even, float* odd) {
+inline void loadRowChunk(const std::uint8_t* x, std::int32_t n, std::int64_t half, std::int64_t j0,
+                         std::int64_t count, float* even, float* odd) {
   const std::int64_t pBegin = j0 - 2;
   const std::int64_t qEnd = count + 4;
   const auto reflected = [x, n](std::int64_t i) {

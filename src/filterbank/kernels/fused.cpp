@@ -30,8 +30,8 @@ static_assert(kFusedRingRows == 15, "twelve ring slots and three for the next sp
 // The row pass of line x (n >= 2 samples) as floats of its output bytes:
 // low outputs in out[0, half), high outputs in out[half, 2 * half). Nothing
 // beyond is written (with an odd n the last entry keeps its zero).
-void rowToFloats(const std::uint8_t* x, std::int32_t n, std::int64_t half,
-                 const AnalysisTaps& taps, float* out) {
+void rowToFloats(const std::uint8_t* x, std::int32_t n, std::int64_t half, const AnalysisTaps& taps,
+                 float* out) {
   filterRow(x, n, half, taps, [out, half](auto d, std::int64_t j, auto low, auto high) {
     using D = decltype(d);
     D::storeByteFloats(out + j, low);
@@ -43,8 +43,7 @@ void rowToFloats(const std::uint8_t* x, std::int32_t n, std::int64_t half,
 // (rows 2j - 4 .. 2j + 6 as the column reads them), over the whole width.
 // Two pairs at once read eleven rows for four outputs instead of nine for two.
 void columnSteps(const float* const* in, bool both, std::uint8_t* const* out, std::int64_t width,
-                 const AnalysisTaps& taps, const std::uint8_t* nextA,
-                 const std::uint8_t* nextB) {
+                 const AnalysisTaps& taps, const std::uint8_t* nextA, const std::uint8_t* nextB) {
   forEachLane(0, width, [&](auto d, std::int64_t v) {
     using D = decltype(d);
     // The source rows the next step converts come from memory meanwhile.
@@ -72,8 +71,8 @@ void columnSteps(const float* const* in, bool both, std::uint8_t* const* out, st
 
 namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE {
 
-void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height,
-                      std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride) {
+void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
+                      std::int64_t j1, float* ring, std::int64_t stride) {
   const FusedRing rows{ring, stride, 2 * j1};
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
   const AnalysisTaps taps;
@@ -111,7 +110,8 @@ void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, st
     const float* in[11];
     for (int k = 0; k < (both ? 11 : 9); ++k) {
       const std::int64_t e = 2 * j + k - 4;
-      in[k] = rows.row(e >= 0 && e < height ? e : mirrorIndex(static_cast<std::int32_t>(e), height));
+      in[k] =
+          rows.row(e >= 0 && e < height ? e : mirrorIndex(static_cast<std::int32_t>(e), height));
     }
     std::uint8_t* const out[4] = {plane[2 * j], plane[2 * j + 1], both ? plane[2 * j + 2] : nullptr,
                                   both ? plane[2 * j + 3] : nullptr};

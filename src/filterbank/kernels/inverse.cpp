@@ -40,9 +40,7 @@ void inverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_
   // low band in slot (b + 2) % 5, high band in slot 5 + (b + 2) % 5.
   static_assert(kColumnRingRows == 10, "five rows of each band");
   const auto lowSlot = [ring, strip](std::int64_t b) { return ring + ((b + 2) % 5) * strip; };
-  const auto highSlot = [ring, strip](std::int64_t b) {
-    return ring + (5 + (b + 2) % 5) * strip;
-  };
+  const auto highSlot = [ring, strip](std::int64_t b) { return ring + (5 + (b + 2) % 5) * strip; };
   const auto band = [n](std::int64_t b) {
     return std::int64_t{mirrorIndex(static_cast<std::int32_t>(b), n)};
   };

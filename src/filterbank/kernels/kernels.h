@@ -58,8 +58,8 @@ using DwtInverseColumnsKernel = void(SamplePlane dst, const std::uint8_t* const*
 
 // Rows [r0, r1) of the inverse row pass.
 using DwtInverseRowsKernel = void(SamplePlane dst, const std::uint8_t* const* src,
-                                  std::int32_t halfWidth, std::int32_t halfHeight,
-                                  std::int64_t r0, std::int64_t r1);
+                                  std::int32_t halfWidth, std::int32_t halfHeight, std::int64_t r0,
+                                  std::int64_t r1);
 
 // Every kernel of a pass set, once: X(set, name, type), `set` passed on
 // unchanged. The table of a set (DwtPassSet), each set's declarations and
@@ -86,9 +86,9 @@ struct DwtPassSet {
 // The kernels of the set `set`, compiled for its instruction set into a
 // namespace of its own, so that no two sets define the same symbol.
 #define DWT97_KERNEL_DECLARATION(set, name, type) type name;
-#define DWT97_PASS_SET_KERNELS(set)                \
-  namespace dwt97::kernels::set {                  \
-  DWT97_KERNELS(DWT97_KERNEL_DECLARATION, set)     \
+#define DWT97_PASS_SET_KERNELS(set)            \
+  namespace dwt97::kernels::set {              \
+  DWT97_KERNELS(DWT97_KERNEL_DECLARATION, set) \
   }
 DWT97_PASS_SET_KERNELS(avx512)
 DWT97_PASS_SET_KERNELS(avx2)
@@ -116,17 +116,15 @@ void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8
                                                                   SamplePlane dst,
                                                                   const std::uint8_t* const* src,
                                                                   std::int32_t width,
-                                                                  std::int32_t height,
-                                                                  int threads);
+                                                                  std::int32_t height, int threads);
 [[nodiscard]] std::optional<dwt97::Failure> dwtForward2dWith(
-    const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height,
-    int threads, DwtResultRows rowsDone = nullptr, void* context = nullptr,
-    bool keepOrder = false);
+    const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height, int threads,
+    DwtResultRows rowsDone = nullptr, void* context = nullptr, bool keepOrder = false);
 [[nodiscard]] std::optional<dwt97::Failure> dwtForward2dLevelsWith(
-    const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height,
-    int levels, int threads, bool keepOrder = false);
+    const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
+    int threads, bool keepOrder = false);
 [[nodiscard]] std::optional<dwt97::Failure> dwtInverseColumnsWith(
-    const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
-    std::int32_t halfWidth, std::int32_t halfHeight, int threads);
+    const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
+    std::int32_t halfHeight, int threads);
 void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                         std::int32_t halfWidth, std::int32_t halfHeight, int threads);

@@ -23,8 +23,7 @@ struct Full : GenericLanes<8, Full> {
         _mm_packs_epi32(_mm256_castsi256_si128(ei), _mm256_extracti128_si256(ei, 1));
     const __m128i o16 =
         _mm_packs_epi32(_mm256_castsi256_si128(oi), _mm256_extracti128_si256(oi, 1));
-    const __m128i pairs =
-        _mm_unpacklo_epi8(_mm_packs_epi16(e16, e16), _mm_packs_epi16(o16, o16));
+    const __m128i pairs = _mm_unpacklo_epi8(_mm_packs_epi16(e16, e16), _mm_packs_epi16(o16, o16));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), pairs);
   }
 };

@@ -24,8 +24,7 @@ struct Full : GenericLanes<4, Full> {
     const __m128i oi = _mm_cvtps_epi32(odd);
     const __m128i e16 = _mm_packs_epi32(ei, ei);
     const __m128i o16 = _mm_packs_epi32(oi, oi);
-    const __m128i pairs =
-        _mm_unpacklo_epi8(_mm_packs_epi16(e16, e16), _mm_packs_epi16(o16, o16));
+    const __m128i pairs = _mm_unpacklo_epi8(_mm_packs_epi16(e16, e16), _mm_packs_epi16(o16, o16));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(p), pairs);
   }
 };
