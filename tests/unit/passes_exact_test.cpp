@@ -166,6 +166,14 @@ void expectFusedSame(std::int32_t width, std::int32_t height, const Fill& fill,
   }
 }
 
+void forwardRowsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                         std::int32_t a, std::int32_t b, int threads) {
+  dwtForwardRowsWith(set, dst, src, a, b, threads);
+}
+void forwardColumnsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
+                            std::int32_t a, std::int32_t b, int threads) {
+  EXPECT_EQ(dwtForwardColumnsWith(set, dst, src, a, b, threads), std::nullopt);
+}
 void inverseColumnsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                             std::int32_t a, std::int32_t b, int threads) {
   EXPECT_EQ(dwtInverseColumnsWith(set, dst, src, a, b, threads), std::nullopt);
@@ -175,21 +183,26 @@ void inverseRowsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint
   dwtInverseRowsWith(set, dst, src, a, b, threads);
 }
 
-// The threaded inverse passes of one set against the plain ones, for every
-// thread count.
-void expectThreadedInverseSame(const DwtPassSet& set, std::int32_t a, std::int32_t b,
-                               const Fill& fill, const std::string& label) {
+// The passes of one set of one direction on several threads against the
+// plain ones, for every thread count. Inverse sources have 2*a columns and
+// 2*b rows, forward ones a and b.
+void expectThreadedSame(bool inverse, const DwtPassSet& set, std::int32_t a, std::int32_t b,
+                        const Fill& fill, const std::string& label) {
   using Threaded = void (*)(const DwtPassSet&, SamplePlane, const std::uint8_t* const*,
                             std::int32_t, std::int32_t, int);
   const std::pair<const char*, std::pair<Threaded, Pass>> passes[] = {
       {"inverse columns", {inverseColumnsThreaded, plainInverseColumns}},
-      {"inverse rows", {inverseRowsThreaded, plainInverseRows}}};
-  const Plane source(2 * a, 2 * b, fill);
-  for (const auto& pass : passes) {
-    const Plane plainOut(2 * a, 2 * b, randomFill(99));
+      {"inverse rows", {inverseRowsThreaded, plainInverseRows}},
+      {"forward rows", {forwardRowsThreaded, plainForwardRows}},
+      {"forward columns", {forwardColumnsThreaded, plainForwardColumns}}};
+  const std::int32_t width = inverse ? 2 * a : a, height = inverse ? 2 * b : b;
+  const Plane source(width, height, fill);
+  for (int k = inverse ? 0 : 2; k < (inverse ? 2 : 4); ++k) {
+    const auto& pass = passes[k];
+    const Plane plainOut(width, height, randomFill(99));
     pass.second.second(plainOut.buffer.rows, source.buffer.rows, a, b);
     for (const int threads : kThreadCounts) {
-      const Plane out(2 * a, 2 * b, randomFill(99));
+      const Plane out(width, height, randomFill(99));
       pass.second.first(set, out.buffer.rows, source.buffer.rows, a, b, threads);
       EXPECT_EQ(firstDifference(out.buffer, plainOut.buffer), "")
           << pass.first << " " << set.name << " " << label << " " << a << "x" << b << " on "
@@ -208,11 +221,11 @@ void expectAllSame(bool inverse, std::int32_t a, std::int32_t b, const Fill& fil
     if (inverse) {
       expectSame("inverse columns", inverseColumnsOf(*set), plainInverseColumns, a, b, fill, name);
       expectSame("inverse rows", inverseRowsOf(*set), plainInverseRows, a, b, fill, name);
-      expectThreadedInverseSame(*set, a, b, fill, label);
     } else {
       expectSame("forward rows", forwardRowsOf(*set), plainForwardRows, a, b, fill, name);
       expectSame("forward columns", forwardColumnsOf(*set), plainForwardColumns, a, b, fill, name);
     }
+    expectThreadedSame(inverse, *set, a, b, fill, label);
   }
   if (!inverse) expectFusedSame(a, b, fill, label);
 }
