@@ -169,8 +169,19 @@ std::optional<Failure> readLayout(TIFF* tif, Layout* layout) {
   if (layout->unitWidth == 0 || layout->unitHeight == 0 || layout->unitBytes <= 0) {
     return Failure::tiffMalformed;
   }
-  // What a unit's buffer must hold for the samples read from it.
+  // A unit is decoded whole, so its buffer is bounded by the picture it
+  // covers, not by what a small directory may claim: at most 8 bytes a pixel
+  // (16-bit RGBA), and tiles no larger than the picture padded to 16 unless
+  // within 4096 a side.
   const std::uint64_t perPixel = layout->planar ? 1 : samples;
+  const auto tileFits = [](std::uint32_t side, std::uint32_t picture) {
+    return side <= 4096 || side <= (std::uint64_t{picture} + 15) / 16 * 16;
+  };
+  if (perPixel * layout->bytesPerSample > 8 ||
+      (layout->tiled &&
+       (!tileFits(layout->unitWidth, width) || !tileFits(layout->unitHeight, height)))) {
+    return Failure::tiffUnsupported;
+  }
   const std::uint64_t needed =
       std::uint64_t{layout->unitWidth} * layout->unitHeight * perPixel * layout->bytesPerSample;
   if (static_cast<std::uint64_t>(layout->unitBytes) < needed) return Failure::tiffMalformed;

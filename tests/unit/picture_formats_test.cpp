@@ -103,6 +103,23 @@ Bytes greyOf(const testsupport::Tiff& t) {
   return grey;
 }
 
+// `file` (little-endian, one directory) with the value of `tag` replaced.
+Bytes withTag(Bytes file, std::uint16_t tag, std::uint32_t value) {
+  auto at = [&file](std::size_t k, int bytes) {
+    std::uint32_t v = 0;
+    for (int b = bytes - 1; b >= 0; --b) v = v << 8 | file[k + b];
+    return v;
+  };
+  const std::size_t directory = at(4, 4);
+  for (std::size_t e = 0; e < at(directory, 2); ++e) {
+    const std::size_t entry = directory + 2 + 12 * e;
+    if (at(entry, 2) != tag) continue;
+    const int bytes = at(entry + 2, 2) == 3 ? 2 : 4;
+    for (int b = 0; b < bytes; ++b) file[entry + 8 + b] = std::uint8_t(value >> 8 * b);
+  }
+  return file;
+}
+
 Case tiffCase(const std::string& name, const testsupport::Tiff& t) {
   return {name,     testsupport::tiffFile(t), PictureFormat::tiff, std::nullopt, t.width, t.height,
           greyOf(t)};
@@ -173,6 +190,19 @@ std::vector<Case> tiffCases() {
   cases.push_back(tiffRefused("TIFF unknown compression", t, Failure::tiffUnsupported));
   t = tiffOf(8, 2, 2);
   cases.push_back(tiffRefused("TIFF RGB of two samples", t, Failure::tiffUnsupported));
+  // A unit's buffer is bounded by the picture: 8 bytes a pixel, and tiles
+  // past 4096 a side only where the picture is as large.
+  cases.push_back(tiffCase("TIFF RGBA 16, eight bytes a pixel", tiffOf(16, 4, 2)));
+  cases.push_back(
+      tiffRefused("TIFF five 16-bit samples a pixel", tiffOf(16, 5, 2), Failure::tiffUnsupported));
+  t = tiffOf(8, 9, 1);
+  t.planar = true;
+  cases.push_back(tiffCase("TIFF nine samples, a plane per sample", t));
+  t = tiffOf(8, 1, 1);
+  t.tile = 16;
+  cases.push_back(refused("TIFF tiles 8192 wide on a 21-pixel row",
+                          withTag(testsupport::tiffFile(t), 322, 8192), PictureFormat::tiff,
+                          Failure::tiffUnsupported));
   return cases;
 }
 
