@@ -1,11 +1,12 @@
 // Everything the dwt97 library offers: sample planes, failure reporting,
-// bitmap file access, pictures in other formats and the CDF 9/7 filter bank,
-// and for each operation that can fail its twin in namespace dwt97 that
-// returns the failure as a value (dwt97::tryLoad, dwt97::tryParse,
-// dwt97::tryParsePicture, dwt97::tryForward2d, ...).
+// bitmap file access, pictures in other formats, the CDF 9/7 filter bank
+// and float coefficients; and for each process-ending operation its
+// namesake in namespace dwt97 that returns the failure as a value
+// (dwt97::bmpLoad, dwt97::parsePicture, dwt97::dwtForward2d, ...).
 #pragma once
 
 #include "dwt97/bitmap.h"
+#include "dwt97/coefficients.h"
 #include "dwt97/failure.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/picture.h"

@@ -79,7 +79,21 @@
   X(jpegXlNotSupported, unsupported, "Error: bmpLoad(), JPEG XL pictures are not supported!\n")    \
   X(heifNotSupported, unsupported,                                                                 \
     "Error: bmpLoad(), HEIF and AVIF pictures are not supported!\n")                               \
-  X(psdNotSupported, unsupported, "Error: bmpLoad(), PSD pictures are not supported!\n")
+  X(psdNotSupported, unsupported, "Error: bmpLoad(), PSD pictures are not supported!\n")           \
+  X(planeShapes, unsupported, "Error: %s(), Planes of different shapes or of no samples!\n")       \
+  X(planeOverlap, unsupported, "Error: %s(), Input and output planes overlap!\n")                  \
+  X(levelsNegative, unsupported, "Error: %s(), Levels must be 0 or more!\n")                       \
+  X(npyOpen, io, "Error: npyLoad(), File open fail!\n")                                            \
+  X(npyNotRegularFile, io, "Error: npyLoad(), Not a regular file!\n")                              \
+  X(npyRead, io, "Error: npyLoad(), File read fail!\n")                                            \
+  X(npySignature, malformed, "Error: npyLoad(), Not a .npy file!\n")                               \
+  X(npyHeader, malformed, "Error: npyLoad(), Malformed .npy header!\n")                            \
+  X(npyTruncated, truncated, "Error: npyLoad(), File ends before the last coefficient!\n")         \
+  X(npyShape, unsupported,                                                                         \
+    "Error: npyLoad(), Coefficients must be a 2-D array of 1 x 1 or more!\n")                      \
+  X(npyComplex, unsupported, "Error: npyLoad(), Complex coefficients are not supported!\n")        \
+  X(npyType, unsupported, "Error: npyLoad(), Coefficients must be float32!\n")                     \
+  X(npyTooLarge, unsupported, "Error: npyLoad(), Array beyond 65535 rows or 2^31-1 samples!\n")
 
 namespace dwt97 {
 
@@ -101,9 +115,10 @@ enum class Failure {
 
 // A failure as an operation returns it: what went wrong, and what its
 // message names. `operation` is the operation that failed as the messages
-// name it ("bmpLoad", "dwtForward2d"), filled in for outOfMemory and
-// tooManyLevels, whose messages name it; `mostLevels` is the most levels
-// the picture allows, for tooManyLevels.
+// name it ("bmpLoad", "dwtForward2d"), filled in for the failures whose
+// messages name it (outOfMemory, tooManyLevels, planeShapes, planeOverlap,
+// levelsNegative); `mostLevels` is the most levels the picture allows, for
+// tooManyLevels.
 struct Error {
   Failure failure;
   const char* operation = "";

@@ -32,6 +32,23 @@ constexpr bool tableInOrder() {
 }
 static_assert(tableInOrder(), "one entry per failure, in the enumeration's order");
 
+// A message holds no conversion but, in this order, "%s" (the operation) and
+// "%d" (the most levels), so that every one is formatted with both.
+constexpr bool formatsKnown() {
+  for (std::size_t k = 0; k < kCount; ++k) {
+    int seen = 0;
+    for (const char* c = kFailures[k].text; *c != '\0'; ++c) {
+      if (*c != '%') continue;
+      const char expected = seen == 0 ? 's' : 'd';
+      if (c[1] != expected || seen == 2) return false;
+      ++seen;
+      ++c;
+    }
+  }
+  return true;
+}
+static_assert(formatsKnown(), "a message's only conversions are %s, then %d");
+
 const Entry& entry(Failure failure) {
   const auto k = static_cast<std::size_t>(failure);
   return kFailures[k < kCount ? k : static_cast<std::size_t>(Failure::outOfMemory)];
@@ -45,18 +62,13 @@ const char* formatFailure(const Error& error, char* buffer, std::size_t size) {
   if (size == 0) return buffer;
   const char* text = entry(error.failure).text;
   const char* operation = error.operation != nullptr ? error.operation : "";
-  // Only these two messages are formats, each with its own arguments.
+  // Every message is a format of at most these two arguments (formatsKnown).
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-extra-args"
 #endif
-  if (error.failure == Failure::outOfMemory) {
-    std::snprintf(buffer, size, text, operation);
-  } else if (error.failure == Failure::tooManyLevels) {
-    std::snprintf(buffer, size, text, operation, error.mostLevels);
-  } else {
-    std::snprintf(buffer, size, "%s", text);
-  }
+  std::snprintf(buffer, size, text, operation, error.mostLevels);
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
