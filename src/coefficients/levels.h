@@ -9,6 +9,7 @@
 
 #include "dwt97/coefficients.h"
 #include "dwt97/failure.h"
+#include "filterbank/kernels/kernels.h"
 
 namespace dwt97::detail {
 
@@ -51,12 +52,29 @@ inline std::optional<Error> checkPlanes(const PlaneView<In>& in, const PlaneView
   return std::nullopt;
 }
 
-// Each fails only with outOfMemory, having left `out` as it was.
+// The levels by the filter bank's fastest pass set, on up to `threads`
+// threads. Each fails only with outOfMemory, having left `out` as it was.
 [[nodiscard]] std::optional<Failure> analyzeLevels(ConstBytePlane in, FloatPlane out, int levels,
                                                    int threads);
 [[nodiscard]] std::optional<Failure> analyzeLevels(ConstFloatPlane in, FloatPlane out, int levels,
                                                    int threads);
 [[nodiscard]] std::optional<Failure> synthesizeLevels(ConstFloatPlane in, FloatPlane out,
                                                       int levels, int threads);
+
+// The same by the pass set `set`, so that the tests can compare every set.
+[[nodiscard]] std::optional<Failure> analyzeLevelsWith(const DwtPassSet& set, ConstBytePlane in,
+                                                       FloatPlane out, int levels, int threads);
+[[nodiscard]] std::optional<Failure> analyzeLevelsWith(const DwtPassSet& set, ConstFloatPlane in,
+                                                       FloatPlane out, int levels, int threads);
+[[nodiscard]] std::optional<Failure> synthesizeLevelsWith(const DwtPassSet& set, ConstFloatPlane in,
+                                                          FloatPlane out, int levels, int threads);
+
+// The same by the plain code, one line at a time (plain_levels.cpp).
+[[nodiscard]] std::optional<Failure> analyzeLevelsPlain(ConstBytePlane in, FloatPlane out,
+                                                        int levels);
+[[nodiscard]] std::optional<Failure> analyzeLevelsPlain(ConstFloatPlane in, FloatPlane out,
+                                                        int levels);
+[[nodiscard]] std::optional<Failure> synthesizeLevelsPlain(ConstFloatPlane in, FloatPlane out,
+                                                           int levels);
 
 }  // namespace dwt97::detail

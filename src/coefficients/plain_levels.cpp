@@ -1,5 +1,7 @@
 // The levels one line at a time, on the calling thread: rows in place
-// through a copy of the row, columns through a copy of the column.
+// through a copy of the row, columns through a copy of the column. Plain
+// code, each sum a filter walk from +0.0: the definition the fast levels
+// are held to, and what planes too wide for their rings take.
 #include <cstdint>
 
 #include "coefficients/levels.h"
@@ -110,15 +112,15 @@ std::optional<Failure> run(const PlaneView<In>& in, FloatPlane out, int levels, 
 
 }  // namespace
 
-std::optional<Failure> analyzeLevels(ConstBytePlane in, FloatPlane out, int levels, int) {
+std::optional<Failure> analyzeLevelsPlain(ConstBytePlane in, FloatPlane out, int levels) {
   return run(in, out, levels, false);
 }
 
-std::optional<Failure> analyzeLevels(ConstFloatPlane in, FloatPlane out, int levels, int) {
+std::optional<Failure> analyzeLevelsPlain(ConstFloatPlane in, FloatPlane out, int levels) {
   return run(in, out, levels, false);
 }
 
-std::optional<Failure> synthesizeLevels(ConstFloatPlane in, FloatPlane out, int levels, int) {
+std::optional<Failure> synthesizeLevelsPlain(ConstFloatPlane in, FloatPlane out, int levels) {
   return run(in, out, levels, true);
 }
 

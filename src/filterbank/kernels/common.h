@@ -36,6 +36,22 @@ inline void forEachLane(std::int64_t begin, std::int64_t end, Body&& body) {
   for (; i < end; ++i) body(OneLane{}, i);
 }
 
+// forEachLane over [begin, end), the first indices one lane at a time until
+// anchor + step * index lies on a whole vector's boundary, so that stores
+// there (and to rows aligned alike) are aligned where they can be.
+template <typename Body>
+inline void forEachLaneAligned(std::int64_t begin, std::int64_t end, const float* anchor,
+                               std::int64_t step, Body&& body) {
+  constexpr std::uintptr_t bytes = sizeof(float) * Full::lanes;
+  const auto at = reinterpret_cast<std::uintptr_t>(anchor + step * begin);
+  const auto perIndex = static_cast<std::uintptr_t>(step) * sizeof(float);
+  const std::int64_t head =
+      at % perIndex == 0 ? static_cast<std::int64_t>((bytes - at % bytes) % bytes / perIndex) : 0;
+  std::int64_t i = begin;
+  for (; i < end && i < begin + head; ++i) body(OneLane{}, i);
+  forEachLane(i, end, body);
+}
+
 // Outputs per row chunk of the row passes: the float copies of a chunk's
 // inputs stay in the first-level cache.
 constexpr std::int64_t kRowChunk = 2048;

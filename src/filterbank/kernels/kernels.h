@@ -2,6 +2,7 @@
 // set the build offers, and the choice among them at run time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -61,18 +62,94 @@ using DwtInverseRowsKernel = void(SamplePlane dst, const std::uint8_t* const* sr
                                   std::int32_t halfWidth, std::int32_t halfHeight, std::int64_t r0,
                                   std::int64_t r1);
 
+// Where the rows of a level of coefficients lie: row r at base + index(r) *
+// stride bytes, index(r) being scale * r + offset, or with `split` set (0
+// or more) the rows unshuffled: even r at r / 2, odd r at split + r / 2.
+struct DwtRowMap {
+  unsigned char* base = nullptr;
+  std::ptrdiff_t stride = 0;
+  std::int64_t scale = 1;
+  std::int64_t offset = 0;
+  std::int64_t split = -1;
+
+  std::int64_t index(std::int64_t r) const {
+    if (split >= 0) return (r & 1) != 0 ? split + (r >> 1) : r >> 1;
+    return scale * r + offset;
+  }
+  template <typename T>
+  T* row(std::int64_t r) const {
+    return reinterpret_cast<T*>(base + index(r) * stride);
+  }
+};
+
+// One level of the float analysis of a `width` x `height` block: rows r of
+// `in` (bytes or floats) filtered along the rows into a ring of float rows,
+// then down the columns into output pair j: low row j to `low` (its columns
+// beyond ceil(width/2), of the rows' high band, to `lowBeyond`) and high
+// row j to `high`. With `inPlace` the block's rows are its own output's: pair j
+// overwrites input rows 2j and 2j + 1 (whose floats the ring already holds),
+// and every span's `analyzePrepare` runs before any span's `analyze`, to
+// keep the rows it reads that neighbouring spans overwrite.
+struct DwtAnalysisLevel {
+  DwtRowMap in;
+  bool inBytes = false;
+  DwtRowMap low;
+  DwtRowMap lowBeyond;
+  DwtRowMap high;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  bool inPlace = false;
+};
+
+// The ring of the analysis: kAnalysisRingRows rows of `stride` floats,
+// 64-byte aligned, stride at least twice the strip's column pairs (the
+// block's width rounded up when in place). Pairs [j0, j1) of rows, in the
+// columns of column pairs [p0, p1): low columns p0 .. p1 - 1 and high
+// columns ceil(width/2) + p0 onwards. In place, p0 is 0 and p1 ceil(width/2).
+constexpr int kAnalysisRingRows = 16;
+using DwtAnalysisKernel = void(const DwtAnalysisLevel& level, std::int64_t j0, std::int64_t j1,
+                               std::int64_t p0, std::int64_t p1, float* ring, std::int64_t stride);
+using DwtAnalysisPrepareKernel = void(const DwtAnalysisLevel& level, std::int64_t j0,
+                                      std::int64_t j1, float* ring, std::int64_t stride);
+
+// One level of the float synthesis of a `width` x `height` block, columns
+// first: output pair j (rows 2j and 2j + 1 of the block, to `out`) from the
+// low-low rows t (the first ceil(width/2) columns of `lowLow`) and the rows
+// of the other bands in `bands` (row t beyond the first ceil(width/2)
+// columns, rows ceil(height/2) + t whole). With `inPlace`, low-low row t
+// lies where pair t's outputs go: the ring keeps it from its first read,
+// and every span's `synthesizePrepare` runs before any span's `synthesize`.
+struct DwtSynthesisLevel {
+  DwtRowMap lowLow;
+  DwtRowMap bands;
+  DwtRowMap out;
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  bool inPlace = false;
+};
+
+// The ring of the synthesis: kSynthesisRingRows rows of `stride` floats,
+// 64-byte aligned, stride at least the width plus 16.
+constexpr int kSynthesisRingRows = 14;
+using DwtSynthesisKernel = void(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1,
+                                float* ring, std::int64_t stride);
+
 // Every kernel of a pass set, once: X(set, name, type), `set` passed on
 // unchanged. The table of a set (DwtPassSet), each set's declarations and
 // the sets the dispatcher builds are all made from this list, so a new
 // kernel is its type above, one line here and its definition in each set's
 // unit.
-#define DWT97_KERNELS(X, set)                     \
-  X(set, forwardRows, DwtRowsKernel)              \
-  X(set, forwardColumns, DwtColumnsKernel)        \
-  X(set, forward2dPrepare, DwtFusedPrepareKernel) \
-  X(set, forward2dRun, DwtFusedRunKernel)         \
-  X(set, inverseColumns, DwtInverseColumnsKernel) \
-  X(set, inverseRows, DwtInverseRowsKernel)
+#define DWT97_KERNELS(X, set)                      \
+  X(set, forwardRows, DwtRowsKernel)               \
+  X(set, forwardColumns, DwtColumnsKernel)         \
+  X(set, forward2dPrepare, DwtFusedPrepareKernel)  \
+  X(set, forward2dRun, DwtFusedRunKernel)          \
+  X(set, inverseColumns, DwtInverseColumnsKernel)  \
+  X(set, inverseRows, DwtInverseRowsKernel)        \
+  X(set, analyze, DwtAnalysisKernel)               \
+  X(set, analyzePrepare, DwtAnalysisPrepareKernel) \
+  X(set, synthesize, DwtSynthesisKernel)           \
+  X(set, synthesizePrepare, DwtSynthesisKernel)
 
 // One implementation of every kernel, all built for the same instruction
 // set. forward2dRun's `progress` may be null.

@@ -13,6 +13,15 @@ struct Full : GenericLanes<8, Full> {
     return _mm256_cvtepi32_ps(
         _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))));
   }
+  // Final outputs past the caches, as for AVX-512.
+  static void storeFinal(float* p, V v) {
+    if ((reinterpret_cast<std::uintptr_t>(p) & 31) == 0) {
+      _mm256_stream_ps(p, v);
+    } else {
+      store(p, v);
+    }
+  }
+  static void finishFinal() { _mm_sfence(); }
   // Rounding to nearest, then signed saturation to 16 and to 8 bits (the
   // same as straight to 8), and the even and odd bytes interleaved.
   static void storeRoundedPairs(std::uint8_t* p, V even, V odd) {

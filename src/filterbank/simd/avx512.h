@@ -23,6 +23,17 @@ struct Full : GenericLanes<16, Full> {
     s[3] = shifted<3>(lo, hi);
     s[4] = shifted<4>(lo, hi);
   }
+  // Final outputs past the caches: a result as large as the caches would
+  // otherwise be read in before it is written, and would push out the rows
+  // the kernels read.
+  static void storeFinal(float* p, V v) {
+    if ((reinterpret_cast<std::uintptr_t>(p) & 63) == 0) {
+      _mm512_stream_ps(p, v);
+    } else {
+      store(p, v);
+    }
+  }
+  static void finishFinal() { _mm_sfence(); }
   // Truncating conversion, then a store of each lane's low byte (no
   // saturation).
   static void storeTruncated(std::uint8_t* p, V v) {

@@ -28,12 +28,24 @@ struct OneLane {
   static V splat(float x) { return x; }
   static V load(const float* p) { return *p; }
   static void store(float* p, V v) { *p = v; }
+  static void storeFinal(float* p, V v) { *p = v; }
+  static void storeFinalInterleaved(float* p, V even, V odd) { storeInterleaved(p, even, odd); }
   // The byte, converted exactly.
   static V loadBytes(const std::uint8_t* p) { return static_cast<float>(*p); }
   // The two bytes of a sample pair, as the even and the odd sample.
   static void deinterleaveBytes(const std::uint8_t* x, float* even, float* odd) {
     *even = static_cast<float>(x[0]);
     *odd = static_cast<float>(x[1]);
+  }
+  // The two floats of a sample pair, as the even and the odd sample.
+  static void deinterleaveFloats(const float* x, float* even, float* odd) {
+    *even = x[0];
+    *odd = x[1];
+  }
+  // The pair even, odd stored one after the other.
+  static void storeInterleaved(float* p, V even, V odd) {
+    p[0] = even;
+    p[1] = odd;
   }
   // s[k] = the value k places on from p.
   static void window5(const float* p, V (&s)[5]) {
@@ -96,6 +108,15 @@ struct GenericLanes {
     return v;
   }
   static void store(float* p, V v) { std::memcpy(p, &v, sizeof v); }
+  // A store of a final output, which nothing reads back soon: where the
+  // set has them, past the caches when p is aligned. A kernel that makes
+  // such stores calls finishFinal() before it returns.
+  static void storeFinal(float* p, V v) { Self::store(p, v); }
+  static void storeFinalInterleaved(float* p, V even, V odd) {
+    Self::storeFinal(p, zip(even, odd, std::make_integer_sequence<int, N>{}, 0));
+    Self::storeFinal(p + N, zip(even, odd, std::make_integer_sequence<int, N>{}, N / 2));
+  }
+  static void finishFinal() {}
   static V loadBytes(const std::uint8_t* p) {
     VByte b;
     std::memcpy(&b, p, sizeof b);
@@ -106,6 +127,16 @@ struct GenericLanes {
     const V b = Self::loadBytes(x + N);
     store(even, pick(a, b, std::make_integer_sequence<int, N>{}, 0));
     store(odd, pick(a, b, std::make_integer_sequence<int, N>{}, 1));
+  }
+  static void deinterleaveFloats(const float* x, float* even, float* odd) {
+    const V a = load(x);
+    const V b = load(x + N);
+    store(even, pick(a, b, std::make_integer_sequence<int, N>{}, 0));
+    store(odd, pick(a, b, std::make_integer_sequence<int, N>{}, 1));
+  }
+  static void storeInterleaved(float* p, V even, V odd) {
+    store(p, zip(even, odd, std::make_integer_sequence<int, N>{}, 0));
+    store(p + N, zip(even, odd, std::make_integer_sequence<int, N>{}, N / 2));
   }
   static void window5(const float* p, V (&s)[5]) {
     for (int k = 0; k < 5; ++k) s[k] = load(p + k);
@@ -131,6 +162,19 @@ struct GenericLanes {
 #else
     return first == 0 ? __builtin_shuffle(a, b, VInt{(2 * I)...})
                       : __builtin_shuffle(a, b, VInt{(2 * I + 1)...});
+#endif
+  }
+
+  // Lanes from, from + N, from + 1, from + 1 + N, ... of the pair a, b:
+  // a's and b's lanes alternating, from lane `from` of each.
+  template <int... I>
+  static V zip(V a, V b, std::integer_sequence<int, I...>, int from) {
+#if defined(__clang__)
+    return from == 0 ? __builtin_shufflevector(a, b, (I / 2 + (I % 2) * N)...)
+                     : __builtin_shufflevector(a, b, (N / 2 + I / 2 + (I % 2) * N)...);
+#else
+    return from == 0 ? __builtin_shuffle(a, b, VInt{(I / 2 + (I % 2) * N)...})
+                     : __builtin_shuffle(a, b, VInt{(N / 2 + I / 2 + (I % 2) * N)...});
 #endif
   }
 };

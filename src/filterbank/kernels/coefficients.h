@@ -1,0 +1,220 @@
+// What the coefficient kernels of a pass set share: whole lines of bytes or
+// floats filtered into float bands and back, and the column steps over rows
+// of floats. The arithmetic is the byte passes' (see common.h), without
+// their conversions to bytes: the low band has ceil(n/2) entries and the
+// high band floor(n/2), and the synthesis reads, for each tap, the band
+// entry standing for its signal position reflected into the line.
+//
+// A sum here starts from its first product, where the definition starts
+// from +0.0. The two differ only in the sign of a zero sum (the products
+// are the same, and adding a zero to a nonzero sum changes nothing), and a
+// sum that starts from +0.0 is never -0.0; so every final output gets +0.0
+// added, which turns -0.0 into +0.0 and leaves everything else as it is.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "filterbank/kernels/common.h"
+
+namespace {
+
+inline std::int32_t reflected(std::int64_t i, std::int32_t n) {
+  return mirrorIndex(static_cast<std::int32_t>(i), n);
+}
+
+template <typename D>
+inline void deinterleave(D, const std::uint8_t* x, float* even, float* odd) {
+  D::deinterleaveBytes(x, even, odd);
+}
+template <typename D>
+inline void deinterleave(D, const float* x, float* even, float* odd) {
+  D::deinterleaveFloats(x, even, odd);
+}
+
+// The samples of line x (n >= 2 bytes or floats) that pairs j0 ..
+// j0 + count - 1 read, by parity: even[q] = x[2p], odd[q] = x[2p + 1] for
+// p = j0 - 2 + q, reflected where the index leaves the line; zeros follow,
+// for the whole-vector reads of the last pairs.
+template <typename T>
+inline void loadPairs(const T* x, std::int32_t n, std::int64_t j0, std::int64_t count, float* even,
+                      float* odd) {
+  const std::int64_t pBegin = j0 - 2;
+  const std::int64_t qEnd = count + 4;
+  const auto reflectedPair = [&](std::int64_t q) {
+    const std::int64_t i = 2 * (pBegin + q);
+    even[q] = static_cast<float>(x[reflected(i, n)]);
+    odd[q] = static_cast<float>(x[reflected(i + 1, n)]);
+  };
+  std::int64_t q = 0;
+  for (; q < qEnd && pBegin + q < 0; ++q) reflectedPair(q);
+  // Below n / 2 both samples of a pair lie inside the line.
+  const std::int64_t qInside = smaller(qEnd, n / 2 - pBegin);
+  if (qInside > q) {
+    const T* pairs = x + 2 * (pBegin + q);
+    forEachLane(0, qInside - q, [&](auto d, std::int64_t i) {
+      deinterleave(d, pairs + 2 * i, even + q + i, odd + q + i);
+    });
+    q = qInside;
+  }
+  for (; q < qEnd; ++q) reflectedPair(q);
+  zeroFloats(even, q, count + 2 * Full::lanes);
+  zeroFloats(odd, q, count + 2 * Full::lanes);
+}
+
+// The row analysis of pairs [p0, p1) of line x (n samples): low output j to
+// low[j - p0] and high output j to high[j - p0] (for odd n the last pair's
+// high output is written too, and means nothing). A line of 1 passes
+// through.
+template <typename T>
+void analyzeRow(const T* x, std::int32_t n, std::int64_t p0, std::int64_t p1,
+                const AnalysisTaps& taps, float* low, float* high) {
+  if (n == 1) {
+    low[0] = static_cast<float>(x[0]);
+    return;
+  }
+  alignas(64) float even[kRowChunkFloats];
+  alignas(64) float odd[kRowChunkFloats];
+  for (std::int64_t j0 = p0; j0 < p1; j0 += kRowChunk) {
+    const std::int64_t count = smaller(kRowChunk, p1 - j0);
+    loadPairs(x, n, j0, count, even, odd);
+    float* lowOut = low + (j0 - p0);
+    float* highOut = high + (j0 - p0);
+    forEachLane(0, count, [&](auto d, std::int64_t v) {
+      using D = decltype(d);
+      typename D::V e[5], o[5];
+      D::window5(even + v, e);
+      D::window5(odd + v, o);
+      const typename D::V s[9] = {e[0], o[0], e[1], o[1], e[2], o[2], e[3], o[3], e[4]};
+      typename D::V lo, hi;
+      analyse(s, taps.of(d), lo, hi);
+      D::store(lowOut + v, lo);
+      D::store(highOut + v, hi);
+    });
+  }
+}
+
+// Asks for the `bytes` bytes at p to come from memory, one line at a time:
+// the rows a kernel reads next, while it computes from those it has.
+inline void prefetchRow(const void* p, std::int64_t bytes) {
+  const char* at = static_cast<const char*>(p);
+  for (std::int64_t b = 0; b < bytes; b += 64) prefetch(at + b);
+}
+
+// Copies `count` floats with +0.0 added: outputs that are final as they are.
+inline void copyFinal(const float* in, std::int64_t count, float* out) {
+  forEachLane(0, count, [&](auto d, std::int64_t v) {
+    using D = decltype(d);
+    D::store(out + v, D::load(in + v) + D::splat(0.0f));
+  });
+}
+
+// Pair j and, with `both`, pair j + 1 down `count` columns from column
+// `from` of in[k], the float rows at signal index 2j - 4 + k: the low and
+// high outputs to out[0] and out[1], those of pair j + 1 to out[2] and
+// out[3]. A null high row (the last pair of an odd column) is not written.
+inline void analyzeColumns(const float* const* in, bool both, std::int64_t from, std::int64_t count,
+                           float* const* out, const AnalysisTaps& taps) {
+  forEachLaneAligned(0, count, out[0], 1, [&](auto d, std::int64_t v) {
+    using D = decltype(d);
+    const typename D::V zero = D::splat(0.0f);
+    typename D::V s[11];
+    for (int k = 0; k < 9; ++k) s[k] = D::load(in[k] + from + v);
+    typename D::V low, high;
+    analyse(s, taps.of(d), low, high);
+    D::storeFinal(out[0] + v, low + zero);
+    if (out[1] != nullptr) D::storeFinal(out[1] + v, high + zero);
+    if (both) {
+      s[9] = D::load(in[9] + from + v);
+      s[10] = D::load(in[10] + from + v);
+      analyse(s + 2, taps.of(d), low, high);
+      D::storeFinal(out[2] + v, low + zero);
+      if (out[3] != nullptr) D::storeFinal(out[3] + v, high + zero);
+    }
+  });
+}
+
+// The band entries that outputs i0 .. i0 + count - 1 of a line of n read:
+// lowPad[q] is the low entry of signal position 2t and highPad[q] the high
+// entry of 2t + 1, for t = i0 - 2 + q, reflected into the line; zeros
+// follow.
+inline void loadBands(const float* low, const float* high, std::int32_t n, std::int64_t i0,
+                      std::int64_t count, float* lowPad, float* highPad) {
+  const std::int64_t tBegin = i0 - 2;
+  const std::int64_t qEnd = count + 4;
+  const std::int64_t lows = (std::int64_t{n} + 1) / 2, highs = n / 2;
+  const auto fill = [&](std::int64_t q, std::int64_t inside, const float* band, float* pad,
+                        int parity) {
+    const std::int64_t t = tBegin + q;
+    pad[q] = t >= 0 && t < inside ? band[t] : band[(reflected(2 * t + parity, n) - parity) / 2];
+  };
+  const auto both = [&](std::int64_t q) {
+    fill(q, lows, low, lowPad, 0);
+    fill(q, highs, high, highPad, 1);
+  };
+  std::int64_t q = 0;
+  for (; q < qEnd && tBegin + q < 0; ++q) both(q);
+  // Below `highs` both entries lie inside their bands.
+  const std::int64_t qInside = smaller(qEnd, highs - tBegin);
+  if (qInside > q) {
+    const auto bytes = static_cast<std::size_t>(qInside - q) * sizeof(float);
+    std::memcpy(lowPad + q, low + tBegin + q, bytes);
+    std::memcpy(highPad + q, high + tBegin + q, bytes);
+    q = qInside;
+  }
+  for (; q < qEnd; ++q) both(q);
+  zeroFloats(lowPad, qEnd, count + 2 * Full::lanes);
+  zeroFloats(highPad, qEnd, count + 2 * Full::lanes);
+}
+
+// The row synthesis of a line of n >= 2 samples from its low band `low` and
+// high band `high` into out[0, n).
+inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
+                          const SynthesisTaps& taps, float* out) {
+  alignas(64) float lowPad[kRowChunkFloats];
+  alignas(64) float highPad[kRowChunkFloats];
+  const std::int64_t pairs = (std::int64_t{n} + 1) / 2;
+  for (std::int64_t i0 = 0; i0 < pairs; i0 += kRowChunk) {
+    const std::int64_t count = smaller(kRowChunk, pairs - i0);
+    loadBands(low, high, n, i0, count, lowPad, highPad);
+    // With an odd n the last pair has its even output alone.
+    const std::int64_t whole = i0 + count == pairs && n % 2 != 0 ? count - 1 : count;
+    const auto pair = [&](auto d, std::int64_t v, bool withOdd) {
+      using D = decltype(d);
+      typename D::V l[5], h[5];
+      D::window5(lowPad + v, l);
+      D::window5(highPad + v, h);
+      typename D::V even, odd;
+      synthesise(l, h, taps.of(d), even, odd);
+      const typename D::V zero = D::splat(0.0f);
+      if (withOdd) {
+        D::storeFinalInterleaved(out + 2 * (i0 + v), even + zero, odd + zero);
+      } else {
+        D::store(out + 2 * (i0 + v), even + zero);
+      }
+    };
+    forEachLaneAligned(0, whole, out + 2 * i0, 2,
+                       [&](auto d, std::int64_t v) { pair(d, v, true); });
+    if (whole < count) pair(OneLane{}, whole, false);
+  }
+}
+
+// Output pair j of `count` columns of float rows: l[k] and h[k] are the low-
+// and high-band rows standing for band index j - 2 + k (l[0] is not read);
+// the doubled even and odd sums go to `even` and, unless null, `odd`.
+inline void synthesizeColumns(const float* const* l, const float* const* h, std::int64_t count,
+                              float* even, float* odd, const SynthesisTaps& taps) {
+  forEachLane(0, count, [&](auto d, std::int64_t v) {
+    using D = decltype(d);
+    typename D::V lv[5], hv[5];
+    for (int k = 1; k < 5; ++k) lv[k] = D::load(l[k] + v);
+    lv[0] = lv[1];
+    for (int k = 0; k < 5; ++k) hv[k] = D::load(h[k] + v);
+    typename D::V e, o;
+    synthesise(lv, hv, taps.of(d), e, o);
+    D::store(even + v, e);
+    if (odd != nullptr) D::store(odd + v, o);
+  });
+}
+
+}  // namespace

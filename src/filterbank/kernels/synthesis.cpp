@@ -1,0 +1,141 @@
+// One level of the float synthesis of one pass set (see DwtSynthesisLevel):
+// for each output pair the columns are synthesised into two float rows,
+// which the row synthesis then turns into the pair's output rows.
+#include "filterbank/kernels/coefficients.h"
+
+namespace {
+
+// Ring slots: the even and odd rows of the column synthesis in 0 and 1;
+// in place, the span's own low-low rows t in 2 + t % 8, the others it reads
+// in 10 to 13, in the order foreignLowLow() gives.
+constexpr int kOwnSlots = 8;
+constexpr int kForeignSlot = 2 + kOwnSlots;
+static_assert(kSynthesisRingRows == kForeignSlot + 4, "two rows, eight own and four others");
+
+// The low-band index that band index t (j - 2 + k for the tap of pair j)
+// stands for in a column of n: its signal position 2t reflected.
+std::int64_t lowEntry(std::int64_t t, std::int32_t n) { return reflected(2 * t, n) / 2; }
+std::int64_t highEntry(std::int64_t t, std::int32_t n) { return (reflected(2 * t + 1, n) - 1) / 2; }
+
+// The low-low rows pairs [j0, j1) read outside their own rows j0 .. j1 - 1
+// (each pair reads band indices j - 1 .. j + 2). Returns their count.
+int foreignLowLow(std::int32_t height, std::int64_t j0, std::int64_t j1, std::int64_t (&rows)[4]) {
+  int count = 0;
+  for (std::int64_t j = j0; j < j1; ++j) {
+    if (j == j0 + 2 && j < j1 - 3) j = j1 - 3;  // the middle reads its own rows
+    for (int k = 1; k < 5; ++k) {
+      const std::int64_t t = lowEntry(j - 2 + k, height);
+      if (t >= j0 && t < j1) continue;
+      bool seen = false;
+      for (int m = 0; m < count; ++m) seen = seen || rows[m] == t;
+      if (!seen && count < 4) rows[count++] = t;
+    }
+  }
+  return count;
+}
+
+void copyFloats(const float* in, std::int64_t count, float* out) {
+  std::memcpy(out, in, static_cast<std::size_t>(count) * sizeof(float));
+}
+
+// The low-low rows of a span: read where they lie, or in place from the
+// ring copies made before the outputs overwrite them.
+struct LowLowRows {
+  const DwtSynthesisLevel& level;
+  float* ring;
+  std::int64_t stride, j0, j1;
+  std::int64_t foreign[4];
+  int foreignCount;
+
+  LowLowRows(const DwtSynthesisLevel& l, float* r, std::int64_t s, std::int64_t first,
+             std::int64_t end)
+      : level(l), ring(r), stride(s), j0(first), j1(end) {
+    foreignCount = l.inPlace ? foreignLowLow(l.height, j0, j1, foreign) : 0;
+  }
+  float* slot(std::int64_t t) const {
+    if (t >= j0 && t < j1) return ring + (2 + t % kOwnSlots) * stride;
+    int k = 0;
+    while (k < foreignCount - 1 && foreign[k] != t) ++k;
+    return ring + (kForeignSlot + k) * stride;
+  }
+  const float* row(std::int64_t t) const {
+    return level.inPlace ? slot(t) : level.lowLow.row<const float>(t);
+  }
+  void keep(std::int64_t t, std::int64_t lows) const {
+    copyFloats(level.lowLow.row<const float>(t), lows, slot(t));
+  }
+};
+
+// The row synthesis of `bands` (low band, then high band) into `out`; a row
+// of 1 passes through.
+void finishRow(const float* bands, std::int32_t width, const SynthesisTaps& taps, float* out) {
+  if (width == 1) {
+    copyFinal(bands, 1, out);
+  } else {
+    synthesizeRow(bands, bands + (std::int64_t{width} + 1) / 2, width, taps, out);
+  }
+}
+
+}  // namespace
+
+namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE {
+
+void synthesizePrepare(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1,
+                       float* ring, std::int64_t stride) {
+  if (!level.inPlace || level.height < 2) return;
+  const LowLowRows lowLow(level, ring, stride, j0, j1);
+  const std::int64_t lows = (std::int64_t{level.width} + 1) / 2;
+  for (int k = 0; k < lowLow.foreignCount; ++k) lowLow.keep(lowLow.foreign[k], lows);
+}
+
+void synthesize(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1, float* ring,
+                std::int64_t stride) {
+  const std::int32_t w = level.width, h = level.height;
+  const std::int64_t lows = (std::int64_t{w} + 1) / 2, highs = w / 2;
+  const SynthesisTaps taps;
+  float* even = ring;
+  float* odd = ring + stride;
+  if (h == 1) {  // the rows alone
+    copyFloats(level.lowLow.row<const float>(0), lows, even);
+    copyFloats(level.bands.row<const float>(0) + lows, highs, even + lows);
+    finishRow(even, w, taps, level.out.row<float>(0));
+    Full::finishFinal();
+    return;
+  }
+  const LowLowRows lowLow(level, ring, stride, j0, j1);
+  const std::int64_t highRow0 = (std::int64_t{h} + 1) / 2;  // the first high-band row
+  std::int64_t next = j0;                                   // the next own low-low row to keep
+  for (std::int64_t j = j0; j < j1; ++j) {
+    if (level.inPlace) {
+      for (; next < j1 && next <= j + 2; ++next) lowLow.keep(next, lows);
+    }
+    const float* ll[5] = {};
+    const float* hl[5] = {};
+    const float* lh[5];
+    const float* hh[5];
+    for (int k = 0; k < 5; ++k) {
+      if (k > 0) {
+        const std::int64_t t = lowEntry(j - 2 + k, h);
+        ll[k] = lowLow.row(t);
+        hl[k] = level.bands.row<const float>(t) + lows;
+      }
+      const float* high = level.bands.row<const float>(highRow0 + highEntry(j - 2 + k, h));
+      lh[k] = high;
+      hh[k] = high + lows;
+    }
+    // The band rows the next pair reads first come from memory meanwhile.
+    if (j + 3 < highRow0) {
+      prefetchRow(level.bands.row<const float>(j + 3) + lows, 4 * highs);
+      prefetchRow(level.bands.row<const float>(highRow0 + j + 3), 4 * std::int64_t{w});
+      if (!level.inPlace) prefetchRow(level.lowLow.row<const float>(j + 3), 4 * lows);
+    }
+    const bool withOdd = 2 * j + 1 < h;
+    synthesizeColumns(ll, lh, lows, even, withOdd ? odd : nullptr, taps);
+    synthesizeColumns(hl, hh, highs, even + lows, withOdd ? odd + lows : nullptr, taps);
+    finishRow(even, w, taps, level.out.row<float>(2 * j));
+    if (withOdd) finishRow(odd, w, taps, level.out.row<float>(2 * j + 1));
+  }
+  Full::finishFinal();
+}
+
+}  // namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE
