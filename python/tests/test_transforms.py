@@ -245,20 +245,6 @@ def test_synthesis_gives_the_picture_back_at_every_level(rng, height, width):
     np.testing.assert_array_equal(dwt97.synthesize(a.astype(np.float32), 0), a)
 
 
-def test_analysis_bands_of_a_ramp(rng):
-    # A constant keeps its value in the low band and leaves every detail 0
-    # (the low-pass sums to 1); the finest detail of an alternating line is
-    # its amplitude (the high-pass has gain 1 at Nyquist).
-    c = dwt97.analyze(np.full((12, 10), 80, np.uint8), 2)
-    np.testing.assert_allclose(c[:3, :3], 80, rtol=1e-6)
-    c[:3, :3] = 0
-    np.testing.assert_allclose(c, 0, atol=1e-4)
-    line = np.tile(np.array([[100, 60]], np.uint8), (1, 8))
-    bands = dwt97.analyze(line, 1)
-    np.testing.assert_allclose(bands[0, :8], 80, rtol=1e-6)
-    np.testing.assert_allclose(np.abs(bands[0, 8:]), 20, rtol=1e-6)
-
-
 @pytest.mark.parametrize("height,width,levels", [(13, 17, 2), (1, 9, 4), (9, 1, 1), (1, 1, 0),
                                                  (64, 64, 6), (33, 17, 6)])
 def test_subbands_are_views_that_tile_each_level(height, width, levels):
@@ -282,23 +268,10 @@ def test_subbands_are_views_that_tile_each_level(height, width, levels):
     assert sum(band.size for band in flat) == c.size
 
 
-def test_subbands_follow_the_analysis(rng):
-    a = rng.integers(0, 256, (40, 50), dtype=np.uint8)
-    c = dwt97.analyze(a, 3)
-    cA, (cH3, cV3, cD3), level2, level1 = dwt97.subbands(c, 3)
-    # The coarsest band is the analysis of the one-level low-low band; the
-    # first level's details are the one-level analysis's own.
-    one = dwt97.analyze(a, 1)
-    low = dwt97.subbands(one, 1)[0].copy()
-    np.testing.assert_array_equal(cA, dwt97.subbands(dwt97.analyze(low, 2), 2)[0])
-    for ours, theirs in zip(level1, dwt97.subbands(one, 1)[1]):
-        np.testing.assert_array_equal(ours, theirs)
-    # The bands of a constant-free picture hold detail.
-    assert all(np.abs(band).max() > 1 for band in (cH3, cV3, cD3) + level2 + level1)
-    # Another array's type (numpy's only) and any dtype.
-    assert dwt97.subbands(c.astype(np.float64), 3)[0].dtype == np.float64
+def test_subbands_take_numpy_arrays_of_two_dimensions():
+    assert dwt97.subbands(np.zeros((5, 6)), 2)[0].dtype == np.float64  # any dtype
     with pytest.raises(TypeError, match="numpy array"):
-        dwt97.subbands(c.tolist(), 1)
+        dwt97.subbands([[0.0] * 4] * 4, 1)  # a list's bands would be a copy's
     for shape in [(0, 4), (4, 0)]:
         with pytest.raises(ValueError, match="empty"):
             dwt97.subbands(np.zeros(shape, np.float32), 0)
