@@ -1,16 +1,19 @@
 """One level (or several) of the 2-D CDF 9/7 wavelet transform of 8-bit
 grayscale pictures (bitmaps, PGM, PPM, PNG, JPEG, TIFF), with numpy arrays in
-and out.
+and out: the tool's output bytes, and float32 coefficients with their exact
+synthesis.
 
-Every function takes any 2-D uint8 array (strided views included) and never
-modifies it; other dtypes raise TypeError and other ranks ValueError. The
-interpreter lock is released while a picture is read, written or transformed,
-so Python threads transform at once. Failures raise the exceptions below;
-``str(e)`` is the library's message.
+Every function takes any 2-D array of the dtypes it names (strided views
+included) and never modifies it; other dtypes raise TypeError and other ranks
+ValueError. The interpreter lock is released while a picture is read, written
+or transformed, so Python threads transform at once. Failures raise the
+exceptions below; ``str(e)`` is the library's message.
 """
 
 import operator as _operator
 import os as _os
+
+import numpy as _np
 
 
 class Error(Exception):
@@ -54,8 +57,9 @@ __version__ = _dwt97.__version__
 
 __all__ = [
     "__version__", "Picture", "load", "parse", "save", "forward", "forward_rows",
-    "forward_columns", "inverse_columns", "inverse_rows", "Error", "MalformedError",
-    "UnsupportedError", "TruncatedError", "FileError", "OutOfMemoryError",
+    "forward_columns", "inverse_columns", "inverse_rows", "analyze", "synthesize", "subbands",
+    "view", "most_levels", "Error", "MalformedError", "UnsupportedError", "TruncatedError",
+    "FileError", "OutOfMemoryError",
 ]
 
 _INT_MAX = 2**31 - 1
@@ -171,3 +175,63 @@ def save(path, a, format=None, bottom_up=False):
     if not isinstance(format, str):
         raise TypeError("format must be a str or None")
     _dwt97.save(_path_bytes(path), a, format.lower(), bool(bottom_up), _os.fspath(path))
+
+
+def analyze(a, levels=1, threads=0):
+    """The float32 coefficients of ``levels`` levels of the analysis of ``a``
+    (uint8 or float32), on up to ``threads`` threads (0: every core), as a new
+    array of its shape. Each line becomes its low band (the first ceil(n/2)
+    entries; the low-pass sums to 1) then its high band (gain 1 at the
+    Nyquist frequency), rows then columns; each level after the first works
+    on the low-low band of the one before (``subbands`` splits them). 0
+    levels give the samples as float32; more than ``most_levels(a.shape)``
+    raise UnsupportedError, fewer than 0 or an empty array ValueError."""
+    return _dwt97.analyze(a, _count(levels, "levels", 0), _count(threads, "threads", 0))
+
+
+def synthesize(c, levels=1, threads=0):
+    """The float32 samples that the coefficients ``c`` (float32, as
+    ``analyze`` lays them out) of ``levels`` levels stand for, as a new array:
+    ``np.rint(synthesize(analyze(a, n), n))`` gives a uint8 picture back
+    exactly. Refusals as ``analyze``."""
+    return _dwt97.synthesize(c, _count(levels, "levels", 0), _count(threads, "threads", 0))
+
+
+def view(c, levels):
+    """The coefficients ``c`` (float32) of ``levels`` levels as a uint8 picture
+    to look at: each detail band as 128 + 127 v / max|v| of that band, the
+    last low-low band stretched to 0 .. 255. Refusals as ``analyze``."""
+    return _dwt97.view(c, _count(levels, "levels", 0))
+
+
+def most_levels(shape):
+    """The most levels ``analyze`` allows for an array of ``shape`` (height,
+    width): the halvings, rounded up, until both sides are 1 (0 for 1 x 1)."""
+    height, width = (_operator.index(side) for side in shape)
+    return _dwt97.most_levels(height, width)
+
+
+def subbands(c, levels):
+    """Views into the coefficients ``c`` (any 2-D numpy array laid out as
+    ``analyze`` lays them out), no copies, in the order of PyWavelets'
+    ``wavedec2``: ``[cA_n, (cH_n, cV_n, cD_n), ..., (cH_1, cV_1, cD_1)]``.
+    Of a level's h x w band, with lh = ceil(h/2) and lw = ceil(w/2): cA is
+    [:lh, :lw], cH [lh:h, :lw] (high along the columns), cV [:lh, lw:w] and
+    cD [lh:h, lw:w]. Refusals as ``analyze``; something other than a numpy
+    array raises TypeError."""
+    if not isinstance(c, _np.ndarray):
+        raise TypeError("expected a numpy array, got %s" % type(c).__name__)
+    if c.ndim != 2:
+        raise ValueError("expected a 2-D array, got %d dimensions" % c.ndim)
+    height, width = c.shape
+    if c.size == 0:
+        raise ValueError("cannot split an empty array (%d x %d)" % (height, width))
+    levels = _count(levels, "levels", 0)
+    _dwt97.check_levels(height, width, levels, "subbands")
+    details = []
+    for _ in range(levels):
+        low_height, low_width = (height + 1) // 2, (width + 1) // 2
+        details.append((c[low_height:height, :low_width], c[:low_height, low_width:width],
+                        c[low_height:height, low_width:width]))
+        height, width = low_height, low_width
+    return [c[:height, :width]] + details[::-1]

@@ -1,11 +1,14 @@
-// numpy arrays for the library: the checks of an input array, its rows read
-// in place or through a compact copy, and the arrays that receive results.
+// numpy arrays for the library: the checks of an input array, its rows or
+// its plane read in place or through a compact copy, and the arrays that
+// receive results.
 #include "arrays.h"
 
 #include "failures.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -81,18 +84,23 @@ void copyInto(std::uint8_t* const* rows, const ArrayBytes& bytes, const Shape& s
   }
 }
 
-OutputArray makeOutput(const Shape& shape, const char* operation) {
-  py::array_t<std::uint8_t> array;
+py::array newArray(const Shape& shape, const py::dtype& dtype, const char* operation) {
   try {
-    array = py::array_t<std::uint8_t>(
-        {static_cast<py::ssize_t>(shape.height), static_cast<py::ssize_t>(shape.width)});
+    return py::array(
+        dtype, {static_cast<py::ssize_t>(shape.height), static_cast<py::ssize_t>(shape.width)});
   } catch (py::error_already_set& error) {
     // numpy's own MemoryError becomes the package's, named as the tool names
     // the operation.
     if (!error.matches(PyExc_MemoryError)) throw;
     raiseFailure(Error{Failure::outOfMemory, operation});
   }
-  OutputArray out{array, {}, static_cast<std::size_t>(shape.width)};
+}
+
+OutputArray makeOutput(const Shape& shape, const char* operation) {
+  OutputArray out{py::reinterpret_steal<py::array_t<std::uint8_t>>(
+                      newArray(shape, py::dtype::of<std::uint8_t>(), operation).release()),
+                  {},
+                  static_cast<std::size_t>(shape.width)};
   std::uint8_t* base = out.array.mutable_data();
   out.rows.resize(static_cast<std::size_t>(shape.height));
   planeRowsOver(out.rows.data(), base, shape.height, shape.width);
@@ -128,6 +136,71 @@ OutputArray callersOutput(const py::array& a, const py::object& object, const Sh
   out.rows.resize(static_cast<std::size_t>(shape.height));
   planeRowsOver(out.rows.data(), base, shape.height, shape.width);
   return out;
+}
+
+SampleArray checkSamples(const py::array& a, bool bytesToo) {
+  const py::dtype type = a.dtype();
+  const bool bytes = type.kind() == 'u' && type.itemsize() == 1;
+  const bool floats = type.kind() == 'f' && type.itemsize() == 4;
+  if (!floats && !(bytesToo && bytes)) {
+    throw py::type_error(std::string("expected an array of dtype ") +
+                         (bytesToo ? "uint8 or float32" : "float32") + ", got " +
+                         py::str(static_cast<const py::handle&>(type)).cast<std::string>());
+  }
+  if (a.ndim() != 2) {
+    throw py::value_error("expected a 2-D array, got " + std::to_string(a.ndim()) + " dimensions");
+  }
+  if (a.shape(0) > kMaxSide || a.shape(1) > kMaxSide) {
+    throw py::value_error("array side beyond 2147483647 samples");
+  }
+  const Shape shape{static_cast<std::int32_t>(a.shape(0)), static_cast<std::int32_t>(a.shape(1))};
+  const bool swapped = floats && !type.attr("isnative").cast<bool>();
+  return {shape,        bytes,       swapped, static_cast<const std::uint8_t*>(a.data()),
+          a.strides(0), a.strides(1)};
+}
+
+std::optional<Error> InputPlane::prepare(const SampleArray& a, const char* operation) {
+  const std::size_t size = a.bytes ? 1 : sizeof(float);
+  const auto isize = static_cast<py::ssize_t>(size);
+  // numpy may give a side of one sample any stride: it is never stepped.
+  const py::ssize_t rowStride = a.shape.height == 1 ? a.shape.width * isize : a.rowStride;
+  const bool sideBySide = a.shape.width == 1 || a.columnStride == isize;
+  const bool aligned =
+      reinterpret_cast<std::uintptr_t>(a.data) % size == 0 && rowStride % isize == 0;
+  const std::uint8_t* data = a.data;
+  std::ptrdiff_t stride = rowStride / isize;
+  if (!sideBySide || !aligned || a.swapped) {
+    const auto width = static_cast<std::size_t>(a.shape.width);
+    const auto height = static_cast<std::size_t>(a.shape.height);
+    if (width > std::numeric_limits<std::size_t>::max() / size / height) {
+      return Error{Failure::outOfMemory, operation};
+    }
+    // new[] aligns for any fundamental type, float included.
+    copy_.reset(new (std::nothrow) std::uint8_t[width * height * size]);
+    if (!copy_) return Error{Failure::outOfMemory, operation};
+    std::uint8_t* to = copy_.get();
+    for (std::size_t r = 0; r < height; ++r) {
+      const std::uint8_t* from = a.data + static_cast<py::ssize_t>(r) * a.rowStride;
+      for (std::size_t c = 0; c < width; ++c, to += size) {
+        std::memcpy(to, from + static_cast<py::ssize_t>(c) * a.columnStride, size);
+        if (a.swapped) std::reverse(to, to + size);
+      }
+    }
+    data = copy_.get();
+    stride = a.shape.width;
+  }
+  if (a.bytes) {
+    bytes_ = {data, stride, a.shape.width, a.shape.height};
+  } else {
+    floats_ = {reinterpret_cast<const float*>(data), stride, a.shape.width, a.shape.height};
+  }
+  return std::nullopt;
+}
+
+void checkLevels(const Shape& shape, int levels, const char* operation) {
+  if (levels < 0) raiseFailure(Error{Failure::levelsNegative, operation});
+  const int most = dwtMostAnalysisLevels(shape.width, shape.height);
+  if (levels > most) raiseFailure(Error{Failure::tooManyLevels, operation, most});
 }
 
 }  // namespace dwt97::python

@@ -1,5 +1,6 @@
 // numpy arrays for the library: the checks every operation makes, the rows
-// the library reads from an input, and the arrays that receive its results.
+// the library reads from an input, the planes the coefficient operations
+// read, and the arrays that receive the results.
 #pragma once
 
 #include <pybind11/numpy.h>
@@ -7,9 +8,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <vector>
 
+#include "dwt97/coefficients.h"
 #include "dwt97/failure.h"
 #include "dwt97/planes.h"
 
@@ -85,5 +88,55 @@ void zeroFill(OutputArray& out, const Shape& shape);
 // writeable, of `shape`, sharing no byte with `a`; TypeError or ValueError
 // otherwise.
 OutputArray callersOutput(const py::array& a, const py::object& object, const Shape& shape);
+
+// A 2-D array of samples for the coefficient operations, checked while the
+// interpreter lock is held: TypeError for a dtype other than float32 (or
+// uint8, where `bytesToo`), naming the accepted ones; ValueError for another
+// rank or a side beyond 2^31 - 1. Strides are in bytes.
+struct SampleArray {
+  Shape shape;
+  bool bytes;    // uint8 samples, else float32
+  bool swapped;  // float32 stored in the other byte order
+  const std::uint8_t* data;
+  py::ssize_t rowStride;
+  py::ssize_t columnStride;
+};
+
+SampleArray checkSamples(const py::array& a, bool bytesToo);
+
+// The samples of a SampleArray as a plane for the library, never written
+// through: the array's own memory when each row's samples lie side by side,
+// aligned and in this machine's byte order (any row stride, negative or 0
+// included), else a compact copy in that order.
+class InputPlane {
+ public:
+  // Runs without the interpreter lock; outOfMemory when a copy cannot be
+  // had, named `operation`.
+  std::optional<Error> prepare(const SampleArray& a, const char* operation);
+
+  ConstBytePlane bytes() const { return bytes_; }
+  ConstFloatPlane floats() const { return floats_; }
+
+ private:
+  ConstBytePlane bytes_{};
+  ConstFloatPlane floats_{};
+  std::unique_ptr<std::uint8_t[]> copy_;
+};
+
+// Raises UnsupportedError (the library's tooManyLevels, naming `operation`)
+// unless `levels` is at most dwtMostAnalysisLevels() of `shape`, and the
+// library's levelsNegative for fewer than 0.
+void checkLevels(const Shape& shape, int levels, const char* operation);
+
+// A new C-ordered 2-D array of `dtype`, not filled; memory running out raises
+// the package's OutOfMemoryError for `operation`.
+py::array newArray(const Shape& shape, const py::dtype& dtype, const char* operation);
+
+// A plane over a C-ordered array made by newArray().
+template <typename T>
+PlaneView<T> planeOf(py::array& array) {
+  return {static_cast<T*>(array.mutable_data()), static_cast<std::ptrdiff_t>(array.shape(1)),
+          static_cast<std::int32_t>(array.shape(1)), static_cast<std::int32_t>(array.shape(0))};
+}
 
 }  // namespace dwt97::python

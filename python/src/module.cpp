@@ -97,6 +97,59 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
   return out.array;
 }
 
+// The coefficient operations: checks of the array, the levels and the
+// threads, then a new result array filled by the library with the lock
+// released. `operation` names the library's call in its failures.
+enum class Coefficients { analyze, synthesize, view };
+
+py::array coefficients(const py::array& a, int levels, int threads, Coefficients which) {
+  static const char* const kOperations[] = {"dwtAnalyze", "dwtSynthesize", "dwtRenderView"};
+  static const char* const kVerbs[] = {"analyze", "synthesize", "view"};
+  const char* operation = kOperations[static_cast<int>(which)];
+  const SampleArray samples = checkSamples(a, which == Coefficients::analyze);
+  checkNotEmpty(samples.shape, kVerbs[static_cast<int>(which)]);
+  checkLevels(samples.shape, levels, operation);
+  if (threads < 0) throw py::value_error("threads must be 0 (every core) or more");
+  py::array out =
+      newArray(samples.shape,
+               which == Coefficients::view ? py::dtype::of<std::uint8_t>() : py::dtype::of<float>(),
+               operation);
+  std::optional<dwt97::Error> error;
+  {
+    py::gil_scoped_release release;
+    InputPlane input;
+    error = input.prepare(samples, operation);
+    if (!error) {
+      switch (which) {
+        case Coefficients::analyze:
+          error = samples.bytes
+                      ? dwt97::dwtAnalyze(input.bytes(), planeOf<float>(out), levels, threads)
+                      : dwt97::dwtAnalyze(input.floats(), planeOf<float>(out), levels, threads);
+          break;
+        case Coefficients::synthesize:
+          error = dwt97::dwtSynthesize(input.floats(), planeOf<float>(out), levels, threads);
+          break;
+        case Coefficients::view:
+          error = dwt97::dwtRenderView(input.floats(), planeOf<std::uint8_t>(out), levels);
+          break;
+      }
+    }
+  }
+  if (error) raiseFailure(*error);
+  return out;
+}
+
+// The most levels an array of `height` x `width` allows.
+int mostLevels(py::ssize_t height, py::ssize_t width) {
+  if (height < 0 || width < 0) throw py::value_error("a side cannot be negative");
+  if (height > std::numeric_limits<std::int32_t>::max() ||
+      width > std::numeric_limits<std::int32_t>::max()) {
+    throw py::value_error("array side beyond 2147483647 samples");
+  }
+  return dwt97::dwtMostAnalysisLevels(static_cast<std::int32_t>(width),
+                                      static_cast<std::int32_t>(height));
+}
+
 // A bitmap record whose pixel buffer outlives the call: owned by the array
 // made from it.
 struct OwnedBitmap {
@@ -286,6 +339,31 @@ PYBIND11_MODULE(_dwt97, m) {
   m.def(
       "inverse_rows", [](const py::array& a) { return singlePass(a, Pass::inverseRows); },
       py::arg("a"));
+  m.def(
+      "analyze",
+      [](const py::array& a, int levels, int threads) {
+        return coefficients(a, levels, threads, Coefficients::analyze);
+      },
+      py::arg("a"), py::arg("levels"), py::arg("threads"));
+  m.def(
+      "synthesize",
+      [](const py::array& c, int levels, int threads) {
+        return coefficients(c, levels, threads, Coefficients::synthesize);
+      },
+      py::arg("c"), py::arg("levels"), py::arg("threads"));
+  m.def(
+      "view",
+      [](const py::array& c, int levels) { return coefficients(c, levels, 0, Coefficients::view); },
+      py::arg("c"), py::arg("levels"));
+  m.def("most_levels", &mostLevels, py::arg("height"), py::arg("width"));
+  m.def(
+      "check_levels",
+      [](py::ssize_t height, py::ssize_t width, int levels, const std::string& operation) {
+        mostLevels(height, width);  // the sides' range
+        checkLevels({static_cast<std::int32_t>(height), static_cast<std::int32_t>(width)}, levels,
+                    operation.c_str());
+      },
+      py::arg("height"), py::arg("width"), py::arg("levels"), py::arg("operation"));
   m.def("load", &load, py::arg("path"), py::arg("filename"));
   m.def("parse", &parse, py::arg("data"));
   m.def("save", &save, py::arg("path"), py::arg("a"), py::arg("format"), py::arg("bottom_up"),

@@ -3,6 +3,7 @@ kind, the refusals and their exception classes, and the README's example."""
 import errno
 import os
 import pathlib
+import re
 import shutil
 import struct
 import subprocess
@@ -206,15 +207,18 @@ def test_names_with_a_null_byte_are_refused(tmp_path):
     assert (tmp_path / "a").read_bytes() == GOOD
 
 
-def test_the_readme_example_runs_as_written(tmp_path):
+def test_the_readme_examples_run_as_written(tmp_path):
     # From the repository root, where the README has the package installed:
-    # here a folder holding what the example reads.
+    # here a folder holding what the examples read. The section's examples
+    # run one after the other, as one script.
     root = pathlib.Path(__file__).resolve().parents[2]
     readme = root / "README.md"
     if not readme.exists():
         pytest.skip("not run from the repository")
-    text = readme.read_text(encoding="utf-8")
-    example = text.split("## Python", 1)[1].split("```python\n", 1)[1].split("```", 1)[0]
+    section = readme.read_text(encoding="utf-8").split("\n## Python\n", 1)[1].split("\n## ", 1)[0]
+    examples = [block.split("```", 1)[0] for block in section.split("```python\n")[1:]]
+    assert len(examples) == 2
+    example = "".join(examples)
     (tmp_path / "docs").mkdir()
     shutil.copy(root / "docs" / "sample.png", tmp_path / "docs" / "sample.png")
     try:
@@ -222,6 +226,11 @@ def test_the_readme_example_runs_as_written(tmp_path):
     except dwt97.UnsupportedError:
         pytest.skip("this build reads no PNG files")
     run = subprocess.run([sys.executable, "-c", example], cwd=tmp_path, check=False,
-                         env=dict(os.environ, MPLBACKEND="Agg"), stderr=subprocess.PIPE, text=True)
+                         env=dict(os.environ, MPLBACKEND="Agg"), stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, text=True)
     assert run.returncode == 0, run.stderr
     assert (tmp_path / "bands.pgm").read_bytes()[:15] == b"P5\n512 512\n255\n"
+    # The picture rebuilt from a tenth of its details: near, not the same.
+    psnr = float(re.fullmatch(r"PSNR (\d+\.\d) dB\n", run.stdout).group(1))
+    stated = float(re.search(r"about (\d+\.\d) dB", section).group(1))
+    assert 20 < psnr < 40 and abs(psnr - stated) <= 0.5

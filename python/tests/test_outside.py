@@ -36,6 +36,36 @@ def test_row_pass_is_pywavelets_bior44(rng, length):
             assert length < 9 or near_whole.mean() < 0.5
 
 
+@pytest.mark.parametrize("height,width", [(2, 2), (3, 4), (9, 10), (16, 17), (33, 64),
+                                          (101, 40), (64, 80)])
+def test_coefficients_are_pywavelets_bior44_halved(rng, height, width):
+    # One level of ours is pywt's dwt2 with bior4.4 and whole-sample
+    # symmetric extension ("reflect"), every band two entries further on in
+    # both directions, divided by 2 (the square root of 2 along each axis),
+    # and negated once for each axis it is high along: the low-low band, cD
+    # as it is, cH and cV negated. The extension is the same, so the
+    # relation holds up to the edges.
+    x = rng.integers(0, 256, (height, width), dtype=np.uint8)
+    c = dwt97.analyze(x, 1).astype(np.float64)
+    cA, (cH, cV, cD) = pywt.dwt2(x.astype(np.float64), "bior4.4", mode="reflect")
+    ours = dwt97.subbands(c, 1)
+    for band, theirs, sign in ((ours[0], cA, 1), (ours[1][0], cH, -1), (ours[1][1], cV, -1),
+                               (ours[1][2], cD, 1)):
+        h, w = band.shape
+        np.testing.assert_allclose(band, sign * theirs[2:2 + h, 2:2 + w] / 2, rtol=0, atol=1e-3)
+    # Two levels deep, wavedec2 filters its own longer cA, extension entries
+    # included: the second level's bands agree one entry further on again,
+    # and only away from the edges.
+    if min(height, width) >= 40:
+        c = dwt97.analyze(x, 2).astype(np.float64)
+        theirs = pywt.wavedec2(x.astype(np.float64), "bior4.4", mode="reflect", level=2)
+        for band, other, sign in zip(dwt97.subbands(c, 2)[1], theirs[1], (-1, -1, 1)):
+            h, w = band.shape
+            np.testing.assert_allclose(band[4:-4, 4:-4],
+                                       sign * other[3 + 4:3 + h - 4, 3 + 4:3 + w - 4] / 4,
+                                       rtol=0, atol=1e-3)
+
+
 def other_thread_steps(call, repeats=5):
     """How many steps another Python thread made while `call` ran on this
     one, at most over `repeats` calls. The other thread gives the lock up at
@@ -72,10 +102,15 @@ def test_a_call_holding_the_lock_lets_no_step_through():
 
 
 @pytest.mark.parametrize("name", ["forward", "forward_rows", "forward_columns",
-                                  "inverse_columns", "inverse_rows", "parse", "save"])
+                                  "inverse_columns", "inverse_rows", "parse", "save",
+                                  "analyze", "synthesize", "view"])
 def test_the_lock_is_released_while_the_library_works(name, tmp_path):
     a = np.random.default_rng(1).integers(0, 256, (4096, 4096), dtype=np.uint8)
-    if name == "parse":
+    if name in ("analyze", "synthesize", "view"):
+        # Float coefficients, column-strided so that the copy runs unlocked too.
+        c = np.repeat(a[:1024, :1024].astype(np.float32), 2, axis=1)[:, ::2]
+        call = lambda: getattr(dwt97, name)(c, 1)
+    elif name == "parse":
         data = make_bitmap(a)
         call = lambda: dwt97.parse(data)
     elif name == "save":

@@ -1,6 +1,7 @@
 """The transforms of the package against the tool and against each other:
 levels, passes, views, refusals of bad arrays and counts, memory running out
-and caller's output arrays."""
+and caller's output arrays; the coefficients' exact round trip, their bands
+and their picture."""
 import subprocess
 
 import numpy as np
@@ -68,20 +69,52 @@ def views(base):
     yield base.T                            # Fortran order
     yield np.broadcast_to(base[5], (40, base.shape[1]))  # zero row stride
     yield base[:, 1:5:2]                    # two columns, strided
+    yield base[::-2, 3:]                    # negative row stride, rows apart
+    yield base[7:8, ::-3]                   # one row, any stride
+    yield base[:, 9:10]                     # one column
+    if base.itemsize > 1:
+        yield base.astype(base.dtype.newbyteorder())  # the other byte order
+        # Misaligned: every sample one byte past a multiple of its size.
+        raw = np.zeros(base.nbytes + 1, np.uint8)[1:].view(base.dtype).reshape(base.shape)
+        raw[...] = base
+        assert not raw.flags.aligned
+        yield raw
+        yield raw[::-1, ::2]
 
 
-@pytest.mark.parametrize("name", ["forward", "forward_rows", "forward_columns",
-                                  "inverse_columns", "inverse_rows"])
+# Each function that reads one array as a picture or as coefficients, called
+# on it alone, and the dtype it reads.
+ONE_ARRAY = {
+    "forward": (dwt97.forward, np.uint8),
+    "forward_rows": (dwt97.forward_rows, np.uint8),
+    "forward_columns": (dwt97.forward_columns, np.uint8),
+    "inverse_columns": (dwt97.inverse_columns, np.uint8),
+    "inverse_rows": (dwt97.inverse_rows, np.uint8),
+    "analyze": (lambda a: dwt97.analyze(a, 2, 2), np.uint8),
+    "analyze float32": (lambda a: dwt97.analyze(a, 2, 2), np.float32),
+    "synthesize": (lambda c: dwt97.synthesize(c, 2, 3), np.float32),
+    "view": (lambda c: dwt97.view(c, 2), np.float32),
+}
+
+
+@pytest.mark.parametrize("name", ONE_ARRAY)
 def test_views_read_as_their_copies_and_stay_untouched(rng, name):
-    function = getattr(dwt97, name)
+    function, dtype = ONE_ARRAY[name]
     base = rng.integers(0, 256, (48, 64), dtype=np.uint8)
+    if dtype == np.float32:
+        base = rng.normal(0, 50, base.shape).astype(np.float32)
     before = base.copy()
     for view in views(base):
-        view = view[: view.shape[0] // 2 * 2, : view.shape[1] // 2 * 2]
+        view = view[: max(1, view.shape[0] // 2 * 2), : max(1, view.shape[1] // 2 * 2)]
+        if name.startswith("inverse") and 1 in view.shape:
+            continue
         result = function(view)
-        assert result.dtype == np.uint8 and result.shape == view.shape
+        assert result.shape == view.shape
+        assert result.dtype == (np.uint8 if name.startswith(("forward", "inverse", "view"))
+                                else np.float32)
         assert result.flags.c_contiguous and result.flags.writeable
-        np.testing.assert_array_equal(result, function(np.ascontiguousarray(view)))
+        compact = np.array(view, dtype=view.dtype.newbyteorder("="), order="C")
+        np.testing.assert_array_equal(result, function(compact))
     np.testing.assert_array_equal(base, before)
 
 
@@ -102,22 +135,30 @@ def test_inverse_passes_refuse_odd_sides(name, shape):
         getattr(dwt97, name)(np.zeros(shape, np.uint8))
 
 
-@pytest.mark.parametrize("name", ["forward", "forward_rows", "forward_columns",
-                                  "inverse_columns", "inverse_rows"])
+# The dtypes each function takes, as its refusal names them.
+ACCEPTED = {"analyze": "uint8 or float32", "analyze float32": "uint8 or float32",
+            "synthesize": "float32", "view": "float32"}
+
+
+@pytest.mark.parametrize("name", ONE_ARRAY)
 def test_arrays_of_another_kind_are_refused(name):
-    function = getattr(dwt97, name)
-    for dtype in (np.int8, np.uint16, np.float32, bool):
-        with pytest.raises(TypeError, match="uint8"):
-            function(np.zeros((4, 4), dtype))
+    function, dtype = ONE_ARRAY[name]
+    accepted = ACCEPTED.get(name, "uint8")
+    for other in (np.int8, np.uint16, np.float16, np.float32, np.float64, np.complex64, bool,
+                  np.uint8):
+        if np.dtype(other).name not in accepted.split(" or "):
+            with pytest.raises(TypeError, match="dtype %s, got" % accepted):
+                function(np.zeros((4, 4), other))
     for shape in [(16,), (2, 4, 4), ()]:
         with pytest.raises(ValueError, match="2-D"):
-            function(np.zeros(shape, np.uint8))
+            function(np.zeros(shape, dtype))
     for shape in [(0, 4), (4, 0), (0, 0)]:
-        if name == "forward":  # there is no picture to transform
+        # There is no picture to transform, nor coefficients of one.
+        if name == "forward" or name.split()[0] in ("analyze", "synthesize", "view"):
             with pytest.raises(ValueError, match="empty"):
-                function(np.zeros(shape, np.uint8))
+                function(np.zeros(shape, dtype))
         else:
-            assert function(np.zeros(shape, np.uint8)).shape == shape
+            assert function(np.zeros(shape, dtype)).shape == shape
 
 
 def test_forward_refuses_bad_counts():
@@ -142,12 +183,19 @@ def test_forward_refuses_bad_counts():
                                   dwt97.forward(a, 2))
 
 
-def test_memory_running_out_raises_memory_error():
-    huge = np.broadcast_to(np.uint8(7), (1 << 22, 1 << 22))  # 16 TiB, no storage
+@pytest.mark.parametrize("call,dtype,operation", [
+    (dwt97.forward, np.uint8, "dwtForward2d"),
+    (dwt97.analyze, np.uint8, "dwtAnalyze"),
+    (dwt97.analyze, np.float32, "dwtAnalyze"),
+    (dwt97.synthesize, np.float32, "dwtSynthesize"),
+    (lambda c: dwt97.view(c, 3), np.float32, "dwtRenderView"),
+])
+def test_memory_running_out_raises_memory_error(call, dtype, operation):
+    huge = np.broadcast_to(dtype(7), (1 << 22, 1 << 22))  # 16 or 64 TiB, no storage
     with pytest.raises(dwt97.OutOfMemoryError) as caught:
-        dwt97.forward(huge)
+        call(huge)
     assert isinstance(caught.value, MemoryError) and isinstance(caught.value, dwt97.Error)
-    assert str(caught.value) == "Error: dwtForward2d(), Out of memory!"
+    assert str(caught.value) == "Error: %s(), Out of memory!" % operation
 
 
 def test_forward_into_a_callers_array(rng):
@@ -169,3 +217,118 @@ def test_forward_into_a_callers_array(rng):
     for source, target in ((base[:600], base[599:]), (base[599:], base[:600])):
         with pytest.raises(ValueError, match="share"):
             dwt97.forward(source.reshape(20, 30), out=target.reshape(20, 30))
+
+
+# The shapes of the tool's table, with sides of 1 and 2 beside one another,
+# square, and of primes.
+COEFFICIENT_SHAPES = TOOL_SHAPES + [(2, 1), (1, 2), (2, 2), (16, 16), (97, 101)]
+
+
+@pytest.mark.parametrize("height,width", COEFFICIENT_SHAPES)
+def test_synthesis_gives_the_picture_back_at_every_level(rng, height, width):
+    a = rng.integers(0, 256, (height, width), dtype=np.uint8)
+    most = dwt97.most_levels(a.shape)
+    assert 2 ** (most - 1) < max(height, width) <= 2 ** most
+    for levels in range(most + 1):
+        c = dwt97.analyze(a, levels, threads=1)
+        # Bytes or their floats, on any thread count: the same bits.
+        for threads in (2, 3):
+            np.testing.assert_array_equal(dwt97.analyze(a, levels, threads), c)
+        np.testing.assert_array_equal(dwt97.analyze(a.astype(np.float32), levels, 2), c)
+        back = dwt97.synthesize(c, levels, threads=1)
+        assert back.dtype == np.float32 and back.shape == a.shape
+        for threads in (2, 3):
+            np.testing.assert_array_equal(dwt97.synthesize(c, levels, threads), back)
+        np.testing.assert_array_equal(np.rint(back), a)
+    # No levels: the samples themselves, both ways.
+    np.testing.assert_array_equal(dwt97.analyze(a, 0), a)
+    np.testing.assert_array_equal(dwt97.synthesize(a.astype(np.float32), 0), a)
+
+
+@pytest.mark.parametrize("height,width,levels", [(13, 17, 2), (1, 9, 4), (9, 1, 1), (1, 1, 0),
+                                                 (64, 64, 6), (33, 17, 6)])
+def test_subbands_are_views_that_tile_each_level(height, width, levels):
+    c = np.zeros((height, width), np.float32)
+    bands = dwt97.subbands(c, levels)
+    assert len(bands) == levels + 1
+    # Each level's four bands, put back together, are the band they split.
+    h, w = height, width
+    for cH, cV, cD in bands[:0:-1]:
+        lh, lw = (h + 1) // 2, (w + 1) // 2
+        assert cH.shape == (h - lh, lw) and cV.shape == (lh, w - lw) and cD.shape == (h - lh, w - lw)
+        h, w = lh, lw
+    assert bands[0].shape == (h, w)
+    # Every entry of c lies in exactly one band: each band written through
+    # its view numbers its own entries.
+    flat = [bands[0]] + [band for level in bands[1:] for band in level]
+    for number, band in enumerate(flat, 1):
+        assert band.base is c or band is c
+        band += number
+    assert sorted(np.unique(c)) == [n for n, band in enumerate(flat, 1) if band.size]
+    assert sum(band.size for band in flat) == c.size
+
+
+def test_subbands_take_numpy_arrays_of_two_dimensions():
+    assert dwt97.subbands(np.zeros((5, 6)), 2)[0].dtype == np.float64  # any dtype
+    with pytest.raises(TypeError, match="numpy array"):
+        dwt97.subbands([[0.0] * 4] * 4, 1)  # a list's bands would be a copy's
+    for shape in [(0, 4), (4, 0)]:
+        with pytest.raises(ValueError, match="empty"):
+            dwt97.subbands(np.zeros(shape, np.float32), 0)
+    for shape in [(16,), (2, 4, 4)]:
+        with pytest.raises(ValueError, match="2-D"):
+            dwt97.subbands(np.zeros(shape, np.float32), 1)
+
+
+def test_view_of_a_small_case():
+    # Of a 3 x 3 array at one level: the 2 x 2 low-low band stretched from 0
+    # to 255, each detail band about 128 by its own largest magnitude (ties
+    # to even). At two levels the low-low band splits once more: its single
+    # low entry is flat (0) and its three single details are positive (255).
+    c = np.array([[0, 2, 3],
+                  [1, 4, -6],
+                  [0, 5, -2]], np.float32)
+    np.testing.assert_array_equal(dwt97.view(c, 1), [[0, 128, 192], [64, 255, 1], [128, 255, 1]])
+    np.testing.assert_array_equal(dwt97.view(c, 2), [[0, 255, 192], [255, 255, 1], [128, 255, 1]])
+    # No levels: the whole array stretched, (v + 6) 255 / 11.
+    np.testing.assert_array_equal(dwt97.view(c, 0),
+                                  [[139, 185, 209], [162, 232, 0], [139, 255, 93]])
+    # A detail band all 0 is middle grey.
+    c[:2, 2] = 0
+    assert (dwt97.view(c, 1)[:2, 2] == 128).all()
+
+
+BAD_COUNTS = [(1, -1, ValueError), (2**40, 0, ValueError), (1, 2**40, ValueError),
+              (True, 0, TypeError), (1, False, TypeError), (1.0, 0, TypeError),
+              ("2", 0, TypeError), (-1, 0, ValueError)]
+
+
+@pytest.mark.parametrize("name,operation", [("analyze", "dwtAnalyze"),
+                                            ("synthesize", "dwtSynthesize"),
+                                            ("view", "dwtRenderView"),
+                                            ("subbands", "subbands")])
+def test_coefficient_operations_refuse_bad_counts(name, operation):
+    function = getattr(dwt97, name)
+    takes_threads = name in ("analyze", "synthesize")
+    for shape, most in [((4, 4), 2), ((5, 9), 4), ((1, 1), 0), ((1, 2), 1)]:
+        c = np.zeros(shape, np.float32)
+        with pytest.raises(dwt97.UnsupportedError) as caught:
+            function(c, most + 1)
+        assert str(caught.value) == \
+            "Error: %s(), Too many levels for the picture (at most %d)!" % (operation, most)
+        assert isinstance(caught.value, ValueError)
+        function(c, most)
+    big = np.zeros((600, 600), np.float32)
+    for levels, threads, kind in BAD_COUNTS:
+        if takes_threads:
+            call = lambda: function(big, levels, threads)
+        elif isinstance(threads, int) and not isinstance(threads, bool) and threads == 0:
+            call = lambda: function(big, levels)
+        else:
+            continue  # a bad thread count, for a call that takes none
+        with pytest.raises(kind) as caught:
+            call()
+        assert len(str(caught.value)) < 60 and "array" not in str(caught.value)
+    # numpy's integers are counts too.
+    small = np.arange(12, dtype=np.float32).reshape(3, 4)
+    np.testing.assert_equal(function(small, np.int64(2)), function(small, 2))
