@@ -192,7 +192,7 @@ std::optional<Failure> analyze(const DwtPassSet& set, const PlaneView<In>& in, F
 std::optional<Failure> synthesize(const DwtPassSet& set, ConstFloatPlane in, FloatPlane out,
                                   int levels, int threads) {
   const Blocks blocks(in.width, in.height, levels);
-  const std::int64_t stride = roundUp16(in.width);
+  const std::int64_t stride = roundUp16(in.width + kSynthesisRowSlack);
   if (std::int64_t{kSynthesisRingRows} * stride * 4 > kMaxFusedRingBytes) {
     return synthesizeLevelsPlain(in, out, levels);
   }

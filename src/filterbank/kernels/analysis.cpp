@@ -90,12 +90,16 @@ void analyze(const DwtAnalysisLevel& level, std::int64_t j0, std::int64_t j1, st
     const std::int64_t reach = both ? 2 * j + 7 : 2 * j + 5;  // rows read, up to
     for (; next < smaller(reach, last); ++next)
       filterRow(level, next, p0, p1, taps, rows.row(next));
-    // The rows the next sweep filters first come from memory meanwhile.
-    const std::int64_t rowBytes = std::int64_t{level.width} * (level.inBytes ? 1 : 4);
-    for (std::int64_t r = next; r < smaller(next + 2, last); ++r) {
-      prefetchRow(level.inBytes ? static_cast<const void*>(level.in.row<const std::uint8_t>(r))
-                                : level.in.row<const float>(r),
-                  rowBytes);
+    // The rows the next sweep filters come from memory meanwhile, two input
+    // samples a column of the strip's low part.
+    Ahead ahead;
+    ahead.step = level.inBytes ? 2 : 8;
+    for (std::int64_t r = next; r < smaller(next + 4, last); ++r) {
+      if (level.inBytes) {
+        ahead.add(level.in.row<const std::uint8_t>(r) + 2 * p0);
+      } else {
+        ahead.add(level.in.row<const float>(r) + 2 * p0);
+      }
     }
     const float* in[11];
     for (int k = 0; k < (both ? 11 : 9); ++k) {
@@ -110,12 +114,12 @@ void analyze(const DwtAnalysisLevel& level, std::int64_t j0, std::int64_t j1, st
     };
     float* lowColumns[4] = {at(lowRows[0], p0), at(highRows[0], p0), at(lowRows[1], p0),
                             at(highRows[1], p0)};
-    analyzeColumns(in, both, 0, strip, lowColumns, taps);
+    analyzeColumns(in, both, 0, strip, lowColumns, taps, ahead);
     float* beyond[2] = {level.lowBeyond.row<float>(j),
                         both ? level.lowBeyond.row<float>(j + 1) : nullptr};
     float* highColumns[4] = {at(beyond[0], lows + p0), at(highRows[0], lows + p0),
                              at(beyond[1], lows + p0), at(highRows[1], lows + p0)};
-    analyzeColumns(in, both, strip, highStrip, highColumns, taps);
+    analyzeColumns(in, both, strip, highStrip, highColumns, taps, Ahead{});
   }
   Full::finishFinal();
 }

@@ -94,12 +94,23 @@ void analyzeRow(const T* x, std::int32_t n, std::int64_t p0, std::int64_t p1,
   }
 }
 
-// Asks for the `bytes` bytes at p to come from memory, one line at a time:
-// the rows a kernel reads next, while it computes from those it has.
-inline void prefetchRow(const void* p, std::int64_t bytes) {
-  const char* at = static_cast<const char*>(p);
-  for (std::int64_t b = 0; b < bytes; b += 64) prefetch(at + b);
-}
+// Rows a kernel reads next, fetched from memory while a sweep computes from
+// those it has: column v of the sweep asks for bytes v * step onwards of
+// each row.
+struct Ahead {
+  const char* rows[4] = {};
+  int count = 0;
+  std::int64_t step = 4;
+
+  void add(const void* row) { rows[count++] = static_cast<const char*>(row); }
+  template <typename D>
+  void fetch(D, std::int64_t v) const {
+    const std::int64_t end = (v + D::lanes) * step;
+    for (std::int64_t at = (v * step + 63) / 64 * 64; at < end; at += 64) {
+      for (int k = 0; k < count; ++k) prefetch(rows[k] + at);
+    }
+  }
+};
 
 // Copies `count` floats with +0.0 added: outputs that are final as they are.
 inline void copyFinal(const float* in, std::int64_t count, float* out) {
@@ -114,9 +125,10 @@ inline void copyFinal(const float* in, std::int64_t count, float* out) {
 // high outputs to out[0] and out[1], those of pair j + 1 to out[2] and
 // out[3]. A null high row (the last pair of an odd column) is not written.
 inline void analyzeColumns(const float* const* in, bool both, std::int64_t from, std::int64_t count,
-                           float* const* out, const AnalysisTaps& taps) {
+                           float* const* out, const AnalysisTaps& taps, const Ahead& ahead) {
   forEachLaneAligned(0, count, out[0], 1, [&](auto d, std::int64_t v) {
     using D = decltype(d);
+    ahead.fetch(d, v);
     const typename D::V zero = D::splat(0.0f);
     typename D::V s[11];
     for (int k = 0; k < 9; ++k) s[k] = D::load(in[k] + from + v);
@@ -134,68 +146,57 @@ inline void analyzeColumns(const float* const* in, bool both, std::int64_t from,
   });
 }
 
-// The band entries that outputs i0 .. i0 + count - 1 of a line of n read:
-// lowPad[q] is the low entry of signal position 2t and highPad[q] the high
-// entry of 2t + 1, for t = i0 - 2 + q, reflected into the line; zeros
-// follow.
-inline void loadBands(const float* low, const float* high, std::int32_t n, std::int64_t i0,
-                      std::int64_t count, float* lowPad, float* highPad) {
-  const std::int64_t tBegin = i0 - 2;
-  const std::int64_t qEnd = count + 4;
-  const std::int64_t lows = (std::int64_t{n} + 1) / 2, highs = n / 2;
-  const auto fill = [&](std::int64_t q, std::int64_t inside, const float* band, float* pad,
-                        int parity) {
-    const std::int64_t t = tBegin + q;
-    pad[q] = t >= 0 && t < inside ? band[t] : band[(reflected(2 * t + parity, n) - parity) / 2];
-  };
-  const auto both = [&](std::int64_t q) {
-    fill(q, lows, low, lowPad, 0);
-    fill(q, highs, high, highPad, 1);
-  };
-  std::int64_t q = 0;
-  for (; q < qEnd && tBegin + q < 0; ++q) both(q);
-  // Below `highs` both entries lie inside their bands.
-  const std::int64_t qInside = smaller(qEnd, highs - tBegin);
-  if (qInside > q) {
-    const auto bytes = static_cast<std::size_t>(qInside - q) * sizeof(float);
-    std::memcpy(lowPad + q, low + tBegin + q, bytes);
-    std::memcpy(highPad + q, high + tBegin + q, bytes);
-    q = qInside;
-  }
-  for (; q < qEnd; ++q) both(q);
-  zeroFloats(lowPad, qEnd, count + 2 * Full::lanes);
-  zeroFloats(highPad, qEnd, count + 2 * Full::lanes);
+// A line's bands laid out for its row synthesis: the low band from
+// kBandPad floats into the row, the high band from highAt(n) on, each with
+// room before and after it for the entries beyond its ends.
+// Each band starts on a 64-byte boundary, with a vector's room before it;
+// its vector reads run up to 32 floats past its last pair.
+constexpr std::int64_t kBandPad = 16;
+inline std::int64_t highAt(std::int32_t n) {
+  return kBandPad + ((std::int64_t{n} + 1) / 2 + 15) / 16 * 16 + 16;
+}
+inline std::int64_t bandRowFloats(std::int32_t n) {
+  return highAt(n) + ((std::int64_t{n} + 1) / 2 + 48 + 15) / 16 * 16;
 }
 
-// The row synthesis of a line of n >= 2 samples from its low band `low` and
-// high band `high` into out[0, n).
+// Writes the entries beyond the ends of a line's bands (n >= 2): low entry t
+// is that of signal position 2t, high entry t that of 2t + 1, reflected
+// into the line, for t from -2 to ceil(n/2) + 1, as the row synthesis reads.
+inline void padBands(float* low, float* high, std::int32_t n) {
+  const std::int64_t lows = (std::int64_t{n} + 1) / 2, highs = n / 2;
+  const auto pad = [&](std::int64_t t) {
+    if (t < 0 || t >= lows) low[t] = low[reflected(2 * t, n) / 2];
+    if (t < 0 || t >= highs) high[t] = high[(reflected(2 * t + 1, n) - 1) / 2];
+  };
+  pad(-2);
+  pad(-1);
+  for (std::int64_t t = highs; t < lows + 2; ++t) pad(t);
+}
+
+// The row synthesis of a line of n >= 2 samples into out[0, n), from its
+// low band `low` and high band `high`, padded by padBands().
 inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
                           const SynthesisTaps& taps, float* out) {
-  alignas(64) float lowPad[kRowChunkFloats];
-  alignas(64) float highPad[kRowChunkFloats];
   const std::int64_t pairs = (std::int64_t{n} + 1) / 2;
-  for (std::int64_t i0 = 0; i0 < pairs; i0 += kRowChunk) {
-    const std::int64_t count = smaller(kRowChunk, pairs - i0);
-    loadBands(low, high, n, i0, count, lowPad, highPad);
-    // With an odd n the last pair has its even output alone.
-    const std::int64_t whole = i0 + count == pairs && n % 2 != 0 ? count - 1 : count;
-    const auto pair = [&](auto d, std::int64_t v, bool withOdd) {
-      using D = decltype(d);
-      typename D::V l[5], h[5];
-      D::window5(lowPad + v, l);
-      D::window5(highPad + v, h);
-      typename D::V even, odd;
-      synthesise(l, h, taps.of(d), even, odd);
-      const typename D::V zero = D::splat(0.0f);
-      if (withOdd) {
-        D::storeFinalInterleaved(out + 2 * (i0 + v), even + zero, odd + zero);
-      } else {
-        D::store(out + 2 * (i0 + v), even + zero);
-      }
-    };
-    forEachLaneAligned(0, whole, out + 2 * i0, 2,
-                       [&](auto d, std::int64_t v) { pair(d, v, true); });
-    if (whole < count) pair(OneLane{}, whole, false);
+  // With an odd n the last pair has its even output alone.
+  const std::int64_t whole = n % 2 != 0 ? pairs - 1 : pairs;
+  // Output pair i reads band indices i - 2 .. i + 2.
+  forEachLaneAligned(0, whole, out, 2, [&](auto d, std::int64_t i) {
+    using D = decltype(d);
+    typename D::V l[5], h[5];
+    D::window5Around(low + i, l);
+    D::window5Around(high + i, h);
+    typename D::V even, odd;
+    synthesise(l, h, taps.of(d), even, odd);
+    const typename D::V zero = D::splat(0.0f);
+    D::storeFinalInterleaved(out + 2 * i, even + zero, odd + zero);
+  });
+  if (whole < pairs) {
+    float l[5], h[5], even, odd;
+    OneLane::window5Around(low + whole, l);
+    OneLane::window5Around(high + whole, h);
+    synthesise(l, h, taps.one, even, odd);
+    out[2 * whole] = even + 0.0f;
   }
 }
 
@@ -203,9 +204,11 @@ inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
 // and high-band rows standing for band index j - 2 + k (l[0] is not read);
 // the doubled even and odd sums go to `even` and, unless null, `odd`.
 inline void synthesizeColumns(const float* const* l, const float* const* h, std::int64_t count,
-                              float* even, float* odd, const SynthesisTaps& taps) {
+                              float* even, float* odd, const SynthesisTaps& taps,
+                              const Ahead& ahead) {
   forEachLane(0, count, [&](auto d, std::int64_t v) {
     using D = decltype(d);
+    ahead.fetch(d, v);
     typename D::V lv[5], hv[5];
     for (int k = 1; k < 5; ++k) lv[k] = D::load(l[k] + v);
     lv[0] = lv[1];

@@ -129,8 +129,9 @@ struct DwtSynthesisLevel {
 };
 
 // The ring of the synthesis: kSynthesisRingRows rows of `stride` floats,
-// 64-byte aligned, stride at least the width plus 16.
+// 64-byte aligned, stride at least the width plus kSynthesisRowSlack.
 constexpr int kSynthesisRingRows = 14;
+constexpr std::int64_t kSynthesisRowSlack = 160;
 using DwtSynthesisKernel = void(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1,
                                 float* ring, std::int64_t stride);
 

@@ -11,6 +11,7 @@ namespace {
 constexpr int kOwnSlots = 8;
 constexpr int kForeignSlot = 2 + kOwnSlots;
 static_assert(kSynthesisRingRows == kForeignSlot + 4, "two rows, eight own and four others");
+static_assert(2 * (kBandPad + 16) + 48 + 2 <= kSynthesisRowSlack, "a band row fits a ring row");
 
 // The low-band index that band index t (j - 2 + k for the tap of pair j)
 // stands for in a column of n: its signal position 2t reflected.
@@ -66,13 +67,21 @@ struct LowLowRows {
   }
 };
 
-// The row synthesis of `bands` (low band, then high band) into `out`; a row
-// of 1 passes through.
-void finishRow(const float* bands, std::int32_t width, const SynthesisTaps& taps, float* out) {
+// A row of the column synthesis: its low band and its high band, laid out
+// for the row synthesis (see padBands) in one ring row.
+struct BandRow {
+  float* low;
+  float* high;
+  BandRow(float* ring, std::int32_t width) : low(ring + kBandPad), high(ring + highAt(width)) {}
+};
+
+// The row synthesis of `row` into `out`; a row of 1 passes through.
+void finishRow(const BandRow& row, std::int32_t width, const SynthesisTaps& taps, float* out) {
   if (width == 1) {
-    copyFinal(bands, 1, out);
+    copyFinal(row.low, 1, out);
   } else {
-    synthesizeRow(bands, bands + (std::int64_t{width} + 1) / 2, width, taps, out);
+    padBands(row.low, row.high, width);
+    synthesizeRow(row.low, row.high, width, taps, out);
   }
 }
 
@@ -93,11 +102,10 @@ void synthesize(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1
   const std::int32_t w = level.width, h = level.height;
   const std::int64_t lows = (std::int64_t{w} + 1) / 2, highs = w / 2;
   const SynthesisTaps taps;
-  float* even = ring;
-  float* odd = ring + stride;
+  const BandRow even(ring, w), odd(ring + stride, w);
   if (h == 1) {  // the rows alone
-    copyFloats(level.lowLow.row<const float>(0), lows, even);
-    copyFloats(level.bands.row<const float>(0) + lows, highs, even + lows);
+    copyFloats(level.lowLow.row<const float>(0), lows, even.low);
+    copyFloats(level.bands.row<const float>(0) + lows, highs, even.high);
     finishRow(even, w, taps, level.out.row<float>(0));
     Full::finishFinal();
     return;
@@ -124,14 +132,17 @@ void synthesize(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1
       hh[k] = high + lows;
     }
     // The band rows the next pair reads first come from memory meanwhile.
+    Ahead lowAhead, highAhead;
     if (j + 3 < highRow0) {
-      prefetchRow(level.bands.row<const float>(j + 3) + lows, 4 * highs);
-      prefetchRow(level.bands.row<const float>(highRow0 + j + 3), 4 * std::int64_t{w});
-      if (!level.inPlace) prefetchRow(level.lowLow.row<const float>(j + 3), 4 * lows);
+      const float* high = level.bands.row<const float>(highRow0 + j + 3);
+      lowAhead.add(level.lowLow.row<const float>(j + 3));
+      lowAhead.add(high);
+      highAhead.add(level.bands.row<const float>(j + 3) + lows);
+      highAhead.add(high + lows);
     }
     const bool withOdd = 2 * j + 1 < h;
-    synthesizeColumns(ll, lh, lows, even, withOdd ? odd : nullptr, taps);
-    synthesizeColumns(hl, hh, highs, even + lows, withOdd ? odd + lows : nullptr, taps);
+    synthesizeColumns(ll, lh, lows, even.low, withOdd ? odd.low : nullptr, taps, lowAhead);
+    synthesizeColumns(hl, hh, highs, even.high, withOdd ? odd.high : nullptr, taps, highAhead);
     finishRow(even, w, taps, level.out.row<float>(2 * j));
     if (withOdd) finishRow(odd, w, taps, level.out.row<float>(2 * j + 1));
   }

@@ -34,6 +34,16 @@ struct Full : GenericLanes<16, Full> {
     }
   }
   static void finishFinal() { _mm_sfence(); }
+  // The same around p, for a p on a vector's boundary: the vectors before,
+  // at and after it, all aligned loads.
+  static void window5Around(const float* p, V (&s)[5]) {
+    const V before = load(p - 16), at = load(p), after = load(p + 16);
+    s[0] = shifted<14>(before, at);
+    s[1] = shifted<15>(before, at);
+    s[2] = at;
+    s[3] = shifted<1>(at, after);
+    s[4] = shifted<2>(at, after);
+  }
   // Truncating conversion, then a store of each lane's low byte (no
   // saturation).
   static void storeTruncated(std::uint8_t* p, V v) {

@@ -51,6 +51,8 @@ struct OneLane {
   static void window5(const float* p, V (&s)[5]) {
     for (int k = 0; k < 5; ++k) s[k] = p[k];
   }
+  // s[k] = the value k - 2 places on from p.
+  static void window5Around(const float* p, V (&s)[5]) { window5(p - 2, s); }
   // Truncation toward zero to a 32-bit integer, then its low byte: outputs
   // wrap modulo 256. Sums of byte inputs stay far inside the 32-bit range,
   // so the conversion is always defined.
@@ -141,6 +143,7 @@ struct GenericLanes {
   static void window5(const float* p, V (&s)[5]) {
     for (int k = 0; k < 5; ++k) s[k] = load(p + k);
   }
+  static void window5Around(const float* p, V (&s)[5]) { Self::window5(p - 2, s); }
   static void storeTruncated(std::uint8_t* p, V v) {
     const VByte b = __builtin_convertvector(__builtin_convertvector(v, VInt), VByte);
     std::memcpy(p, &b, sizeof b);
