@@ -72,7 +72,8 @@ inline constexpr char kJpegXlNotSupported[] =
 inline constexpr char kHeifNotSupported[] =
     "Error: bmpLoad(), HEIF and AVIF pictures are not supported!\n";
 inline constexpr char kPsdNotSupported[] = "Error: bmpLoad(), PSD pictures are not supported!\n";
-inline constexpr char kPlaneShapes[] = "Error: %s(), Planes of different shapes or of no samples!\n";
+inline constexpr char kPlaneShapes[] =
+    "Error: %s(), Planes of different shapes or of no samples!\n";
 inline constexpr char kPlaneOverlap[] = "Error: %s(), Input and output planes overlap!\n";
 inline constexpr char kLevelsNegative[] = "Error: %s(), Levels must be 0 or more!\n";
 inline constexpr char kNpyOpen[] = "Error: npyLoad(), File open fail!\n";
@@ -80,7 +81,8 @@ inline constexpr char kNpyNotRegularFile[] = "Error: npyLoad(), Not a regular fi
 inline constexpr char kNpyRead[] = "Error: npyLoad(), File read fail!\n";
 inline constexpr char kNpySignature[] = "Error: npyLoad(), Not a .npy file!\n";
 inline constexpr char kNpyHeader[] = "Error: npyLoad(), Malformed .npy header!\n";
-inline constexpr char kNpyTruncated[] = "Error: npyLoad(), File ends before the last coefficient!\n";
+inline constexpr char kNpyTruncated[] =
+    "Error: npyLoad(), File ends before the last coefficient!\n";
 inline constexpr char kNpyShape[] =
     "Error: npyLoad(), Coefficients must be a 2-D array of 1 x 1 or more!\n";
 inline constexpr char kNpyComplex[] = "Error: npyLoad(), Complex coefficients are not supported!\n";
