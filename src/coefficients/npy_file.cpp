@@ -2,6 +2,7 @@
 // length before it takes the samples' memory, reading them straight into
 // place, and the save of a float plane through the platform's safe save.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -89,6 +90,9 @@ std::optional<Failure> load(NpyArray* array, const char* path) {
   if (facts.size - (place.start + place.length) < layout.dataBytes()) {
     return Failure::npyTruncated;
   }
+  // A system whose addresses are narrower than the samples' size cannot
+  // hold them.
+  if (layout.dataBytes() > SIZE_MAX) return Failure::outOfMemory;
   float* samples = nullptr;
   if (allocateZeroed(static_cast<std::size_t>(layout.samples()), &samples)) {
     return Failure::outOfMemory;
