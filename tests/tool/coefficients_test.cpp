@@ -1,7 +1,8 @@
 // The tool on float coefficients, through the real binary: the analysis into
 // a .npy file top row first whatever the input's row order, --inverse giving
-// the very picture back from it, --view as the rendered analysis, and the
-// inverse's report and pause.
+// the very picture back from it, --view as the rendered analysis, the
+// inverse's report and pause, and the README's view picture as the tool
+// makes it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -183,6 +184,25 @@ TEST(Coefficients, ViewIsTheRenderedAnalysis) {
     ASSERT_EQ(run(dir, {"-q", count, "--view", "in"}).status, 0);
     EXPECT_EQ(readFile(dir.file("quilout.dat")), view);
   }
+}
+
+// docs/view.png, the README's picture, is what the tool makes of the bundled
+// sample with --view --levels=3.
+TEST(Coefficients, ReadmeViewIsTheToolsOwn) {
+  if (!dwt97::canReadPicture(dwt97::PictureFormat::png)) GTEST_SKIP() << "no PNG reader";
+  TempDir dir;
+  writeFile(dir.file("quilgray.bmp"), readFile(DWT97_SAMPLE_BMP));
+  const RunResult r = run(dir, {"-q", "--view", "--levels=3", "quilgray.bmp", "view.pgm"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  Bitmap committed;
+  dwt97::PictureFormat format;
+  ASSERT_EQ(dwt97::loadPicture(&committed, &format, DWT97_VIEW_PNG), std::nullopt)
+      << "make it with: dwt97 --view --levels=3 build/sample/quilgray.bmp docs/view.png";
+  EXPECT_EQ(pgmOf(Bytes(committed.data, committed.data + dwt97::pixelCount(&committed)),
+                  committed.width, committed.height),
+            readFile(dir.file("view.pgm")))
+      << "remake it with: dwt97 --view --levels=3 build/sample/quilgray.bmp docs/view.png";
+  bmpRelease(&committed);
 }
 
 #if !defined(_WIN32)
