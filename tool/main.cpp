@@ -3,54 +3,40 @@
 // JPEG or TIFF picture, written as sub-band bytes ("quilout.dat" unless
 // named), raw or as a PGM or PNG picture. The run over the library's
 // operations of namespace dwt97, each failure printed with its message.
-#include <cerrno>
+// The runs on float coefficients (a .npy output, --inverse, --view) are
+// coefficients.cpp's.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 
+#include "coefficients.h"
 #include "dwt97/bitmap.h"
 #include "dwt97/filterbank.h"
 #include "dwt97/picture.h"
 #include "dwt97/version.h"
 #include "options.h"
+#include "outcome.h"
 #include "platform/platform.h"
 
 using dwt97::Error;
 using dwt97::Failure;
 using dwt97::PictureFormat;
+using dwt97::tool::failed;
+using dwt97::tool::finishOutput;
 using dwt97::tool::Format;
 using dwt97::tool::Options;
 
 namespace {
 
-// Ends a run whose last words went to standard output: they must have
-// reached it (a full disk, a closed pipe with SIGPIPE ignored), or the run
-// fails with one line on standard error, as command-line tools do.
-int finishOutput(int status) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    const int error = errno;
-    std::fprintf(stderr, "dwt97: write error: %s\n", std::strerror(error));
-    return 1;
-  }
-  return status;
-}
-
-// The --version line of the formats this build reads and writes.
+// The --version lines of the formats this build reads and writes.
 void printFormats() {
   std::printf("Formats: reads BMP PGM PPM%s%s%s; writes raw PGM%s\n",
               dwt97::canReadPicture(PictureFormat::png) ? " PNG" : "",
               dwt97::canReadPicture(PictureFormat::jpeg) ? " JPEG" : "",
               dwt97::canReadPicture(PictureFormat::tiff) ? " TIFF" : "",
               dwt97::canWritePng() ? " PNG" : "");
-}
-
-// Prints the failure's one line and gives the run's status for it.
-int failed(const Error& error) {
-  char message[dwt97::kMessageCapacity];
-  std::fputs(dwt97::formatFailure(error, message, sizeof message), stderr);
-  return 1;
+  std::printf("Coefficients: reads and writes .npy (2-D float32)\n");
 }
 
 // The picture, its rows and the save under way, released however the run
@@ -160,6 +146,9 @@ int main(int argc, char** argv) {
     return finishOutput(0);
   }
   const Format format = dwt97::tool::outputFormat(options);
+  if (const int status = dwt97::tool::checkCombination(options, format); status >= 0) {
+    return status;
+  }
   if (format == Format::png && !dwt97::canWritePng()) {
     return dwt97::tool::usageError(std::string("this build writes no PNG files (output '") +
                                    options.output + "')");
@@ -168,5 +157,7 @@ int main(int argc, char** argv) {
   if (dwt97::detail::sameFile(options.input, options.output)) {
     return failed({Failure::sameFile});
   }
+  if (options.inverse) return dwt97::tool::synthesize(options, format);
+  if (options.view || format == Format::npy) return dwt97::tool::analyze(options, format);
   return transform(options, format);
 }

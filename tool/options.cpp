@@ -17,6 +17,11 @@ const char kUsage[] =
     "may also be a PGM, PPM, PNG, JPEG or TIFF picture, recognised by its first\n"
     "bytes and read as grey.\n"
     "\n"
+    "An OUTPUT whose name ends in .npy receives the sub-bands as float32\n"
+    "coefficients instead, a numpy array of the picture's shape, top row first;\n"
+    "--inverse reads such a file back into the picture, and --view writes the\n"
+    "coefficients as a picture to look at.\n"
+    "\n"
     "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
     "folder. The header report goes to standard output; when standard input is a\n"
     "terminal, the run waits for a key press before it writes OUTPUT.\n"
@@ -24,12 +29,21 @@ const char kUsage[] =
     "Options:\n"
     "      --format=FORMAT  write OUTPUT as FORMAT: raw (the sub-band bytes alone,\n"
     "                       in the bitmap's row order, top row first for other\n"
-    "                       pictures), pgm (a binary PGM picture, shown upright)\n"
-    "                       or png (an 8-bit grey PNG picture, shown upright);\n"
-    "                       without this option an OUTPUT whose name ends in .pgm\n"
-    "                       is PGM, in .png PNG, and any other is raw\n"
+    "                       pictures), pgm (a binary PGM picture, shown upright),\n"
+    "                       png (an 8-bit grey PNG picture, shown upright) or npy\n"
+    "                       (float32 coefficients in a numpy .npy file); without\n"
+    "                       this option an OUTPUT whose name ends in .pgm is PGM,\n"
+    "                       in .png PNG, in .npy NPY, and any other is raw\n"
     "      --levels=N       apply N levels of the transform (default 1), each after\n"
     "                       the first to the low-low band of the one before\n"
+    "      --inverse        read INPUT (which must be named) as coefficients of N\n"
+    "                       levels in a .npy file (N from --levels: the file does\n"
+    "                       not record it) and write the picture they stand for:\n"
+    "                       its bytes, top row first (raw, pgm or png), or its\n"
+    "                       float32 samples (npy)\n"
+    "      --view           write the coefficients of INPUT as a picture to look\n"
+    "                       at (raw, pgm or png): each band stretched over the\n"
+    "                       grey levels on its own\n"
     "      --threads=N      compute on up to N threads (default 0: every core)\n"
     "      --no-pause       do not wait for a key press, even at a terminal\n"
     "  -q, --quiet          do not print the header report\n"
@@ -57,6 +71,8 @@ bool parseFormat(const char* value, Format* format) {
     *format = Format::pgm;
   } else if (std::strcmp(value, "png") == 0) {
     *format = Format::png;
+  } else if (std::strcmp(value, "npy") == 0) {
+    *format = Format::npy;
   } else {
     return false;
   }
@@ -122,6 +138,10 @@ int parseArguments(int argc, char** argv, Options* options) {
       options->pause = false;
     } else if (argument == "--quiet") {
       options->quiet = true;
+    } else if (argument == "--inverse") {
+      options->inverse = true;
+    } else if (argument == "--view") {
+      options->view = true;
     } else if (argument == "--levels" || argument.compare(0, 9, "--levels=") == 0 ||
                argument == "--threads" || argument.compare(0, 10, "--threads=") == 0) {
       const int status = parseCountOption(argc, argv, &k, argument, options);
@@ -129,11 +149,11 @@ int parseArguments(int argc, char** argv, Options* options) {
     } else if (argument == "--format") {
       if (k + 1 == argc) return usageError("option '--format' requires an argument");
       if (!parseFormat(argv[++k], &options->format)) {
-        return usageError(std::string("invalid format '") + argv[k] + "' (raw, pgm or png)");
+        return usageError(std::string("invalid format '") + argv[k] + "' (raw, pgm, png or npy)");
       }
     } else if (argument.compare(0, 9, "--format=") == 0) {
       if (!parseFormat(argument.c_str() + 9, &options->format)) {
-        return usageError("invalid format '" + argument.substr(9) + "' (raw, pgm or png)");
+        return usageError("invalid format '" + argument.substr(9) + "' (raw, pgm, png or npy)");
       }
     } else if (argument[1] == '-') {
       return usageError("unrecognized option '" + argument + "'");
@@ -152,6 +172,7 @@ int parseArguments(int argc, char** argv, Options* options) {
       }
     }
   }
+  options->inputNamed = operands[0] != nullptr;
   if (operands[0] != nullptr) options->input = operands[0];
   if (operands[1] != nullptr) options->output = operands[1];
   return -1;
@@ -175,7 +196,22 @@ Format outputFormat(const Options& options) {
   if (options.format != Format::byName) return options.format;
   if (hasExtension(options.output, "pgm")) return Format::pgm;
   if (hasExtension(options.output, "png")) return Format::png;
+  if (hasExtension(options.output, "npy")) return Format::npy;
   return Format::raw;
+}
+
+int checkCombination(const Options& options, Format format) {
+  if (options.inverse && options.view) {
+    return usageError("options '--inverse' and '--view' do not go together");
+  }
+  if (options.inverse && !options.inputNamed) {
+    return usageError("option '--inverse' requires INPUT, a .npy file");
+  }
+  if (options.view && format == Format::npy) {
+    return usageError(std::string("option '--view' writes a picture, not a .npy file (output '") +
+                      options.output + "')");
+  }
+  return -1;
 }
 
 }  // namespace dwt97::tool

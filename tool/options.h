@@ -1,23 +1,26 @@
-// The tool's command line: the options it takes, their parsing, and the
-// output format they and the output's name choose.
+// The tool's command line: the options it takes, their parsing, the output
+// format they and the output's name choose, and the combinations refused.
 #pragma once
 
 #include <string>
 
 namespace dwt97::tool {
 
-enum class Format { byName, raw, pgm, png };
+enum class Format { byName, raw, pgm, png, npy };
 
 struct Options {
   bool help = false;
   bool version = false;
   bool pause = true;
   bool quiet = false;
+  bool inverse = false;  // INPUT holds coefficients: write the picture back
+  bool view = false;     // write the coefficients as a picture to look at
   int levels = 1;
   int threads = 0;
   Format format = Format::byName;
   const char* input = "quilgray.bmp";
   const char* output = "quilout.dat";
+  bool inputNamed = false;  // INPUT given rather than the default
 };
 
 // The help text, for --help.
@@ -34,5 +37,10 @@ int usageError(const std::string& problem);
 
 // The output's format, from the option or else from its name.
 Format outputFormat(const Options& options);
+
+// Refuses, as a usage error, the options that do not go together: --inverse
+// with --view or without INPUT, and --view with a .npy output. Returns -1,
+// or the exit status.
+int checkCombination(const Options& options, Format format);
 
 }  // namespace dwt97::tool

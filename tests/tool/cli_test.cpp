@@ -19,6 +19,7 @@
 #include "dwt97/picture.h"
 #include "dwt97/version.h"
 #include "messages.h"
+#include "npy_builder.h"
 #include "test_support.h"
 
 using namespace testsupport;
@@ -54,12 +55,16 @@ bool matches(const std::string& text, const std::string& expected) {
 
 // Every case starts in a folder holding an 8 x 4 picture as "in.bmp", as
 // "quilgray.bmp" and as "grå.bmp" (names are UTF-8 on every system), the
-// second also reachable through the link "same.bmp".
+// second also reachable through the link "same.bmp", and coefficients of
+// that shape as "in.npy".
 TEST(CommandLine, Cases) {
   const std::string report = reportFor(8, 4);
   const std::string version =
       std::string("dwt97 ") + DWT97_VERSION_STRING + "\nFormats: reads BMP PGM...";
-  const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp", "quilgray.bmp", "same.bmp"};
+  const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp", "in.npy", "quilgray.bmp",
+                                          "same.bmp"};
+  const std::string arrayReport =
+      "==== Array =====\nFormat = NPY \nWidth = 8 \nHeight = 4 \nLevels = 1 \n";
   auto plus = [&](std::vector<std::string> names) {
     names.insert(names.end(), start.begin(), start.end());
     std::sort(names.begin(), names.end());
@@ -84,12 +89,12 @@ TEST(CommandLine, Cases) {
       {{"--format=gif"},
        2,
        "",
-       std::string("dwt97: invalid format 'gif' (raw, pgm or png)\n") + kTryHelp,
+       std::string("dwt97: invalid format 'gif' (raw, pgm, png or npy)\n") + kTryHelp,
        start},
       {{"--format", "PGM"},
        2,
        "",
-       std::string("dwt97: invalid format 'PGM' (raw, pgm or png)\n") + kTryHelp,
+       std::string("dwt97: invalid format 'PGM' (raw, pgm, png or npy)\n") + kTryHelp,
        start},
       {{"--formatx"},
        2,
@@ -187,6 +192,44 @@ TEST(CommandLine, Cases) {
                  std::string("dwt97: this build writes no PNG files (output 'o.dat')\n") + kTryHelp,
                  start},
       {{"in.bmp", "no/such/folder.dat"}, 1, report, messages::kCreate, start},
+      // Coefficients: a .npy output by name or by option, --inverse, --view.
+      // The 8 x 4 shape allows 3 levels of them (bands down to 1 x 1).
+      {{"in.bmp", "c.NPY"}, 0, report, "", plus({"c.NPY"})},
+      {{"--format", "npy", "in.bmp", "c.dat"}, 0, report, "", plus({"c.dat"})},
+      {{"-q", "--levels=3", "in.bmp", "c.npy"}, 0, "", "", plus({"c.npy"})},
+      {{"--levels=4", "in.bmp", "c.npy"}, 1, "", tooManyLevels(3), start},
+      {{"in.bmp", "no/such/folder.npy"}, 1, report, messages::kCreate, start},
+      {{"--inverse", "in.npy", "p.pgm"}, 0, arrayReport, "", plus({"p.pgm"})},
+      {{"--inverse", "-q", "--levels=3", "in.npy", "p.npy"}, 0, "", "", plus({"p.npy"})},
+      {{"--inverse", "in.npy"}, 0, arrayReport, "", plus({"quilout.dat"})},
+      {{"--inverse", "--levels=4", "in.npy", "p.pgm"}, 1, "", tooManyLevels(3), start},
+      {{"--inverse", "in.bmp", "p.pgm"}, 1, "", messages::kNpySignature, start},
+      {{"--inverse", "missing.npy", "p.pgm"}, 1, "", messages::kNpyOpen, start},
+      {{"--inverse", ".", "p.pgm"}, 1, "", messages::kNpyNotRegularFile, start},
+      {{"--inverse", "in.npy", "in.npy"}, 1, "", messages::kSameFile, start},
+      {{"--inverse", "in.npy", "no/such/folder.pgm"}, 1, arrayReport, messages::kCreate, start},
+      {{"--view", "in.bmp", "v.pgm"}, 0, report, "", plus({"v.pgm"})},
+      {{"-q", "--view", "--levels=3", "in.bmp"}, 0, "", "", plus({"quilout.dat"})},
+      {{"--view", "--levels=4", "in.bmp", "v.pgm"}, 1, "", tooManyLevels(3), start},
+      {{"--view", "in.npy", "v.pgm"}, 1, "", messages::kSignature, start},
+      // Combinations that make no sense are usage errors, before any file.
+      {{"--inverse"},
+       2,
+       "",
+       std::string("dwt97: option '--inverse' requires INPUT, a .npy file\n") + kTryHelp,
+       start},
+      {{"--inverse", "--view", "in.npy", "v.pgm"},
+       2,
+       "",
+       std::string("dwt97: options '--inverse' and '--view' do not go together\n") + kTryHelp,
+       start},
+      {{"--view", "in.bmp", "v.npy"},
+       2,
+       "",
+       std::string("dwt97: option '--view' writes a picture, not a .npy file (output "
+                   "'v.npy')\n") +
+           kTryHelp,
+       start},
       // Saving over the input, by its name or through a link, is refused.
       {{"in.bmp", "in.bmp"}, 1, "", messages::kSameFile, start},
       {{"quilgray.bmp", "same.bmp"}, 1, "", messages::kSameFile, start},
@@ -194,6 +237,7 @@ TEST(CommandLine, Cases) {
       {{"gr\xC3\xA5.bmp", "./gr\xC3\xA5.bmp"}, 1, "", messages::kSameFile, start},
   };
   const Bytes picture8x4 = testsupport::build(picture(8, 4));
+  const Bytes coefficients8x4 = npyOf(std::vector<float>(32, 1.25f), 8, 4);
   for (const Case& c : cases) {
     std::string label;
     for (const std::string& a : c.arguments) label += " '" + a + "'";
@@ -202,6 +246,7 @@ TEST(CommandLine, Cases) {
     writeFile(dir.file("in.bmp"), picture8x4);
     writeFile(dir.file("quilgray.bmp"), picture8x4);
     writeFile(dir.file("gr\xC3\xA5.bmp"), picture8x4);
+    writeFile(dir.file("in.npy"), coefficients8x4);
 #if defined(_WIN32)
     // A symbolic link needs a privilege there; a hard link names the file too.
     std::error_code error;

@@ -52,6 +52,8 @@ RunOptions withNamedTemporaries(RunOptions options) {
   return options;
 }
 
+const std::vector<std::string> kNoArguments;
+
 // A failed run: status 1, `message`, standard output `out` (a failed save
 // follows the report), the input and the older output as they were.
 void expectFailed(const SampleRun& sample, const RunResult& run, const std::string& message,
@@ -194,22 +196,26 @@ TEST(Faults, OutputIsAFolder) {
 // A file-size limit stops the write part-way: the partial temporary goes, the
 // older output stays. Whether the caller ignored SIGXFSZ or not, the save
 // sees a failed write rather than being killed with the temporary half
-// written.
+// written; the same for float32 coefficients (a 1 MiB .npy file).
 TEST(Faults, WriteFailsPartWay) {
   if (kNoResourceLimits) GTEST_SKIP() << kNoResourceLimits;
-  for (long limit : {4096L, 100000L, 512L * 512L - 1}) {
-    for (bool ignoreSignal : {true, false}) {
-      for (bool named : kEitherKind) {
-        SCOPED_TRACE("file size limit " + std::to_string(limit) +
-                     (ignoreSignal ? ", SIGXFSZ ignored" : ", SIGXFSZ default") +
-                     (named ? ", named temporaries" : ""));
-        SampleRun sample;
-        RunOptions options;
-        options.fileSizeLimit = limit;
-        options.ignoreFileSizeSignal = ignoreSignal;
-        const RunResult run =
-            runTool(sample.dir.path(), named ? withNamedTemporaries(options) : options);
-        expectFailed(sample, run, messages::kWrite, reportFor(512, 512));
+  const std::vector<std::string> coefficients = {"--format=npy", "quilgray.bmp"};
+  for (const std::vector<std::string>* arguments : {&kNoArguments, &coefficients}) {
+    for (long limit : {4096L, 100000L, 512L * 512L - 1}) {
+      for (bool ignoreSignal : {true, false}) {
+        for (bool named : kEitherKind) {
+          SCOPED_TRACE("file size limit " + std::to_string(limit) +
+                       (ignoreSignal ? ", SIGXFSZ ignored" : ", SIGXFSZ default") +
+                       (named ? ", named temporaries" : "") + (arguments->empty() ? "" : ", .npy"));
+          SampleRun sample;
+          RunOptions options;
+          options.fileSizeLimit = limit;
+          options.ignoreFileSizeSignal = ignoreSignal;
+          options.arguments = *arguments;
+          const RunResult run =
+              runTool(sample.dir.path(), named ? withNamedTemporaries(options) : options);
+          expectFailed(sample, run, messages::kWrite, reportFor(512, 512));
+        }
       }
     }
   }

@@ -133,6 +133,24 @@ TEST(FailureValues, EachOperationReturnsItsFailure) {
       {"dwtForward2dInRows of too many",
        [&] { return dwt97::dwtForward2dInRows(plane.get(), 6, 4, 3); },
        Error{Failure::tooManyLevels, "dwtForward2dLevels", 2}},
+      {"npyLoad of a missing file",
+       [&] {
+         dwt97::NpyArray array;
+         return dwt97::npyLoad(&array, noFolder.c_str());
+       },
+       Error{Failure::npyOpen, "npyLoad"}},
+      {"npyParse of a bitmap",
+       [&] {
+         dwt97::NpyArray array;
+         return dwt97::npyParse(&array, file.data(), file.size());
+       },
+       Error{Failure::npySignature, "npyLoad"}},
+      {"npySave over a folder",
+       [&] {
+         const float one = 1.0f;
+         return dwt97::npySave(folder.c_str(), dwt97::planeOver(&one, 1, 1));
+       },
+       Error{Failure::saveCreate, "npySave"}},
       {"planeAllocate of nothing",
        [&] {
          dwt97::PlaneBuffer empty;

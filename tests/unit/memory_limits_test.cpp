@@ -1,8 +1,8 @@
 // Memory running out is a value like any other failure: under an address
-// space limit the loaders, the plane allocation and the fused transform
-// return outOfMemory with nothing left allocated or open and nothing
-// changed, and a header declaring a huge picture in a small file is refused
-// from the header alone.
+// space limit the loaders (of coefficients too), the plane allocation and
+// the fused transform return outOfMemory with nothing left allocated or
+// open and nothing changed, and a header declaring a huge picture in a
+// small file is refused from the header alone.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -21,6 +21,7 @@
 #endif
 
 #include "dwt97/dwt97.h"
+#include "npy_builder.h"
 #include "test_support.h"
 
 using dwt97::Failure;
@@ -89,6 +90,17 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
     testsupport::putLe32(file, testsupport::kHeight, height);
     huge.push_back({file, failure});
   }
+  // The same for coefficients: an array of 9000 x 9000 samples whose file
+  // holds them all (sparse), and a header claiming 8 GiB in a small file.
+  const std::string dict = "{'descr': '<f4', 'fortran_order': False, 'shape': (9000, 9000), }";
+  const Bytes npyBig = npyFile(1, npyPadded(1, dict), {});
+  writeFile(dir.file("big.npy"), npyBig);
+  std::filesystem::resize_file(fsPath(dir.file("big.npy")),
+                               npyBig.size() + std::uint64_t{4} * kSide * kSide);
+  const Bytes npyHuge = npyFile(
+      1, npyPadded(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (65535, 32767), }"),
+      Bytes(16, 0));
+  writeFile(dir.file("claim.npy"), npyHuge);
   // A picture so wide that one thread's fused ring takes some 60 MB: more
   // than the free store could still have free from earlier tests.
   constexpr std::int32_t kWide = 1 << 20;
@@ -115,6 +127,13 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
     for (const Refusal& c : huge) {
       if (dwt97::bmpParse(&bmp, c.file.data(), c.file.size()) != c.failure) return 9;
     }
+    dwt97::NpyArray array;
+    if (dwt97::npyLoad(&array, dir.file("big.npy").c_str()) != Failure::outOfMemory) return 10;
+    if (array.data != nullptr || openDescriptors() != descriptors) return 11;
+    if (dwt97::npyParse(&array, npyHuge.data(), npyHuge.size()) != Failure::npyTruncated) {
+      return 12;
+    }
+    if (dwt97::npyLoad(&array, dir.file("claim.npy").c_str()) != Failure::npyTruncated) return 13;
     return 0;
   });
   EXPECT_EQ(step, 0) << "the check that failed, numbered in the child";
