@@ -233,11 +233,7 @@ void copyLevel0(const PlaneView<In>& in, FloatPlane out) {
   }
 }
 
-const DwtPassSet& fastest() {
-  const DwtPassSet* const* sets = nullptr;
-  dwtPassSets(&sets);
-  return *sets[0];
-}
+const DwtPassSet& fastest() { return dwtFastestPassSet(); }
 
 }  // namespace
 

@@ -1,5 +1,5 @@
 // The filter bank's public operations: each runs the fastest pass set this
-// processor supports, chosen once, on first use. The operations of
+// processor supports (sets.cpp). The operations of
 // namespace dwt97 return their failures; their process-ending namesakes
 // report them.
 #include <cstdint>
@@ -16,42 +16,7 @@ using dwt97::detail::report;
 
 namespace {
 
-struct Available {
-  const DwtPassSet* sets[4];
-  int count = 0;
-};
-
-// The pass sets the build compiled (see src/filterbank/CMakeLists.txt).
-#if defined(DWT97_X86_PASS_SETS)
-const DwtPassSet avx512Set = DWT97_PASS_SET_TABLE(avx512, "avx512");
-const DwtPassSet avx2Set = DWT97_PASS_SET_TABLE(avx2, "avx2");
-const DwtPassSet sse2Set = DWT97_PASS_SET_TABLE(sse2, "sse2");
-#else
-const DwtPassSet portableSet = DWT97_PASS_SET_TABLE(portable, DWT97_PORTABLE_SET_NAME);
-#endif
-
-Available findAvailable() {
-  Available found;
-#if defined(DWT97_X86_PASS_SETS)
-  __builtin_cpu_init();
-  // The checks include the operating system's support for the wider registers.
-  if (__builtin_cpu_supports("avx512f")) found.sets[found.count++] = &avx512Set;
-  if (__builtin_cpu_supports("avx2")) found.sets[found.count++] = &avx2Set;
-  found.sets[found.count++] = &sse2Set;
-#else
-  found.sets[found.count++] = &portableSet;
-#endif
-  return found;
-}
-
-// A function-local static: its first initialisation is thread-safe, so
-// concurrent first calls agree on one choice.
-const Available& available() {
-  static const Available found = findAvailable();
-  return found;
-}
-
-const DwtPassSet& fastest() { return *available().sets[0]; }
+const DwtPassSet& fastest() { return dwtFastestPassSet(); }
 
 // A levels failure as the operation reports it: running out of memory is
 // the transform's, too many levels names the most there are.
@@ -64,11 +29,6 @@ std::optional<Error> levelsError(const std::optional<Failure>& failure, std::int
 }
 
 }  // namespace
-
-int dwtPassSets(const DwtPassSet* const** sets) {
-  *sets = available().sets;
-  return available().count;
-}
 
 std::optional<Error> dwt97::dwtForwardColumns(SamplePlane dst, const std::uint8_t* const* src,
                                               std::int32_t width, std::int32_t height,

@@ -181,6 +181,7 @@ DWT97_PASS_SET_KERNELS(portable)
 // The pass sets this build offers that this processor can run, fastest
 // first; the first is the one the public passes use. Returns their count.
 int dwtPassSets(const DwtPassSet* const** sets);
+const DwtPassSet& dwtFastestPassSet();
 
 // The operations of filterbank.h run with the pass set `set`, so that the
 // tests can compare every set (the public ones use the first). Those that
