@@ -6,8 +6,10 @@
 // and leave no pixel buffer; an accepted one must hold exactly the file's
 // rows, and both transforms must agree.
 //
-// An input whose first bytes announce another picture format goes to the
-// picture readers instead (dwt97::parsePicture over the bytes): a refusal
+// An input that starts with numpy's magic is a .npy file of coefficients,
+// read by dwt97::npyParse and synthesised, analysed and viewed; one whose
+// first bytes announce another picture format goes to the picture readers
+// instead (dwt97::parsePicture over the bytes): a refusal
 // must be one "Error: ..." line with no buffer left, an accepted picture
 // must be within the limits, top row first, and transform in place on two
 // threads.
@@ -74,9 +76,43 @@ int fuzzPicture(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
+// A .npy file: a refusal is one "Error: npyLoad(), ..." line with nothing
+// left; an accepted array is within the limits and goes through the
+// analysis and synthesis of every level count up to three, in floats and as
+// the view, on two threads.
+int fuzzCoefficients(const std::uint8_t* data, std::size_t size) {
+  dwt97::NpyArray array;
+  if (const std::optional<dwt97::Error> failure = dwt97::npyParse(&array, data, size)) {
+    char message[dwt97::kMessageCapacity];
+    const char* text = dwt97::formatFailure(*failure, message, sizeof message);
+    if (!startsWith(text, "Error: npyLoad(), ") || array.data != nullptr) {
+      std::fprintf(stderr, "unexpected refusal: %s", text);
+      std::abort();
+    }
+    return 0;
+  }
+  const std::int32_t w = array.width, h = array.height;
+  if (w < 1 || h < 1 || h > 65535 || std::int64_t{w} * h > std::int64_t{0x7FFFFFFF}) std::abort();
+  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  std::vector<float> out(count), back(count);
+  std::vector<std::uint8_t> view(count);
+  const int most = dwt97::dwtMostAnalysisLevels(w, h);
+  for (int levels = 0; levels <= (most < 3 ? most : 3); ++levels) {
+    const dwt97::FloatPlane outPlane = dwt97::planeOver(out.data(), w, h);
+    if (dwt97::dwtSynthesize(dwt97::npyPlane(array), outPlane, levels, 2) ||
+        dwt97::dwtAnalyze(outPlane, dwt97::planeOver(back.data(), w, h), levels, 2) ||
+        dwt97::dwtRenderView(dwt97::npyPlane(array), dwt97::planeOver(view.data(), w, h), levels)) {
+      stop("coefficients refused");
+    }
+  }
+  dwt97::npyRelease(&array);
+  return 0;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size >= 6 && std::memcmp(data, "\x93NUMPY", 6) == 0) return fuzzCoefficients(data, size);
   if (dwt97::detectPicture(data, size) != dwt97::PictureFormat::bmp) {
     return fuzzPicture(data, size);
   }

@@ -3,7 +3,8 @@
 // heights 1 to 3, top-down, last row's padding missing, colour tables of
 // several lengths), plus a few files each refused for one reason; and PGM
 // (binary and plain, several maxvals), PNG (every colour type, plain and
-// interlaced) and, where the build has the JPEG library, JPEG pictures.
+// interlaced) and, where the build has the JPEG library, JPEG pictures; and
+// .npy files of coefficients in each layout numpy writes.
 //
 // Usage: make_seeds FOLDER
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "bmp_builder.h"
+#include "npy_builder.h"
 #include "picture_builder.h"
 
 namespace {
@@ -85,6 +87,22 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
 #endif
 }
 
+// .npy files of coefficients in each layout numpy writes, and one line.
+void addCoefficients(std::vector<std::pair<std::string, Bytes>>& seeds) {
+  std::vector<float> values(7 * 5);
+  for (std::size_t k = 0; k < values.size(); ++k) values[k] = static_cast<float>(k % 11) - 4.5f;
+  for (const int major : {1, 2, 3}) {
+    for (const bool big : {false, true}) {
+      for (const bool fortran : {false, true}) {
+        seeds.emplace_back("npy_v" + std::to_string(major) + (big ? "_be" : "_le") +
+                               (fortran ? "_f" : "_c") + ".npy",
+                           testsupport::npyOf(values, 7, 5, big, fortran, major));
+      }
+    }
+  }
+  seeds.emplace_back("npy_line.npy", testsupport::npyOf(std::vector<float>(9, 1.5f), 9, 1));
+}
+
 bool save(const std::string& folder, const std::string& name, const Bytes& bytes) {
   const std::string path = folder + "/" + name;
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -141,6 +159,7 @@ int main(int argc, char** argv) {
 
   for (auto& seed : seeds) seed.first += ".bmp";
   addPictures(seeds);
+  addCoefficients(seeds);
 
   for (const auto& seed : seeds) {
     if (!save(folder, seed.first, seed.second)) {

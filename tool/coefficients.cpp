@@ -38,11 +38,6 @@ T* allocate(std::int64_t count) {
   return static_cast<T*>(std::malloc(static_cast<std::size_t>(count) * sizeof(T)));
 }
 
-// A plane of floats as one that is only read.
-ConstFloatPlane readOnly(FloatPlane plane) {
-  return {plane.data, plane.rowStride, plane.width, plane.height};
-}
-
 // The record the saves take for a `width` x `height` block of bytes stored
 // top row first: only its shape and row order are read.
 Bitmap uprightRecord(std::int32_t width, std::int32_t height) {
@@ -99,7 +94,7 @@ int analyze(const Options& options, Format format) {
   // first.
   if (options.view) {
     const auto error =
-        dwtRenderView(readOnly(coefficients), planeOver(bmp.data, width, height), options.levels);
+        dwtRenderView(coefficients, planeOver(bmp.data, width, height), options.levels);
     if (error) return failed(*error);
   }
   return reportPauseAndSave(
@@ -112,7 +107,7 @@ int analyze(const Options& options, Format format) {
         }
       },
       [&]() -> std::optional<Error> {
-        if (!options.view) return npySave(options.output, readOnly(coefficients));
+        if (!options.view) return npySave(options.output, coefficients);
         return saveBytes(format, options.output, width, height, bmp.data);
       });
 }
@@ -134,7 +129,7 @@ int synthesize(const Options& options, Format format) {
     held.bytes = allocate<std::uint8_t>(std::int64_t{width} * height);
     if (held.bytes == nullptr) return failed({Failure::outOfMemory, "main"});
     if (const auto error =
-            dwtRoundToBytes(readOnly(picture), planeOver(held.bytes, width, height))) {
+            dwtRoundToBytes(picture, planeOver(held.bytes, width, height))) {
       return failed(*error);
     }
   }
@@ -148,7 +143,7 @@ int synthesize(const Options& options, Format format) {
         std::printf("Levels = %d \n", options.levels);
       },
       [&]() -> std::optional<Error> {
-        if (format == Format::npy) return npySave(options.output, readOnly(picture));
+        if (format == Format::npy) return npySave(options.output, picture);
         return saveBytes(format, options.output, width, height, held.bytes);
       });
 }

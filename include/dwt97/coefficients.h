@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <type_traits>
 
 #include "dwt97/export.h"
 #include "dwt97/failure.h"
@@ -44,6 +45,12 @@ struct PlaneView {
   std::int32_t height = 0;
 
   T* row(std::int64_t r) const { return data + r * rowStride; }
+
+  // A plane that may be written is one that may be read.
+  template <typename U, typename = std::enable_if_t<std::is_same_v<U, T> && !std::is_const_v<U>>>
+  operator PlaneView<const U>() const {
+    return {data, rowStride, width, height};
+  }
 };
 
 using FloatPlane = PlaneView<float>;
