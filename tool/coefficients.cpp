@@ -128,8 +128,7 @@ int synthesize(const Options& options, Format format) {
   if (format != Format::npy) {
     held.bytes = allocate<std::uint8_t>(std::int64_t{width} * height);
     if (held.bytes == nullptr) return failed({Failure::outOfMemory, "main"});
-    if (const auto error =
-            dwtRoundToBytes(picture, planeOver(held.bytes, width, height))) {
+    if (const auto error = dwtRoundToBytes(picture, planeOver(held.bytes, width, height))) {
       return failed(*error);
     }
   }
