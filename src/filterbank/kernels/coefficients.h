@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "filterbank/kernels/common.h"
 
@@ -52,7 +53,14 @@ inline void loadPairs(const T* x, std::int32_t n, std::int64_t j0, std::int64_t 
   const std::int64_t qInside = smaller(qEnd, n / 2 - pBegin);
   if (qInside > q) {
     const T* pairs = x + 2 * (pBegin + q);
-    forEachLane(0, qInside - q, [&](auto d, std::int64_t i) {
+    // Aligned on the line's floats where it has them, on the copies else.
+    const float* anchor = even + q;
+    std::int64_t step = 1;
+    if constexpr (std::is_same_v<T, float>) {
+      anchor = pairs;
+      step = 2;
+    }
+    forEachVector(0, qInside - q, anchor, step, [&](auto d, std::int64_t i) {
       deinterleave(d, pairs + 2 * i, even + q + i, odd + q + i);
     });
     q = qInside;
@@ -80,7 +88,7 @@ void analyzeRow(const T* x, std::int32_t n, std::int64_t p0, std::int64_t p1,
     loadPairs(x, n, j0, count, even, odd);
     float* lowOut = low + (j0 - p0);
     float* highOut = high + (j0 - p0);
-    forEachLane(0, count, [&](auto d, std::int64_t v) {
+    forEachVector(0, count, lowOut, 1, [&](auto d, std::int64_t v) {
       using D = decltype(d);
       typename D::V e[5], o[5];
       D::window5(even + v, e);
@@ -114,7 +122,7 @@ struct Ahead {
 
 // Copies `count` floats with +0.0 added: outputs that are final as they are.
 inline void copyFinal(const float* in, std::int64_t count, float* out) {
-  forEachLane(0, count, [&](auto d, std::int64_t v) {
+  forEachVector(0, count, out, 1, [&](auto d, std::int64_t v) {
     using D = decltype(d);
     D::store(out + v, D::load(in + v) + D::splat(0.0f));
   });
@@ -126,7 +134,7 @@ inline void copyFinal(const float* in, std::int64_t count, float* out) {
 // out[3]. A null high row (the last pair of an odd column) is not written.
 inline void analyzeColumns(const float* const* in, bool both, std::int64_t from, std::int64_t count,
                            float* const* out, const AnalysisTaps& taps, const Ahead& ahead) {
-  forEachLaneAligned(0, count, out[0], 1, [&](auto d, std::int64_t v) {
+  forEachVectorStored(0, count, out[0], 1, [&](auto d, std::int64_t v, int first, int last) {
     using D = decltype(d);
     ahead.fetch(d, v);
     const typename D::V zero = D::splat(0.0f);
@@ -134,29 +142,35 @@ inline void analyzeColumns(const float* const* in, bool both, std::int64_t from,
     for (int k = 0; k < 9; ++k) s[k] = D::load(in[k] + from + v);
     typename D::V low, high;
     analyse(s, taps.of(d), low, high);
-    D::storeFinal(out[0] + v, low + zero);
-    if (out[1] != nullptr) D::storeFinal(out[1] + v, high + zero);
+    D::storeFinalLanes(out[0] + v, low + zero, first, last);
+    if (out[1] != nullptr) D::storeFinalLanes(out[1] + v, high + zero, first, last);
     if (both) {
       s[9] = D::load(in[9] + from + v);
       s[10] = D::load(in[10] + from + v);
       analyse(s + 2, taps.of(d), low, high);
-      D::storeFinal(out[2] + v, low + zero);
-      if (out[3] != nullptr) D::storeFinal(out[3] + v, high + zero);
+      D::storeFinalLanes(out[2] + v, low + zero, first, last);
+      if (out[3] != nullptr) D::storeFinalLanes(out[3] + v, high + zero, first, last);
     }
   });
 }
 
 // A line's bands laid out for its row synthesis: the low band from
-// kBandPad floats into the row, the high band from highAt(n) on, each with
-// room before and after it for the entries beyond its ends.
-// Each band starts on a 64-byte boundary, with a vector's room before it;
-// its vector reads run up to 32 floats past its last pair.
+// kBandPad floats into the row, the high band from highAt(n) on, each moved
+// on by up to 15 floats (to share the alignment of the rows it is made
+// from), with room before and after it for the entries beyond its ends; a
+// band's vector reads run up to 32 floats past its last pair.
 constexpr std::int64_t kBandPad = 16;
 inline std::int64_t highAt(std::int32_t n) {
-  return kBandPad + ((std::int64_t{n} + 1) / 2 + 15) / 16 * 16 + 16;
+  return kBandPad + ((std::int64_t{n} + 1) / 2 + 4 + 15 + 15) / 16 * 16 + 16;
 }
 inline std::int64_t bandRowFloats(std::int32_t n) {
-  return highAt(n) + ((std::int64_t{n} + 1) / 2 + 48 + 15) / 16 * 16;
+  return highAt(n) + ((std::int64_t{n} + 1) / 2 + 15 + 48 + 15) / 16 * 16;
+}
+
+// How many floats p lies past a vector boundary.
+inline std::int64_t pastBoundary(const float* p) {
+  return static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(p) / sizeof(float) %
+                                   Full::lanes);
 }
 
 // Writes the entries beyond the ends of a line's bands (n >= 2): low entry t
@@ -181,7 +195,7 @@ inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
   // With an odd n the last pair has its even output alone.
   const std::int64_t whole = n % 2 != 0 ? pairs - 1 : pairs;
   // Output pair i reads band indices i - 2 .. i + 2.
-  forEachLaneAligned(0, whole, out, 2, [&](auto d, std::int64_t i) {
+  forEachVectorStored(0, whole, out, 2, [&](auto d, std::int64_t i, int first, int last) {
     using D = decltype(d);
     typename D::V l[5], h[5];
     D::window5Around(low + i, l);
@@ -189,7 +203,7 @@ inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
     typename D::V even, odd;
     synthesise(l, h, taps.of(d), even, odd);
     const typename D::V zero = D::splat(0.0f);
-    D::storeFinalInterleaved(out + 2 * i, even + zero, odd + zero);
+    D::storeFinalInterleavedLanes(out + 2 * i, even + zero, odd + zero, first, last);
   });
   if (whole < pairs) {
     float l[5], h[5], even, odd;
@@ -200,23 +214,37 @@ inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
   }
 }
 
-// Output pair j of `count` columns of float rows: l[k] and h[k] are the low-
-// and high-band rows standing for band index j - 2 + k (l[0] is not read);
-// the doubled even and odd sums go to `even` and, unless null, `odd`.
-inline void synthesizeColumns(const float* const* l, const float* const* h, std::int64_t count,
-                              float* even, float* odd, const SynthesisTaps& taps,
+// Output pair j and, with `both`, pair j + 1 of `count` columns of float
+// rows: l[k] and h[k] are the low- and high-band rows standing for band
+// index j - 2 + k (l[0] is not read; k up to 4, or 5 with both). The
+// doubled even and odd sums of pair j go to out[0] and out[1], those of
+// pair j + 1 to out[2] and out[3]; a null odd row is not written. The
+// vectors are aligned on the high-band rows.
+inline void synthesizeColumns(const float* const* l, const float* const* h, bool both,
+                              std::int64_t count, float* const* out, const SynthesisTaps& taps,
                               const Ahead& ahead) {
-  forEachLane(0, count, [&](auto d, std::int64_t v) {
+  forEachVector(0, count, h[0], 1, [&](auto d, std::int64_t v) {
     using D = decltype(d);
     ahead.fetch(d, v);
-    typename D::V lv[5], hv[5];
+    typename D::V lv[6], hv[6];
     for (int k = 1; k < 5; ++k) lv[k] = D::load(l[k] + v);
     lv[0] = lv[1];
     for (int k = 0; k < 5; ++k) hv[k] = D::load(h[k] + v);
     typename D::V e, o;
-    synthesise(lv, hv, taps.of(d), e, o);
-    D::store(even + v, e);
-    if (odd != nullptr) D::store(odd + v, o);
+    const typename D::V(&l0)[5] = *reinterpret_cast<const typename D::V(*)[5]>(lv);
+    const typename D::V(&h0)[5] = *reinterpret_cast<const typename D::V(*)[5]>(hv);
+    synthesise(l0, h0, taps.of(d), e, o);
+    D::store(out[0] + v, e);
+    if (out[1] != nullptr) D::store(out[1] + v, o);
+    if (both) {
+      lv[5] = D::load(l[5] + v);
+      hv[5] = D::load(h[5] + v);
+      const typename D::V(&l1)[5] = *reinterpret_cast<const typename D::V(*)[5]>(lv + 1);
+      const typename D::V(&h1)[5] = *reinterpret_cast<const typename D::V(*)[5]>(hv + 1);
+      synthesise(l1, h1, taps.of(d), e, o);
+      D::store(out[2] + v, e);
+      if (out[3] != nullptr) D::store(out[3] + v, o);
+    }
   });
 }
 

@@ -36,20 +36,58 @@ inline void forEachLane(std::int64_t begin, std::int64_t end, Body&& body) {
   for (; i < end; ++i) body(OneLane{}, i);
 }
 
-// forEachLane over [begin, end), the first indices one lane at a time until
-// anchor + step * index lies on a whole vector's boundary, so that stores
-// there (and to rows aligned alike) are aligned where they can be.
+// Runs body(Full{}, i) over [begin, end) for bodies that may run twice on
+// an index (each writes outputs that depend on nothing it writes): the
+// first vector at `begin`, then whole vectors from the first index where
+// anchor + step * index lies on a vector's boundary (so that stores there,
+// and to rows aligned alike, are aligned), and the last one ending at
+// `end`, overlapping what came before. Spans shorter than a vector go one
+// lane at a time.
 template <typename Body>
-inline void forEachLaneAligned(std::int64_t begin, std::int64_t end, const float* anchor,
-                               std::int64_t step, Body&& body) {
+inline void forEachVector(std::int64_t begin, std::int64_t end, const float* anchor,
+                          std::int64_t step, Body&& body) {
+  if (end - begin < Full::lanes) {
+    for (std::int64_t i = begin; i < end; ++i) body(OneLane{}, i);
+    return;
+  }
   constexpr std::uintptr_t bytes = sizeof(float) * Full::lanes;
   const auto at = reinterpret_cast<std::uintptr_t>(anchor + step * begin);
   const auto perIndex = static_cast<std::uintptr_t>(step) * sizeof(float);
-  const std::int64_t head =
-      at % perIndex == 0 ? static_cast<std::int64_t>((bytes - at % bytes) % bytes / perIndex) : 0;
   std::int64_t i = begin;
-  for (; i < end && i < begin + head; ++i) body(OneLane{}, i);
-  forEachLane(i, end, body);
+  if (at % bytes != 0) {
+    body(Full{}, begin);
+    i += at % perIndex == 0 ? static_cast<std::int64_t>((bytes - at % bytes) / perIndex)
+                            : Full::lanes;
+  }
+  for (; i + Full::lanes <= end; i += Full::lanes) body(Full{}, i);
+  if (i < end) body(Full{}, end - Full::lanes);
+}
+
+// forEachVector for bodies whose stores must not overlap (final outputs,
+// which may go past the caches, where a line written twice costs dearly):
+// body(d, i, first, last) stores only lanes [first, last) of its vectors.
+// The first vector keeps the lanes before the aligned ones, the last the
+// lanes after them; spans shorter than a vector go one lane at a time.
+template <typename Body>
+inline void forEachVectorStored(std::int64_t begin, std::int64_t end, const float* anchor,
+                                std::int64_t step, Body&& body) {
+  constexpr int lanes = Full::lanes;
+  if (end - begin < lanes) {
+    for (std::int64_t i = begin; i < end; ++i) body(OneLane{}, i, 0, 1);
+    return;
+  }
+  constexpr std::uintptr_t bytes = sizeof(float) * lanes;
+  const auto at = reinterpret_cast<std::uintptr_t>(anchor + step * begin);
+  const auto perIndex = static_cast<std::uintptr_t>(step) * sizeof(float);
+  const int head =
+      at % perIndex == 0 ? static_cast<int>((bytes - at % bytes) % bytes / perIndex) : 0;
+  std::int64_t i = begin;
+  if (head > 0) {
+    body(Full{}, i, 0, head);
+    i += head;
+  }
+  for (; i + lanes <= end; i += lanes) body(Full{}, i, 0, lanes);
+  if (i < end) body(Full{}, end - lanes, lanes - static_cast<int>(end - i), lanes);
 }
 
 // Outputs per row chunk of the row passes: the float copies of a chunk's

@@ -130,8 +130,8 @@ struct DwtSynthesisLevel {
 
 // The ring of the synthesis: kSynthesisRingRows rows of `stride` floats,
 // 64-byte aligned, stride at least the width plus kSynthesisRowSlack.
-constexpr int kSynthesisRingRows = 14;
-constexpr std::int64_t kSynthesisRowSlack = 160;
+constexpr int kSynthesisRingRows = 16;
+constexpr std::int64_t kSynthesisRowSlack = 192;
 using DwtSynthesisKernel = void(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1,
                                 float* ring, std::int64_t stride);
 

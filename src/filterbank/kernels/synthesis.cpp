@@ -5,13 +5,14 @@
 
 namespace {
 
-// Ring slots: the even and odd rows of the column synthesis in 0 and 1;
-// in place, the span's own low-low rows t in 2 + t % 8, the others it reads
-// in 10 to 13, in the order foreignLowLow() gives.
+// Ring slots: the even and odd rows of the column synthesis of two pairs
+// in 0 to 3; in place, the span's own low-low rows t in 4 + t % 8, the
+// others it reads in 12 to 15, in the order foreignLowLow() gives.
 constexpr int kOwnSlots = 8;
-constexpr int kForeignSlot = 2 + kOwnSlots;
-static_assert(kSynthesisRingRows == kForeignSlot + 4, "two rows, eight own and four others");
-static_assert(2 * (kBandPad + 16) + 48 + 2 <= kSynthesisRowSlack, "a band row fits a ring row");
+constexpr int kForeignSlot = 4 + kOwnSlots;
+static_assert(kSynthesisRingRows == kForeignSlot + 4, "four rows, eight own and four others");
+// A band row takes bandRowFloats(n) <= 2 ceil(n/2) + 174 <= n + 175 floats.
+static_assert(175 <= kSynthesisRowSlack, "a band row fits a ring row");
 
 // The low-band index that band index t (j - 2 + k for the tap of pair j)
 // stands for in a column of n: its signal position 2t reflected.
@@ -54,7 +55,7 @@ struct LowLowRows {
     foreignCount = l.inPlace ? foreignLowLow(l.height, j0, j1, foreign) : 0;
   }
   float* slot(std::int64_t t) const {
-    if (t >= j0 && t < j1) return ring + (2 + t % kOwnSlots) * stride;
+    if (t >= j0 && t < j1) return ring + (4 + t % kOwnSlots) * stride;
     int k = 0;
     while (k < foreignCount - 1 && foreign[k] != t) ++k;
     return ring + (kForeignSlot + k) * stride;
@@ -69,10 +70,14 @@ struct LowLowRows {
 
 // A row of the column synthesis: its low band and its high band, laid out
 // for the row synthesis (see padBands) in one ring row.
+// Each band sits as the rows it is made from are aligned (`lowFrom` and
+// `highFrom`), so that the column synthesis stores aligned where it loads so.
 struct BandRow {
   float* low;
   float* high;
-  BandRow(float* ring, std::int32_t width) : low(ring + kBandPad), high(ring + highAt(width)) {}
+  BandRow(float* ring, std::int32_t width, const float* lowFrom, const float* highFrom)
+      : low(ring + kBandPad + pastBoundary(lowFrom)),
+        high(ring + highAt(width) + pastBoundary(highFrom)) {}
 };
 
 // The row synthesis of `row` into `out`; a row of 1 passes through.
@@ -102,26 +107,32 @@ void synthesize(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1
   const std::int32_t w = level.width, h = level.height;
   const std::int64_t lows = (std::int64_t{w} + 1) / 2, highs = w / 2;
   const SynthesisTaps taps;
-  const BandRow even(ring, w), odd(ring + stride, w);
+  const float* firstHigh = level.bands.row<const float>(h > 1 ? (std::int64_t{h} + 1) / 2 : 0);
+  BandRow rows[4] = {{ring, w, firstHigh, firstHigh + lows},
+                     {ring + stride, w, firstHigh, firstHigh + lows},
+                     {ring + 2 * stride, w, firstHigh, firstHigh + lows},
+                     {ring + 3 * stride, w, firstHigh, firstHigh + lows}};
   if (h == 1) {  // the rows alone
-    copyFloats(level.lowLow.row<const float>(0), lows, even.low);
-    copyFloats(level.bands.row<const float>(0) + lows, highs, even.high);
-    finishRow(even, w, taps, level.out.row<float>(0));
+    copyFloats(level.lowLow.row<const float>(0), lows, rows[0].low);
+    copyFloats(level.bands.row<const float>(0) + lows, highs, rows[0].high);
+    finishRow(rows[0], w, taps, level.out.row<float>(0));
     Full::finishFinal();
     return;
   }
   const LowLowRows lowLow(level, ring, stride, j0, j1);
   const std::int64_t highRow0 = (std::int64_t{h} + 1) / 2;  // the first high-band row
   std::int64_t next = j0;                                   // the next own low-low row to keep
-  for (std::int64_t j = j0; j < j1; ++j) {
+  for (std::int64_t j = j0; j < j1; j += 2) {
+    // Pairs j and j + 1 read band indices j - 2 .. j + 3.
+    const bool both = j + 1 < j1;
     if (level.inPlace) {
-      for (; next < j1 && next <= j + 2; ++next) lowLow.keep(next, lows);
+      for (; next < j1 && next <= j + (both ? 3 : 2); ++next) lowLow.keep(next, lows);
     }
-    const float* ll[5] = {};
-    const float* hl[5] = {};
-    const float* lh[5];
-    const float* hh[5];
-    for (int k = 0; k < 5; ++k) {
+    const float* ll[6] = {};
+    const float* hl[6] = {};
+    const float* lh[6] = {};
+    const float* hh[6] = {};
+    for (int k = 0; k < (both ? 6 : 5); ++k) {
       if (k > 0) {
         const std::int64_t t = lowEntry(j - 2 + k, h);
         ll[k] = lowLow.row(t);
@@ -131,20 +142,26 @@ void synthesize(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1
       lh[k] = high;
       hh[k] = high + lows;
     }
-    // The band rows the next pair reads first come from memory meanwhile.
+    // The band rows the next sweep reads first come from memory meanwhile.
     Ahead lowAhead, highAhead;
-    if (j + 3 < highRow0) {
-      const float* high = level.bands.row<const float>(highRow0 + j + 3);
-      lowAhead.add(level.lowLow.row<const float>(j + 3));
+    for (std::int64_t t = j + 4; t < smaller(j + 6, highRow0); ++t) {
+      const float* high = level.bands.row<const float>(highRow0 + t);
+      lowAhead.add(level.lowLow.row<const float>(t));
       lowAhead.add(high);
-      highAhead.add(level.bands.row<const float>(j + 3) + lows);
+      highAhead.add(level.bands.row<const float>(t) + lows);
       highAhead.add(high + lows);
     }
-    const bool withOdd = 2 * j + 1 < h;
-    synthesizeColumns(ll, lh, lows, even.low, withOdd ? odd.low : nullptr, taps, lowAhead);
-    synthesizeColumns(hl, hh, highs, even.high, withOdd ? odd.high : nullptr, taps, highAhead);
-    finishRow(even, w, taps, level.out.row<float>(2 * j));
-    if (withOdd) finishRow(odd, w, taps, level.out.row<float>(2 * j + 1));
+    // Each pair's odd row exists where the column has a sample for it.
+    const auto odd = [h](std::int64_t pair) { return 2 * pair + 1 < h; };
+    float* lowOut[4] = {rows[0].low, odd(j) ? rows[1].low : nullptr, rows[2].low,
+                        both && odd(j + 1) ? rows[3].low : nullptr};
+    float* highOut[4] = {rows[0].high, odd(j) ? rows[1].high : nullptr, rows[2].high,
+                         both && odd(j + 1) ? rows[3].high : nullptr};
+    synthesizeColumns(ll, lh, both, lows, lowOut, taps, lowAhead);
+    synthesizeColumns(hl, hh, both, highs, highOut, taps, highAhead);
+    for (int r = 0; r < (both ? 4 : 2); ++r) {
+      if (lowOut[r] != nullptr) finishRow(rows[r], w, taps, level.out.row<float>(2 * j + r));
+    }
   }
   Full::finishFinal();
 }

@@ -22,6 +22,12 @@ struct Full : GenericLanes<8, Full> {
     }
   }
   static void finishFinal() { _mm_sfence(); }
+  static void storeMasked(float* p, V v, int first, int last) {
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i keep = _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(last), lane),
+                                          _mm256_cmpgt_epi32(lane, _mm256_set1_epi32(first - 1)));
+    _mm256_maskstore_ps(p, keep, v);
+  }
   // Rounding to nearest, then signed saturation to 16 and to 8 bits (the
   // same as straight to 8), and the even and odd bytes interleaved.
   static void storeRoundedPairs(std::uint8_t* p, V even, V odd) {

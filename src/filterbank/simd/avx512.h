@@ -34,6 +34,7 @@ struct Full : GenericLanes<16, Full> {
     }
   }
   static void finishFinal() { _mm_sfence(); }
+
   // The same around p, for a p on a vector's boundary: the vectors before,
   // at and after it, all aligned loads.
   static void window5Around(const float* p, V (&s)[5]) {

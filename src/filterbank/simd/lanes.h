@@ -30,6 +30,12 @@ struct OneLane {
   static void store(float* p, V v) { *p = v; }
   static void storeFinal(float* p, V v) { *p = v; }
   static void storeFinalInterleaved(float* p, V even, V odd) { storeInterleaved(p, even, odd); }
+  static void storeFinalLanes(float* p, V v, int first, int last) {
+    if (first < last) *p = v;
+  }
+  static void storeFinalInterleavedLanes(float* p, V even, V odd, int first, int last) {
+    if (first < last) storeInterleaved(p, even, odd);
+  }
   // The byte, converted exactly.
   static V loadBytes(const std::uint8_t* p) { return static_cast<float>(*p); }
   // The two bytes of a sample pair, as the even and the odd sample.
@@ -119,6 +125,25 @@ struct GenericLanes {
     Self::storeFinal(p + N, zip(even, odd, std::make_integer_sequence<int, N>{}, N / 2));
   }
   static void finishFinal() {}
+  // Lanes [first, last) of v alone, stored as storeFinal() stores them.
+  static void storeFinalLanes(float* p, V v, int first, int last) {
+    if (first == 0 && last == N) {
+      Self::storeFinal(p, v);
+    } else {
+      Self::storeMasked(p, v, first, last);
+    }
+  }
+  static void storeMasked(float* p, V v, int first, int last) {
+    for (int k = first; k < last; ++k) p[k] = v[k];
+  }
+  // The pairs of lanes [first, last) of even and odd, interleaved.
+  static void storeFinalInterleavedLanes(float* p, V even, V odd, int first, int last) {
+    const auto clamp = [](int k) { return k < 0 ? 0 : k > N ? N : k; };
+    storeFinalLanes(p, zip(even, odd, std::make_integer_sequence<int, N>{}, 0), clamp(2 * first),
+                    clamp(2 * last));
+    storeFinalLanes(p + N, zip(even, odd, std::make_integer_sequence<int, N>{}, N / 2),
+                    clamp(2 * first - N), clamp(2 * last - N));
+  }
   static V loadBytes(const std::uint8_t* p) {
     VByte b;
     std::memcpy(&b, p, sizeof b);
