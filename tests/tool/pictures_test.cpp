@@ -175,9 +175,9 @@ TEST(Pictures, ToolReadsMoreFormats) {
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, messages::kGifNotSupported);
   EXPECT_EQ(readFile(dir.file("out.dat")), (Bytes{1, 2, 3}));
-  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"anim.gif", "colour.ppm", "in.tif",
-                                                           "out.dat", "ppm.dat", "tiff.dat"}))
-      << "nothing else written";
+  std::vector<std::string> written{"anim.gif", "colour.ppm", "in.tif", "out.dat", "ppm.dat"};
+  if (dwt97::canReadPicture(PictureFormat::tiff)) written.push_back("tiff.dat");
+  EXPECT_EQ(listDir(dir.path()), written) << "nothing else written";
 }
 
 // The tool on a JPEG: its report, the transform of the decoder's grey; a
