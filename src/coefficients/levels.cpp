@@ -148,6 +148,9 @@ std::optional<Failure> analyze(const DwtPassSet& set, const PlaneView<In>& in, F
   first.high.offset = ceilHalf(in.height);
   first.width = in.width;
   first.height = in.height;
+  // The next level reads the low-low band back at once.
+  first.lowFinal = levels == 1;
+  first.lowBeyondFinal = first.highFinal = true;
   const std::int64_t pairs = ceilHalf(in.height);
   forSpans(pairs, threadCount(rings.count, pairs, samples),
            [&](int k, std::int64_t j0, std::int64_t j1) {
@@ -210,6 +213,7 @@ std::optional<Failure> synthesize(const DwtPassSet& set, ConstFloatPlane in, Flo
     level.out = mapOf(out);
     level.out.scale = std::int64_t{1} << k;
     level.inPlace = k < levels - 1;
+    level.outFinal = k == 0;  // the next level reads the others' rows back at once
     level.lowLow = level.inPlace ? level.out : level.bands;
     if (level.inPlace) level.lowLow.scale = 2 * level.out.scale;
     const std::int64_t pairs = ceilHalf(level.height);

@@ -114,12 +114,13 @@ void analyze(const DwtAnalysisLevel& level, std::int64_t j0, std::int64_t j1, st
     };
     float* lowColumns[4] = {at(lowRows[0], p0), at(highRows[0], p0), at(lowRows[1], p0),
                             at(highRows[1], p0)};
-    analyzeColumns(in, both, 0, strip, lowColumns, taps, ahead);
+    analyzeColumns(in, both, 0, strip, lowColumns, taps, ahead, level.lowFinal, level.highFinal);
     float* beyond[2] = {level.lowBeyond.row<float>(j),
                         both ? level.lowBeyond.row<float>(j + 1) : nullptr};
     float* highColumns[4] = {at(beyond[0], lows + p0), at(highRows[0], lows + p0),
                              at(beyond[1], lows + p0), at(highRows[1], lows + p0)};
-    analyzeColumns(in, both, strip, highStrip, highColumns, taps, Ahead{});
+    analyzeColumns(in, both, strip, highStrip, highColumns, taps, Ahead{}, level.lowBeyondFinal,
+                   level.highFinal);
   }
   Full::finishFinal();
 }

@@ -132,8 +132,12 @@ inline void copyFinal(const float* in, std::int64_t count, float* out) {
 // `from` of in[k], the float rows at signal index 2j - 4 + k: the low and
 // high outputs to out[0] and out[1], those of pair j + 1 to out[2] and
 // out[3]. A null high row (the last pair of an odd column) is not written.
+//
+// The low rows' stores go past the caches with `lowFinal`, the high rows'
+// with `highFinal`: only outputs nothing reads again soon should.
 inline void analyzeColumns(const float* const* in, bool both, std::int64_t from, std::int64_t count,
-                           float* const* out, const AnalysisTaps& taps, const Ahead& ahead) {
+                           float* const* out, const AnalysisTaps& taps, const Ahead& ahead,
+                           bool lowFinal, bool highFinal) {
   forEachVectorStored(0, count, out[0], 1, [&](auto d, std::int64_t v, int first, int last) {
     using D = decltype(d);
     ahead.fetch(d, v);
@@ -142,14 +146,14 @@ inline void analyzeColumns(const float* const* in, bool both, std::int64_t from,
     for (int k = 0; k < 9; ++k) s[k] = D::load(in[k] + from + v);
     typename D::V low, high;
     analyse(s, taps.of(d), low, high);
-    D::storeFinalLanes(out[0] + v, low + zero, first, last);
-    if (out[1] != nullptr) D::storeFinalLanes(out[1] + v, high + zero, first, last);
+    D::storeLanes(out[0] + v, low + zero, first, last, lowFinal);
+    if (out[1] != nullptr) D::storeLanes(out[1] + v, high + zero, first, last, highFinal);
     if (both) {
       s[9] = D::load(in[9] + from + v);
       s[10] = D::load(in[10] + from + v);
       analyse(s + 2, taps.of(d), low, high);
-      D::storeFinalLanes(out[2] + v, low + zero, first, last);
-      if (out[3] != nullptr) D::storeFinalLanes(out[3] + v, high + zero, first, last);
+      D::storeLanes(out[2] + v, low + zero, first, last, lowFinal);
+      if (out[3] != nullptr) D::storeLanes(out[3] + v, high + zero, first, last, highFinal);
     }
   });
 }
@@ -188,9 +192,10 @@ inline void padBands(float* low, float* high, std::int32_t n) {
 }
 
 // The row synthesis of a line of n >= 2 samples into out[0, n), from its
-// low band `low` and high band `high`, padded by padBands().
+// low band `low` and high band `high`, padded by padBands(); past the caches
+// with `final`.
 inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
-                          const SynthesisTaps& taps, float* out) {
+                          const SynthesisTaps& taps, float* out, bool final) {
   const std::int64_t pairs = (std::int64_t{n} + 1) / 2;
   // With an odd n the last pair has its even output alone.
   const std::int64_t whole = n % 2 != 0 ? pairs - 1 : pairs;
@@ -203,7 +208,7 @@ inline void synthesizeRow(const float* low, const float* high, std::int32_t n,
     typename D::V even, odd;
     synthesise(l, h, taps.of(d), even, odd);
     const typename D::V zero = D::splat(0.0f);
-    D::storeFinalInterleavedLanes(out + 2 * i, even + zero, odd + zero, first, last);
+    D::storeInterleavedLanes(out + 2 * i, even + zero, odd + zero, first, last, final);
   });
   if (whole < pairs) {
     float l[5], h[5], even, odd;

@@ -99,6 +99,10 @@ struct DwtAnalysisLevel {
   std::int32_t width = 0;
   std::int32_t height = 0;
   bool inPlace = false;
+  // Which outputs nothing reads again soon, whose stores go past the caches.
+  bool lowFinal = false;
+  bool lowBeyondFinal = false;
+  bool highFinal = false;
 };
 
 // The ring of the analysis: kAnalysisRingRows rows of `stride` floats,
@@ -126,6 +130,7 @@ struct DwtSynthesisLevel {
   std::int32_t width = 0;
   std::int32_t height = 0;
   bool inPlace = false;
+  bool outFinal = false;  // nothing reads the output again soon
 };
 
 // The ring of the synthesis: kSynthesisRingRows rows of `stride` floats,

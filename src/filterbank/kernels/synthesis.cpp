@@ -81,12 +81,13 @@ struct BandRow {
 };
 
 // The row synthesis of `row` into `out`; a row of 1 passes through.
-void finishRow(const BandRow& row, std::int32_t width, const SynthesisTaps& taps, float* out) {
+void finishRow(const BandRow& row, std::int32_t width, const SynthesisTaps& taps, float* out,
+               bool final) {
   if (width == 1) {
     copyFinal(row.low, 1, out);
   } else {
     padBands(row.low, row.high, width);
-    synthesizeRow(row.low, row.high, width, taps, out);
+    synthesizeRow(row.low, row.high, width, taps, out, final);
   }
 }
 
@@ -115,7 +116,7 @@ void synthesize(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1
   if (h == 1) {  // the rows alone
     copyFloats(level.lowLow.row<const float>(0), lows, rows[0].low);
     copyFloats(level.bands.row<const float>(0) + lows, highs, rows[0].high);
-    finishRow(rows[0], w, taps, level.out.row<float>(0));
+    finishRow(rows[0], w, taps, level.out.row<float>(0), level.outFinal);
     Full::finishFinal();
     return;
   }
@@ -160,7 +161,9 @@ void synthesize(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1
     synthesizeColumns(ll, lh, both, lows, lowOut, taps, lowAhead);
     synthesizeColumns(hl, hh, both, highs, highOut, taps, highAhead);
     for (int r = 0; r < (both ? 4 : 2); ++r) {
-      if (lowOut[r] != nullptr) finishRow(rows[r], w, taps, level.out.row<float>(2 * j + r));
+      if (lowOut[r] != nullptr) {
+        finishRow(rows[r], w, taps, level.out.row<float>(2 * j + r), level.outFinal);
+      }
     }
   }
   Full::finishFinal();

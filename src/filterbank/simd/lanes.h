@@ -30,10 +30,11 @@ struct OneLane {
   static void store(float* p, V v) { *p = v; }
   static void storeFinal(float* p, V v) { *p = v; }
   static void storeFinalInterleaved(float* p, V even, V odd) { storeInterleaved(p, even, odd); }
-  static void storeFinalLanes(float* p, V v, int first, int last) {
+  static void finishFinal() {}
+  static void storeLanes(float* p, V v, int first, int last, bool) {
     if (first < last) *p = v;
   }
-  static void storeFinalInterleavedLanes(float* p, V even, V odd, int first, int last) {
+  static void storeInterleavedLanes(float* p, V even, V odd, int first, int last, bool) {
     if (first < last) storeInterleaved(p, even, odd);
   }
   // The byte, converted exactly.
@@ -125,10 +126,15 @@ struct GenericLanes {
     Self::storeFinal(p + N, zip(even, odd, std::make_integer_sequence<int, N>{}, N / 2));
   }
   static void finishFinal() {}
-  // Lanes [first, last) of v alone, stored as storeFinal() stores them.
-  static void storeFinalLanes(float* p, V v, int first, int last) {
+  // Lanes [first, last) of v alone; with `final`, a whole vector is stored
+  // as storeFinal() stores it.
+  static void storeLanes(float* p, V v, int first, int last, bool final) {
     if (first == 0 && last == N) {
-      Self::storeFinal(p, v);
+      if (final) {
+        Self::storeFinal(p, v);
+      } else {
+        Self::store(p, v);
+      }
     } else {
       Self::storeMasked(p, v, first, last);
     }
@@ -137,12 +143,12 @@ struct GenericLanes {
     for (int k = first; k < last; ++k) p[k] = v[k];
   }
   // The pairs of lanes [first, last) of even and odd, interleaved.
-  static void storeFinalInterleavedLanes(float* p, V even, V odd, int first, int last) {
+  static void storeInterleavedLanes(float* p, V even, V odd, int first, int last, bool final) {
     const auto clamp = [](int k) { return k < 0 ? 0 : k > N ? N : k; };
-    storeFinalLanes(p, zip(even, odd, std::make_integer_sequence<int, N>{}, 0), clamp(2 * first),
-                    clamp(2 * last));
-    storeFinalLanes(p + N, zip(even, odd, std::make_integer_sequence<int, N>{}, N / 2),
-                    clamp(2 * first - N), clamp(2 * last - N));
+    storeLanes(p, zip(even, odd, std::make_integer_sequence<int, N>{}, 0), clamp(2 * first),
+               clamp(2 * last), final);
+    storeLanes(p + N, zip(even, odd, std::make_integer_sequence<int, N>{}, N / 2),
+               clamp(2 * first - N), clamp(2 * last - N), final);
   }
   static V loadBytes(const std::uint8_t* p) {
     VByte b;
