@@ -57,6 +57,8 @@ using FloatPlane = PlaneView<float>;
 using ConstFloatPlane = PlaneView<const float>;
 using BytePlane = PlaneView<std::uint8_t>;
 using ConstBytePlane = PlaneView<const std::uint8_t>;
+using IntPlane = PlaneView<std::int32_t>;
+using ConstIntPlane = PlaneView<const std::int32_t>;
 
 // A flat `width` x `height` block as a plane.
 template <typename T>

@@ -83,6 +83,8 @@
   X(planeShapes, unsupported, "Error: %s(), Planes of different shapes or of no samples!\n")       \
   X(planeOverlap, unsupported, "Error: %s(), Input and output planes overlap!\n")                  \
   X(levelsNegative, unsupported, "Error: %s(), Levels must be 0 or more!\n")                       \
+  X(coefficientsOverflow, unsupported,                                                             \
+    "Error: %s(), Samples too large for 32-bit coefficients at these levels!\n")                   \
   X(npyOpen, io, "Error: npyLoad(), File open fail!\n")                                            \
   X(npyNotRegularFile, io, "Error: npyLoad(), Not a regular file!\n")                              \
   X(npyRead, io, "Error: npyLoad(), File read fail!\n")                                            \

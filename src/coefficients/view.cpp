@@ -1,4 +1,4 @@
-// Coefficients as a picture to look at: every band scaled to the bytes on
+// Coefficients, float or integer, as a picture to look at: every band scaled to the bytes on
 // its own, the detail bands about a middle grey, the last low-low band
 // stretched over the whole range.
 #include <cmath>
@@ -7,6 +7,7 @@
 
 #include "coefficients/levels.h"
 #include "dwt97/coefficients.h"
+#include "dwt97/reversible.h"
 
 namespace dwt97 {
 namespace {
@@ -25,20 +26,21 @@ std::uint8_t toByte(double v, std::uint8_t otherwise) {
 }
 
 // Runs use(v, byte) over the band's coefficients, `byte` the output byte of v.
-template <typename Use>
-void forBand(ConstFloatPlane in, BytePlane out, const Band& band, Use&& use) {
+template <typename T, typename Use>
+void forBand(PlaneView<const T> in, BytePlane out, const Band& band, Use&& use) {
   for (std::int64_t r = band.r0; r < band.r1; ++r) {
     for (std::int64_t c = band.c0; c < band.c1; ++c) use(in.row(r)[c], out.row(r)[c]);
   }
 }
 
 // 128 + 127 v / max|v|, the largest magnitude taken over the finite values.
-void aboutGrey(ConstFloatPlane in, BytePlane out, const Band& band) {
+template <typename T>
+void aboutGrey(PlaneView<const T> in, BytePlane out, const Band& band) {
   double largest = 0.0;
-  forBand(in, out, band, [&](float v, std::uint8_t&) {
+  forBand(in, out, band, [&](double v, std::uint8_t&) {
     if (std::isfinite(v) && std::fabs(v) > largest) largest = std::fabs(v);
   });
-  forBand(in, out, band, [&](float v, std::uint8_t& byte) {
+  forBand(in, out, band, [&](double v, std::uint8_t& byte) {
     byte = largest == 0.0 ? (std::isnan(v) ? 128
                              : v > 0       ? 255
                              : v < 0       ? 0
@@ -48,22 +50,22 @@ void aboutGrey(ConstFloatPlane in, BytePlane out, const Band& band) {
 }
 
 // (v - min) 255 / (max - min) over the finite values; 0 where flat.
-void stretch(ConstFloatPlane in, BytePlane out, const Band& band) {
+template <typename T>
+void stretch(PlaneView<const T> in, BytePlane out, const Band& band) {
   double low = INFINITY, high = -INFINITY;
-  forBand(in, out, band, [&](float v, std::uint8_t&) {
+  forBand(in, out, band, [&](double v, std::uint8_t&) {
     if (!std::isfinite(v)) return;
     if (v < low) low = v;
     if (v > high) high = v;
   });
-  forBand(in, out, band, [&](float v, std::uint8_t& byte) {
+  forBand(in, out, band, [&](double v, std::uint8_t& byte) {
     byte = !(high > low) ? (std::isinf(v) && v > 0 ? 255 : 0)
                          : toByte((v - low) * 255.0 / (high - low), 0);
   });
 }
 
-}  // namespace
-
-std::optional<Error> dwtRenderView(ConstFloatPlane coefficients, BytePlane out, int levels) {
+template <typename T>
+std::optional<Error> render(PlaneView<const T> coefficients, BytePlane out, int levels) {
   if (auto error = detail::checkPlanes(coefficients, out, levels, "dwtRenderView")) return error;
   std::int64_t w = coefficients.width, h = coefficients.height;
   for (int k = 0; k < levels; ++k) {
@@ -76,6 +78,16 @@ std::optional<Error> dwtRenderView(ConstFloatPlane coefficients, BytePlane out, 
   }
   stretch(coefficients, out, {0, h, 0, w});
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Error> dwtRenderView(ConstFloatPlane coefficients, BytePlane out, int levels) {
+  return render(coefficients, out, levels);
+}
+
+std::optional<Error> dwtRenderView(ConstIntPlane coefficients, BytePlane out, int levels) {
+  return render(coefficients, out, levels);
 }
 
 }  // namespace dwt97

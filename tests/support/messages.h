@@ -76,6 +76,8 @@ inline constexpr char kPlaneShapes[] =
     "Error: %s(), Planes of different shapes or of no samples!\n";
 inline constexpr char kPlaneOverlap[] = "Error: %s(), Input and output planes overlap!\n";
 inline constexpr char kLevelsNegative[] = "Error: %s(), Levels must be 0 or more!\n";
+inline constexpr char kCoefficientsOverflow[] =
+    "Error: %s(), Samples too large for 32-bit coefficients at these levels!\n";
 inline constexpr char kNpyOpen[] = "Error: npyLoad(), File open fail!\n";
 inline constexpr char kNpyNotRegularFile[] = "Error: npyLoad(), Not a regular file!\n";
 inline constexpr char kNpyRead[] = "Error: npyLoad(), File read fail!\n";

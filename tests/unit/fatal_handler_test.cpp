@@ -198,6 +198,7 @@ TEST(FailureTable, TextsAndGroups) {
       {Failure::planeShapes, G::unsupported, messages::kPlaneShapes},
       {Failure::planeOverlap, G::unsupported, messages::kPlaneOverlap},
       {Failure::levelsNegative, G::unsupported, messages::kLevelsNegative},
+      {Failure::coefficientsOverflow, G::unsupported, messages::kCoefficientsOverflow},
       {Failure::npyOpen, G::io, messages::kNpyOpen},
       {Failure::npyNotRegularFile, G::io, messages::kNpyNotRegularFile},
       {Failure::npyRead, G::io, messages::kNpyRead},

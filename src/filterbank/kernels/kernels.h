@@ -140,6 +140,25 @@ constexpr std::int64_t kSynthesisRowSlack = 192;
 using DwtSynthesisKernel = void(const DwtSynthesisLevel& level, std::int64_t j0, std::int64_t j1,
                                 float* ring, std::int64_t stride);
 
+// The reversible 5/3 over lines of int32 samples. Every sum wraps modulo
+// 2^32 and every halving or quartering is an arithmetic shift (a division
+// rounding toward minus infinity).
+//
+// A row of n >= 2 samples x into y, its low band then its high band
+// (liftRow), or back (unliftRow); x and y are distinct, and `work` holds
+// dwtLiftWork(n) int32s.
+using DwtLiftRowKernel = void(const std::int32_t* x, std::int32_t n, std::int32_t* y,
+                              std::int32_t* work);
+inline std::int64_t dwtLiftWork(std::int64_t n) { return n + 8; }
+
+// One lifting step across rows, sample by sample over n samples:
+//   predict    out = t - ((a + b) >> 1)     unpredict  out = t + ((a + b) >> 1)
+//   update     out = t + ((a + b + 2) >> 2) unupdate   out = t - ((a + b + 2) >> 2)
+// `out` may be `t`, and `a` may be `b`.
+enum class DwtLiftStep { predict, unpredict, update, unupdate };
+using DwtLiftColumnsKernel = void(std::int32_t* out, const std::int32_t* t, const std::int32_t* a,
+                                  const std::int32_t* b, std::int64_t n, DwtLiftStep step);
+
 // Every kernel of a pass set, once: X(set, name, type), `set` passed on
 // unchanged. The table of a set (DwtPassSet), each set's declarations and
 // the sets the dispatcher builds are all made from this list, so a new
@@ -155,7 +174,10 @@ using DwtSynthesisKernel = void(const DwtSynthesisLevel& level, std::int64_t j0,
   X(set, analyze, DwtAnalysisKernel)               \
   X(set, analyzePrepare, DwtAnalysisPrepareKernel) \
   X(set, synthesize, DwtSynthesisKernel)           \
-  X(set, synthesizePrepare, DwtSynthesisKernel)
+  X(set, synthesizePrepare, DwtSynthesisKernel)    \
+  X(set, liftRow, DwtLiftRowKernel)                \
+  X(set, unliftRow, DwtLiftRowKernel)              \
+  X(set, liftColumns, DwtLiftColumnsKernel)
 
 // One implementation of every kernel, all built for the same instruction
 // set. forward2dRun's `progress` may be null.
