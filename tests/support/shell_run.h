@@ -81,6 +81,16 @@ class ShellRun {
     }
     const std::string outPath = capture_.file("stdout"), errPath = capture_.file("stderr");
     std::vector<std::string> words = commandFor(DWT97_EXE);
+    // An emulator takes the program's variables as options of its own, so
+    // that a preloaded library reaches the program and not the emulator.
+    const bool emulated = words.size() > 1;
+    if (emulated) {
+      words.pop_back();
+      for (const auto& [name, value] : shell.environment) {
+        words.insert(words.end(), {"-E", name + "=" + value});
+      }
+      words.push_back(DWT97_EXE);
+    }
     words.insert(words.end(), arguments.begin(), arguments.end());
     child_ = fork();
     if (child_ != 0) {
@@ -135,7 +145,9 @@ class ShellRun {
     if (shell.out == Shell::Stream::closed) close(1);
     if (shell.err == Shell::Stream::closed) close(2);
     for (int number : shell.ignored) ::signal(number, SIG_IGN);
-    for (const auto& [name, value] : shell.environment) setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : shell.environment) {
+      if (!emulated) setenv(name.c_str(), value.c_str(), 1);
+    }
     if (shell.fileSizeLimit >= 0) {
       const rlimit limit{static_cast<rlim_t>(shell.fileSizeLimit),
                          static_cast<rlim_t>(shell.fileSizeLimit)};
