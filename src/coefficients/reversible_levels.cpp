@@ -31,77 +31,81 @@ using Step = DwtLiftStep;
 
 std::int64_t ceilHalf(std::int64_t n) { return (n + 1) / 2; }
 
-// Int32 lines, per thread, from one zeroed block.
+// Int32 lines, per thread, from one zeroed block, each from a 64-byte
+// boundary.
 struct Lines {
   std::int32_t* block = nullptr;
   std::int64_t each = 0;
   ~Lines() { releaseZeroed(block); }
   std::optional<Failure> take(int threads, int perThread, std::int64_t width) {
-    each = width + dwtLiftWork(width);
-    return allocateZeroed(static_cast<std::size_t>(threads) * perThread * each, &block);
+    each = (width + dwtLiftWork(width) + 15) / 16 * 16;
+    return allocateZeroed(static_cast<std::size_t>(threads) * perThread * each + 16, &block);
   }
   std::int32_t* of(int thread, int perThread, int k) const {
-    return block + (std::int64_t{thread} * perThread + k) * each;
+    const std::uintptr_t start =
+        (reinterpret_cast<std::uintptr_t>(block) + 63) & ~std::uintptr_t{63};
+    return reinterpret_cast<std::int32_t*>(start) + (std::int64_t{thread} * perThread + k) * each;
   }
 };
 
 // Row r of `src`, `w` samples, lifted into y (copied where w is 1).
 template <typename In>
 void liftInto(const DwtPassSet& set, const PlaneView<In>& src, std::int64_t r, std::int32_t w,
-              std::int32_t* y, std::int32_t* line, std::int32_t* work) {
+              std::int32_t* y, std::int32_t* work) {
   const In* x = src.row(r);
-  const std::int32_t* samples;
-  if constexpr (std::is_same_v<In, const std::int32_t>) {
-    samples = x;
-  } else {
-    for (std::int64_t c = 0; c < w; ++c) line[c] = x[c];
-    samples = line;
-  }
   if (w == 1) {
-    y[0] = samples[0];
+    y[0] = x[0];
+  } else if constexpr (std::is_same_v<In, const std::int32_t>) {
+    set.liftRow(x, w, y, work);
   } else {
-    set.liftRow(samples, w, y, work);
+    set.liftBytes(x, w, y, work);
   }
 }
 
 // Pairs [i0, i1) of one analysis level of the w x h block `src` into `dst`.
+// The rows are lifted and predicted in lines of the thread's own, and each
+// goes to `dst` once final.
 template <typename In>
 void analyzeSpan(const DwtPassSet& set, const PlaneView<In>& src, IntPlane dst, std::int64_t i0,
                  std::int64_t i1, std::int32_t* const* line) {
   const std::int32_t w = src.width, h = src.height;
   const std::int64_t lows = ceilHalf(h), highs = h / 2;
-  std::int32_t *convert = line[0], *work = line[1], *nextLow = line[2], *prevHigh = line[3],
-               *before = line[4];
-  const auto low = [&](std::int64_t i) { return dst.row(i); };
-  const auto high = [&](std::int64_t i) { return dst.row(lows + i); };
+  std::int32_t *low = line[0], *nextLow = line[1], *previous = line[2], *odd = line[3],
+               *spare = line[4], *work = line[5];
   if (h == 1) {
-    liftInto(set, src, 0, w, dst.row(0), convert, work);
+    liftInto(set, src, 0, w, low, work);
+    set.storeRow(dst.row(0), low, w);
+    set.finishRows();
     return;
   }
-  liftInto(set, src, 2 * i0, w, low(i0), convert, work);
+  liftInto(set, src, 2 * i0, w, low, work);
   if (i0 > 0) {
     // High row i0 - 1, which the update of low row i0 reads, made here.
-    liftInto(set, src, 2 * i0 - 1, w, prevHigh, convert, work);
-    liftInto(set, src, 2 * i0 - 2, w, before, convert, work);
-    set.liftColumns(prevHigh, prevHigh, before, low(i0), w, Step::predict);
+    liftInto(set, src, 2 * i0 - 1, w, previous, work);
+    liftInto(set, src, 2 * i0 - 2, w, spare, work);
+    set.liftColumns(previous, previous, spare, low, w, Step::predict);
   }
   for (std::int64_t i = i0; i < i1; ++i) {
-    const std::int32_t* previous = i == i0 ? prevHigh : high(i - 1);
+    const std::int32_t* before = previous;
     const std::int32_t* current = previous;  // the last low row of an odd block
     if (i < highs) {
-      const std::int32_t* next = low(i);  // position h reflects onto h - 2
+      const std::int32_t* next = low;  // position h reflects onto h - 2
       if (2 * i + 2 < h) {
-        std::int32_t* into = i + 1 < i1 ? low(i + 1) : nextLow;
-        liftInto(set, src, 2 * i + 2, w, into, convert, work);
-        next = into;
+        liftInto(set, src, 2 * i + 2, w, nextLow, work);
+        next = nextLow;
       }
-      liftInto(set, src, 2 * i + 1, w, high(i), convert, work);
-      set.liftColumns(high(i), high(i), low(i), next, w, Step::predict);
-      current = high(i);
-      if (i == 0) previous = current;  // position -1 reflects onto 1
+      liftInto(set, src, 2 * i + 1, w, odd, work);
+      set.liftColumns(odd, odd, low, next, w, Step::predict);
+      set.storeRow(dst.row(lows + i), odd, w);
+      current = odd;
+      if (i == 0) before = odd;  // position -1 reflects onto 1
     }
-    set.liftColumns(low(i), low(i), previous, current, w, Step::update);
+    set.liftColumns(low, low, before, current, w, Step::update);
+    set.storeRow(dst.row(i), low, w);
+    std::swap(low, nextLow);
+    std::swap(previous, odd);  // high row i is the next pair's previous one
   }
+  set.finishRows();
 }
 
 // Low row i of a synthesis level, its first `lw` samples from `lowLow` and
@@ -113,27 +117,33 @@ struct SynthesisLevel {
 
   const std::int32_t* high(std::int64_t i) const { return bands.row(lows + i); }
   void lowInto(const DwtPassSet& set, std::int64_t i, std::int32_t* into) const {
-    std::memcpy(into, lowLow.row(i), static_cast<std::size_t>(lw) * sizeof(std::int32_t));
-    std::memcpy(into + lw, bands.row(i) + lw,
-                static_cast<std::size_t>(out.width - lw) * sizeof(std::int32_t));
-    if (highs == 0) return;
+    const std::int64_t rest = out.width - lw;
+    if (highs == 0) {
+      std::memcpy(into, lowLow.row(i), static_cast<std::size_t>(lw) * sizeof(std::int32_t));
+      std::memcpy(into + lw, bands.row(i) + lw,
+                  static_cast<std::size_t>(rest) * sizeof(std::int32_t));
+      return;
+    }
     const std::int32_t* after = i < highs ? high(i) : high(i - 1);
     const std::int32_t* before = i == 0 ? after : high(i - 1);
-    set.liftColumns(into, into, before, after, out.width, Step::unupdate);
+    set.liftColumns(into, lowLow.row(i), before, after, lw, Step::unupdate);
+    set.liftColumns(into + lw, bands.row(i) + lw, before + lw, after + lw, rest, Step::unupdate);
   }
-  void unliftInto(const DwtPassSet& set, const std::int32_t* z, std::int64_t r,
+  // Row z unlifted along the row, through the line `row`, into output row r.
+  void unliftInto(const DwtPassSet& set, const std::int32_t* z, std::int64_t r, std::int32_t* row,
                   std::int32_t* work) const {
     if (out.width == 1) {
       out.row(r)[0] = z[0];
     } else {
-      set.unliftRow(z, out.width, out.row(r), work);
+      set.unliftRow(z, out.width, row, work);
+      set.storeRow(out.row(r), row, out.width);
     }
   }
 };
 
 void synthesizeSpan(const DwtPassSet& set, const SynthesisLevel& level, std::int64_t i0,
                     std::int64_t i1, std::int32_t* const* line) {
-  std::int32_t *even = line[0], *next = line[1], *odd = line[2], *work = line[3];
+  std::int32_t *even = line[0], *next = line[1], *odd = line[2], *row = line[3], *work = line[4];
   level.lowInto(set, i0, even);
   for (std::int64_t i = i0; i < i1; ++i) {
     if (i < level.highs) {
@@ -143,16 +153,17 @@ void synthesizeSpan(const DwtPassSet& set, const SynthesisLevel& level, std::int
         after = next;
       }
       set.liftColumns(odd, level.high(i), even, after, level.out.width, Step::unpredict);
-      level.unliftInto(set, even, 2 * i, work);
-      level.unliftInto(set, odd, 2 * i + 1, work);
+      level.unliftInto(set, even, 2 * i, row, work);
+      level.unliftInto(set, odd, 2 * i + 1, row, work);
     } else {
-      level.unliftInto(set, even, 2 * i, work);
+      level.unliftInto(set, even, 2 * i, row, work);
     }
     std::swap(even, next);
   }
+  set.finishRows();
 }
 
-constexpr int kLinesPerThread = 5;
+constexpr int kLinesPerThread = 6;
 
 // The lines of every thread of every level, taken before the first level
 // changes anything: no later level runs more threads, or wider rows, than

@@ -144,11 +144,15 @@ using DwtSynthesisKernel = void(const DwtSynthesisLevel& level, std::int64_t j0,
 // 2^32 and every halving or quartering is an arithmetic shift (a division
 // rounding toward minus infinity).
 //
-// A row of n >= 2 samples x into y, its low band then its high band
-// (liftRow), or back (unliftRow); x and y are distinct, and `work` holds
-// dwtLiftWork(n) int32s.
+// A row of n >= 2 samples x (int32 or bytes) into y, its low band then its
+// high band, or back from bands z (unliftRow); input and output are
+// distinct, and `work` holds dwtLiftWork(n) int32s.
 using DwtLiftRowKernel = void(const std::int32_t* x, std::int32_t n, std::int32_t* y,
                               std::int32_t* work);
+using DwtLiftBytesKernel = void(const std::uint8_t* x, std::int32_t n, std::int32_t* y,
+                                std::int32_t* work);
+using DwtUnliftRowKernel = void(const std::int32_t* z, std::int32_t n, std::int32_t* y,
+                                std::int32_t* work);
 inline std::int64_t dwtLiftWork(std::int64_t n) { return n + 8; }
 
 // One lifting step across rows, sample by sample over n samples:
@@ -158,6 +162,11 @@ inline std::int64_t dwtLiftWork(std::int64_t n) { return n + 8; }
 enum class DwtLiftStep { predict, unpredict, update, unupdate };
 using DwtLiftColumnsKernel = void(std::int32_t* out, const std::int32_t* t, const std::int32_t* a,
                                   const std::int32_t* b, std::int64_t n, DwtLiftStep step);
+
+// A finished row of n int32s copied to `dst`, whose stores may go past the
+// caches; finishRows() orders them before a thread hands its rows over.
+using DwtStoreRowKernel = void(std::int32_t* dst, const std::int32_t* src, std::int64_t n);
+using DwtFinishRowsKernel = void();
 
 // Every kernel of a pass set, once: X(set, name, type), `set` passed on
 // unchanged. The table of a set (DwtPassSet), each set's declarations and
@@ -176,8 +185,11 @@ using DwtLiftColumnsKernel = void(std::int32_t* out, const std::int32_t* t, cons
   X(set, synthesize, DwtSynthesisKernel)           \
   X(set, synthesizePrepare, DwtSynthesisKernel)    \
   X(set, liftRow, DwtLiftRowKernel)                \
-  X(set, unliftRow, DwtLiftRowKernel)              \
-  X(set, liftColumns, DwtLiftColumnsKernel)
+  X(set, liftBytes, DwtLiftBytesKernel)            \
+  X(set, unliftRow, DwtUnliftRowKernel)            \
+  X(set, liftColumns, DwtLiftColumnsKernel)        \
+  X(set, storeRow, DwtStoreRowKernel)              \
+  X(set, finishRows, DwtFinishRowsKernel)
 
 // One implementation of every kernel, all built for the same instruction
 // set. forward2dRun's `progress` may be null.

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "filterbank/kernels/kernels.h"
 
 namespace {
@@ -24,42 +28,56 @@ inline std::int32_t quarter(std::int32_t a, std::int32_t b) { return sum(sum(a, 
 
 namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE {
 
-// The high band goes to work[1 .. highs], with work[0] = H[0] standing for
-// H[-1] and work[highs + 1] = H[highs - 1] for H[highs]: the reflections of
-// signal positions -1 and n (n odd) onto odd position 1 and n - 2.
-void liftRow(const std::int32_t* __restrict x, std::int32_t n, std::int32_t* __restrict y,
-             std::int32_t* __restrict work) {
+// The samples are first split into even and odd ones (work[0 .. lows] with
+// the one past the last standing for position n, n even, reflected onto
+// n - 2; work[lows + 1 ..]); the high band then goes straight to y[lows ..],
+// H[-1] reflecting onto H[0], and for n odd H[highs] onto H[highs - 1]. x
+// holds int32 samples or bytes.
+template <typename In>
+void lift(const In* __restrict x, std::int32_t n, std::int32_t* __restrict y,
+          std::int32_t* __restrict work) {
   const std::int64_t lows = (std::int64_t{n} + 1) / 2, highs = n / 2;
-  std::int32_t* __restrict h = work + 1;
-  // Position 2j + 2 lies in the line except for the last pair of an even
-  // line, where it reflects onto n - 2.
-  const std::int64_t inside = (n & 1) != 0 ? highs : highs - 1;
-  for (std::int64_t j = 0; j < inside; ++j) {
-    h[j] = difference(x[2 * j + 1], half(x[2 * j], x[2 * j + 2]));
+  std::int32_t* __restrict e = work;
+  std::int32_t* __restrict o = work + lows + 1;
+  for (std::int64_t j = 0; j < highs; ++j) {
+    e[j] = x[2 * j];
+    o[j] = x[2 * j + 1];
   }
-  if (inside < highs) h[inside] = difference(x[n - 1], half(x[n - 2], x[n - 2]));
-  work[0] = h[0];
-  h[highs] = h[highs - 1];
-  for (std::int64_t j = 0; j < lows; ++j) y[j] = sum(x[2 * j], quarter(work[j], work[j + 1]));
-  std::memcpy(y + lows, h, static_cast<std::size_t>(highs) * sizeof(std::int32_t));
+  if (lows > highs) e[lows - 1] = x[n - 1];
+  e[lows] = e[lows - 1];
+  std::int32_t* __restrict low = y;
+  std::int32_t* __restrict high = y + lows;
+  for (std::int64_t j = 0; j < highs; ++j) high[j] = difference(o[j], half(e[j], e[j + 1]));
+  low[0] = sum(e[0], quarter(high[0], high[0]));
+  for (std::int64_t j = 1; j < highs; ++j) low[j] = sum(e[j], quarter(high[j - 1], high[j]));
+  if (lows > highs && lows > 1) {
+    low[lows - 1] = sum(e[lows - 1], quarter(high[highs - 1], high[highs - 1]));
+  }
 }
 
-// The even samples come back first, into work[highs + 2 ..] with the one
-// past the last standing for position n (n even, reflected onto n - 2),
-// then the odd ones from them.
+void liftRow(const std::int32_t* x, std::int32_t n, std::int32_t* y, std::int32_t* work) {
+  lift(x, n, y, work);
+}
+
+void liftBytes(const std::uint8_t* x, std::int32_t n, std::int32_t* y, std::int32_t* work) {
+  lift(x, n, y, work);
+}
+
+// The even samples come back first, into `work` with the one past the last
+// standing for position n (n even, reflected onto n - 2), then the odd ones
+// from them.
 void unliftRow(const std::int32_t* __restrict z, std::int32_t n, std::int32_t* __restrict y,
                std::int32_t* __restrict work) {
   const std::int64_t lows = (std::int64_t{n} + 1) / 2, highs = n / 2;
-  std::int32_t* __restrict h = work;
-  std::int32_t* __restrict e = work + highs + 2;
-  h[0] = z[lows];
-  std::memcpy(h + 1, z + lows, static_cast<std::size_t>(highs) * sizeof(std::int32_t));
-  h[highs + 1] = z[lows + highs - 1];
-  for (std::int64_t j = 0; j < lows; ++j) e[j] = difference(z[j], quarter(h[j], h[j + 1]));
+  const std::int32_t* __restrict h = z + lows;
+  std::int32_t* __restrict e = work;
+  e[0] = difference(z[0], quarter(h[0], h[0]));
+  for (std::int64_t j = 1; j < highs; ++j) e[j] = difference(z[j], quarter(h[j - 1], h[j]));
+  if (lows > highs) e[lows - 1] = difference(z[lows - 1], quarter(h[highs - 1], h[highs - 1]));
   e[lows] = e[lows - 1];
   for (std::int64_t j = 0; j < highs; ++j) {
     y[2 * j] = e[j];
-    y[2 * j + 1] = sum(h[j + 1], half(e[j], e[j + 1]));
+    y[2 * j + 1] = sum(h[j], half(e[j], e[j + 1]));
   }
   if ((n & 1) != 0) y[n - 1] = e[lows - 1];
 }
@@ -80,6 +98,47 @@ void liftColumns(std::int32_t* out, const std::int32_t* t, const std::int32_t* a
       for (std::int64_t c = 0; c < n; ++c) out[c] = difference(t[c], quarter(a[c], b[c]));
       break;
   }
+}
+
+// Whole aligned vectors go past the caches: a finished row is read no more,
+// and a result as large as the caches would otherwise be read in before it
+// is written.
+void storeRow(std::int32_t* __restrict dst, const std::int32_t* __restrict src, std::int64_t n) {
+#if defined(__AVX512F__)
+  constexpr std::int64_t lanes = 16;
+#elif defined(__AVX2__)
+  constexpr std::int64_t lanes = 8;
+#elif defined(__SSE2__)
+  constexpr std::int64_t lanes = 4;
+#else
+  constexpr std::int64_t lanes = 0;
+#endif
+  std::int64_t c = 0;
+  if (lanes > 0) {
+    constexpr std::uintptr_t mask = lanes * sizeof(std::int32_t) - 1;
+    while (c < n && (reinterpret_cast<std::uintptr_t>(dst + c) & mask) != 0) {
+      dst[c] = src[c];
+      ++c;
+    }
+    for (; c + lanes <= n; c += lanes) {
+#if defined(__AVX512F__)
+      _mm512_stream_si512(reinterpret_cast<__m512i*>(dst + c), _mm512_loadu_si512(src + c));
+#elif defined(__AVX2__)
+      _mm256_stream_si256(reinterpret_cast<__m256i*>(dst + c),
+                          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + c)));
+#elif defined(__SSE2__)
+      _mm_stream_si128(reinterpret_cast<__m128i*>(dst + c),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + c)));
+#endif
+    }
+  }
+  std::memcpy(dst + c, src + c, static_cast<std::size_t>(n - c) * sizeof(std::int32_t));
+}
+
+void finishRows() {
+#if defined(__SSE2__)
+  _mm_sfence();
+#endif
 }
 
 }  // namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE
