@@ -64,7 +64,8 @@ std::optional<Error> analyze(const PlaneView<In>& in, IntPlane out, int levels, 
     }
     largest = static_cast<double>(most);
   }
-  if (detail::reversibleBound(largest, in.width, in.height, levels) > kLargestInt32) {
+  // With no level the samples are copied as they are, -2^31 among them.
+  if (levels > 0 && detail::reversibleBound(largest, in.width, in.height, levels) > kLargestInt32) {
     return Error{Failure::coefficientsOverflow, operation, 0};
   }
   return detail::named(detail::analyze53With(dwtFastestPassSet(), in, out, levels, threads),

@@ -224,7 +224,9 @@ TEST(Reversible, RefusalsChangeNothing) {
   EXPECT_STREQ(dwt97::formatFailure(*error, message, sizeof message),
                "Error: dwtAnalyze53(), Samples too large for 32-bit coefficients at these "
                "levels!\n");
-  // One level fewer, or samples a little smaller, fit.
+  // No level copies any sample; samples a little smaller fit.
+  EXPECT_FALSE(dwt97::dwtAnalyze53(constOver(large, 8, 8), out8, 0));
+  EXPECT_EQ(out[63], INT32_MIN);
   large[63] = 1 << 20;
   EXPECT_FALSE(dwt97::dwtAnalyze53(constOver(large, 8, 8), out8, 1));
 }
