@@ -193,17 +193,19 @@ def save(path, a, format=None, bottom_up=False):
 def analyze(a, levels=1, threads=0, *, wavelet="9/7"):
     """The float32 coefficients of ``levels`` levels of the analysis of ``a``
     (uint8 or float32), on up to ``threads`` threads (0: every core), as a new
-    array of its shape; with ``wavelet="5/3"`` the int32 coefficients of the
-    reversible 5/3 of ``a`` (uint8 or int32), the same layout. Each line becomes its low band (the first ceil(n/2)
+    array of its shape. Each line becomes its low band (the first ceil(n/2)
     entries; the low-pass sums to 1) then its high band (gain 1 at the
     Nyquist frequency), rows then columns; each level after the first works
     on the low-low band of the one before (``subbands`` splits them). 0
     levels give the samples as float32; more than ``most_levels(a.shape)``
-    raise UnsupportedError, fewer than 0 or an empty array ValueError, a
-    wavelet other than "9/7" and "5/3" ValueError. The 5/3 refuses int32
-    samples whose coefficients could leave int32 at these levels with
+    raise UnsupportedError, fewer than 0 or an empty array ValueError.
+
+    With ``wavelet="5/3"`` (a keyword; any name but "9/7" and "5/3" raises
+    ValueError), the int32 coefficients of the reversible 5/3 of ``a`` (uint8
+    or int32), laid out alike; 0 levels give the samples as int32. int32
+    samples whose coefficients could leave int32 at these levels raise
     UnsupportedError (samples within +-2^16 fit 11 levels, +-2^20 7, +-2^24
-    4); uint8 samples always fit."""
+    4); uint8 samples fit at every level count."""
     reversible = _reversible(wavelet)
     return _dwt97.analyze(a, _count(levels, "levels", 0), _count(threads, "threads", 0),
                           reversible)
@@ -241,7 +243,8 @@ def most_levels(shape):
 def subbands(c, levels, *, wavelet="9/7"):
     """Views into the coefficients ``c`` (any 2-D numpy array laid out as
     ``analyze`` lays them out, for either wavelet: both lay out their bands
-    alike), no copies, in the order of PyWavelets' ``wavedec2``: ``[cA_n, (cH_n, cV_n, cD_n), ..., (cH_1, cV_1, cD_1)]``.
+    alike), no copies, in the order of PyWavelets' ``wavedec2``:
+    ``[cA_n, (cH_n, cV_n, cD_n), ..., (cH_1, cV_1, cD_1)]``.
     Of a level's h x w band, with lh = ceil(h/2) and lw = ceil(w/2): cA is
     [:lh, :lw], cH [lh:h, :lw] (high along the columns), cV [:lh, lw:w] and
     cD [lh:h, lw:w]. Refusals as ``analyze``; something other than a numpy
