@@ -1,7 +1,8 @@
 """One level (or several) of the 2-D CDF 9/7 wavelet transform of 8-bit
 grayscale pictures (bitmaps, PGM, PPM, PNG, JPEG, TIFF), with numpy arrays in
-and out: the tool's output bytes, and float32 coefficients with their exact
-synthesis.
+and out: the tool's output bytes, float32 coefficients with their exact
+synthesis, and (``wavelet="5/3"``) the reversible 5/3 in int32 coefficients,
+lossless.
 
 Every function takes any 2-D array of the dtypes it names (strided views
 included) and never modifies it; other dtypes raise TypeError and other ranks
@@ -77,6 +78,18 @@ def _count(value, name, least):
     if not least <= value <= _INT_MAX:
         raise ValueError("%s must be %d to %d, got %d" % (name, least, _INT_MAX, value))
     return value
+
+
+_WAVELETS = ("9/7", "5/3")
+
+
+def _reversible(wavelet):
+    # Whether `wavelet` names the reversible 5/3; anything but the two names
+    # is refused with a short message, never an array's contents.
+    if isinstance(wavelet, str) and wavelet in _WAVELETS:
+        return wavelet == "5/3"
+    shown = repr(wavelet[:20]) if isinstance(wavelet, str) else type(wavelet).__name__
+    raise ValueError("wavelet must be '9/7' or '5/3', got %s" % shown)
 
 
 def _path_bytes(path):
@@ -177,7 +190,7 @@ def save(path, a, format=None, bottom_up=False):
     _dwt97.save(_path_bytes(path), a, format.lower(), bool(bottom_up), _os.fspath(path))
 
 
-def analyze(a, levels=1, threads=0):
+def analyze(a, levels=1, threads=0, *, wavelet="9/7"):
     """The float32 coefficients of ``levels`` levels of the analysis of ``a``
     (uint8 or float32), on up to ``threads`` threads (0: every core), as a new
     array of its shape. Each line becomes its low band (the first ceil(n/2)
@@ -185,23 +198,39 @@ def analyze(a, levels=1, threads=0):
     Nyquist frequency), rows then columns; each level after the first works
     on the low-low band of the one before (``subbands`` splits them). 0
     levels give the samples as float32; more than ``most_levels(a.shape)``
-    raise UnsupportedError, fewer than 0 or an empty array ValueError."""
-    return _dwt97.analyze(a, _count(levels, "levels", 0), _count(threads, "threads", 0))
+    raise UnsupportedError, fewer than 0 or an empty array ValueError.
+
+    With ``wavelet="5/3"`` (a keyword; any name but "9/7" and "5/3" raises
+    ValueError), the int32 coefficients of the reversible 5/3 of ``a`` (uint8
+    or int32), laid out alike; 0 levels give the samples as int32. int32
+    samples whose coefficients could leave int32 at these levels raise
+    UnsupportedError (samples within +-2^16 fit 11 levels, +-2^20 7, +-2^24
+    4); uint8 samples fit at every level count."""
+    reversible = _reversible(wavelet)
+    return _dwt97.analyze(a, _count(levels, "levels", 0), _count(threads, "threads", 0),
+                          reversible)
 
 
-def synthesize(c, levels=1, threads=0):
+def synthesize(c, levels=1, threads=0, *, wavelet="9/7"):
     """The float32 samples that the coefficients ``c`` (float32, as
     ``analyze`` lays them out) of ``levels`` levels stand for, as a new array:
     ``np.rint(synthesize(analyze(a, n), n))`` gives a uint8 picture back
-    exactly. Refusals as ``analyze``."""
-    return _dwt97.synthesize(c, _count(levels, "levels", 0), _count(threads, "threads", 0))
+    exactly. With ``wavelet="5/3"``, the int32 samples of int32 coefficients:
+    ``synthesize(analyze(a, n, wavelet="5/3"), n, wavelet="5/3")`` is ``a``
+    itself; coefficients no analysis gave may synthesize beyond int32, which
+    wraps modulo 2^32 and is never refused. Refusals as ``analyze``."""
+    reversible = _reversible(wavelet)
+    return _dwt97.synthesize(c, _count(levels, "levels", 0), _count(threads, "threads", 0),
+                             reversible)
 
 
-def view(c, levels):
-    """The coefficients ``c`` (float32) of ``levels`` levels as a uint8 picture
-    to look at: each detail band as 128 + 127 v / max|v| of that band, the
-    last low-low band stretched to 0 .. 255. Refusals as ``analyze``."""
-    return _dwt97.view(c, _count(levels, "levels", 0))
+def view(c, levels, *, wavelet="9/7"):
+    """The coefficients ``c`` (float32; int32 with ``wavelet="5/3"``) of
+    ``levels`` levels as a uint8 picture to look at: each detail band as
+    128 + 127 v / max|v| of that band, the last low-low band stretched to
+    0 .. 255. Refusals as ``analyze``."""
+    reversible = _reversible(wavelet)
+    return _dwt97.view(c, _count(levels, "levels", 0), reversible)
 
 
 def most_levels(shape):
@@ -211,14 +240,16 @@ def most_levels(shape):
     return _dwt97.most_levels(height, width)
 
 
-def subbands(c, levels):
+def subbands(c, levels, *, wavelet="9/7"):
     """Views into the coefficients ``c`` (any 2-D numpy array laid out as
-    ``analyze`` lays them out), no copies, in the order of PyWavelets'
-    ``wavedec2``: ``[cA_n, (cH_n, cV_n, cD_n), ..., (cH_1, cV_1, cD_1)]``.
+    ``analyze`` lays them out, for either wavelet: both lay out their bands
+    alike), no copies, in the order of PyWavelets' ``wavedec2``:
+    ``[cA_n, (cH_n, cV_n, cD_n), ..., (cH_1, cV_1, cD_1)]``.
     Of a level's h x w band, with lh = ceil(h/2) and lw = ceil(w/2): cA is
     [:lh, :lw], cH [lh:h, :lw] (high along the columns), cV [:lh, lw:w] and
     cD [lh:h, lw:w]. Refusals as ``analyze``; something other than a numpy
     array raises TypeError."""
+    _reversible(wavelet)
     if not isinstance(c, _np.ndarray):
         raise TypeError("expected a numpy array, got %s" % type(c).__name__)
     if c.ndim != 2:

@@ -29,6 +29,20 @@ std::pair<const std::uint8_t*, const std::uint8_t*> extent(const py::array& a) {
   return {low, high + 1};
 }
 
+const char* dtypeName(Sample kind) {
+  switch (kind) {
+    case Sample::bytes:
+      return "uint8";
+    case Sample::floats:
+      return "float32";
+    case Sample::ints:
+      return "int32";
+  }
+  return "";
+}
+
+std::size_t sampleSize(Sample kind) { return kind == Sample::bytes ? 1 : 4; }
+
 }  // namespace
 
 Shape checkArray(const py::array& a) {
@@ -138,13 +152,15 @@ OutputArray callersOutput(const py::array& a, const py::object& object, const Sh
   return out;
 }
 
-SampleArray checkSamples(const py::array& a, bool bytesToo) {
+SampleArray checkSamples(const py::array& a, Sample coefficients, bool bytesToo) {
   const py::dtype type = a.dtype();
-  const bool bytes = type.kind() == 'u' && type.itemsize() == 1;
-  const bool floats = type.kind() == 'f' && type.itemsize() == 4;
-  if (!floats && !(bytesToo && bytes)) {
+  std::optional<Sample> kind;
+  if (type.kind() == 'u' && type.itemsize() == 1) kind = Sample::bytes;
+  if (type.kind() == 'f' && type.itemsize() == 4) kind = Sample::floats;
+  if (type.kind() == 'i' && type.itemsize() == 4) kind = Sample::ints;
+  if (kind != coefficients && !(bytesToo && kind == Sample::bytes)) {
     throw py::type_error(std::string("expected an array of dtype ") +
-                         (bytesToo ? "uint8 or float32" : "float32") + ", got " +
+                         (bytesToo ? "uint8 or " : "") + dtypeName(coefficients) + ", got " +
                          py::str(static_cast<const py::handle&>(type)).cast<std::string>());
   }
   if (a.ndim() != 2) {
@@ -154,13 +170,13 @@ SampleArray checkSamples(const py::array& a, bool bytesToo) {
     throw py::value_error("array side beyond 2147483647 samples");
   }
   const Shape shape{static_cast<std::int32_t>(a.shape(0)), static_cast<std::int32_t>(a.shape(1))};
-  const bool swapped = floats && !type.attr("isnative").cast<bool>();
-  return {shape,        bytes,       swapped, static_cast<const std::uint8_t*>(a.data()),
+  const bool swapped = *kind != Sample::bytes && !type.attr("isnative").cast<bool>();
+  return {shape,        *kind,       swapped, static_cast<const std::uint8_t*>(a.data()),
           a.strides(0), a.strides(1)};
 }
 
 std::optional<Error> InputPlane::prepare(const SampleArray& a, const char* operation) {
-  const std::size_t size = a.bytes ? 1 : sizeof(float);
+  const std::size_t size = sampleSize(a.kind);
   const auto isize = static_cast<py::ssize_t>(size);
   // numpy may give a side of one sample any stride: it is never stepped.
   const py::ssize_t rowStride = a.shape.height == 1 ? a.shape.width * isize : a.rowStride;
@@ -175,7 +191,7 @@ std::optional<Error> InputPlane::prepare(const SampleArray& a, const char* opera
     if (width > std::numeric_limits<std::size_t>::max() / size / height) {
       return Error{Failure::outOfMemory, operation};
     }
-    // new[] aligns for any fundamental type, float included.
+    // new[] aligns for any fundamental type, float and int32 included.
     copy_.reset(new (std::nothrow) std::uint8_t[width * height * size]);
     if (!copy_) return Error{Failure::outOfMemory, operation};
     std::uint8_t* to = copy_.get();
@@ -189,11 +205,10 @@ std::optional<Error> InputPlane::prepare(const SampleArray& a, const char* opera
     data = copy_.get();
     stride = a.shape.width;
   }
-  if (a.bytes) {
-    bytes_ = {data, stride, a.shape.width, a.shape.height};
-  } else {
-    floats_ = {reinterpret_cast<const float*>(data), stride, a.shape.width, a.shape.height};
-  }
+  data_ = data;
+  stride_ = stride;
+  width_ = a.shape.width;
+  height_ = a.shape.height;
   return std::nullopt;
 }
 

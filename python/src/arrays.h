@@ -89,20 +89,24 @@ void zeroFill(OutputArray& out, const Shape& shape);
 // otherwise.
 OutputArray callersOutput(const py::array& a, const py::object& object, const Shape& shape);
 
+// The kinds of sample the coefficient operations read: bytes, the 9/7's
+// float32 coefficients and the 5/3's int32 ones.
+enum class Sample { bytes, floats, ints };
+
 // A 2-D array of samples for the coefficient operations, checked while the
-// interpreter lock is held: TypeError for a dtype other than float32 (or
-// uint8, where `bytesToo`), naming the accepted ones; ValueError for another
-// rank or a side beyond 2^31 - 1. Strides are in bytes.
+// interpreter lock is held: TypeError for a dtype other than `coefficients`
+// (or uint8, where `bytesToo`), naming the accepted ones; ValueError for
+// another rank or a side beyond 2^31 - 1. Strides are in bytes.
 struct SampleArray {
   Shape shape;
-  bool bytes;    // uint8 samples, else float32
-  bool swapped;  // float32 stored in the other byte order
+  Sample kind;
+  bool swapped;  // float32 or int32 stored in the other byte order
   const std::uint8_t* data;
   py::ssize_t rowStride;
   py::ssize_t columnStride;
 };
 
-SampleArray checkSamples(const py::array& a, bool bytesToo);
+SampleArray checkSamples(const py::array& a, Sample coefficients, bool bytesToo);
 
 // The samples of a SampleArray as a plane for the library, never written
 // through: the array's own memory when each row's samples lie side by side,
@@ -114,12 +118,20 @@ class InputPlane {
   // had, named `operation`.
   std::optional<Error> prepare(const SampleArray& a, const char* operation);
 
-  ConstBytePlane bytes() const { return bytes_; }
-  ConstFloatPlane floats() const { return floats_; }
+  ConstBytePlane bytes() const { return plane<const std::uint8_t>(); }
+  ConstFloatPlane floats() const { return plane<const float>(); }
+  ConstIntPlane ints() const { return plane<const std::int32_t>(); }
 
  private:
-  ConstBytePlane bytes_{};
-  ConstFloatPlane floats_{};
+  template <typename T>
+  PlaneView<T> plane() const {
+    return {reinterpret_cast<T*>(data_), stride_, width_, height_};
+  }
+
+  const std::uint8_t* data_ = nullptr;
+  std::ptrdiff_t stride_ = 0;  // in samples
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
   std::unique_ptr<std::uint8_t[]> copy_;
 };
 

@@ -99,32 +99,53 @@ py::array_t<std::uint8_t> singlePass(const py::array& a, Pass pass) {
 
 // The coefficient operations: checks of the array, the levels and the
 // threads, then a new result array filled by the library with the lock
-// released. `operation` names the library's call in its failures.
+// released. `operation` names the library's call in its failures; the
+// `reversible` 5/3 reads and writes int32 coefficients where the 9/7 has
+// float32 ones.
 enum class Coefficients { analyze, synthesize, view };
 
-py::array coefficients(const py::array& a, int levels, int threads, Coefficients which) {
-  static const char* const kOperations[] = {"dwtAnalyze", "dwtSynthesize", "dwtRenderView"};
+py::array coefficients(const py::array& a, int levels, int threads, Coefficients which,
+                       bool reversible) {
+  static const char* const kOperations[2][3] = {
+      {"dwtAnalyze", "dwtSynthesize", "dwtRenderView"},
+      {"dwtAnalyze53", "dwtSynthesize53", "dwtRenderView"}};
   static const char* const kVerbs[] = {"analyze", "synthesize", "view"};
-  const char* operation = kOperations[static_cast<int>(which)];
-  const SampleArray samples = checkSamples(a, which == Coefficients::analyze);
+  const char* operation = kOperations[reversible][static_cast<int>(which)];
+  const Sample kind = reversible ? Sample::ints : Sample::floats;
+  const SampleArray samples = checkSamples(a, kind, which == Coefficients::analyze);
   checkNotEmpty(samples.shape, kVerbs[static_cast<int>(which)]);
   checkLevels(samples.shape, levels, operation);
   if (threads < 0) throw py::value_error("threads must be 0 (every core) or more");
-  py::array out =
-      newArray(samples.shape,
-               which == Coefficients::view ? py::dtype::of<std::uint8_t>() : py::dtype::of<float>(),
-               operation);
+  const py::dtype result = which == Coefficients::view ? py::dtype::of<std::uint8_t>()
+                           : reversible                ? py::dtype::of<std::int32_t>()
+                                                       : py::dtype::of<float>();
+  py::array out = newArray(samples.shape, result, operation);
+  const bool bytes = samples.kind == Sample::bytes;
   std::optional<dwt97::Error> error;
   {
     py::gil_scoped_release release;
     InputPlane input;
     error = input.prepare(samples, operation);
-    if (!error) {
+    if (!error && reversible) {
       switch (which) {
         case Coefficients::analyze:
-          error = samples.bytes
-                      ? dwt97::dwtAnalyze(input.bytes(), planeOf<float>(out), levels, threads)
-                      : dwt97::dwtAnalyze(input.floats(), planeOf<float>(out), levels, threads);
+          error =
+              bytes
+                  ? dwt97::dwtAnalyze53(input.bytes(), planeOf<std::int32_t>(out), levels, threads)
+                  : dwt97::dwtAnalyze53(input.ints(), planeOf<std::int32_t>(out), levels, threads);
+          break;
+        case Coefficients::synthesize:
+          error = dwt97::dwtSynthesize53(input.ints(), planeOf<std::int32_t>(out), levels, threads);
+          break;
+        case Coefficients::view:
+          error = dwt97::dwtRenderView(input.ints(), planeOf<std::uint8_t>(out), levels);
+          break;
+      }
+    } else if (!error) {
+      switch (which) {
+        case Coefficients::analyze:
+          error = bytes ? dwt97::dwtAnalyze(input.bytes(), planeOf<float>(out), levels, threads)
+                        : dwt97::dwtAnalyze(input.floats(), planeOf<float>(out), levels, threads);
           break;
         case Coefficients::synthesize:
           error = dwt97::dwtSynthesize(input.floats(), planeOf<float>(out), levels, threads);
@@ -341,20 +362,22 @@ PYBIND11_MODULE(_dwt97, m) {
       py::arg("a"));
   m.def(
       "analyze",
-      [](const py::array& a, int levels, int threads) {
-        return coefficients(a, levels, threads, Coefficients::analyze);
+      [](const py::array& a, int levels, int threads, bool reversible) {
+        return coefficients(a, levels, threads, Coefficients::analyze, reversible);
       },
-      py::arg("a"), py::arg("levels"), py::arg("threads"));
+      py::arg("a"), py::arg("levels"), py::arg("threads"), py::arg("reversible"));
   m.def(
       "synthesize",
-      [](const py::array& c, int levels, int threads) {
-        return coefficients(c, levels, threads, Coefficients::synthesize);
+      [](const py::array& c, int levels, int threads, bool reversible) {
+        return coefficients(c, levels, threads, Coefficients::synthesize, reversible);
       },
-      py::arg("c"), py::arg("levels"), py::arg("threads"));
+      py::arg("c"), py::arg("levels"), py::arg("threads"), py::arg("reversible"));
   m.def(
       "view",
-      [](const py::array& c, int levels) { return coefficients(c, levels, 0, Coefficients::view); },
-      py::arg("c"), py::arg("levels"));
+      [](const py::array& c, int levels, bool reversible) {
+        return coefficients(c, levels, 0, Coefficients::view, reversible);
+      },
+      py::arg("c"), py::arg("levels"), py::arg("reversible"));
   m.def("most_levels", &mostLevels, py::arg("height"), py::arg("width"));
   m.def(
       "check_levels",

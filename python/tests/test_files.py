@@ -217,7 +217,7 @@ def test_the_readme_examples_run_as_written(tmp_path):
         pytest.skip("not run from the repository")
     section = readme.read_text(encoding="utf-8").split("\n## Python\n", 1)[1].split("\n## ", 1)[0]
     examples = [block.split("```", 1)[0] for block in section.split("```python\n")[1:]]
-    assert len(examples) == 2
+    assert len(examples) == 3
     example = "".join(examples)
     (tmp_path / "docs").mkdir()
     shutil.copy(root / "docs" / "sample.png", tmp_path / "docs" / "sample.png")

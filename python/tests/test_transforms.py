@@ -1,7 +1,8 @@
 """The transforms of the package against the tool and against each other:
 levels, passes, views, refusals of bad arrays and counts, memory running out
 and caller's output arrays; the coefficients' exact round trip, their bands
-and their picture."""
+and their picture, for the 9/7 and the reversible 5/3."""
+import functools
 import subprocess
 
 import numpy as np
@@ -94,6 +95,10 @@ ONE_ARRAY = {
     "analyze float32": (lambda a: dwt97.analyze(a, 2, 2), np.float32),
     "synthesize": (lambda c: dwt97.synthesize(c, 2, 3), np.float32),
     "view": (lambda c: dwt97.view(c, 2), np.float32),
+    "analyze 5/3": (lambda a: dwt97.analyze(a, 2, 2, wavelet="5/3"), np.uint8),
+    "analyze int32 5/3": (lambda a: dwt97.analyze(a, 2, 2, wavelet="5/3"), np.int32),
+    "synthesize 5/3": (lambda c: dwt97.synthesize(c, 2, 3, wavelet="5/3"), np.int32),
+    "view 5/3": (lambda c: dwt97.view(c, 2, wavelet="5/3"), np.int32),
 }
 
 
@@ -103,6 +108,8 @@ def test_views_read_as_their_copies_and_stay_untouched(rng, name):
     base = rng.integers(0, 256, (48, 64), dtype=np.uint8)
     if dtype == np.float32:
         base = rng.normal(0, 50, base.shape).astype(np.float32)
+    if dtype == np.int32:
+        base = rng.integers(-70000, 70000, base.shape, dtype=np.int32)
     before = base.copy()
     for view in views(base):
         view = view[: max(1, view.shape[0] // 2 * 2), : max(1, view.shape[1] // 2 * 2)]
@@ -111,7 +118,7 @@ def test_views_read_as_their_copies_and_stay_untouched(rng, name):
         result = function(view)
         assert result.shape == view.shape
         assert result.dtype == (np.uint8 if name.startswith(("forward", "inverse", "view"))
-                                else np.float32)
+                                else np.int32 if "5/3" in name else np.float32)
         assert result.flags.c_contiguous and result.flags.writeable
         compact = np.array(view, dtype=view.dtype.newbyteorder("="), order="C")
         np.testing.assert_array_equal(result, function(compact))
@@ -137,7 +144,8 @@ def test_inverse_passes_refuse_odd_sides(name, shape):
 
 # The dtypes each function takes, as its refusal names them.
 ACCEPTED = {"analyze": "uint8 or float32", "analyze float32": "uint8 or float32",
-            "synthesize": "float32", "view": "float32"}
+            "synthesize": "float32", "view": "float32", "analyze 5/3": "uint8 or int32",
+            "analyze int32 5/3": "uint8 or int32", "synthesize 5/3": "int32", "view 5/3": "int32"}
 
 
 @pytest.mark.parametrize("name", ONE_ARRAY)
@@ -145,7 +153,7 @@ def test_arrays_of_another_kind_are_refused(name):
     function, dtype = ONE_ARRAY[name]
     accepted = ACCEPTED.get(name, "uint8")
     for other in (np.int8, np.uint16, np.float16, np.float32, np.float64, np.complex64, bool,
-                  np.uint8):
+                  np.uint8, np.int32, np.uint32, np.int64):
         if np.dtype(other).name not in accepted.split(" or "):
             with pytest.raises(TypeError, match="dtype %s, got" % accepted):
                 function(np.zeros((4, 4), other))
@@ -189,6 +197,10 @@ def test_forward_refuses_bad_counts():
     (dwt97.analyze, np.float32, "dwtAnalyze"),
     (dwt97.synthesize, np.float32, "dwtSynthesize"),
     (lambda c: dwt97.view(c, 3), np.float32, "dwtRenderView"),
+    (lambda a: dwt97.analyze(a, wavelet="5/3"), np.uint8, "dwtAnalyze53"),
+    (lambda a: dwt97.analyze(a, wavelet="5/3"), np.int32, "dwtAnalyze53"),
+    (lambda c: dwt97.synthesize(c, wavelet="5/3"), np.int32, "dwtSynthesize53"),
+    (lambda c: dwt97.view(c, 3, wavelet="5/3"), np.int32, "dwtRenderView"),
 ])
 def test_memory_running_out_raises_memory_error(call, dtype, operation):
     huge = np.broadcast_to(dtype(7), (1 << 22, 1 << 22))  # 16 or 64 TiB, no storage
@@ -245,6 +257,68 @@ def test_synthesis_gives_the_picture_back_at_every_level(rng, height, width):
     np.testing.assert_array_equal(dwt97.synthesize(a.astype(np.float32), 0), a)
 
 
+@pytest.mark.parametrize("height,width", COEFFICIENT_SHAPES)
+def test_the_5_3_gives_the_samples_back_exactly(rng, height, width):
+    a = rng.integers(0, 256, (height, width), dtype=np.uint8)
+    wide = rng.integers(-2**16, 2**16 + 1, (height, width), dtype=np.int32)
+    for levels in range(dwt97.most_levels(a.shape) + 1):
+        for samples in (a, wide):
+            c = dwt97.analyze(samples, levels, threads=1, wavelet="5/3")
+            assert c.dtype == np.int32 and c.shape == samples.shape
+            back = dwt97.synthesize(c, levels, threads=1, wavelet="5/3")
+            assert back.dtype == np.int32
+            np.testing.assert_array_equal(back, samples)
+            for threads in (2, 3):
+                np.testing.assert_array_equal(
+                    dwt97.analyze(samples, levels, threads, wavelet="5/3"), c)
+                np.testing.assert_array_equal(
+                    dwt97.synthesize(c, levels, threads, wavelet="5/3"), back)
+        # Bytes and the same values as int32: the same coefficients.
+        np.testing.assert_array_equal(dwt97.analyze(a.astype(np.int32), levels, wavelet="5/3"),
+                                      dwt97.analyze(a, levels, wavelet="5/3"))
+    np.testing.assert_array_equal(dwt97.analyze(a, 0, wavelet="5/3"), a)
+
+
+# The largest magnitude of int32 samples, a shape whose sides stay 2 or more
+# past the levels, and the most levels whose coefficients stay in int32.
+FITTING = [(2**16, (2049, 2049), 11), (2**20, (129, 129), 7), (2**24, (129, 129), 4),
+           (2**31 - 1, (3, 5), 0)]
+
+
+@pytest.mark.parametrize("largest,shape,most", FITTING)
+def test_the_5_3_refuses_int32_samples_that_could_overflow(rng, largest, shape, most):
+    row = rng.integers(-largest, largest + 1, shape[1], dtype=np.int32)
+    row[:2] = largest, -largest
+    a = np.broadcast_to(row, shape)
+    c = dwt97.analyze(a, most, wavelet="5/3")
+    np.testing.assert_array_equal(dwt97.synthesize(c, most, wavelet="5/3"), a)
+    with pytest.raises(dwt97.UnsupportedError) as caught:
+        dwt97.analyze(a, most + 1, wavelet="5/3")
+    assert isinstance(caught.value, ValueError)
+    assert str(caught.value) == \
+        "Error: dwtAnalyze53(), Samples too large for 32-bit coefficients at these levels!"
+    # Synthesis refuses nothing for its range: it wraps.
+    extremes = np.full((33, 17), 2**31 - 1, np.int32)
+    extremes[::2] = -2**31
+    assert dwt97.synthesize(extremes, 5, wavelet="5/3").dtype == np.int32
+
+
+@pytest.mark.parametrize("call", [
+    lambda w: dwt97.analyze(np.zeros((4, 4), np.uint8), wavelet=w),
+    lambda w: dwt97.synthesize(np.zeros((4, 4), np.int32), wavelet=w),
+    lambda w: dwt97.view(np.zeros((4, 4), np.int32), 1, wavelet=w),
+    lambda w: dwt97.subbands(np.zeros((4, 4), np.int32), 1, wavelet=w)])
+def test_unknown_wavelets_are_refused(call):
+    for wavelet in ["5/3 ", "53", "9-7", "", "bior4.4", "x" * 10**5, None, 53, b"5/3", ["5/3"],
+                    np.array(["5/3"])]:
+        with pytest.raises(ValueError, match="^wavelet must be '9/7' or '5/3', got") as caught:
+            call(wavelet)
+        assert len(str(caught.value)) < 80
+    call("5/3")
+    with pytest.raises(TypeError):  # a keyword only
+        dwt97.analyze(np.zeros((4, 4), np.uint8), 1, 0, "5/3")
+
+
 @pytest.mark.parametrize("height,width,levels", [(13, 17, 2), (1, 9, 4), (9, 1, 1), (1, 1, 0),
                                                  (64, 64, 6), (33, 17, 6)])
 def test_subbands_are_views_that_tile_each_level(height, width, levels):
@@ -298,27 +372,44 @@ def test_view_of_a_small_case():
     assert (dwt97.view(c, 1)[:2, 2] == 128).all()
 
 
+@pytest.mark.parametrize("height,width,levels", [(3, 3, 1), (33, 17, 3), (64, 63, 6), (1, 9, 2)])
+def test_view_of_5_3_coefficients(rng, height, width, levels):
+    # Each band scaled as the 9/7's: int32 within 2^24 are exact as float32.
+    c = rng.integers(-2**24, 2**24, (height, width), dtype=np.int32)
+    np.testing.assert_array_equal(dwt97.view(c, levels, wavelet="5/3"),
+                                  dwt97.view(c.astype(np.float32), levels))
+    # A flat picture: a flat low-low band (0) and details all 0 (128).
+    flat = dwt97.analyze(np.full((height, width), 77, np.uint8), levels, wavelet="5/3")
+    low = dwt97.subbands(flat, levels, wavelet="5/3")[0]
+    assert (low == 77).all() and np.count_nonzero(flat) == low.size
+    shown = dwt97.view(flat, levels, wavelet="5/3")
+    assert (shown[:low.shape[0], :low.shape[1]] == 0).all()
+    assert np.count_nonzero(shown == 128) == flat.size - low.size
+
+
 BAD_COUNTS = [(1, -1, ValueError), (2**40, 0, ValueError), (1, 2**40, ValueError),
               (True, 0, TypeError), (1, False, TypeError), (1.0, 0, TypeError),
               ("2", 0, TypeError), (-1, 0, ValueError)]
 
 
-@pytest.mark.parametrize("name,operation", [("analyze", "dwtAnalyze"),
-                                            ("synthesize", "dwtSynthesize"),
-                                            ("view", "dwtRenderView"),
-                                            ("subbands", "subbands")])
-def test_coefficient_operations_refuse_bad_counts(name, operation):
-    function = getattr(dwt97, name)
+@pytest.mark.parametrize("name,operation,wavelet", [
+    ("analyze", "dwtAnalyze", "9/7"), ("synthesize", "dwtSynthesize", "9/7"),
+    ("view", "dwtRenderView", "9/7"), ("subbands", "subbands", "9/7"),
+    ("analyze", "dwtAnalyze53", "5/3"), ("synthesize", "dwtSynthesize53", "5/3"),
+    ("view", "dwtRenderView", "5/3"), ("subbands", "subbands", "5/3")])
+def test_coefficient_operations_refuse_bad_counts(name, operation, wavelet):
+    function = functools.partial(getattr(dwt97, name), wavelet=wavelet)
+    dtype = np.int32 if wavelet == "5/3" else np.float32
     takes_threads = name in ("analyze", "synthesize")
     for shape, most in [((4, 4), 2), ((5, 9), 4), ((1, 1), 0), ((1, 2), 1)]:
-        c = np.zeros(shape, np.float32)
+        c = np.zeros(shape, dtype)
         with pytest.raises(dwt97.UnsupportedError) as caught:
             function(c, most + 1)
         assert str(caught.value) == \
             "Error: %s(), Too many levels for the picture (at most %d)!" % (operation, most)
         assert isinstance(caught.value, ValueError)
         function(c, most)
-    big = np.zeros((600, 600), np.float32)
+    big = np.zeros((600, 600), dtype)
     for levels, threads, kind in BAD_COUNTS:
         if takes_threads:
             call = lambda: function(big, levels, threads)
@@ -330,5 +421,5 @@ def test_coefficient_operations_refuse_bad_counts(name, operation):
             call()
         assert len(str(caught.value)) < 60 and "array" not in str(caught.value)
     # numpy's integers are counts too.
-    small = np.arange(12, dtype=np.float32).reshape(3, 4)
+    small = np.arange(12, dtype=dtype).reshape(3, 4)
     np.testing.assert_equal(function(small, np.int64(2)), function(small, 2))
