@@ -154,7 +154,6 @@ TEST(Npy, ReadsEveryLayoutAndVersion) {
        h,
        {},
        ints(w * h)},
-      {"int32, 1 x 1", npyOfInts({INT32_MIN}, 1, 1), 1, 1, {}, {INT32_MIN}},
       {"int32, Fortran order, 601 x 500",
        npyOfInts(ints(601 * 500), 601, 500, false, true),
        601,
@@ -267,12 +266,10 @@ TEST(Npy, RefusesWithTheFirstFault) {
       {"float64", shaped("<f8", "(2, 3)"), Failure::npyType},
       {"float16", shaped("<f2", "(2, 3)"), Failure::npyType},
       {"int64", shaped("<i8", "(2, 3)"), Failure::npyType},
-      {"int16", shaped(">i2", "(2, 3)"), Failure::npyType},
       {"uint32", shaped("<u4", "(2, 3)"), Failure::npyType},
       {"uint8", shaped("|u1", "(2, 3)"), Failure::npyType},
       {"float32 of no byte order", shaped("f4", "(2, 3)"), Failure::npyType},
       {"int32 of no byte order", shaped("i4", "(2, 3)"), Failure::npyType},
-      {"int32 by name", shaped("int32", "(2, 3)"), Failure::npyType},
       {"a type before a wrong shape", shaped("<f8", "(0, 0)"), Failure::npyType},
       {"structured",
        header("{'descr': [('x', '<f4'), ('y', '<f4')], 'fortran_order': False, 'shape': (2, 3)}"),
@@ -289,7 +286,6 @@ TEST(Npy, RefusesWithTheFirstFault) {
       {"2^31 - 1 + 32767 samples", shaped("<f4", "(65535, 32769)"), Failure::npyTooLarge},
       {"beyond 64 bits", shaped("<f4", "(1, 99999999999999999999999999)"), Failure::npyTooLarge},
       {"2^31 - 1 samples in a small file", shaped("<f4", "(1, 2147483647)"), Failure::npyTruncated},
-      {"int32, 65536 rows", shaped("<i4", "(65536, 1)"), Failure::npyTooLarge},
       {"int32, one byte short",
        [] {
          const Bytes file = npyOfInts(ints(6), 3, 2, true, true);
