@@ -7,7 +7,8 @@
 // rows, and both transforms must agree.
 //
 // An input that starts with numpy's magic is a .npy file of coefficients,
-// read by dwt97::npyParse and synthesised, analysed and viewed; one whose
+// read by dwt97::npyParse and synthesised, analysed and viewed, by the 9/7
+// for float32 and by the reversible 5/3 for int32; one whose
 // first bytes announce another picture format goes to the picture readers
 // instead (dwt97::parsePicture over the bytes): a refusal
 // must be one "Error: ..." line with no buffer left, an accepted picture
@@ -76,16 +77,45 @@ int fuzzPicture(const std::uint8_t* data, std::size_t size) {
   return 0;
 }
 
+// int32 coefficients, as the 5/3's: their synthesis and view of every level
+// count up to `deepest` on two threads; the array taken as samples instead,
+// an analysis that either comes back exactly through the synthesis or is
+// refused as beyond 32 bits.
+void fuzzIntCoefficients(const dwt97::NpyArray& array, int deepest) {
+  const std::int32_t w = array.width, h = array.height;
+  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  std::vector<std::int32_t> out(count), back(count);
+  std::vector<std::uint8_t> view(count);
+  const dwt97::IntPlane outPlane = dwt97::planeOver(out.data(), w, h);
+  const dwt97::IntPlane backPlane = dwt97::planeOver(back.data(), w, h);
+  for (int levels = 0; levels <= deepest; ++levels) {
+    if (dwt97::dwtSynthesize53(dwt97::npyIntPlane(array), outPlane, levels, 2) ||
+        dwt97::dwtRenderView(dwt97::npyIntPlane(array), dwt97::planeOver(view.data(), w, h),
+                             levels) ||
+        dwt97::dwtRoundToBytes(outPlane, dwt97::planeOver(view.data(), w, h))) {
+      stop("int coefficients refused");
+    }
+    const std::optional<dwt97::Error> analysed =
+        dwt97::dwtAnalyze53(dwt97::npyIntPlane(array), outPlane, levels, 2);
+    if (analysed && *analysed != Failure::coefficientsOverflow) stop("int samples refused");
+    if (analysed) continue;
+    if (dwt97::dwtSynthesize53(outPlane, backPlane, levels, 2)) stop("int synthesis refused");
+    if (std::memcmp(back.data(), array.ints, count * sizeof(std::int32_t)) != 0) {
+      stop("the 5/3 gave other samples back");
+    }
+  }
+}
+
 // A .npy file: a refusal is one "Error: npyLoad(), ..." line with nothing
 // left; an accepted array is within the limits and goes through the
 // analysis and synthesis of every level count up to three, in floats and as
-// the view, on two threads.
+// the view, on two threads (int32 ones through the 5/3's).
 int fuzzCoefficients(const std::uint8_t* data, std::size_t size) {
   dwt97::NpyArray array;
   if (const std::optional<dwt97::Error> failure = dwt97::npyParse(&array, data, size)) {
     char message[dwt97::kMessageCapacity];
     const char* text = dwt97::formatFailure(*failure, message, sizeof message);
-    if (!startsWith(text, "Error: npyLoad(), ") || array.data != nullptr) {
+    if (!startsWith(text, "Error: npyLoad(), ") || array.data != nullptr || array.ints != nullptr) {
       std::fprintf(stderr, "unexpected refusal: %s", text);
       std::abort();
     }
@@ -93,10 +123,17 @@ int fuzzCoefficients(const std::uint8_t* data, std::size_t size) {
   }
   const std::int32_t w = array.width, h = array.height;
   if (w < 1 || h < 1 || h > 65535 || std::int64_t{w} * h > std::int64_t{0x7FFFFFFF}) std::abort();
+  const bool floats = array.type == dwt97::NpyType::float32;
+  if ((array.data != nullptr) != floats || (array.ints != nullptr) == floats) std::abort();
+  const int most = dwt97::dwtMostAnalysisLevels(w, h);
+  if (!floats) {
+    fuzzIntCoefficients(array, most < 3 ? most : 3);
+    dwt97::npyRelease(&array);
+    return 0;
+  }
   const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
   std::vector<float> out(count), back(count);
   std::vector<std::uint8_t> view(count);
-  const int most = dwt97::dwtMostAnalysisLevels(w, h);
   for (int levels = 0; levels <= (most < 3 ? most : 3); ++levels) {
     const dwt97::FloatPlane outPlane = dwt97::planeOver(out.data(), w, h);
     if (dwt97::dwtSynthesize(dwt97::npyPlane(array), outPlane, levels, 2) ||

@@ -87,7 +87,8 @@ void addPictures(std::vector<std::pair<std::string, Bytes>>& seeds) {
 #endif
 }
 
-// .npy files of coefficients in each layout numpy writes, and one line.
+// .npy files of float32 coefficients in each layout numpy writes, one line,
+// and int32 ones.
 void addCoefficients(std::vector<std::pair<std::string, Bytes>>& seeds) {
   std::vector<float> values(7 * 5);
   for (std::size_t k = 0; k < values.size(); ++k) values[k] = static_cast<float>(k % 11) - 4.5f;
@@ -101,6 +102,14 @@ void addCoefficients(std::vector<std::pair<std::string, Bytes>>& seeds) {
     }
   }
   seeds.emplace_back("npy_line.npy", testsupport::npyOf(std::vector<float>(9, 1.5f), 9, 1));
+  // The 5/3's int32 coefficients, either byte order and memory order, of
+  // samples near the int32 range's ends too.
+  std::vector<std::int32_t> ints(7 * 5);
+  for (std::size_t k = 0; k < ints.size(); ++k) ints[k] = static_cast<std::int32_t>(k * 37 % 255);
+  ints[3] = INT32_MIN;
+  ints[20] = INT32_MAX;
+  seeds.emplace_back("npy_int_le_c.npy", testsupport::npyOfInts(ints, 7, 5));
+  seeds.emplace_back("npy_int_be_f.npy", testsupport::npyOfInts(ints, 7, 5, true, true, 2));
 }
 
 bool save(const std::string& folder, const std::string& name, const Bytes& bytes) {

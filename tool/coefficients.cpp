@@ -1,6 +1,8 @@
-// The tool's runs on float coefficients (see coefficients.h): the picture
-// loaded and turned upright without a copy, analysed or synthesised by the
-// library's coefficient operations, reported, the pause, then the save.
+// The tool's runs on coefficients (see coefficients.h): the picture loaded
+// and turned upright without a copy, analysed or synthesised by the
+// library's coefficient operations of the wavelet (the 9/7's on floats, the
+// 5/3's on ints, one template over both), reported, the pause, then the
+// save.
 #include "coefficients.h"
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include "dwt97/coefficients.h"
 #include "dwt97/npy.h"
 #include "dwt97/picture.h"
+#include "dwt97/reversible.h"
 #include "outcome.h"
 #include "platform/platform.h"
 
@@ -22,7 +25,7 @@ namespace {
 struct Held {
   Bitmap bmp{};
   NpyArray array;
-  float* samples = nullptr;
+  void* samples = nullptr;  // floats or ints, as the wavelet's
   std::uint8_t* bytes = nullptr;
   ~Held() {
     std::free(bytes);
@@ -32,7 +35,7 @@ struct Held {
   }
 };
 
-// `count` floats or bytes, or null when memory runs out.
+// `count` floats, ints or bytes, or null when memory runs out.
 template <typename T>
 T* allocate(std::int64_t count) {
   return static_cast<T*>(std::malloc(static_cast<std::size_t>(count) * sizeof(T)));
@@ -68,28 +71,32 @@ int reportPauseAndSave(const Options& options, Report report, Save save) {
   return 0;
 }
 
-}  // namespace
+// The wavelet's analysis and synthesis over the planes of its samples.
+std::optional<Error> analysis(ConstBytePlane in, FloatPlane out, const Options& options) {
+  return dwtAnalyze(in, out, options.levels, options.threads);
+}
+std::optional<Error> analysis(ConstBytePlane in, IntPlane out, const Options& options) {
+  return dwtAnalyze53(in, out, options.levels, options.threads);
+}
+std::optional<Error> synthesis(ConstFloatPlane in, FloatPlane out, const Options& options) {
+  return dwtSynthesize(in, out, options.levels, options.threads);
+}
+std::optional<Error> synthesis(ConstIntPlane in, IntPlane out, const Options& options) {
+  return dwtSynthesize53(in, out, options.levels, options.threads);
+}
 
-int analyze(const Options& options, Format format) {
-  Held held;
+// The analysis of `in` into coefficients of type T, then the view of them
+// in place of the picture's bytes when asked for, the report and the save.
+template <typename T>
+int analyzeInto(const Options& options, Format format, Held& held, PictureFormat picture,
+                ConstBytePlane in) {
   Bitmap& bmp = held.bmp;
-  PictureFormat picture = PictureFormat::bmp;
-  if (const auto error = dwt97::loadPicture(&bmp, &picture, options.input)) {
-    return failed(*error);
-  }
-  const std::int32_t width = bmp.width, height = bmp.height;
-  const int most = dwtMostAnalysisLevels(width, height);
-  if (options.levels > most) return failed({Failure::tooManyLevels, "main", most});
-  held.samples = allocate<float>(std::int64_t{width} * height);
-  if (held.samples == nullptr) return failed({Failure::outOfMemory, "main"});
-  // A bottom-up bitmap stores its top row last: read from there upwards.
-  const std::ptrdiff_t stride = bmp.topDown ? width : -std::ptrdiff_t{width};
-  const std::uint8_t* top = bmp.topDown ? bmp.data : bmp.data + std::int64_t{height - 1} * width;
-  const ConstBytePlane in{top, stride, width, height};
-  const FloatPlane coefficients = planeOver(held.samples, width, height);
-  if (const auto error = dwtAnalyze(in, coefficients, options.levels, options.threads)) {
-    return failed(*error);
-  }
+  const std::int32_t width = in.width, height = in.height;
+  T* samples = allocate<T>(std::int64_t{width} * height);
+  held.samples = samples;
+  if (samples == nullptr) return failed({Failure::outOfMemory, "main"});
+  const PlaneView<T> coefficients = planeOver(samples, width, height);
+  if (const auto error = analysis(in, coefficients, options)) return failed(*error);
   // The picture's bytes are done with: the view takes their place, top row
   // first.
   if (options.view) {
@@ -112,19 +119,17 @@ int analyze(const Options& options, Format format) {
       });
 }
 
-int synthesize(const Options& options, Format format) {
-  Held held;
-  NpyArray& array = held.array;
-  if (const auto error = dwt97::npyLoad(&array, options.input)) return failed(*error);
-  const std::int32_t width = array.width, height = array.height;
-  const int most = dwtMostAnalysisLevels(width, height);
-  if (options.levels > most) return failed({Failure::tooManyLevels, "main", most});
-  held.samples = allocate<float>(std::int64_t{width} * height);
-  if (held.samples == nullptr) return failed({Failure::outOfMemory, "main"});
-  const FloatPlane picture = planeOver(held.samples, width, height);
-  if (const auto error = dwtSynthesize(npyPlane(array), picture, options.levels, options.threads)) {
-    return failed(*error);
-  }
+// The synthesis of the coefficients `in` into samples of type T, written as
+// they are to a .npy output or as the picture's bytes (rounded or clamped
+// as the type's dwtRoundToBytes does) to any other.
+template <typename T>
+int synthesizeInto(const Options& options, Format format, Held& held, PlaneView<const T> in) {
+  const std::int32_t width = in.width, height = in.height;
+  T* samples = allocate<T>(std::int64_t{width} * height);
+  held.samples = samples;
+  if (samples == nullptr) return failed({Failure::outOfMemory, "main"});
+  const PlaneView<T> picture = planeOver(samples, width, height);
+  if (const auto error = synthesis(in, picture, options)) return failed(*error);
   if (format != Format::npy) {
     held.bytes = allocate<std::uint8_t>(std::int64_t{width} * height);
     if (held.bytes == nullptr) return failed({Failure::outOfMemory, "main"});
@@ -145,6 +150,44 @@ int synthesize(const Options& options, Format format) {
         if (format == Format::npy) return npySave(options.output, picture);
         return saveBytes(format, options.output, width, height, held.bytes);
       });
+}
+
+}  // namespace
+
+int analyze(const Options& options, Format format) {
+  Held held;
+  Bitmap& bmp = held.bmp;
+  PictureFormat picture = PictureFormat::bmp;
+  if (const auto error = dwt97::loadPicture(&bmp, &picture, options.input)) {
+    return failed(*error);
+  }
+  const std::int32_t width = bmp.width, height = bmp.height;
+  const int most = dwtMostAnalysisLevels(width, height);
+  if (options.levels > most) return failed({Failure::tooManyLevels, "main", most});
+  // A bottom-up bitmap stores its top row last: read from there upwards.
+  const std::ptrdiff_t stride = bmp.topDown ? width : -std::ptrdiff_t{width};
+  const std::uint8_t* top = bmp.topDown ? bmp.data : bmp.data + std::int64_t{height - 1} * width;
+  const ConstBytePlane in{top, stride, width, height};
+  if (options.wavelet == Wavelet::reversible53) {
+    return analyzeInto<std::int32_t>(options, format, held, picture, in);
+  }
+  return analyzeInto<float>(options, format, held, picture, in);
+}
+
+int synthesize(const Options& options, Format format) {
+  Held held;
+  NpyArray& array = held.array;
+  if (const auto error = dwt97::npyLoad(&array, options.input)) return failed(*error);
+  // The file's type says whose coefficients it holds; a --wavelet that
+  // says otherwise is refused before anything is written.
+  const Wavelet inFile = array.type == NpyType::int32 ? Wavelet::reversible53 : Wavelet::cdf97;
+  if (const int status = checkWavelet(options, inFile); status >= 0) return status;
+  const int most = dwtMostAnalysisLevels(array.width, array.height);
+  if (options.levels > most) return failed({Failure::tooManyLevels, "main", most});
+  if (inFile == Wavelet::reversible53) {
+    return synthesizeInto(options, format, held, npyIntPlane(array));
+  }
+  return synthesizeInto(options, format, held, npyPlane(array));
 }
 
 }  // namespace dwt97::tool

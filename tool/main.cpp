@@ -3,8 +3,8 @@
 // JPEG or TIFF picture, written as sub-band bytes ("quilout.dat" unless
 // named), raw or as a PGM or PNG picture. The run over the library's
 // operations of namespace dwt97, each failure printed with its message.
-// The runs on float coefficients (a .npy output, --inverse, --view) are
-// coefficients.cpp's.
+// The runs on coefficients, the 9/7's floats or the 5/3's ints (a .npy
+// output, --inverse, --view), are coefficients.cpp's.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -36,7 +36,7 @@ void printFormats() {
               dwt97::canReadPicture(PictureFormat::jpeg) ? " JPEG" : "",
               dwt97::canReadPicture(PictureFormat::tiff) ? " TIFF" : "",
               dwt97::canWritePng() ? " PNG" : "");
-  std::printf("Coefficients: reads and writes .npy (2-D float32)\n");
+  std::printf("Coefficients: reads and writes .npy (2-D float32 for 9/7, int32 for 5/3)\n");
 }
 
 // The picture, its rows and the save under way, released however the run

@@ -18,9 +18,10 @@ const char kUsage[] =
     "bytes and read as grey.\n"
     "\n"
     "An OUTPUT whose name ends in .npy receives the sub-bands as float32\n"
-    "coefficients instead, a numpy array of the picture's shape, top row first;\n"
-    "--inverse reads such a file back into the picture, and --view writes the\n"
-    "coefficients as a picture to look at.\n"
+    "coefficients instead, a numpy array of the picture's shape, top row first\n"
+    "(int32 ones of the reversible 5/3 wavelet with --wavelet=5/3); --inverse\n"
+    "reads such a file back into the picture, and --view writes the coefficients\n"
+    "as a picture to look at.\n"
     "\n"
     "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
     "folder. The header report goes to standard output; when standard input is a\n"
@@ -31,7 +32,7 @@ const char kUsage[] =
     "                       in the bitmap's row order, top row first for other\n"
     "                       pictures), pgm (a binary PGM picture, shown upright),\n"
     "                       png (an 8-bit grey PNG picture, shown upright) or npy\n"
-    "                       (float32 coefficients in a numpy .npy file); without\n"
+    "                       (the coefficients in a numpy .npy file); without\n"
     "                       this option an OUTPUT whose name ends in .pgm is PGM,\n"
     "                       in .png PNG, in .npy NPY, and any other is raw\n"
     "      --levels=N       apply N levels of the transform (default 1), each after\n"
@@ -40,10 +41,15 @@ const char kUsage[] =
     "                       levels in a .npy file (N from --levels: the file does\n"
     "                       not record it) and write the picture they stand for:\n"
     "                       its bytes, top row first (raw, pgm or png), or its\n"
-    "                       float32 samples (npy)\n"
+    "                       samples (npy: float32, or int32 for the 5/3)\n"
     "      --view           write the coefficients of INPUT as a picture to look\n"
     "                       at (raw, pgm or png): each band stretched over the\n"
     "                       grey levels on its own\n"
+    "      --wavelet=W      the wavelet of the coefficients: 9/7 (the default, in\n"
+    "                       float32) or 5/3 (the reversible 5/3, in int32, which\n"
+    "                       writes a .npy OUTPUT or, with --view, a picture: the\n"
+    "                       sub-band bytes are the 9/7's alone); --inverse takes\n"
+    "                       it from INPUT's type and refuses a W that disagrees\n"
     "      --threads=N      compute on up to N threads (default 0: every core)\n"
     "      --no-pause       do not wait for a key press, even at a terminal\n"
     "  -q, --quiet          do not print the header report\n"
@@ -63,6 +69,17 @@ int usageError(const std::string& problem) {
 }
 
 namespace {
+
+bool parseWavelet(const char* value, Wavelet* wavelet) {
+  if (std::strcmp(value, "9/7") == 0) {
+    *wavelet = Wavelet::cdf97;
+  } else if (std::strcmp(value, "5/3") == 0) {
+    *wavelet = Wavelet::reversible53;
+  } else {
+    return false;
+  }
+  return true;
+}
 
 bool parseFormat(const char* value, Format* format) {
   if (std::strcmp(value, "raw") == 0) {
@@ -155,6 +172,13 @@ int parseArguments(int argc, char** argv, Options* options) {
       if (!parseFormat(argument.c_str() + 9, &options->format)) {
         return usageError("invalid format '" + argument.substr(9) + "' (raw, pgm, png or npy)");
       }
+    } else if (argument == "--wavelet" || argument.compare(0, 10, "--wavelet=") == 0) {
+      const bool joined = argument.size() > 9;
+      if (!joined && k + 1 == argc) return usageError("option '--wavelet' requires an argument");
+      const char* value = joined ? argv[k] + 10 : argv[++k];
+      if (!parseWavelet(value, &options->wavelet)) {
+        return usageError(std::string("invalid wavelet '") + value + "' (9/7 or 5/3)");
+      }
     } else if (argument[1] == '-') {
       return usageError("unrecognized option '" + argument + "'");
     } else {
@@ -211,7 +235,27 @@ int checkCombination(const Options& options, Format format) {
     return usageError(std::string("option '--view' writes a picture, not a .npy file (output '") +
                       options.output + "')");
   }
+  if (options.wavelet == Wavelet::reversible53 && !options.inverse && !options.view &&
+      format != Format::npy) {
+    return usageError(
+        std::string("the 5/3 wavelet writes no sub-band bytes: name a .npy output or use "
+                    "'--view' (output '") +
+        options.output + "')");
+  }
   return -1;
+}
+
+const char* waveletName(Wavelet wavelet) {
+  return wavelet == Wavelet::reversible53 ? "5/3" : "9/7";
+}
+
+int checkWavelet(const Options& options, Wavelet inFile) {
+  if (options.wavelet == Wavelet::unnamed || options.wavelet == inFile) return -1;
+  const bool ints = inFile == Wavelet::reversible53;
+  return usageError(std::string("INPUT holds ") + (ints ? "int32" : "float32") +
+                    " coefficients of the " + waveletName(inFile) + ", not of the " +
+                    waveletName(options.wavelet) +
+                    " (option '--wavelet=" + waveletName(options.wavelet) + "')");
 }
 
 }  // namespace dwt97::tool

@@ -8,6 +8,11 @@ namespace dwt97::tool {
 
 enum class Format { byName, raw, pgm, png, npy };
 
+// The wavelet of the coefficients: the CDF 9/7 in floats, or the reversible
+// 5/3 in integers. Unnamed, the analysis takes the 9/7 and --inverse the
+// one the file's type stands for.
+enum class Wavelet { unnamed, cdf97, reversible53 };
+
 struct Options {
   bool help = false;
   bool version = false;
@@ -18,6 +23,7 @@ struct Options {
   int levels = 1;
   int threads = 0;
   Format format = Format::byName;
+  Wavelet wavelet = Wavelet::unnamed;
   const char* input = "quilgray.bmp";
   const char* output = "quilout.dat";
   bool inputNamed = false;  // INPUT given rather than the default
@@ -39,8 +45,16 @@ int usageError(const std::string& problem);
 Format outputFormat(const Options& options);
 
 // Refuses, as a usage error, the options that do not go together: --inverse
-// with --view or without INPUT, and --view with a .npy output. Returns -1,
-// or the exit status.
+// with --view or without INPUT, --view with a .npy output, and the 5/3's
+// analysis into sub-band bytes (the byte path is the 9/7's). Returns -1, or
+// the exit status.
 int checkCombination(const Options& options, Format format);
+
+// Refuses, as a usage error, a --wavelet that disagrees with `inFile`, the
+// wavelet of the coefficients --inverse read. Returns -1, or the exit status.
+int checkWavelet(const Options& options, Wavelet inFile);
+
+// The wavelet's name as the options spell it: "9/7" or "5/3".
+const char* waveletName(Wavelet wavelet);
 
 }  // namespace dwt97::tool

@@ -94,7 +94,7 @@
   X(npyShape, unsupported,                                                                         \
     "Error: npyLoad(), Coefficients must be a 2-D array of 1 x 1 or more!\n")                      \
   X(npyComplex, unsupported, "Error: npyLoad(), Complex coefficients are not supported!\n")        \
-  X(npyType, unsupported, "Error: npyLoad(), Coefficients must be float32!\n")                     \
+  X(npyType, unsupported, "Error: npyLoad(), Coefficients must be float32 or int32!\n")            \
   X(npyTooLarge, unsupported, "Error: npyLoad(), Array beyond 65535 rows or 2^31-1 samples!\n")
 
 namespace dwt97 {

@@ -1,12 +1,14 @@
 // .npy files on disk: the reader that checks the header and the file's
 // length before it takes the samples' memory, reading them straight into
-// place, and the save of a float plane through the platform's safe save.
+// place, and the save of a float or an int plane through the platform's
+// safe save.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 
 #include "coefficients/npy_format.h"
 #include "core/allocator.h"
@@ -37,11 +39,11 @@ std::optional<Failure> readExactly(std::FILE* file, void* into, std::size_t coun
   return std::ferror(file) ? Failure::npyRead : Failure::npyTruncated;
 }
 
-std::optional<Failure> readSamples(std::FILE* file, const NpyLayout& layout, float* samples) {
+std::optional<Failure> readSamples(std::FILE* file, const NpyLayout& layout, void* samples) {
   const std::uint64_t total = layout.samples();
   if (!layout.fortranOrder) {
     // In place: each sample's four bytes become the sample itself.
-    auto* bytes = reinterpret_cast<std::uint8_t*>(samples);
+    auto* bytes = static_cast<std::uint8_t*>(samples);
     if (auto failure = readExactly(file, bytes, static_cast<std::size_t>(layout.dataBytes()))) {
       return failure;
     }
@@ -93,15 +95,13 @@ std::optional<Failure> load(NpyArray* array, const char* path) {
   // A system whose addresses are narrower than the samples' size cannot
   // hold them.
   if (layout.dataBytes() > SIZE_MAX) return Failure::outOfMemory;
-  float* samples = nullptr;
-  if (allocateZeroed(static_cast<std::size_t>(layout.samples()), &samples)) {
-    return Failure::outOfMemory;
-  }
-  if (auto read = readSamples(input.file, layout, samples)) {
-    releaseZeroed(samples);
+  NpyArray taken;
+  if (auto failure = npyAllocate(layout, &taken)) return failure;
+  if (auto read = readSamples(input.file, layout, npyStorage(taken))) {
+    npyRelease(&taken);
     return read;
   }
-  *array = {samples, layout.width, layout.height};
+  *array = taken;
   return std::nullopt;
 }
 
@@ -112,11 +112,14 @@ bool littleEndianMachine() {
   return first == 1;
 }
 
-// The samples of `plane`, top row first, little-endian: the rows themselves
-// on a little-endian machine, gathered in as few writes as the system
-// allows; otherwise each row through a converted copy.
-std::optional<Failure> writeSamples(SaveFile& save, ConstFloatPlane plane) {
-  const std::size_t rowBytes = static_cast<std::size_t>(plane.width) * sizeof(float);
+// The samples of `plane`, 4-byte floats or ints, top row first,
+// little-endian: the rows themselves on a little-endian machine, gathered in
+// as few writes as the system allows; otherwise each row through a
+// converted copy.
+template <typename T>
+std::optional<Failure> writeSamples(SaveFile& save, PlaneView<const T> plane) {
+  static_assert(sizeof(T) == 4, "the samples of a .npy file written here are 4 bytes");
+  const std::size_t rowBytes = static_cast<std::size_t>(plane.width) * sizeof(T);
   if (littleEndianMachine()) {
     constexpr std::size_t kGather = 1024;
     WritePiece pieces[kGather];
@@ -134,7 +137,7 @@ std::optional<Failure> writeSamples(SaveFile& save, ConstFloatPlane plane) {
   if (allocateZeroed(rowBytes, &row)) return Failure::outOfMemory;
   std::optional<Failure> failure;
   for (std::int64_t r = 0; r < plane.height && !failure; ++r) {
-    const float* from = plane.row(r);
+    const T* from = plane.row(r);
     for (std::int32_t c = 0; c < plane.width; ++c) {
       std::uint32_t bits;
       std::memcpy(&bits, from + c, sizeof bits);
@@ -146,9 +149,11 @@ std::optional<Failure> writeSamples(SaveFile& save, ConstFloatPlane plane) {
   return failure;
 }
 
-std::optional<Failure> save(const char* path, ConstFloatPlane plane) {
+template <typename T>
+std::optional<Failure> save(const char* path, PlaneView<const T> plane) {
   char header[kNpySaveHeaderCapacity];
-  const std::size_t headerBytes = npyWriteHeader(plane.width, plane.height, header);
+  const NpyType type = std::is_same_v<T, float> ? NpyType::float32 : NpyType::int32;
+  const std::size_t headerBytes = npyWriteHeader(plane.width, plane.height, header, type);
   SaveFile file;
   std::optional<Failure> failure = file.create(path);
   if (!failure) failure = file.write(header, headerBytes);
@@ -166,11 +171,24 @@ std::optional<Error> npyLoad(NpyArray* array, const char* path) {
   return detail::named(detail::load(array, path), "npyLoad");
 }
 
-std::optional<Error> npySave(const char* path, ConstFloatPlane plane) {
+namespace {
+
+template <typename T>
+std::optional<Error> saveChecked(const char* path, PlaneView<const T> plane) {
   if (plane.data == nullptr || plane.width < 1 || plane.height < 1) {
     return Error{Failure::planeShapes, "npySave", 0};
   }
   return detail::named(detail::save(path, plane), "npySave");
+}
+
+}  // namespace
+
+std::optional<Error> npySave(const char* path, ConstFloatPlane plane) {
+  return saveChecked(path, plane);
+}
+
+std::optional<Error> npySave(const char* path, ConstIntPlane plane) {
+  return saveChecked(path, plane);
 }
 
 }  // namespace dwt97

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "dwt97/failure.h"
+#include "dwt97/npy.h"
 
 namespace dwt97::detail {
 
@@ -36,7 +37,8 @@ struct NpyHeaderPlace {
 struct NpyLayout {
   std::int32_t width = 0;   // columns: the shape's second entry
   std::int32_t height = 0;  // rows: its first
-  bool bigEndian = false;   // '>f4' rather than '<f4'
+  NpyType type = NpyType::float32;
+  bool bigEndian = false;  // '>f4' or '>i4' rather than '<f4' or '<i4'
   bool fortranOrder = false;
 
   std::uint64_t samples() const { return std::uint64_t(width) * std::uint64_t(height); }
@@ -50,17 +52,25 @@ struct NpyLayout {
 
 // Puts `count` samples, the file's samples `first` .. `first + count - 1`
 // (in the file's memory order) held as 4 bytes each at `bytes`, into
-// their places in the C-ordered `samples` of the array. `bytes` may be the
-// samples' own storage when the file is in C order: each sample is read
-// before its place is written.
+// their places in the C-ordered `samples` of the array: 4-byte floats or
+// ints alike, each in native byte order. `bytes` may be the samples' own
+// storage when the file is in C order: each sample is read before its
+// place is written.
 void npyDecode(const NpyLayout& layout, const std::uint8_t* bytes, std::uint64_t first,
-               std::uint64_t count, float* samples);
+               std::uint64_t count, void* samples);
 
-// The preamble and header numpy writes for a C-ordered little-endian float32
-// array of shape (height, width), into `text`; returns its length, a
+// Takes the memory for the samples `layout` describes into `*array`, which
+// receives the shape and type too; outOfMemory leaves it empty.
+[[nodiscard]] std::optional<Failure> npyAllocate(const NpyLayout& layout, NpyArray* array);
+
+// Where the samples of `array` lie, whatever their type.
+void* npyStorage(const NpyArray& array);
+
+// The preamble and header numpy writes for a C-ordered little-endian array
+// of `type` and shape (height, width), into `text`; returns its length, a
 // multiple of 64.
 constexpr std::size_t kNpySaveHeaderCapacity = 192;
 std::size_t npyWriteHeader(std::int32_t width, std::int32_t height,
-                           char (&text)[kNpySaveHeaderCapacity]);
+                           char (&text)[kNpySaveHeaderCapacity], NpyType type = NpyType::float32);
 
 }  // namespace dwt97::detail

@@ -1,6 +1,6 @@
 // The header of a .npy file: the Python dict literal of 'descr',
 // 'fortran_order' and 'shape', read in any order and with any spacing, and
-// judged as the array it describes.
+// judged as the array it describes: float32 or int32, of either byte order.
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -220,14 +220,17 @@ std::optional<Failure> npyReadHeader(const char* text, std::size_t length, NpyLa
   Said said;
   if (!readDict(reader, &said)) return Failure::npyHeader;
   if (!said.descrIsList && isComplex(said.descrText)) return Failure::npyComplex;
-  if (said.descrIsList || !(said.descrText.is("<f4") || said.descrText.is(">f4"))) {
+  const Text descr = said.descrText;
+  const bool floats = descr.is("<f4") || descr.is(">f4");
+  if (said.descrIsList || !(floats || descr.is("<i4") || descr.is(">i4"))) {
     return Failure::npyType;
   }
   if (said.entries != 2 || said.entryBelowOne) return Failure::npyShape;
   if (!pictureFits(said.columns, said.rows)) return Failure::npyTooLarge;
   layout->width = static_cast<std::int32_t>(said.columns);
   layout->height = static_cast<std::int32_t>(said.rows);
-  layout->bigEndian = said.descrText.is(">f4");
+  layout->type = floats ? NpyType::float32 : NpyType::int32;
+  layout->bigEndian = descr.at[0] == '>';
   layout->fortranOrder = said.fortran;
   return std::nullopt;
 }

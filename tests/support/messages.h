@@ -88,7 +88,7 @@ inline constexpr char kNpyTruncated[] =
 inline constexpr char kNpyShape[] =
     "Error: npyLoad(), Coefficients must be a 2-D array of 1 x 1 or more!\n";
 inline constexpr char kNpyComplex[] = "Error: npyLoad(), Complex coefficients are not supported!\n";
-inline constexpr char kNpyType[] = "Error: npyLoad(), Coefficients must be float32!\n";
+inline constexpr char kNpyType[] = "Error: npyLoad(), Coefficients must be float32 or int32!\n";
 inline constexpr char kNpyTooLarge[] =
     "Error: npyLoad(), Array beyond 65535 rows or 2^31-1 samples!\n";
 

@@ -1,7 +1,7 @@
 // Builds .npy files in memory, byte by byte, without numpy: the magic, any
 // version, the header's length field of that version, a header text given
 // whole (so that tests can break it anywhere) or the dict numpy writes, and
-// float32 samples in either byte order and either memory order.
+// float32 or int32 samples in either byte order and either memory order.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +11,10 @@
 
 namespace testsupport {
 
-// A float's four bytes, little- or big-endian.
-inline void putFloat(std::vector<std::uint8_t>& bytes, float value, bool bigEndian) {
+// A float's or an int's four bytes, little- or big-endian.
+template <typename T>
+inline void putSample(std::vector<std::uint8_t>& bytes, T value, bool bigEndian) {
+  static_assert(sizeof(T) == 4, "4-byte samples");
   std::uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   for (int k = 0; k < 4; ++k) {
@@ -24,13 +26,14 @@ inline void putFloat(std::vector<std::uint8_t>& bytes, float value, bool bigEndi
 // The samples of a `width` x `height` array given top row first (C order),
 // stored in the file's byte order and memory order (Fortran: column after
 // column).
-inline std::vector<std::uint8_t> npySamples(const std::vector<float>& cOrder, int width, int height,
+template <typename T>
+inline std::vector<std::uint8_t> npySamples(const std::vector<T>& cOrder, int width, int height,
                                             bool bigEndian, bool fortranOrder) {
   std::vector<std::uint8_t> bytes;
   for (int k = 0; k < width * height; ++k) {
     const int r = fortranOrder ? k % height : k / width;
     const int c = fortranOrder ? k / height : k % width;
-    putFloat(bytes, cOrder[static_cast<std::size_t>(r * width + c)], bigEndian);
+    putSample(bytes, cOrder[static_cast<std::size_t>(r * width + c)], bigEndian);
   }
   return bytes;
 }
@@ -73,6 +76,15 @@ inline std::vector<std::uint8_t> npyOf(const std::vector<float>& cOrder, int wid
                                        int major = 1) {
   const std::string shape = "(" + std::to_string(height) + ", " + std::to_string(width) + ")";
   return npyFile(major, npyPadded(major, npyDict(bigEndian ? ">f4" : "<f4", fortranOrder, shape)),
+                 npySamples(cOrder, width, height, bigEndian, fortranOrder));
+}
+
+// The same for an int32 file.
+inline std::vector<std::uint8_t> npyOfInts(const std::vector<std::int32_t>& cOrder, int width,
+                                           int height, bool bigEndian = false,
+                                           bool fortranOrder = false, int major = 1) {
+  const std::string shape = "(" + std::to_string(height) + ", " + std::to_string(width) + ")";
+  return npyFile(major, npyPadded(major, npyDict(bigEndian ? ">i4" : "<i4", fortranOrder, shape)),
                  npySamples(cOrder, width, height, bigEndian, fortranOrder));
 }
 

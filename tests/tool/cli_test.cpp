@@ -56,13 +56,14 @@ bool matches(const std::string& text, const std::string& expected) {
 // Every case starts in a folder holding an 8 x 4 picture as "in.bmp", as
 // "quilgray.bmp" and as "grå.bmp" (names are UTF-8 on every system), the
 // second also reachable through the link "same.bmp", and coefficients of
-// that shape as "in.npy".
+// that shape as "in.npy" (float32, the 9/7's) and "in53.npy" (int32, the
+// 5/3's).
 TEST(CommandLine, Cases) {
   const std::string report = reportFor(8, 4);
   const std::string version =
       std::string("dwt97 ") + DWT97_VERSION_STRING + "\nFormats: reads BMP PGM...";
-  const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp", "in.npy", "quilgray.bmp",
-                                          "same.bmp"};
+  const std::vector<std::string> start = {"gr\xC3\xA5.bmp", "in.bmp",       "in.npy",
+                                          "in53.npy",       "quilgray.bmp", "same.bmp"};
   const std::string arrayReport =
       "==== Array =====\nFormat = NPY \nWidth = 8 \nHeight = 4 \nLevels = 1 \n";
   auto plus = [&](std::vector<std::string> names) {
@@ -146,6 +147,16 @@ TEST(CommandLine, Cases) {
        "",
        std::string("dwt97: option '--threads' requires an argument\n") + kTryHelp,
        start},
+      {{"--wavelet=7/5"},
+       2,
+       "",
+       std::string("dwt97: invalid wavelet '7/5' (9/7 or 5/3)\n") + kTryHelp,
+       start},
+      {{"--wavelet"},
+       2,
+       "",
+       std::string("dwt97: option '--wavelet' requires an argument\n") + kTryHelp,
+       start},
       // Every argument is read first: a usage error wins over --help.
       {{"--help", "--bogus"},
        2,
@@ -212,6 +223,14 @@ TEST(CommandLine, Cases) {
       {{"-q", "--view", "--levels=3", "in.bmp"}, 0, "", "", plus({"quilout.dat"})},
       {{"--view", "--levels=4", "in.bmp", "v.pgm"}, 1, "", tooManyLevels(3), start},
       {{"--view", "in.npy", "v.pgm"}, 1, "", messages::kSignature, start},
+      // The wavelet: the 9/7 unless named; the 5/3 writes int32 coefficients
+      // or their view, and --inverse takes the wavelet from the file's type.
+      {{"--wavelet", "9/7", "in.bmp"}, 0, report, "", plus({"quilout.dat"})},
+      {{"-q", "--wavelet=5/3", "in.bmp", "c.npy"}, 0, "", "", plus({"c.npy"})},
+      {{"-q", "--wavelet=5/3", "--view", "in.bmp", "v.pgm"}, 0, "", "", plus({"v.pgm"})},
+      {{"--wavelet=5/3", "--levels=4", "in.bmp", "c.npy"}, 1, "", tooManyLevels(3), start},
+      {{"--inverse", "in53.npy", "p.pgm"}, 0, arrayReport, "", plus({"p.pgm"})},
+      {{"--inverse", "-q", "--wavelet=5/3", "in53.npy", "p.npy"}, 0, "", "", plus({"p.npy"})},
       // Combinations that make no sense are usage errors, before any file.
       {{"--inverse"},
        2,
@@ -228,6 +247,36 @@ TEST(CommandLine, Cases) {
        "",
        std::string("dwt97: option '--view' writes a picture, not a .npy file (output "
                    "'v.npy')\n") +
+           kTryHelp,
+       start},
+      // The sub-band bytes are the 9/7's; a --wavelet the coefficients'
+      // type contradicts is refused with the output left as it was.
+      {{"--wavelet=5/3", "in.bmp"},
+       2,
+       "",
+       std::string("dwt97: the 5/3 wavelet writes no sub-band bytes: name a .npy output or use "
+                   "'--view' (output 'quilout.dat')\n") +
+           kTryHelp,
+       start},
+      {{"--wavelet=5/3", "--format=pgm", "in.bmp", "c.npy"},
+       2,
+       "",
+       std::string("dwt97: the 5/3 wavelet writes no sub-band bytes: name a .npy output or use "
+                   "'--view' (output 'c.npy')\n") +
+           kTryHelp,
+       start},
+      {{"--inverse", "--wavelet=9/7", "in53.npy", "in.bmp"},
+       2,
+       "",
+       std::string("dwt97: INPUT holds int32 coefficients of the 5/3, not of the 9/7 (option "
+                   "'--wavelet=9/7')\n") +
+           kTryHelp,
+       start},
+      {{"--inverse", "--wavelet=5/3", "in.npy", "in.bmp"},
+       2,
+       "",
+       std::string("dwt97: INPUT holds float32 coefficients of the 9/7, not of the 5/3 (option "
+                   "'--wavelet=5/3')\n") +
            kTryHelp,
        start},
       // Saving over the input, by its name or through a link, is refused.
@@ -247,6 +296,7 @@ TEST(CommandLine, Cases) {
     writeFile(dir.file("quilgray.bmp"), picture8x4);
     writeFile(dir.file("gr\xC3\xA5.bmp"), picture8x4);
     writeFile(dir.file("in.npy"), coefficients8x4);
+    writeFile(dir.file("in53.npy"), npyOfInts(std::vector<std::int32_t>(32, 40), 8, 4));
 #if defined(_WIN32)
     // A symbolic link needs a privilege there; a hard link names the file too.
     std::error_code error;

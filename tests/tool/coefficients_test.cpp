@@ -1,8 +1,8 @@
-// The tool on float coefficients, through the real binary: the analysis into
-// a .npy file top row first whatever the input's row order, --inverse giving
-// the very picture back from it, --view as the rendered analysis, the
-// inverse's report and pause, and the README's view picture as the tool
-// makes it.
+// The tool on coefficients, the 9/7's float32 and the 5/3's int32, through
+// the real binary: the analysis into a .npy file top row first whatever the
+// input's row order, --inverse giving the very picture back from it, --view
+// as the rendered analysis, the inverse's report and pause, and the README's
+// view picture as the tool makes it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -13,6 +13,8 @@
 #include "dwt97/coefficients.h"
 #include "dwt97/npy.h"
 #include "dwt97/picture.h"
+#include "dwt97/reversible.h"
+#include "npy_builder.h"
 #include "shell_run.h"
 #include "test_support.h"
 
@@ -44,6 +46,28 @@ std::vector<float> analysis(const Bytes& pixels, int width, int height, int leve
                                        dwt97::planeOver(out.data(), width, height), levels, 1);
   EXPECT_EQ(error, std::nullopt);
   return out;
+}
+
+// The 5/3's analysis of `pixels` (top row first), computed here.
+std::vector<std::int32_t> analysis53(const Bytes& pixels, int width, int height, int levels) {
+  std::vector<std::int32_t> out(pixels.size());
+  const auto error = dwt97::dwtAnalyze53(dwt97::planeOver(pixels.data(), width, height),
+                                         dwt97::planeOver(out.data(), width, height), levels, 1);
+  EXPECT_EQ(error, std::nullopt);
+  return out;
+}
+
+// An int32 file's samples, which must be all it holds.
+std::vector<std::int32_t> loadNpyInts(const std::string& path, int width, int height) {
+  dwt97::NpyArray array;
+  EXPECT_EQ(dwt97::npyLoad(&array, path.c_str()), std::nullopt);
+  EXPECT_EQ(array.type, dwt97::NpyType::int32);
+  EXPECT_EQ(array.width, width);
+  EXPECT_EQ(array.height, height);
+  std::vector<std::int32_t> samples;
+  if (array.ints != nullptr) samples.assign(array.ints, array.ints + std::size_t(width) * height);
+  dwt97::npyRelease(&array);
+  return samples;
 }
 
 std::vector<float> loadNpy(const std::string& path, int width, int height) {
@@ -100,7 +124,8 @@ void writeInput(const TempDir& dir, const Input& input) {
 
 // The .npy output is the analysis of the picture upright, on one level and
 // on the most the picture allows, by name or by --format; --inverse gives
-// the very picture back from it as PGM, raw bytes and float32 samples.
+// the very picture back from it as PGM, raw bytes and float32 samples. The
+// same for the 5/3's int32 coefficients, the samples back exactly.
 TEST(Coefficients, ForwardAndInverseGiveThePictureBack) {
   for (const Input& input : inputs()) {
     const testsupport::Picture& p = input.picture;
@@ -132,8 +157,44 @@ TEST(Coefficients, ForwardAndInverseGiveThePictureBack) {
       for (std::size_t k = 0; k < samples.size(); ++k) {
         EXPECT_NEAR(samples[k], pixels[k], 0.01) << "sample " << k;
       }
+
+      // The 5/3: int32 coefficients, '<i4' as numpy.save writes them, the
+      // inverse choosing the wavelet by the file's type.
+      ASSERT_EQ(run(dir, {"-q", count, "--wavelet=5/3", "in", "i.npy"}).status, 0);
+      const Bytes file = readFile(dir.file("i.npy"));
+      EXPECT_EQ(std::string(file.begin() + 10, file.begin() + 25), "{'descr': '<i4'");
+      EXPECT_EQ(loadNpyInts(dir.file("i.npy"), p.width, p.height),
+                analysis53(pixels, p.width, p.height, levels));
+      r = run(dir, {count, "--inverse", "i.npy", "back.pgm"});
+      ASSERT_EQ(r.status, 0) << r.err;
+      EXPECT_EQ(r.out, arrayReport(p.width, p.height, levels));
+      EXPECT_EQ(readFile(dir.file("back.pgm")), pgmOf(pixels, p.width, p.height));
+      ASSERT_EQ(
+          run(dir, {"-q", count, "--wavelet", "5/3", "--inverse", "i.npy", "back.dat"}).status, 0);
+      EXPECT_EQ(readFile(dir.file("back.dat")), pixels);
+      ASSERT_EQ(run(dir, {"-q", count, "--inverse", "i.npy", "back.npy"}).status, 0);
+      EXPECT_EQ(loadNpyInts(dir.file("back.npy"), p.width, p.height),
+                std::vector<std::int32_t>(pixels.begin(), pixels.end()));
     }
   }
+}
+
+// The 5/3's synthesis clamps to the bytes: coefficients whose picture lies
+// beyond 0 .. 255 give 0 and 255 there, not wrapped bytes.
+TEST(Coefficients, ReversibleInverseClampsToBytes) {
+  const std::vector<std::int32_t> coefficients = {-300, 256, 7, 1000, -1, 255};
+  std::vector<std::int32_t> samples(coefficients.size());
+  ASSERT_EQ(dwt97::dwtSynthesize53(dwt97::planeOver(coefficients.data(), 3, 2),
+                                   dwt97::planeOver(samples.data(), 3, 2), 1, 1),
+            std::nullopt);
+  Bytes clamped;
+  for (const std::int32_t v : samples) clamped.push_back(v < 0 ? 0 : v > 255 ? 255 : v);
+  ASSERT_NE(Bytes(samples.begin(), samples.end()), clamped);  // some beyond the bytes
+  TempDir dir;
+  writeFile(dir.file("c.npy"), npyOfInts(coefficients, 3, 2));
+  const RunResult r = run(dir, {"-q", "--inverse", "c.npy", "back.dat"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(dir.file("back.dat")), clamped);
 }
 
 // The bundled sample, three levels, through a PNG where the build writes
@@ -162,7 +223,7 @@ TEST(Coefficients, BundledSampleComesBack) {
 }
 
 // --view writes the rendered analysis, top row first, as PGM or raw bytes,
-// after the picture's report.
+// after the picture's report; the 5/3's view that of its int coefficients.
 TEST(Coefficients, ViewIsTheRenderedAnalysis) {
   for (const Input& input : inputs()) {
     SCOPED_TRACE(input.name);
@@ -183,6 +244,13 @@ TEST(Coefficients, ViewIsTheRenderedAnalysis) {
     EXPECT_EQ(readFile(dir.file("view.pgm")), pgmOf(view, p.width, p.height));
     ASSERT_EQ(run(dir, {"-q", count, "--view", "in"}).status, 0);
     EXPECT_EQ(readFile(dir.file("quilout.dat")), view);
+    // The 5/3's view: the rendering of its int coefficients.
+    const std::vector<std::int32_t> ints = analysis53(upright(p), p.width, p.height, levels);
+    ASSERT_EQ(dwt97::dwtRenderView(dwt97::planeOver(ints.data(), p.width, p.height),
+                                   dwt97::planeOver(view.data(), p.width, p.height), levels),
+              std::nullopt);
+    ASSERT_EQ(run(dir, {"-q", count, "--wavelet=5/3", "--view", "in", "view53.pgm"}).status, 0);
+    EXPECT_EQ(readFile(dir.file("view53.pgm")), pgmOf(view, p.width, p.height));
   }
 }
 

@@ -44,13 +44,15 @@ std::string tooManyLevels(int most) {
 // check, a file cut inside its header, a pixel block past the end, and a
 // folder in the input's place; for --inverse, coefficients cut short or
 // of the header alone, a file of no numpy signature, of three dimensions,
-// complex or float64, and more levels than the array allows.
+// complex, float64 or int64, and more levels than the array allows, of
+// float32 and int32 coefficients alike.
 TEST(Refusals, TheToolRefusesWithTheExactMessage) {
   // A small file with padded rows: stride 8, pixels at 70, complete from 91.
   const Bytes full = build(picture(5, 3, 4));
   constexpr std::size_t kPaddedComplete = 70 + 2 * 8 + 5;
   // Coefficients of a 5 x 3 picture: a 128-byte header, then 60 bytes.
   const Bytes npy = npyOf(std::vector<float>(15, 0.5f), 5, 3);
+  const Bytes npy53 = npyOfInts(std::vector<std::int32_t>(15, 9), 5, 3);
   const Bytes data(npy.begin() + 128, npy.end());
   const auto shaped = [&](const char* descr, const char* shape) {
     return npyFile(1, npyPadded(1, npyDict(descr, false, shape)), data);
@@ -70,6 +72,9 @@ TEST(Refusals, TheToolRefusesWithTheExactMessage) {
       {shaped("<f4", "(1, 3, 5)"), messages::kNpyShape, inverse},
       {shaped("<c8", "(3, 5)"), messages::kNpyComplex, inverse},
       {shaped("<f8", "(3, 5)"), messages::kNpyType, inverse},
+      {shaped("<i8", "(3, 5)"), messages::kNpyType, inverse},
+      {Bytes(npy53.begin(), npy53.end() - 1), messages::kNpyTruncated, inverse},
+      {npy53, tooManyLevels(3), {"--inverse", "--levels=4"}},
       {npy, tooManyLevels(3), {"--inverse", "--levels=4"}},
   };
   TempDir dir;

@@ -1,7 +1,8 @@
-// The .npy files of coefficients: files made byte by byte in both byte
-// orders, both memory orders and every version read back bit for bit, each
-// refusal from memory and from a file alike, the save's exact bytes and its
-// round trip, and files numpy itself writes and reads where it is at hand.
+// The .npy files of coefficients, float32 and int32: files made byte by
+// byte in both byte orders, both memory orders and every version read back
+// bit for bit, each refusal from memory and from a file alike, the save's
+// exact bytes and its round trip, and files numpy itself writes and reads
+// where it is at hand.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -47,15 +48,37 @@ std::vector<float> samples(int count) {
   return out;
 }
 
+// Ints whose bytes tell every byte apart, the extremes among them.
+std::vector<std::int32_t> ints(int count) {
+  const std::int32_t special[] = {INT32_MIN, INT32_MAX, -1, 0, 0x01020304, -0x01020305, 255, -256};
+  std::vector<std::int32_t> out;
+  for (int k = 0; k < count; ++k) out.push_back(k < 8 ? special[k] : k * 40503 - 1000000);
+  return out;
+}
+
 // The array's samples, as bits, against `expected` (top row first).
 void expectArray(const dwt97::NpyArray& array, int width, int height,
                  const std::vector<float>& expected) {
   ASSERT_EQ(array.width, width);
   ASSERT_EQ(array.height, height);
+  ASSERT_EQ(array.type, dwt97::NpyType::float32);
   ASSERT_NE(array.data, nullptr);
+  EXPECT_EQ(array.ints, nullptr);
   for (int k = 0; k < width * height; ++k) {
     EXPECT_EQ(bitsOf(array.data[k]), bitsOf(expected[k])) << "sample " << k;
   }
+}
+
+void expectInts(const dwt97::NpyArray& array, int width, int height,
+                const std::vector<std::int32_t>& expected) {
+  ASSERT_EQ(array.width, width);
+  ASSERT_EQ(array.height, height);
+  ASSERT_EQ(array.type, dwt97::NpyType::int32);
+  ASSERT_NE(array.ints, nullptr);
+  EXPECT_EQ(array.data, nullptr);
+  const dwt97::ConstIntPlane plane = dwt97::npyIntPlane(array);
+  EXPECT_EQ(std::vector<std::int32_t>(plane.data, plane.data + std::size_t(width) * height),
+            expected);
 }
 
 std::string describe(const std::optional<Error>& error) {
@@ -68,7 +91,7 @@ std::string describe(const std::optional<Error>& error) {
 // Both byte orders, both memory orders, versions 1.0, 2.0 and 3.0, the keys
 // in any order with any spacing, Python 2's long integers, unpadded headers
 // and bytes after the array: the same samples, bit for bit, through memory
-// and through a file.
+// and through a file, float32 and int32 alike.
 TEST(Npy, ReadsEveryLayoutAndVersion) {
   const int w = 5, h = 3;
   const std::vector<float> values = samples(w * h);
@@ -78,7 +101,8 @@ TEST(Npy, ReadsEveryLayoutAndVersion) {
     const char* name;
     Bytes file;
     int width, height;
-    std::vector<float> expected = {};  // the samples when not `values`
+    std::vector<float> expected = {};     // the samples when not `values`
+    std::vector<std::int32_t> ints = {};  // an int32 file's samples
   } cases[] = {
       {"little-endian, C order", npyOf(values, w, h), w, h},
       {"big-endian, C order", npyOf(values, w, h, true), w, h},
@@ -116,19 +140,47 @@ TEST(Npy, ReadsEveryLayoutAndVersion) {
          return npyFile(2, dict + std::string(65535 - dict.size(), ' '), little);
        }(),
        w, h},
+      {"int32, little-endian, C order", npyOfInts(ints(w * h), w, h), w, h, {}, ints(w * h)},
+      {"int32, big-endian, C order", npyOfInts(ints(w * h), w, h, true), w, h, {}, ints(w * h)},
+      {"int32, little-endian, Fortran order",
+       npyOfInts(ints(w * h), w, h, false, true),
+       w,
+       h,
+       {},
+       ints(w * h)},
+      {"int32, big-endian, Fortran order, version 3.0",
+       npyOfInts(ints(w * h), w, h, true, true, 3),
+       w,
+       h,
+       {},
+       ints(w * h)},
+      {"int32, Fortran order, 601 x 500",
+       npyOfInts(ints(601 * 500), 601, 500, false, true),
+       601,
+       500,
+       {},
+       ints(601 * 500)},
   };
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<float>& expected = c.expected.empty() ? values : c.expected;
+    const auto expect = [&](const dwt97::NpyArray& array) {
+      if (c.ints.empty()) {
+        expectArray(array, c.width, c.height, expected);
+      } else {
+        expectInts(array, c.width, c.height, c.ints);
+      }
+    };
     dwt97::NpyArray array;
     ASSERT_EQ(describe(dwt97::npyParse(&array, c.file.data(), c.file.size())), "none");
-    expectArray(array, c.width, c.height, expected);
+    expect(array);
     dwt97::npyRelease(&array);
     EXPECT_EQ(array.data, nullptr);
+    EXPECT_EQ(array.ints, nullptr);
     writeFile(dir.file("in.npy"), c.file);
     ASSERT_EQ(describe(dwt97::npyLoad(&array, dir.file("in.npy").c_str())), "none");
-    expectArray(array, c.width, c.height, expected);
+    expect(array);
     dwt97::npyRelease(&array);
   }
 }
@@ -213,9 +265,11 @@ TEST(Npy, RefusesWithTheFirstFault) {
       {"complex, before a wrong shape", shaped("<c8", "(1, 2, 3)"), Failure::npyComplex},
       {"float64", shaped("<f8", "(2, 3)"), Failure::npyType},
       {"float16", shaped("<f2", "(2, 3)"), Failure::npyType},
-      {"int32", shaped("<i4", "(2, 3)"), Failure::npyType},
+      {"int64", shaped("<i8", "(2, 3)"), Failure::npyType},
+      {"uint32", shaped("<u4", "(2, 3)"), Failure::npyType},
       {"uint8", shaped("|u1", "(2, 3)"), Failure::npyType},
       {"float32 of no byte order", shaped("f4", "(2, 3)"), Failure::npyType},
+      {"int32 of no byte order", shaped("i4", "(2, 3)"), Failure::npyType},
       {"a type before a wrong shape", shaped("<f8", "(0, 0)"), Failure::npyType},
       {"structured",
        header("{'descr': [('x', '<f4'), ('y', '<f4')], 'fortran_order': False, 'shape': (2, 3)}"),
@@ -223,6 +277,7 @@ TEST(Npy, RefusesWithTheFirstFault) {
       {"0-D", shaped("<f4", "()"), Failure::npyShape},
       {"1-D", shaped("<f4", "(6,)"), Failure::npyShape},
       {"3-D", shaped("<f4", "(1, 2, 3)"), Failure::npyShape},
+      {"int32, 1-D", shaped(">i4", "(6,)"), Failure::npyShape},
       {"no rows", shaped("<f4", "(0, 3)"), Failure::npyShape},
       {"no columns", shaped("<f4", "(2, 0)"), Failure::npyShape},
       {"negative", shaped("<f4", "(-2, -3)"), Failure::npyShape},
@@ -231,19 +286,30 @@ TEST(Npy, RefusesWithTheFirstFault) {
       {"2^31 - 1 + 32767 samples", shaped("<f4", "(65535, 32769)"), Failure::npyTooLarge},
       {"beyond 64 bits", shaped("<f4", "(1, 99999999999999999999999999)"), Failure::npyTooLarge},
       {"2^31 - 1 samples in a small file", shaped("<f4", "(1, 2147483647)"), Failure::npyTruncated},
+      {"int32, one byte short",
+       [] {
+         const Bytes file = npyOfInts(ints(6), 3, 2, true, true);
+         return Bytes(file.begin(), file.end() - 1);
+       }(),
+       Failure::npyTruncated},
   };
   TempDir dir;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string expected = std::string(dwt97::failureName(c.failure)) + " of npyLoad";
-    dwt97::NpyArray array{reinterpret_cast<float*>(&array), 7, 7};  // must not survive
+    // What the array held before must not survive.
+    const dwt97::NpyArray stale{reinterpret_cast<float*>(&dir), 7, 7, dwt97::NpyType::int32,
+                                reinterpret_cast<std::int32_t*>(&dir)};
+    dwt97::NpyArray array = stale;
     EXPECT_EQ(describe(dwt97::npyParse(&array, c.file.data(), c.file.size())), expected);
     EXPECT_EQ(array.data, nullptr);
+    EXPECT_EQ(array.ints, nullptr);
     EXPECT_EQ(array.width, 0);
     writeFile(dir.file("in.npy"), c.file);
-    array = {reinterpret_cast<float*>(&array), 7, 7};
+    array = stale;
     EXPECT_EQ(describe(dwt97::npyLoad(&array, dir.file("in.npy").c_str())), expected);
     EXPECT_EQ(array.data, nullptr);
+    EXPECT_EQ(array.ints, nullptr);
     EXPECT_EQ(array.height, 0);
   }
   dwt97::NpyArray array;
@@ -254,9 +320,9 @@ TEST(Npy, RefusesWithTheFirstFault) {
   EXPECT_EQ(openDescriptors(), descriptors);
 }
 
-// The save writes what numpy writes for a C-ordered float32 array: version
-// 1.0, the dict with its keys sorted, blanks and a line feed to 128 bytes,
-// then the samples little-endian, top row first whatever the plane's
+// The save writes what numpy writes for a C-ordered float32 or int32 array:
+// version 1.0, the dict with its keys sorted, blanks and a line feed to 128
+// bytes, then the samples little-endian, top row first whatever the plane's
 // stride; and the file reads back bit for bit.
 TEST(Npy, SaveIsNumpysLayoutAndReadsBack) {
   const struct {
@@ -270,25 +336,38 @@ TEST(Npy, SaveIsNumpysLayoutAndReadsBack) {
     SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h) + ", stride " +
                  std::to_string(shape.stride));
     const std::vector<float> values = samples(w * h);
+    const std::vector<std::int32_t> intValues = ints(w * h);
     const std::ptrdiff_t step = shape.stride < 0 ? -shape.stride : shape.stride;
     std::vector<float> storage(static_cast<std::size_t>(step * h), 99.0f);
-    float* top = shape.stride < 0 ? storage.data() + (h - 1) * step : storage.data();
-    const dwt97::ConstFloatPlane plane{top, shape.stride, w, h};
+    std::vector<std::int32_t> intStorage(storage.size(), 99);
+    const std::ptrdiff_t topRow = shape.stride < 0 ? (h - 1) * step : 0;
+    const dwt97::FloatPlane plane{storage.data() + topRow, shape.stride, w, h};
+    const dwt97::IntPlane intPlane{intStorage.data() + topRow, shape.stride, w, h};
     for (int r = 0; r < h; ++r) {
-      for (int c = 0; c < w; ++c) const_cast<float*>(plane.row(r))[c] = values[r * w + c];
+      for (int c = 0; c < w; ++c) {
+        plane.row(r)[c] = values[r * w + c];
+        intPlane.row(r)[c] = intValues[r * w + c];
+      }
     }
     ASSERT_EQ(describe(dwt97::npySave(dir.file("out.npy").c_str(), plane)), "none");
-    const Bytes file = readFile(dir.file("out.npy"));
-    std::string dict =
-        npyDict("<f4", false, "(" + std::to_string(h) + ", " + std::to_string(w) + ")");
+    ASSERT_EQ(describe(dwt97::npySave(dir.file("ints.npy").c_str(), intPlane)), "none");
+    const std::string shapeText = "(" + std::to_string(h) + ", " + std::to_string(w) + ")";
+    std::string dict = npyDict("<f4", false, shapeText), intDict = npyDict("<i4", false, shapeText);
     dict.resize(117, ' ');
-    EXPECT_EQ(file, npyFile(1, dict + "\n", npySamples(values, w, h, false, false)));
+    intDict.resize(117, ' ');
+    EXPECT_EQ(readFile(dir.file("out.npy")),
+              npyFile(1, dict + "\n", npySamples(values, w, h, false, false)));
+    EXPECT_EQ(readFile(dir.file("ints.npy")),
+              npyFile(1, intDict + "\n", npySamples(intValues, w, h, false, false)));
     dwt97::NpyArray array;
     ASSERT_EQ(describe(dwt97::npyLoad(&array, dir.file("out.npy").c_str())), "none");
     expectArray(array, w, h, values);
     dwt97::npyRelease(&array);
+    ASSERT_EQ(describe(dwt97::npyLoad(&array, dir.file("ints.npy").c_str())), "none");
+    expectInts(array, w, h, intValues);
+    dwt97::npyRelease(&array);
   }
-  EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"out.npy"});
+  EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"ints.npy", "out.npy"}));
 }
 
 // numpy's header for the widest and tallest shapes is 128 bytes too: the
@@ -297,15 +376,18 @@ TEST(Npy, SaveHeaderOfTheLargestShapes) {
   const struct {
     std::int32_t width, height;
     const char* dict;
+    dwt97::NpyType type = dwt97::NpyType::float32;
   } cases[] = {
       {2147483647, 1, "{'descr': '<f4', 'fortran_order': False, 'shape': (1, 2147483647), }"},
       {32768, 65535, "{'descr': '<f4', 'fortran_order': False, 'shape': (65535, 32768), }"},
       {1, 2147483647, "{'descr': '<f4', 'fortran_order': False, 'shape': (2147483647, 1), }"},
+      {32768, 65535, "{'descr': '<i4', 'fortran_order': False, 'shape': (65535, 32768), }",
+       dwt97::NpyType::int32},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.dict);
     char text[dwt97::detail::kNpySaveHeaderCapacity];
-    const std::size_t length = dwt97::detail::npyWriteHeader(c.width, c.height, text);
+    const std::size_t length = dwt97::detail::npyWriteHeader(c.width, c.height, text, c.type);
     std::string dict = c.dict;
     dict.resize(117, ' ');
     const Bytes expected = npyFile(1, dict + "\n", {});
@@ -328,16 +410,25 @@ TEST(Npy, SaveFailuresKeepTheOlderFile) {
   EXPECT_EQ(describe(dwt97::npySave(dir.file("out.npy").c_str(),
                                     dwt97::planeOver<const float>(&sample, 0, 1))),
             "planeShapes of npySave");
-  EXPECT_EQ(describe(dwt97::npySave(dir.file("out.npy").c_str(), {nullptr, 1, 1, 1})),
+  EXPECT_EQ(describe(dwt97::npySave(dir.file("out.npy").c_str(),
+                                    dwt97::ConstFloatPlane{nullptr, 1, 1, 1})),
             "planeShapes of npySave");
+  std::int32_t value = 1;
+  EXPECT_EQ(
+      describe(dwt97::npySave(dir.file("folder.npy").c_str(), dwt97::planeOver(&value, 1, 1))),
+      "saveCreate of npySave");
+  EXPECT_EQ(
+      describe(dwt97::npySave(dir.file("out.npy").c_str(), dwt97::ConstIntPlane{nullptr, 1, 1, 1})),
+      "planeShapes of npySave");
   EXPECT_EQ(readFile(dir.file("out.npy")), older);
   EXPECT_EQ(listDir(dir.path()), (std::vector<std::string>{"folder.npy", "out.npy"}));
   EXPECT_EQ(listDir(dir.file("folder.npy")), std::vector<std::string>{});
 }
 
 // Where /usr/bin/python3 has numpy: the files numpy writes (both byte
-// orders, both memory orders, every version) read as numpy has the array,
-// and numpy reads a saved file as the plane. Skipped elsewhere; numpy is
+// orders, both memory orders, every version, int32 too) read as numpy has
+// the array, and numpy reads a saved file as the plane and writes the same
+// bytes. Skipped elsewhere; numpy is
 // no requirement of the build.
 TEST(Npy, FilesNumpyWritesAndReads) {
 #if defined(_WIN32) || defined(DWT97_EMULATOR)
@@ -353,8 +444,13 @@ TEST(Npy, FilesNumpyWritesAndReads) {
   const int w = 37, h = 11;
   std::vector<float> values(static_cast<std::size_t>(w * h));
   for (int k = 0; k < w * h; ++k) values[k] = static_cast<float>(k) * 0.25f - 40.0f;
+  std::vector<std::int32_t> intValues(values.size());
+  for (int k = 0; k < w * h; ++k) intValues[k] = static_cast<std::int32_t>(k * -104729 + 77);
   const dwt97::ConstFloatPlane plane = dwt97::planeOver<const float>(values.data(), w, h);
   ASSERT_EQ(describe(dwt97::npySave(dir.file("ours.npy").c_str(), plane)), "none");
+  ASSERT_EQ(describe(dwt97::npySave(dir.file("ours_int.npy").c_str(),
+                                    dwt97::planeOver<const std::int32_t>(intValues.data(), w, h))),
+            "none");
   RunOptions write;
   write.arguments = {"-c", R"(
 import numpy as np
@@ -367,13 +463,16 @@ np.save("fortran_big.npy", np.asfortranarray(a.astype(">f4")))
 for version in ((1, 0), (2, 0), (3, 0)):
     with open("v%d.npy" % version[0], "wb") as out:
         f.write_array(out, np.asfortranarray(a), version=version)
-b = np.load("ours.npy")
-assert b.dtype == np.dtype("<f4") and b.shape == (11, 37) and b.flags.c_contiguous
-assert np.array_equal(a, b)
-with open("ours.npy", "rb") as mine:
-    saved = mine.read()
-with open("c_little.npy", "rb") as theirs:
-    assert saved == theirs.read(), "the bytes numpy writes"
+i = (np.arange(11 * 37, dtype=np.int32) * np.int32(-104729) + np.int32(77)).reshape(11, 37)
+np.save("int_little.npy", i)
+np.save("int_big_fortran.npy", np.asfortranarray(i.astype(">i4")))
+for name, theirs, dtype in (("ours.npy", a, "<f4"), ("ours_int.npy", i, "<i4")):
+    b = np.load(name)
+    assert b.dtype == np.dtype(dtype) and b.shape == (11, 37) and b.flags.c_contiguous
+    assert np.array_equal(theirs, b)
+    np.save("theirs.npy", theirs)
+    with open(name, "rb") as mine, open("theirs.npy", "rb") as numpys:
+        assert mine.read() == numpys.read(), "the bytes numpy writes"
 )"};
   const RunResult run = runProgram(python, dir.path(), write);
   ASSERT_EQ(run.status, 0) << run.err;
@@ -383,6 +482,13 @@ with open("c_little.npy", "rb") as theirs:
     dwt97::NpyArray array;
     ASSERT_EQ(describe(dwt97::npyLoad(&array, dir.file(name).c_str())), "none");
     expectArray(array, w, h, values);
+    dwt97::npyRelease(&array);
+  }
+  for (const char* name : {"int_little.npy", "int_big_fortran.npy"}) {
+    SCOPED_TRACE(name);
+    dwt97::NpyArray array;
+    ASSERT_EQ(describe(dwt97::npyLoad(&array, dir.file(name).c_str())), "none");
+    expectInts(array, w, h, intValues);
     dwt97::npyRelease(&array);
   }
 #endif
