@@ -13,8 +13,9 @@ namespace dwt97::detail {
 
 // The levels by the pass set `set` on up to `threads` threads. Each fails
 // only with outOfMemory, having left `out` as it was.
-template <typename In>
-[[nodiscard]] std::optional<Failure> analyze53With(const DwtPassSet& set, const PlaneView<In>& in,
+[[nodiscard]] std::optional<Failure> analyze53With(const DwtPassSet& set, ConstBytePlane in,
+                                                   IntPlane out, int levels, int threads);
+[[nodiscard]] std::optional<Failure> analyze53With(const DwtPassSet& set, ConstIntPlane in,
                                                    IntPlane out, int levels, int threads);
 [[nodiscard]] std::optional<Failure> synthesize53With(const DwtPassSet& set, ConstIntPlane in,
                                                       IntPlane out, int levels, int threads);

@@ -205,11 +205,9 @@ void analyzeLevel(const DwtPassSet& set, const PlaneView<In>& src, IntPlane dst,
                     });
 }
 
-}  // namespace
-
 template <typename In>
-std::optional<Failure> analyze53With(const DwtPassSet& set, const PlaneView<In>& in, IntPlane out,
-                                     int levels, int threadsWanted) {
+std::optional<Failure> analyzeLevels53(const DwtPassSet& set, const PlaneView<In>& in, IntPlane out,
+                                       int levels, int threadsWanted) {
   if (levels == 0) {
     for (std::int64_t r = 0; r < in.height; ++r) {
       for (std::int64_t c = 0; c < in.width; ++c) out.row(r)[c] = in.row(r)[c];
@@ -239,10 +237,17 @@ std::optional<Failure> analyze53With(const DwtPassSet& set, const PlaneView<In>&
   return std::nullopt;
 }
 
-template std::optional<Failure> analyze53With(const DwtPassSet&, const ConstBytePlane&, IntPlane,
-                                              int, int);
-template std::optional<Failure> analyze53With(const DwtPassSet&, const ConstIntPlane&, IntPlane,
-                                              int, int);
+}  // namespace
+
+std::optional<Failure> analyze53With(const DwtPassSet& set, ConstBytePlane in, IntPlane out,
+                                     int levels, int threads) {
+  return analyzeLevels53(set, in, out, levels, threads);
+}
+
+std::optional<Failure> analyze53With(const DwtPassSet& set, ConstIntPlane in, IntPlane out,
+                                     int levels, int threads) {
+  return analyzeLevels53(set, in, out, levels, threads);
+}
 
 std::optional<Failure> synthesize53With(const DwtPassSet& set, ConstIntPlane in, IntPlane out,
                                         int levels, int threadsWanted) {

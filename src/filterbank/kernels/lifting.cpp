@@ -24,10 +24,6 @@ inline std::int32_t difference(std::int32_t a, std::int32_t b) {
 inline std::int32_t half(std::int32_t a, std::int32_t b) { return sum(a, b) >> 1; }
 inline std::int32_t quarter(std::int32_t a, std::int32_t b) { return sum(sum(a, b), 2) >> 2; }
 
-}  // namespace
-
-namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE {
-
 // The samples are first split into even and odd ones (work[0 .. lows] with
 // the one past the last standing for position n, n even, reflected onto
 // n - 2; work[lows + 1 ..]); the high band then goes straight to y[lows ..],
@@ -54,6 +50,10 @@ void lift(const In* __restrict x, std::int32_t n, std::int32_t* __restrict y,
     low[lows - 1] = sum(e[lows - 1], quarter(high[highs - 1], high[highs - 1]));
   }
 }
+
+}  // namespace
+
+namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE {
 
 void liftRow(const std::int32_t* x, std::int32_t n, std::int32_t* y, std::int32_t* work) {
   lift(x, n, y, work);
