@@ -52,7 +52,10 @@ std::vector<float> samples(int count) {
 std::vector<std::int32_t> ints(int count) {
   const std::int32_t special[] = {INT32_MIN, INT32_MAX, -1, 0, 0x01020304, -0x01020305, 255, -256};
   std::vector<std::int32_t> out;
-  for (int k = 0; k < count; ++k) out.push_back(k < 8 ? special[k] : k * 40503 - 1000000);
+  for (int k = 0; k < count; ++k) {
+    const std::uint32_t wrapped = static_cast<std::uint32_t>(k) * 40503u - 1000000u;
+    out.push_back(k < 8 ? special[k] : static_cast<std::int32_t>(wrapped));
+  }
   return out;
 }
 
