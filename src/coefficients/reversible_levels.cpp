@@ -1,12 +1,12 @@
 // The levels of the reversible 5/3 over a pass set's lifting kernels.
 //
 // A level of the analysis streams through its block in output pairs: pair i
-// lifts input rows 2i + 1 and 2i + 2 along the row, straight into output
-// rows ceil(h/2) + i and i + 1, predicts high row i from the low rows on
-// either side, and then updates low row i, whose two high neighbours are
-// done. Each thread takes a span of pairs and lifts for itself, into rows
-// of its own, the few rows beyond its span that it reads. Level k + 1 reads
-// its block from a copy of level k's low-low band, which it overwrites.
+// lifts input rows 2i + 1 and 2i + 2 along the row into lines of the
+// thread's own, predicts high row i from the low rows on either side, and
+// then updates low row i, whose two high neighbours are done; each row goes
+// to the output once final. Each thread takes a span of pairs and lifts for
+// itself the few rows beyond its span that it reads. Level k + 1 reads its
+// block from a copy of level k's low-low band, which it overwrites.
 //
 // A level of the synthesis streams the same way: pair i undoes the update
 // of low row i + 1 (into a line), undoes the prediction of high row i, and
