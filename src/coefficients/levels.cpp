@@ -35,19 +35,6 @@ DwtRowMap mapOf(const PlaneView<T>& plane) {
           plane.rowStride * static_cast<std::ptrdiff_t>(sizeof(T))};
 }
 
-// The blocks of the levels: level k + 1 (from 0) is w[k] x h[k].
-struct Blocks {
-  std::int32_t w[33], h[33];
-  Blocks(std::int32_t width, std::int32_t height, int levels) {
-    w[0] = width;
-    h[0] = height;
-    for (int k = 1; k <= levels; ++k) {
-      w[k] = (w[k - 1] + 1) / 2;
-      h[k] = (h[k - 1] + 1) / 2;
-    }
-  }
-};
-
 std::int64_t ceilHalf(std::int64_t n) { return (n + 1) / 2; }
 
 // Float rings for up to `threads` threads of `rows` rows of `stride` floats

@@ -31,6 +31,19 @@ inline bool overlapping(const PlaneView<In>& in, const PlaneView<Out>& out) {
   return inFirst < outLast && outFirst < inLast;
 }
 
+// The blocks of the levels: level k + 1 (from 0) is w[k] x h[k].
+struct Blocks {
+  std::int32_t w[33], h[33];
+  Blocks(std::int32_t width, std::int32_t height, int levels) {
+    w[0] = width;
+    h[0] = height;
+    for (int k = 1; k <= levels; ++k) {
+      w[k] = (w[k - 1] + 1) / 2;
+      h[k] = (h[k - 1] + 1) / 2;
+    }
+  }
+};
+
 // The checks of an operation from `in` to `out` over `levels` levels: the
 // failure it returns before it changes anything.
 template <typename In, typename Out>

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "coefficients/levels.h"
 #include "coefficients/reversible.h"
 #include "dwt97/filterbank.h"
 
@@ -75,16 +76,11 @@ void filterBlock(std::vector<std::vector<std::int64_t>>& plane, std::int64_t w, 
 std::optional<Failure> run(ConstIntPlane in, IntPlane out, int levels, bool synthesis) {
   std::vector<std::vector<std::int64_t>> plane(in.height);
   for (std::int64_t r = 0; r < in.height; ++r) plane[r].assign(in.row(r), in.row(r) + in.width);
-  std::int64_t widths[33], heights[33];
-  widths[0] = in.width;
-  heights[0] = in.height;
-  for (int k = 1; k < levels; ++k) {
-    widths[k] = (widths[k - 1] + 1) / 2;
-    heights[k] = (heights[k - 1] + 1) / 2;
-  }
+  const Blocks blocks(in.width, in.height, levels);
   for (int step = 0; step < levels; ++step) {
     const int k = synthesis ? levels - 1 - step : step;
-    filterBlock(plane, widths[k], heights[k], synthesis ? synthesizeLine : analyzeLine, synthesis);
+    filterBlock(plane, blocks.w[k], blocks.h[k], synthesis ? synthesizeLine : analyzeLine,
+                synthesis);
   }
   // Kept to 32 bits as the fast levels keep them, wrapping modulo 2^32.
   for (std::int64_t r = 0; r < in.height; ++r) {

@@ -20,6 +20,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "coefficients/levels.h"
 #include "coefficients/reversible.h"
 #include "core/allocator.h"
 #include "filterbank/threads.h"
@@ -257,13 +258,8 @@ std::optional<Failure> synthesize53With(const DwtPassSet& set, ConstIntPlane in,
     }
     return std::nullopt;
   }
-  std::int32_t w[33], h[33];
-  w[0] = in.width;
-  h[0] = in.height;
-  for (int k = 1; k <= levels; ++k) {
-    w[k] = static_cast<std::int32_t>(ceilHalf(w[k - 1]));
-    h[k] = static_cast<std::int32_t>(ceilHalf(h[k - 1]));
-  }
+  const Blocks blocks(in.width, in.height, levels);
+  const std::int32_t *w = blocks.w, *h = blocks.h;
   // Level k > 0 writes scratch[k % 2], which level k - 1 reads.
   std::int32_t* scratch[2] = {nullptr, nullptr};
   Threads threads;
