@@ -1,9 +1,7 @@
-// The tool's runs on coefficients (see coefficients.h): the picture loaded
-// and turned upright without a copy, analysed or synthesised by the
-// library's coefficient operations of the wavelet (the 9/7's on floats, the
-// 5/3's on ints, one template over both), reported, the pause, then the
-// save.
-#include "coefficients.h"
+// The tool's runs on coefficients (see run.h): the picture loaded and
+// turned upright without a copy, analysed or synthesised by the library's
+// coefficient operations of the wavelet (the 9/7's on floats, the 5/3's on
+// ints, one template over both), reported, then the save.
 
 #include <cstdint>
 #include <cstdio>
@@ -15,8 +13,8 @@
 #include "dwt97/npy.h"
 #include "dwt97/picture.h"
 #include "dwt97/reversible.h"
-#include "outcome.h"
 #include "platform/platform.h"
+#include "run.h"
 
 namespace dwt97::tool {
 namespace {
@@ -60,15 +58,12 @@ std::optional<Error> saveBytes(Format format, const char* output, std::int32_t w
   return dwt97::bmpSave(&record, output, bytes);
 }
 
-// The report of a run on coefficients, the pause, then the save: a report
-// that did not arrive ends the run before anything is saved.
-template <typename Report, typename Save>
-int reportPauseAndSave(const Options& options, Report report, Save save) {
-  if (!options.quiet) report();
-  if (finishOutput(0) != 0) return 1;
-  if (options.pause) detail::pauseForKey();
-  if (const std::optional<Error> error = save()) return failed(*error);
-  return 0;
+// The report, then the save, unless what comes before it ends the run.
+template <typename Save>
+Ending reportAndSave(const BeforeSave& beforeSave, const Report& report, Save save) {
+  if (const int status = beforeSave(report); status >= 0) return {status, {}};
+  if (const std::optional<Error> error = save()) return failedWith(*error);
+  return {};
 }
 
 // The wavelet's analysis and synthesis over the planes of its samples.
@@ -88,106 +83,98 @@ std::optional<Error> synthesis(ConstIntPlane in, IntPlane out, const Options& op
 // The analysis of `in` into coefficients of type T, then the view of them
 // in place of the picture's bytes when asked for, the report and the save.
 template <typename T>
-int analyzeInto(const Options& options, Format format, Held& held, PictureFormat picture,
-                ConstBytePlane in) {
+Ending analyzeInto(const Options& options, const Job& job, const BeforeSave& beforeSave, Held& held,
+                   PictureFormat picture, ConstBytePlane in) {
   Bitmap& bmp = held.bmp;
   const std::int32_t width = in.width, height = in.height;
   T* samples = allocate<T>(std::int64_t{width} * height);
   held.samples = samples;
-  if (samples == nullptr) return failed({Failure::outOfMemory, "main"});
+  if (samples == nullptr) return failedWith({Failure::outOfMemory, "main"});
   const PlaneView<T> coefficients = planeOver(samples, width, height);
-  if (const auto error = analysis(in, coefficients, options)) return failed(*error);
+  if (const auto error = analysis(in, coefficients, options)) return failedWith(*error);
   // The picture's bytes are done with: the view takes their place, top row
   // first.
   if (options.view) {
     const auto error =
         dwtRenderView(coefficients, planeOver(bmp.data, width, height), options.levels);
-    if (error) return failed(*error);
+    if (error) return failedWith(*error);
   }
-  return reportPauseAndSave(
-      options,
-      [&] {
-        if (picture == PictureFormat::bmp) {
-          bmpPrint(&bmp);
-        } else {
-          printPicture(&bmp, picture);
-        }
-      },
-      [&]() -> std::optional<Error> {
-        if (!options.view) return npySave(options.output, coefficients);
-        return saveBytes(format, options.output, width, height, bmp.data);
-      });
+  return reportAndSave(beforeSave, pictureReport(bmp, picture), [&]() -> std::optional<Error> {
+    if (!options.view) return npySave(job.output, coefficients);
+    return saveBytes(job.format, job.output, width, height, bmp.data);
+  });
 }
 
 // The synthesis of the coefficients `in` into samples of type T, written as
 // they are to a .npy output or as the picture's bytes (rounded or clamped
 // as the type's dwtRoundToBytes does) to any other.
 template <typename T>
-int synthesizeInto(const Options& options, Format format, Held& held, PlaneView<const T> in) {
+Ending synthesizeInto(const Options& options, const Job& job, const BeforeSave& beforeSave,
+                      Held& held, PlaneView<const T> in) {
   const std::int32_t width = in.width, height = in.height;
   T* samples = allocate<T>(std::int64_t{width} * height);
   held.samples = samples;
-  if (samples == nullptr) return failed({Failure::outOfMemory, "main"});
+  if (samples == nullptr) return failedWith({Failure::outOfMemory, "main"});
   const PlaneView<T> picture = planeOver(samples, width, height);
-  if (const auto error = synthesis(in, picture, options)) return failed(*error);
-  if (format != Format::npy) {
+  if (const auto error = synthesis(in, picture, options)) return failedWith(*error);
+  if (job.format != Format::npy) {
     held.bytes = allocate<std::uint8_t>(std::int64_t{width} * height);
-    if (held.bytes == nullptr) return failed({Failure::outOfMemory, "main"});
+    if (held.bytes == nullptr) return failedWith({Failure::outOfMemory, "main"});
     if (const auto error = dwtRoundToBytes(picture, planeOver(held.bytes, width, height))) {
-      return failed(*error);
+      return failedWith(*error);
     }
   }
-  return reportPauseAndSave(
-      options,
-      [&] {
-        std::printf("==== Array =====\n");
-        std::printf("Format = NPY \n");
-        std::printf("Width = %ld \n", static_cast<long>(width));
-        std::printf("Height = %ld \n", static_cast<long>(height));
-        std::printf("Levels = %d \n", options.levels);
-      },
-      [&]() -> std::optional<Error> {
-        if (format == Format::npy) return npySave(options.output, picture);
-        return saveBytes(format, options.output, width, height, held.bytes);
-      });
+  return reportAndSave(beforeSave, arrayReport(width, height, options.levels),
+                       [&]() -> std::optional<Error> {
+                         if (job.format == Format::npy) return npySave(job.output, picture);
+                         return saveBytes(job.format, job.output, width, height, held.bytes);
+                       });
 }
 
 }  // namespace
 
-int analyze(const Options& options, Format format) {
+Ending analyze(const Options& options, const Job& job, const BeforeSave& beforeSave) {
   Held held;
   Bitmap& bmp = held.bmp;
   PictureFormat picture = PictureFormat::bmp;
-  if (const auto error = dwt97::loadPicture(&bmp, &picture, options.input)) {
-    return failed(*error);
-  }
+  if (const auto error = loadInput(job, &bmp, &picture)) return failedWith(*error);
   const std::int32_t width = bmp.width, height = bmp.height;
   const int most = dwtMostAnalysisLevels(width, height);
-  if (options.levels > most) return failed({Failure::tooManyLevels, "main", most});
+  if (options.levels > most) return failedWith({Failure::tooManyLevels, "main", most});
   // A bottom-up bitmap stores its top row last: read from there upwards.
   const std::ptrdiff_t stride = bmp.topDown ? width : -std::ptrdiff_t{width};
   const std::uint8_t* top = bmp.topDown ? bmp.data : bmp.data + std::int64_t{height - 1} * width;
   const ConstBytePlane in{top, stride, width, height};
   if (options.wavelet == Wavelet::reversible53) {
-    return analyzeInto<std::int32_t>(options, format, held, picture, in);
+    return analyzeInto<std::int32_t>(options, job, beforeSave, held, picture, in);
   }
-  return analyzeInto<float>(options, format, held, picture, in);
+  return analyzeInto<float>(options, job, beforeSave, held, picture, in);
 }
 
-int synthesize(const Options& options, Format format) {
+Ending synthesize(const Options& options, const Job& job, const BeforeSave& beforeSave) {
   Held held;
   NpyArray& array = held.array;
-  if (const auto error = dwt97::npyLoad(&array, options.input)) return failed(*error);
+  if (isStandardStream(job.input)) {
+    std::vector<std::uint8_t> bytes;
+    if (const auto error = readStandardInput(&bytes, "npyLoad")) return failedWith(*error);
+    if (const auto error = npyParse(&array, bytes.data(), bytes.size())) {
+      return failedWith(*error);
+    }
+  } else if (const auto error = npyLoad(&array, job.input)) {
+    return failedWith(*error);
+  }
   // The file's type says whose coefficients it holds; a --wavelet that
   // says otherwise is refused before anything is written.
   const Wavelet inFile = array.type == NpyType::int32 ? Wavelet::reversible53 : Wavelet::cdf97;
-  if (const int status = checkWavelet(options, inFile); status >= 0) return status;
-  const int most = dwtMostAnalysisLevels(array.width, array.height);
-  if (options.levels > most) return failed({Failure::tooManyLevels, "main", most});
-  if (inFile == Wavelet::reversible53) {
-    return synthesizeInto(options, format, held, npyIntPlane(array));
+  if (const std::string problem = waveletProblem(options, inFile); !problem.empty()) {
+    return {2, problem};
   }
-  return synthesizeInto(options, format, held, npyPlane(array));
+  const int most = dwtMostAnalysisLevels(array.width, array.height);
+  if (options.levels > most) return failedWith({Failure::tooManyLevels, "main", most});
+  if (inFile == Wavelet::reversible53) {
+    return synthesizeInto(options, job, beforeSave, held, npyIntPlane(array));
+  }
+  return synthesizeInto(options, job, beforeSave, held, npyPlane(array));
 }
 
 }  // namespace dwt97::tool

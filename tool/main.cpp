@@ -4,27 +4,26 @@
 // named), raw or as a PGM or PNG picture. The run over the library's
 // operations of namespace dwt97, each failure printed with its message.
 // The runs on coefficients, the 9/7's floats or the 5/3's ints (a .npy
-// output, --inverse, --view), are coefficients.cpp's.
+// output, --inverse, --view), are coefficients.cpp's, the batch (-t DIR)
+// batch.cpp's. An INPUT of - is standard input, an OUTPUT of - standard
+// output.
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
 
-#include "coefficients.h"
-#include "dwt97/bitmap.h"
-#include "dwt97/filterbank.h"
+#include "batch.h"
 #include "dwt97/picture.h"
 #include "dwt97/version.h"
 #include "options.h"
 #include "outcome.h"
 #include "platform/platform.h"
+#include "run.h"
 
-using dwt97::Error;
-using dwt97::Failure;
 using dwt97::PictureFormat;
-using dwt97::tool::failed;
 using dwt97::tool::finishOutput;
 using dwt97::tool::Format;
+using dwt97::tool::isStandardStream;
 using dwt97::tool::Options;
 
 namespace {
@@ -39,100 +38,12 @@ void printFormats() {
   std::printf("Coefficients: reads and writes .npy (2-D float32 for 9/7, int32 for 5/3)\n");
 }
 
-// The picture, its rows and the save under way, released however the run
-// ends.
-struct Run {
-  Bitmap bmp{};
-  std::uint8_t** rows = nullptr;
-  BmpSaveSession* session = nullptr;
-  ~Run() {
-    if (session != nullptr) bmpSaveAbandon(session);
-    std::free(rows);
-    bmpRelease(&bmp);
-  }
-};
-
-// Saves the result the ordinary way, after the pause: when no session
-// could be started before (it reports why now), for PNG, or for a pipe.
-std::optional<Error> saveWhole(const Run& run, Format format, const char* output) {
-  if (format == Format::png) return dwt97::bmpSavePngPlane(&run.bmp, output, run.rows);
-  if (format == Format::pgm) return dwt97::bmpSavePgmPlane(&run.bmp, output, run.rows);
-  return dwt97::bmpSavePlane(&run.bmp, output, run.rows);
-}
-
-int transform(const Options& options, Format format) {
-  Run run;
-  Bitmap& bmp = run.bmp;
-  // A bitmap is read by the bitmap loader, then its pixels again into the
-  // same buffer; another picture is read whole.
-  PictureFormat picture = PictureFormat::bmp;
-  if (const auto error = dwt97::detectPictureFile(options.input, &picture)) return failed(*error);
-  const auto loaded = picture == PictureFormat::bmp
-                          ? dwt97::bmpLoad(&bmp, options.input)
-                          : dwt97::loadPicture(&bmp, &picture, options.input);
-  if (loaded) return failed(*loaded);
-  const std::int32_t width = bmp.width;
-  const std::int32_t height = bmp.height;
-  const int mostLevels = dwtMostLevels(width, height);
-  if (options.levels > mostLevels) return failed({Failure::tooManyLevels, "main", mostLevels});
-
-  // One picture-sized buffer for the whole run: the record's pixel buffer.
-  // The second read fills it again, the transform works on it in place
-  // (reordering the row pointers so that rows[r] is row r of the result), and
-  // the output is written straight from its rows.
-  run.rows = static_cast<std::uint8_t**>(
-      std::malloc(static_cast<std::size_t>(height) * sizeof(std::uint8_t*)));
-  if (run.rows == nullptr) return failed({Failure::outOfMemory, "main"});
-  dwt97::planeRowsOver(run.rows, bmp.data, height, width);
-  if (picture == PictureFormat::bmp) {
-    if (const auto error = dwt97::bmpReadPlane(&bmp, options.input, run.rows)) {
-      return failed(*error);
-    }
-  }
-  // The result's rows go to a temporary file beside the output as the
-  // transform finishes them, so that writing overlaps computing; the file
-  // takes the output's name only after the pause. Should the temporary not
-  // be creatable now, the result is saved the ordinary way after the pause,
-  // which reports why it cannot be. With several levels no row is final
-  // before the last level, so the whole result goes to the file at the end.
-  if (format != Format::png &&
-      dwt97::bmpSaveStart(&bmp, options.output, format == Format::pgm, &run.session)) {
-    run.session = nullptr;
-  }
-  // A failure here (memory running out) abandons the save as the run ends:
-  // no temporary outlives it.
-  const std::optional<Error> transformed =
-      run.session != nullptr && options.levels == 1
-          ? dwt97::dwtForward2dStreaming(run.rows, width, height, options.threads, bmpSaveRows,
-                                         run.session)
-          : dwt97::dwtForward2dLevels(run.rows, width, height, options.levels, options.threads);
-  if (transformed) return failed(*transformed);
-  if (run.session != nullptr && options.levels > 1) bmpSaveRows(run.session, run.rows, 0, height);
-  if (!options.quiet && picture == PictureFormat::bmp) {
-    bmpPrint(&bmp);
-  } else if (!options.quiet) {
-    dwt97::printPicture(&bmp, picture);
-  }
-  // A report that did not arrive ends the run before anything is saved: the
-  // temporary goes, an older output stays.
-  if (finishOutput(0) != 0) return 1;
-  if (options.pause) dwt97::detail::pauseForKey();
-  BmpSaveSession* session = run.session;
-  run.session = nullptr;  // bmpSaveFinish releases it, whatever happens
-  const std::optional<Error> saved =
-      session != nullptr ? dwt97::bmpSaveFinish(session) : saveWhole(run, format, options.output);
-  if (saved) return failed(*saved);
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   // Closed standard descriptors first, so that no file of the run takes one.
   dwt97::detail::openStandardStreams();
   dwt97::detail::utf8Arguments(&argc, &argv);
-  // Once the output is in place, an interrupt no longer changes the outcome.
-  dwt97::detail::holdInterruptsAfterCommit();
   Options options;
   const int usageStatus = dwt97::tool::parseArguments(argc, argv, &options);
   if (usageStatus >= 0) return usageStatus;
@@ -145,6 +56,11 @@ int main(int argc, char** argv) {
     printFormats();
     return finishOutput(0);
   }
+  // A batch ends by an interrupt as it comes: the outputs in place stay.
+  if (options.targetDirectory != nullptr) return dwt97::tool::runBatch(options);
+  // Once the lone output is in place, an interrupt no longer changes the
+  // outcome.
+  dwt97::detail::holdInterruptsAfterCommit();
   const Format format = dwt97::tool::outputFormat(options);
   if (const int status = dwt97::tool::checkCombination(options, format); status >= 0) {
     return status;
@@ -153,11 +69,22 @@ int main(int argc, char** argv) {
     return dwt97::tool::usageError(std::string("this build writes no PNG files (output '") +
                                    options.output + "')");
   }
-  // Saving over the input would replace the picture with sub-band bytes.
-  if (dwt97::detail::sameFile(options.input, options.output)) {
-    return failed({Failure::sameFile});
-  }
-  if (options.inverse) return dwt97::tool::synthesize(options, format);
-  if (options.view || format == Format::npy) return dwt97::tool::analyze(options, format);
-  return transform(options, format);
+  const bool toStandardOutput = isStandardStream(options.output);
+  const dwt97::tool::Job job{
+      options.input, toStandardOutput ? dwt97::detail::standardOutputPath() : options.output,
+      format};
+  // The report, unless the output takes standard output; the pause, unless
+  // standard input holds the picture.
+  const dwt97::tool::Ending ending =
+      dwt97::tool::runPicture(options, job, [&](const dwt97::tool::Report& report) {
+        if (!options.quiet && !toStandardOutput) dwt97::tool::printReport(report);
+        // A report that did not arrive ends the run before anything is
+        // saved: the temporary goes, an older output stays.
+        if (finishOutput(0) != 0) return 1;
+        if (options.pause && !isStandardStream(options.input)) dwt97::detail::pauseForKey();
+        return -1;
+      });
+  if (ending.status == 2) return dwt97::tool::usageError(ending.message);
+  std::fputs(ending.message.c_str(), stderr);
+  return ending.status;
 }

@@ -1,6 +1,6 @@
 // The tool's command line (see options.h): GNU-style long options with "="
 // or a separate value, grouped short options, "--" to end them, and at most
-// two operands.
+// two operands, or with -t DIR any number of inputs.
 #include "options.h"
 
 #include <climits>
@@ -12,6 +12,7 @@ namespace dwt97::tool {
 
 const char kUsage[] =
     "Usage: dwt97 [OPTION]... [INPUT [OUTPUT]]\n"
+    "  or:  dwt97 [OPTION]... -t DIR INPUT...\n"
     "Apply one level of the 2-D CDF 9/7 wavelet transform (or more, see --levels)\n"
     "to the 8-bit grayscale bitmap INPUT and write its sub-bands to OUTPUT. INPUT\n"
     "may also be a PGM, PPM, PNG, JPEG or TIFF picture, recognised by its first\n"
@@ -26,6 +27,16 @@ const char kUsage[] =
     "INPUT defaults to quilgray.bmp and OUTPUT to quilout.dat, both in the current\n"
     "folder. The header report goes to standard output; when standard input is a\n"
     "terminal, the run waits for a key press before it writes OUTPUT.\n"
+    "An INPUT of - is read from standard input (any of the formats, with no\n"
+    "pause) and an OUTPUT of - is written to standard output (with no report);\n"
+    "a file named - is ./-.\n"
+    "\n"
+    "With -t, each INPUT is transformed into DIR under its own name, its last\n"
+    "suffix replaced by the format's (.dat raw, .pgm, .png, .npy), pictures\n"
+    "running side by side on the threads. There is no pause; the reports follow\n"
+    "one another in the order of the inputs, each after a '==> INPUT <==' line,\n"
+    "and a picture that fails is named in its message while the others go on.\n"
+    "When standard error is a terminal, a progress line shows there.\n"
     "\n"
     "Options:\n"
     "      --format=FORMAT  write OUTPUT as FORMAT: raw (the sub-band bytes alone,\n"
@@ -52,6 +63,7 @@ const char kUsage[] =
     "                       it from INPUT's type and refuses a W that disagrees\n"
     "      --threads=N      compute on up to N threads (default 0: every core)\n"
     "      --no-pause       do not wait for a key press, even at a terminal\n"
+    "  -t, --target-directory=DIR  transform every INPUT into DIR (a batch)\n"
     "  -q, --quiet          do not print the header report\n"
     "  -h, --help           display this help and exit\n"
     "  -V, --version        output version information and the formats this build\n"
@@ -60,7 +72,8 @@ const char kUsage[] =
     "\n"
     "Exit status:\n"
     "  0  OUTPUT was written, or help or version was shown\n"
-    "  1  INPUT was refused, or a file could not be read or written\n"
+    "  1  INPUT was refused, or a file could not be read or written (in a batch:\n"
+    "     any of them)\n"
     "  2  the command line was wrong\n";
 
 int usageError(const std::string& problem) {
@@ -137,14 +150,12 @@ int parseCountOption(int argc, char** argv, int* k, const std::string& argument,
 }  // namespace
 
 int parseArguments(int argc, char** argv, Options* options) {
-  const char* operands[2] = {nullptr, nullptr};
-  int operandCount = 0;
+  std::vector<const char*> operands;
   bool optionsEnded = false;
   for (int k = 1; k < argc; ++k) {
     const std::string argument = argv[k];
     if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-      if (operandCount == 2) return usageError("extra operand '" + argument + "'");
-      operands[operandCount++] = argv[k];
+      operands.push_back(argv[k]);
     } else if (argument == "--") {
       optionsEnded = true;
     } else if (argument == "--help") {
@@ -179,12 +190,29 @@ int parseArguments(int argc, char** argv, Options* options) {
       if (!parseWavelet(value, &options->wavelet)) {
         return usageError(std::string("invalid wavelet '") + value + "' (9/7 or 5/3)");
       }
+    } else if (argument == "--target-directory" ||
+               argument.compare(0, 19, "--target-directory=") == 0) {
+      const bool joined = argument.size() > 18;
+      if (!joined && k + 1 == argc) {
+        return usageError("option '--target-directory' requires an argument");
+      }
+      options->targetDirectory = joined ? argv[k] + 19 : argv[++k];
     } else if (argument[1] == '-') {
       return usageError("unrecognized option '" + argument + "'");
     } else {
-      // Short options, alone or grouped: -h, -V, -q, -qV.
+      // Short options, alone or grouped: -h, -V, -q, -qV; -t takes the rest
+      // of its argument or the next one as its value (-tDIR, -qt DIR).
       for (std::size_t c = 1; c < argument.size(); ++c) {
-        if (argument[c] == 'h') {
+        if (argument[c] == 't') {
+          if (c + 1 < argument.size()) {
+            options->targetDirectory = argv[k] + c + 1;
+          } else if (k + 1 == argc) {
+            return usageError("option requires an argument -- 't'");
+          } else {
+            options->targetDirectory = argv[++k];
+          }
+          break;
+        } else if (argument[c] == 'h') {
           options->help = true;
         } else if (argument[c] == 'V') {
           options->version = true;
@@ -196,9 +224,24 @@ int parseArguments(int argc, char** argv, Options* options) {
       }
     }
   }
-  options->inputNamed = operands[0] != nullptr;
-  if (operands[0] != nullptr) options->input = operands[0];
-  if (operands[1] != nullptr) options->output = operands[1];
+  if (options->targetDirectory != nullptr) {
+    if (operands.empty() && !options->help && !options->version) {
+      return usageError("missing file operand (option '-t' takes INPUT...)");
+    }
+    for (const char* input : operands) {
+      if (isStandardStream(input)) {
+        return usageError("a batch reads no standard input (INPUT '-' with option '-t')");
+      }
+    }
+    options->inputs = operands;
+    options->inputNamed = true;
+    if (!operands.empty()) options->input = operands[0];
+    return -1;
+  }
+  if (operands.size() > 2) return usageError(std::string("extra operand '") + operands[2] + "'");
+  options->inputNamed = !operands.empty();
+  if (!operands.empty()) options->input = operands[0];
+  if (operands.size() > 1) options->output = operands[1];
   return -1;
 }
 
@@ -218,6 +261,7 @@ bool hasExtension(const char* name, const char* extension) {
 
 Format outputFormat(const Options& options) {
   if (options.format != Format::byName) return options.format;
+  if (options.targetDirectory != nullptr) return Format::raw;
   if (hasExtension(options.output, "pgm")) return Format::pgm;
   if (hasExtension(options.output, "png")) return Format::png;
   if (hasExtension(options.output, "npy")) return Format::npy;
@@ -249,13 +293,12 @@ const char* waveletName(Wavelet wavelet) {
   return wavelet == Wavelet::reversible53 ? "5/3" : "9/7";
 }
 
-int checkWavelet(const Options& options, Wavelet inFile) {
-  if (options.wavelet == Wavelet::unnamed || options.wavelet == inFile) return -1;
+std::string waveletProblem(const Options& options, Wavelet inFile) {
+  if (options.wavelet == Wavelet::unnamed || options.wavelet == inFile) return {};
   const bool ints = inFile == Wavelet::reversible53;
-  return usageError(std::string("INPUT holds ") + (ints ? "int32" : "float32") +
-                    " coefficients of the " + waveletName(inFile) + ", not of the " +
-                    waveletName(options.wavelet) +
-                    " (option '--wavelet=" + waveletName(options.wavelet) + "')");
+  return std::string("INPUT holds ") + (ints ? "int32" : "float32") + " coefficients of the " +
+         waveletName(inFile) + ", not of the " + waveletName(options.wavelet) +
+         " (option '--wavelet=" + waveletName(options.wavelet) + "')";
 }
 
 }  // namespace dwt97::tool

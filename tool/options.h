@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace dwt97::tool {
 
@@ -27,7 +28,14 @@ struct Options {
   const char* input = "quilgray.bmp";
   const char* output = "quilout.dat";
   bool inputNamed = false;  // INPUT given rather than the default
+  // A batch (-t DIR): every operand is an INPUT, each written into DIR.
+  const char* targetDirectory = nullptr;
+  std::vector<const char*> inputs;
 };
+
+// The name that stands for standard input as INPUT and standard output as
+// OUTPUT.
+inline bool isStandardStream(const char* name) { return name[0] == '-' && name[1] == '\0'; }
 
 // The help text, for --help.
 extern const char kUsage[];
@@ -41,7 +49,8 @@ int parseArguments(int argc, char** argv, Options* options);
 // exit status for it.
 int usageError(const std::string& problem);
 
-// The output's format, from the option or else from its name.
+// The output's format, from the option or else from its name (in a batch,
+// from the option alone: raw unless named).
 Format outputFormat(const Options& options);
 
 // Refuses, as a usage error, the options that do not go together: --inverse
@@ -50,9 +59,9 @@ Format outputFormat(const Options& options);
 // the exit status.
 int checkCombination(const Options& options, Format format);
 
-// Refuses, as a usage error, a --wavelet that disagrees with `inFile`, the
-// wavelet of the coefficients --inverse read. Returns -1, or the exit status.
-int checkWavelet(const Options& options, Wavelet inFile);
+// What is wrong with a --wavelet that disagrees with `inFile`, the wavelet
+// of the coefficients --inverse read (a usage error), or nothing.
+std::string waveletProblem(const Options& options, Wavelet inFile);
 
 // The wavelet's name as the options spell it: "9/7" or "5/3".
 const char* waveletName(Wavelet wavelet);

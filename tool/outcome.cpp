@@ -7,12 +7,6 @@
 
 namespace dwt97::tool {
 
-int failed(const Error& error) {
-  char message[kMessageCapacity];
-  std::fputs(formatFailure(error, message, sizeof message), stderr);
-  return 1;
-}
-
 int finishOutput(int status) {
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     const int error = errno;

@@ -1,13 +1,10 @@
-// How a run of the tool ends: a failure's one line on standard error, and
-// the words meant for standard output checked to have reached it.
+// How a run of the tool ends: the words meant for standard output checked
+// to have reached it.
 #pragma once
 
 #include "dwt97/failure.h"
 
 namespace dwt97::tool {
-
-// Prints the failure's one line and gives the run's status for it.
-int failed(const Error& error);
 
 // Ends a run whose last words went to standard output: they must have
 // reached it (a full disk, a closed pipe with SIGPIPE ignored), or the run

@@ -230,8 +230,27 @@ struct SaveFile::State {
   bool finished;
 };
 
+namespace {
+const char kStandardOutput[] = "-";
+}  // namespace
+
+const char* standardOutputPath() { return kStandardOutput; }
+
 std::optional<Failure> SaveFile::create(const char* path) {
   abort();
+  if (path == kStandardOutput) {
+    // Standard output as it stands: no temporary, nothing to replace.
+    std::fflush(stdout);
+    const Native file = sys::openStandardOutput();
+    if (file == sys::kNoFile) return Failure::saveCreate;
+    state_ = static_cast<State*>(std::calloc(1, sizeof(State)));
+    if (state_ == nullptr) {
+      sys::discard(file, nullptr);
+      return Failure::outOfMemory;
+    }
+    state_->file = file;
+    return std::nullopt;
+  }
   bool outOfMemory = false;
   PathChar* named = sys::nativePath(path, &outOfMemory);
   auto* state = static_cast<State*>(std::calloc(1, sizeof(State)));

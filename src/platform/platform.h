@@ -47,6 +47,17 @@ struct FileFacts {
   std::uint64_t size;  // its length in bytes, 64-bit on every system
 };
 
+// The process's standard input, switched to binary mode where the system
+// has a text mode (Windows), for reading a picture from it.
+DWT97_API std::FILE* binaryStandardInput();
+
+// The output path that names the process's standard output: a save created
+// on exactly this pointer (its address, not its text "-", so that a file
+// named "-" stays a file) writes to standard output in place, appending
+// only, whatever it is (a terminal, a pipe, a regular file the shell
+// opened), and leaves it open at the end.
+DWT97_API const char* standardOutputPath();
+
 // The facts about an open file; false when the system cannot tell them.
 bool fileFacts(std::FILE* file, FileFacts* facts);
 
@@ -182,6 +193,10 @@ void allowUnnamedTemporaries(bool allow);
 // does so as usual (removing any open save's temporary), one it ignores
 // stays ignored. Otherwise returns at once, silently.
 DWT97_API void pauseForKey();
+
+// Whether standard error is a terminal (a console on Windows), where a
+// progress line may be drawn and redrawn.
+DWT97_API bool standardErrorIsTerminal();
 
 // Pages for a large zero-filled block of `length` bytes, a multiple of
 // `alignment`, starting at a multiple of `alignment` and offered to the

@@ -38,6 +38,10 @@ void openStandardStreams() {
 
 void utf8Arguments(int*, char***) {}
 
+std::FILE* binaryStandardInput() { return stdin; }
+
+bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 std::FILE* openForReading(const char* path) {
   // Without waiting: opening a FIFO would otherwise wait for a writer. A
   // regular file then reads as usual; anything else is for the caller to
@@ -241,6 +245,8 @@ Native createUnnamed(const PathChar*, const TargetFacts&) { return kNoFile; }
 bool nameUnnamed(Native, const PathChar*, bool*) { return false; }
 
 #endif
+
+Native openStandardOutput() { return fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3); }
 
 Native openInPlace(const PathChar* path) {
   const int fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);

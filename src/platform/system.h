@@ -75,6 +75,9 @@ bool nameUnnamed(Native file, const PathChar* path, bool* taken);
 // Opens the existing special file `path` for writing where it stands.
 Native openInPlace(const PathChar* path);
 
+// A descriptor (handle) of its own on the process's standard output, for
+// writing in place; closing it leaves standard output open.
+Native openStandardOutput();
 // Writes from the start of pieces[0 .. count), in order, at `*offset` when
 // not null (else where the last write ended). Returns the bytes written (at
 // least one unless the call failed), or -1. kGathers says whether one call

@@ -72,6 +72,17 @@ HANDLE openForFacts(const char* path) {
 
 void openStandardStreams() {}  // a closed standard handle takes no file here
 
+bool standardErrorIsTerminal() {
+  HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  return error != nullptr && error != INVALID_HANDLE_VALUE && GetConsoleMode(error, &mode);
+}
+
+std::FILE* binaryStandardInput() {
+  _setmode(_fileno(stdin), _O_BINARY);
+  return stdin;
+}
+
 void utf8Arguments(int* argc, char*** argv) {
   int count = 0;
   wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -238,6 +249,17 @@ Native createExclusive(const PathChar* path, const TargetFacts&, bool* taken) {
 Native createUnnamed(const PathChar*, const TargetFacts&) { return kNoFile; }
 
 bool nameUnnamed(Native, const PathChar*, bool*) { return false; }
+
+Native openStandardOutput() {
+  HANDLE own = INVALID_HANDLE_VALUE;
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), out, GetCurrentProcess(), &own, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    return kNoFile;
+  }
+  return reinterpret_cast<Native>(own);
+}
 
 Native openInPlace(const PathChar* path) {
   HANDLE handle = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -220,10 +220,12 @@ std::wstring quoted(const std::wstring& argument) {
 }
 
 int runCaptured(const std::string& program, const std::vector<std::string>& arguments,
-                const std::string& dir, const std::string& outPath, const std::string& errPath) {
+                const std::string& dir, const std::string& inPath, const std::string& outPath,
+                const std::string& errPath) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  HANDLE in = CreateFileW(L"NUL", GENERIC_READ, share, &inherit, OPEN_EXISTING, 0, nullptr);
+  HANDLE in = CreateFileW(inPath.empty() ? L"NUL" : wide(inPath).c_str(), GENERIC_READ, share,
+                          &inherit, OPEN_EXISTING, 0, nullptr);
   HANDLE out = CreateFileW(wide(outPath).c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   HANDLE err = CreateFileW(wide(errPath).c_str(), GENERIC_WRITE, share, &inherit, CREATE_ALWAYS,
@@ -269,7 +271,7 @@ RunResult runProgram(const std::string& program, const std::string& dir,
   // Limits and added variables have no counterpart here (the tests that need
   // them skip); the address-space limit only guards runs that pass without it.
   if (options.fileSizeLimit >= 0 || !options.environment.empty()) std::abort();
-  result.status = runCaptured(program, options.arguments, dir, outPath, errPath);
+  result.status = runCaptured(program, options.arguments, dir, options.input, outPath, errPath);
 #else
   // An emulator takes the program's variables as options of its own, so that
   // a preloaded library reaches the program and not the emulator.
@@ -284,9 +286,10 @@ RunResult runProgram(const std::string& program, const std::string& dir,
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
+  const std::string inPath = options.input.empty() ? "/dev/null" : options.input;
   const pid_t child = fork();
   if (child == 0) {
-    const int in = open("/dev/null", O_RDONLY);
+    const int in = open(inPath.c_str(), O_RDONLY);
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0 ||

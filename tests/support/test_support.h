@@ -152,6 +152,7 @@ struct RunOptions {
   bool ignoreFileSizeSignal = false;  // SIGXFSZ ignored in the child
   std::vector<std::pair<std::string, std::string>> environment;  // added variables
   std::vector<std::string> arguments;                            // after the program name
+  std::string input;  // the file read as standard input (its path), or none
 };
 
 struct RunResult {
@@ -163,7 +164,7 @@ struct RunResult {
 };
 
 // Runs `program` with `options.arguments`, working folder `dir`, standard input
-// the null device, and standard output and error captured. A cross-built
+// the null device (or `options.input`), and standard output and error captured. A cross-built
 // Linux program runs under the build's emulator.
 RunResult runProgram(const std::string& program, const std::string& dir,
                      const RunOptions& options = {});

@@ -164,7 +164,8 @@ TEST(CommandLine, Cases) {
        std::string("dwt97: unrecognized option '--bogus'\n") + kTryHelp,
        start},
       // Paths: the defaults, an input elsewhere, blanks, a leading dash, a
-      // lone dash (a file name, not an option group: here no such input).
+      // lone dash (standard input or output, not an option group) and a file
+      // named so.
       {{"--no-pause"}, 0, report, "", plus({"quilout.dat"})},
       {{"in.bmp"}, 0, report, "", plus({"quilout.dat"})},
       {{"in.bmp", "out put.dat"}, 0, report, "", plus({"out put.dat"})},
@@ -178,8 +179,30 @@ TEST(CommandLine, Cases) {
       // Past 2^31 - 1 a count stays there: it never wraps back to a small one.
       {{"--levels=10000000001", "in.bmp"}, 1, "", tooManyLevels(2), start},
       {{"--", "in.bmp", "-dash.pgm"}, 0, report, "", plus({"-dash.pgm"})},
-      {{"-"}, 1, "", messages::kOpen, start},
-      {{"in.bmp", "-"}, 0, report, "", plus({"-"})},
+      // Standard input holds in.bmp (in.npy with --inverse).
+      {{"-"}, 0, report, "", plus({"quilout.dat"})},
+      {{"-", "o.dat"}, 0, report, "", plus({"o.dat"})},
+      {{"--inverse", "-", "o.pgm"}, 0, "==== Array =====\n...", "", plus({"o.pgm"})},
+      {{"in.bmp", "./-"}, 0, report, "", plus({"-"})},
+      {{"./-"}, 1, "", messages::kOpen, start},
+      // A batch: the reports under the inputs' names, without a pause.
+      {{"-t", ".", "in.bmp", "gr\xC3\xA5.bmp"},
+       0,
+       "==> in.bmp <==\n" + report + "\n==> gr\xC3\xA5.bmp <==\n" + report,
+       "",
+       plus({"gr\xC3\xA5.dat", "in.dat"})},
+      {{"-t"}, 2, "", std::string("dwt97: option requires an argument -- 't'\n") + kTryHelp, start},
+      {{"--target-directory=."},
+       2,
+       "",
+       std::string("dwt97: missing file operand (option '-t' takes INPUT...)\n") + kTryHelp,
+       start},
+      {{"-qt", ".", "-"},
+       2,
+       "",
+       std::string("dwt97: a batch reads no standard input (INPUT '-' with option '-t')\n") +
+           kTryHelp,
+       start},
       {{"gr\xC3\xA5.bmp", "\xC3\xBC \xE2\x9C\x93.pgm"},
        0,
        report,
@@ -287,6 +310,9 @@ TEST(CommandLine, Cases) {
   };
   const Bytes picture8x4 = testsupport::build(picture(8, 4));
   const Bytes coefficients8x4 = npyOf(std::vector<float>(32, 1.25f), 8, 4);
+  TempDir standardInput;
+  writeFile(standardInput.file("in.bmp"), picture8x4);
+  writeFile(standardInput.file("in.npy"), coefficients8x4);
   for (const Case& c : cases) {
     std::string label;
     for (const std::string& a : c.arguments) label += " '" + a + "'";
@@ -308,6 +334,9 @@ TEST(CommandLine, Cases) {
 #endif
     RunOptions options;
     options.arguments = c.arguments;
+    const bool inverse =
+        std::find(c.arguments.begin(), c.arguments.end(), "--inverse") != c.arguments.end();
+    options.input = standardInput.file(inverse ? "in.npy" : "in.bmp");
     const RunResult run = runTool(dir.path(), options);
     EXPECT_EQ(run.status, c.status);
     EXPECT_TRUE(matches(run.out, c.out)) << run.out;
