@@ -86,9 +86,38 @@ void unregisterTemporary(const PathChar* path) {
   }
 }
 
+// The threads between giving a temporary its name and registering it. An
+// interrupt's cleanup on another thread waits for them (they hold the
+// interrupts themselves, so it never runs on theirs), and the handlers are
+// in place meanwhile: otherwise a thread could be killed with a name that
+// nothing would remove.
+std::atomic<int> threadsNaming{0};
+
+class NamingWindow {
+ public:
+  NamingWindow() {
+    {
+      const std::lock_guard<std::mutex> hold(registryLock);
+      addHandlerReason();
+    }
+    threadsNaming.fetch_add(1);
+  }
+  ~NamingWindow() {
+    threadsNaming.fetch_sub(1);
+    const std::lock_guard<std::mutex> hold(registryLock);
+    dropHandlerReason();
+  }
+  NamingWindow(const NamingWindow&) = delete;
+  NamingWindow& operator=(const NamingWindow&) = delete;
+};
+
 }  // namespace
 
 void removeRegisteredTemporaries() {
+  // Lock-free waiting, as a signal handler may: the other thread's window
+  // is a few system calls.
+  while (threadsNaming.load() > 0) {
+  }
   for (SlotBlock* block = &firstBlock; block != nullptr; block = block->next.load()) {
     for (std::atomic<const PathChar*>& slot : block->slots) {
       if (const PathChar* path = slot.load()) sys::removePath(path);
@@ -298,17 +327,21 @@ std::optional<Failure> SaveFile::create(const char* path) {
     state->unnamed = state->file != sys::kNoFile;
     if (state->unnamed) return std::nullopt;
   }
-  // Interrupts wait while the temporary is created and registered, so that
-  // none is ever left unregistered.
+  // Interrupts wait while the temporary is created and registered, here
+  // and (the naming window) on every other thread, so that none is ever
+  // left unregistered.
   sys::holdInterrupts();
-  for (int attempt = 0; attempt < 100 && state->file == sys::kNoFile; ++attempt) {
-    fillLetters(state->temporary, state->suffix);
-    bool taken = false;
-    state->file = sys::createExclusive(state->temporary, facts, &taken);
-    if (!taken) break;
+  {
+    const NamingWindow window;
+    for (int attempt = 0; attempt < 100 && state->file == sys::kNoFile; ++attempt) {
+      fillLetters(state->temporary, state->suffix);
+      bool taken = false;
+      state->file = sys::createExclusive(state->temporary, facts, &taken);
+      if (!taken) break;
+    }
+    state->created = state->file != sys::kNoFile;
+    if (state->created) state->registered = !registerTemporary(state->temporary);
   }
-  state->created = state->file != sys::kNoFile;
-  if (state->created) state->registered = !registerTemporary(state->temporary);
   sys::releaseInterrupts();
   if (!state->created) {
     abort();
@@ -395,6 +428,7 @@ std::optional<Failure> SaveFile::commit() {
   sys::holdInterrupts();
   std::optional<Failure> failure;
   if (state_->unnamed) {
+    const NamingWindow window;
     failure = nameTemporary(state_->temporary, state_->suffix, state_->file, &state_->registered);
     state_->created = !failure;
     state_->unnamed = false;

@@ -154,11 +154,22 @@ std::vector<Row> rows() {
   killed.unnamedOnly = true;
   if (!kNoUnnamedTemporaries) table.push_back(killed);
   // Standard output named as the output, through its links: a pipe or a
-  // terminal is written in place; a file is replaced like any other.
-  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+  // terminal is written in place; a file is replaced like any other. As "-"
+  // it is written in place whatever it is, and takes no report.
+  for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1", "-"}) {
     table.push_back(
         streamedRow(row(name, streams(S::pipe, S::file), {"-q", "--no-pause", "in.bmp", name}, 0)));
   }
+  table.push_back(streamedRow(
+      row("- without -q", streams(S::pipe, S::file), {"--no-pause", "in.bmp", "-"}, 0)));
+  table.push_back(
+      streamedRow(row("- > file", streams(S::file, S::file), {"--no-pause", "in.bmp", "-"}, 0)));
+  table.push_back(streamedRow(
+      row("- at a terminal", streams(S::terminal, S::file), {"--no-pause", "in.bmp", "-"}, 0)));
+  Row pgmDash = streamedRow(row("PGM into -", streams(S::pipe, S::file),
+                                {"--format=pgm", "--no-pause", "in.bmp", "-"}, 0));
+  pgmDash.pgm = true;
+  table.push_back(pgmDash);
   // A PGM picture into a pipe shows a bottom-up bitmap upright as well.
   Row pgm = streamedRow(row("PGM into /dev/stdout", streams(S::pipe, S::file),
                             {"-q", "--no-pause", "--format=pgm", "in.bmp", "/dev/stdout"}, 0));
