@@ -8,7 +8,8 @@ Every function takes any 2-D array of the dtypes it names (strided views
 included) and never modifies it; other dtypes raise TypeError and other ranks
 ValueError. The interpreter lock is released while a picture is read, written
 or transformed, so Python threads transform at once. Failures raise the
-exceptions below; ``str(e)`` is the library's message.
+exceptions below; ``str(e)`` is the library's message. Pictures and exceptions
+pickle whole, so they pass between processes (a Dask worker and its client).
 """
 
 import operator as _operator
@@ -42,6 +43,16 @@ class FileError(Error, OSError):
 
     def __str__(self):
         return str(self.args[0]) if self.args else ""
+
+    def __reduce__(self):
+        # OSError's own reduction keeps the arguments (the message alone) and
+        # the instance dict, not errno and the file names the extension sets
+        # afterwards: an unpickled copy, say from another process, would have
+        # them None. They are kept as state, set again on unpickling.
+        state = dict(getattr(self, "__dict__", None) or {})
+        for name in ("errno", "strerror", "filename", "filename2"):
+            state[name] = getattr(self, name)
+        return type(self), self.args, state
 
 
 class OutOfMemoryError(Error, MemoryError):
@@ -116,6 +127,11 @@ class Picture:
         self.pixels = pixels
         self.bottom_up = bool(bottom_up)
         self.header = header
+
+    def __reduce__(self):
+        # With __slots__ and no __dict__, pickle's protocols 0 and 1 cannot
+        # copy a Picture by themselves; its three fields rebuild it.
+        return type(self), (self.pixels, self.bottom_up, self.header)
 
     def upright(self):
         """A new array of the pixels with the top row first."""

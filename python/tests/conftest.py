@@ -1,6 +1,7 @@
 """What the package's tests share: a bitmap maker, the built tool as the
-oracle, and a seeded generator."""
+oracle, a seeded generator and pickle round trips."""
 import os
+import pickle
 import struct
 
 import numpy as np
@@ -20,6 +21,13 @@ def make_bitmap(pixels, top_down=False, bits=8):
                        data.size, 2835, 2835, 256, 0)
     palette = bytes(b for g in range(256) for b in (g, g, g, 0))
     return header + info + palette + data.tobytes()
+
+
+def pickled(value):
+    """Copies of `value` through pickle, one per protocol, as another process
+    (a worker of a cluster, a multiprocessing pool) would receive it."""
+    return [pickle.loads(pickle.dumps(value, protocol))
+            for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
 
 
 @pytest.fixture(scope="session")

@@ -1,5 +1,6 @@
 """Pictures read and written by the package: every format, saves of every
 kind, the refusals and their exception classes, and the README's example."""
+import copy
 import errno
 import os
 import pathlib
@@ -14,7 +15,7 @@ import numpy as np
 import pytest
 
 import dwt97
-from conftest import make_bitmap
+from conftest import make_bitmap, pickled
 
 
 def test_load_and_parse_read_the_same_picture(tmp_path, rng):
@@ -23,24 +24,26 @@ def test_load_and_parse_read_the_same_picture(tmp_path, rng):
     path = tmp_path / "p.bmp"
     path.write_bytes(data)
     for picture in (dwt97.load(path), dwt97.load(str(path)), dwt97.parse(data),
-                    dwt97.parse(bytearray(data)), dwt97.parse(memoryview(data))):
+                    dwt97.parse(bytearray(data)), dwt97.parse(memoryview(data)),
+                    *pickled(dwt97.parse(data))):
         np.testing.assert_array_equal(picture.pixels, pixels)
         assert picture.bottom_up
         np.testing.assert_array_equal(picture.upright(), pixels[::-1])
         assert not np.shares_memory(picture.upright(), picture.pixels)
         assert picture.header["width"] == 7 and picture.header["height"] == 5
         assert picture.header["bits_per_pixel"] == 8 and picture.header["format"] == "bmp"
-    top_down = dwt97.parse(make_bitmap(pixels, top_down=True))
-    assert not top_down.bottom_up and top_down.header["stored_height"] == -5
-    np.testing.assert_array_equal(top_down.upright(), pixels)
-    assert not np.shares_memory(top_down.upright(), top_down.pixels)
+    for top_down in (dwt97.parse(make_bitmap(pixels, top_down=True)),
+                     *pickled(dwt97.parse(make_bitmap(pixels, top_down=True)))):
+        assert not top_down.bottom_up and top_down.header["stored_height"] == -5
+        np.testing.assert_array_equal(top_down.upright(), pixels)
+        assert not np.shares_memory(top_down.upright(), top_down.pixels)
 
 
 def test_other_formats_read_top_row_first(tmp_path, rng):
     pixels = rng.integers(0, 256, (3, 4), dtype=np.uint8)
     pgm = b"P5\n# made here\n4 3\n255\n" + pixels.tobytes()
     (tmp_path / "p.pgm").write_bytes(pgm)
-    for picture in (dwt97.parse(pgm), dwt97.load(tmp_path / "p.pgm")):
+    for picture in (dwt97.parse(pgm), dwt97.load(tmp_path / "p.pgm"), *pickled(dwt97.parse(pgm))):
         np.testing.assert_array_equal(picture.pixels, pixels)
         assert not picture.bottom_up
         assert picture.header == {"format": "pgm", "width": 4, "height": 3}
@@ -174,8 +177,10 @@ def test_refused_pictures_raise_their_group(tmp_path, data, kind, message):
     for read in (lambda: dwt97.parse(data), lambda: dwt97.load(path)):
         with pytest.raises(kind) as caught:
             read()
-        assert str(caught.value) == message
-        assert isinstance(caught.value, dwt97.Error) and isinstance(caught.value, ValueError)
+        # Unpickled, as from another process, it is the same failure.
+        for error in (caught.value, *pickled(caught.value)):
+            assert type(error) is kind and str(error) == message
+            assert isinstance(error, dwt97.Error) and isinstance(error, ValueError)
 
 
 def test_file_failures_raise_file_error(tmp_path):
@@ -189,12 +194,13 @@ def test_file_failures_raise_file_error(tmp_path):
     for call, path, number, message in cases:
         with pytest.raises(dwt97.FileError) as caught:
             call(path)
-        error = caught.value
-        assert isinstance(error, OSError) and isinstance(error, dwt97.Error)
-        assert str(error) == message
-        assert error.filename == os.fspath(path)
-        if number is not None:
-            assert error.errno == number
+        # Copies and unpickled ones keep the errno and the file name too.
+        for error in (caught.value, copy.copy(caught.value), *pickled(caught.value)):
+            assert type(error) is dwt97.FileError
+            assert isinstance(error, OSError) and isinstance(error, dwt97.Error)
+            assert str(error) == message and error.args == (message,)
+            assert error.filename == os.fspath(path)
+            assert error.errno == (number if number is not None else caught.value.errno)
     assert not list((tmp_path).glob("**/*.dat*"))  # no temporary left behind
 
 

@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import dwt97
-from conftest import make_bitmap
+from conftest import make_bitmap, pickled
 
 
 def run_tool(tool, bmp, out, *options):
@@ -206,8 +206,10 @@ def test_memory_running_out_raises_memory_error(call, dtype, operation):
     huge = np.broadcast_to(dtype(7), (1 << 22, 1 << 22))  # 16 or 64 TiB, no storage
     with pytest.raises(dwt97.OutOfMemoryError) as caught:
         call(huge)
-    assert isinstance(caught.value, MemoryError) and isinstance(caught.value, dwt97.Error)
-    assert str(caught.value) == "Error: %s(), Out of memory!" % operation
+    for error in (caught.value, *pickled(caught.value)):
+        assert type(error) is dwt97.OutOfMemoryError
+        assert isinstance(error, MemoryError) and isinstance(error, dwt97.Error)
+        assert str(error) == "Error: %s(), Out of memory!" % operation
 
 
 def test_forward_into_a_callers_array(rng):
