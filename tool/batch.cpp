@@ -100,6 +100,9 @@ int runBatch(const Options& batch) {
     return usageError("this build writes no PNG files (option '--format=png')");
   }
 
+  // Handlers installed once for the whole batch, not for every save.
+  detail::keepInterruptHandlers();
+
   // Pictures side by side, each on its share of the threads.
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const std::size_t threads =

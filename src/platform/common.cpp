@@ -428,6 +428,23 @@ std::optional<Failure> SaveFile::commit() {
   sys::holdInterrupts();
   std::optional<Failure> failure;
   if (state_->unnamed) {
+    // A new output takes its name at once: there is nothing to replace, so
+    // no temporary name is needed (one step on the file system, not two).
+    // Should the last close fail, the new file goes again.
+    bool taken = false;
+    if (sys::nameUnnamed(state_->file, state_->target, &taken)) {
+      state_->unnamed = false;
+      if (sys::kCloseBeforeReplace) {
+        const WriteSignalsHeld held;
+        if (!sys::closeFile(&state_->file)) {
+          sys::removePath(state_->target);
+          failure = Failure::saveCreate;
+        }
+      }
+      abort();
+      if (failure || !interruptsHeldAfterCommit.load()) sys::releaseInterrupts();
+      return failure;
+    }
     const NamingWindow window;
     failure = nameTemporary(state_->temporary, state_->suffix, state_->file, &state_->registered);
     state_->created = !failure;
@@ -458,6 +475,13 @@ void SaveFile::abort() {
 }
 
 void holdInterruptsAfterCommit() { interruptsHeldAfterCommit.store(true); }
+
+void keepInterruptHandlers() {
+  static bool kept = false;
+  const std::lock_guard<std::mutex> hold(registryLock);
+  if (!kept) addHandlerReason();
+  kept = true;
+}
 
 void allowUnnamedTemporaries(bool allow) { unnamedAllowed.store(allow); }
 

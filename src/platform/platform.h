@@ -79,7 +79,8 @@ struct WritePiece {
 // reader sees the older file or the new one, never a part. Where the system
 // makes files with no name (Linux's O_TMPFILE, on file systems that take it)
 // the temporary has none until the commit, which links it under that name
-// and renames it over the output at once, with the interrupts held: nothing
+// and renames it over the output at once (or, for an output that does not
+// exist yet, links it under the output's own name), with the interrupts held: nothing
 // is left of it however the process ends, SIGKILL included, but for a kill
 // in that instant. Elsewhere it is named from the start.
 //
@@ -179,6 +180,12 @@ class SaveFile {
 // interrupts are held for the committing thread and the process ends with
 // the run's own status rather than being killed with its work done.
 DWT97_API void holdInterruptsAfterCommit();
+
+// The tool's choice for a batch, made once: the interrupt handlers stay in
+// place from now on rather than coming and going with each save's
+// temporary (a signal still ends the process as it would have, after the
+// registered temporaries are removed).
+DWT97_API void keepInterruptHandlers();
 
 // For the tests: whether the saves that follow may take a temporary with no
 // name where the system has them (the default), or named ones only, so that
