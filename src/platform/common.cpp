@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "platform/system.h"
+#include "platform/temporary_names.h"
 
 namespace dwt97 {
 namespace detail {
@@ -131,47 +132,6 @@ namespace {
 
 std::atomic<bool> interruptsHeldAfterCommit{false};
 std::atomic<bool> unnamedAllowed{true};
-
-// "<name>.XXXXXX" beside `target`, with room for the six letters, the name
-// shortened where the whole would pass the file system's limit (never
-// splitting a character). From malloc; null when memory runs out. `*suffix`
-// gets where the dot goes.
-PathChar* temporaryBeside(const PathChar* target, std::size_t* suffix) {
-  std::size_t length = 0;
-  while (target[length] != 0) ++length;
-  const std::size_t nameStart = static_cast<std::size_t>(sys::baseName(target) - target);
-  std::size_t keep = length;
-  if (length - nameStart + 7 > sys::kNameLimit) {
-    keep = nameStart + (sys::kNameLimit - 7);
-    // Back off to the start of a character: no UTF-8 continuation byte, no
-    // UTF-16 low surrogate.
-    auto continues = [](PathChar c) {
-      const unsigned u = static_cast<unsigned>(c);
-      return sizeof(PathChar) == 1 ? (u & 0xC0u) == 0x80u : (u >= 0xDC00u && u <= 0xDFFFu);
-    };
-    while (keep > nameStart && continues(target[keep])) --keep;
-  }
-  auto* temporary = static_cast<PathChar*>(std::malloc(sizeof(PathChar) * (keep + 8)));
-  if (temporary == nullptr) return nullptr;
-  std::memcpy(temporary, target, sizeof(PathChar) * keep);
-  temporary[keep] = '.';
-  temporary[keep + 7] = 0;
-  *suffix = keep;
-  return temporary;
-}
-
-// Writes the letters after the dot: six of 62, new ones on every call.
-void fillLetters(PathChar* temporary, std::size_t suffix) {
-  static std::atomic<std::uint64_t> calls{0};
-  static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::uint64_t bits = sys::entropy() ^ (calls.fetch_add(1) * 0x9E3779B97F4A7C15ull);
-  for (int k = 1; k <= 6; ++k) {
-    bits ^= bits >> 29;
-    bits *= 0xBF58476D1CE4E5B9ull;
-    bits ^= bits >> 32;
-    temporary[suffix + k] = static_cast<PathChar>(kLetters[bits % 62]);
-  }
-}
 
 // The write signals held for a scope.
 class WriteSignalsHeld {
