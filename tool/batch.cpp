@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <cstring>
 #include <map>
 #include <mutex>
 #include <new>

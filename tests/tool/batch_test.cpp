@@ -182,11 +182,14 @@ TEST(Batch, StandardInputAndOutput) {
       {{"--format=pgm"}, "b.pgm", "b.pgm"},
       {{"--format=npy", "--levels=2"}, "sub/c.tar.bmp", "c.npy"},
       {{"--format=npy", "--wavelet=5/3"}, "a.bmp", "a.npy"},
+      // Past the first chunk that standard input is read in.
+      {{}, "wide.bmp", "wide.dat"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.input + " as " + row.name);
     TempDir dir;
     fillFolder(dir);
+    writeFile(dir.file("wide.bmp"), testsupport::build(picture(300, 301)));
     RunOptions run;
     run.arguments = row.options;
     run.arguments.insert(run.arguments.end(), {"-", "-"});
