@@ -168,6 +168,33 @@ namespace dwt97 {
                                                                std::int32_t halfHeight,
                                                                int threads = 0);
 
+// dwtForward2dStreaming() of a plane whose rows are still being read: the
+// transform starts at once and follows the reader, each of its threads
+// waiting for the rows it needs. dwtFeedStart() begins it on threads of its
+// own (`threads` counted as dwtForward2d counts them; with 1, one thread
+// besides the caller's) and sets `*feed`. The reader then fills the plane's
+// rows in order, calling dwtFeedRows() each time rows [0, rows) are in
+// place (never writing them again), and dwtFeedFinish() waits for the
+// transform to end: the plane and `rowsDone` are then as after
+// dwtForward2dStreaming() (rows never told are taken as they are).
+// dwtFeedAbandon() instead stops the transform and waits for its threads:
+// the plane's bytes are then unspecified, and `rowsDone` may have been told
+// of some rows. Finishing or abandoning releases the feed. The bytes never
+// depend on the thread count or on how the rows arrive.
+//
+// dwtFeedStart() fails with outOfMemory ("dwtForward2d"), with no feed and
+// nothing changed, when its memory cannot be had; dwtFeedFinish() fails
+// only for pictures too wide for the fused ring (see dwtForward2d), whose
+// transform runs whole when the rows are in, with `rowsDone` never called.
+struct DwtFeed;
+[[nodiscard]] DWT97_API std::optional<Error> dwtFeedStart(SamplePlane plane, std::int32_t width,
+                                                          std::int32_t height, int threads,
+                                                          DwtResultRows rowsDone, void* context,
+                                                          DwtFeed** feed);
+DWT97_API void dwtFeedRows(DwtFeed* feed, std::int32_t rows);
+[[nodiscard]] DWT97_API std::optional<Error> dwtFeedFinish(DwtFeed* feed);
+DWT97_API void dwtFeedAbandon(DwtFeed* feed);
+
 // dwtForward2dLevels() with the result left in the plane's own rows: row r
 // of the plane (the pointer array untouched) holds result row r afterwards.
 // The rows are moved into place at the end of each level, so the bytes past

@@ -10,6 +10,7 @@
 
 #include "core/allocator.h"
 #include "dwt97/filterbank.h"
+#include "filterbank/fused_order.h"
 #include "filterbank/kernels/kernels.h"
 #include "filterbank/threads.h"
 
@@ -21,10 +22,13 @@ using dwt97::detail::columnStrip;
 using dwt97::detail::kMaxFusedRingBytes;
 using dwt97::detail::partStart;
 using dwt97::detail::releaseZeroed;
+using dwt97::detail::ResultSink;
+using dwt97::detail::resultSource;
 using dwt97::detail::ringOf;
 using dwt97::detail::roundUp16;
 using dwt97::detail::runParts;
 using dwt97::detail::smaller;
+using dwt97::detail::tellPairs;
 using dwt97::detail::threadCount;
 
 void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
@@ -93,31 +97,6 @@ std::optional<Failure> forward2dTwoPasses(const DwtPassSet& set, SamplePlane pla
   return std::nullopt;
 }
 
-// What a streaming transform tells: the result's row order, and whom to tell.
-struct ResultSink {
-  DwtResultRows rowsDone;
-  void* context;
-  const std::uint8_t* const* order;
-  std::int64_t half;
-};
-
-// Output pairs [j0, j1) are result rows j0 .. j1-1 (low) and half + j0 ..
-// half + j1-1 (high).
-void tellPairs(void* context, std::int64_t j0, std::int64_t j1) {
-  const ResultSink& sink = *static_cast<const ResultSink*>(context);
-  const auto count = static_cast<std::int32_t>(j1 - j0);
-  sink.rowsDone(sink.context, sink.order, static_cast<std::int32_t>(j0), count);
-  sink.rowsDone(sink.context, sink.order, static_cast<std::int32_t>(sink.half + j0), count);
-}
-
-// The fused transform makes result row r in the row buffer that held row
-// resultSource(r) before: the low rows in the even rows' buffers, the high
-// rows in the odd rows', an odd last row in its own.
-std::int64_t resultSource(std::int64_t r, std::int64_t half) {
-  if (r < half) return 2 * r;
-  return r < 2 * half ? 2 * (r - half) + 1 : r;
-}
-
 // Moves the first `width` bytes of every result row into the buffer that
 // held that row before, plane[r], so that the pointer array stays as it was
 // and the bytes past `width` stay with their rows. Follows each cycle of the
@@ -181,14 +160,15 @@ std::optional<Failure> forward2d(const DwtPassSet& set, SamplePlane plane, std::
 
   for (int k = 0; k < count; ++k) {
     set.forward2dPrepare(plane, width, height, partStart(half, count, k),
-                         partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride);
+                         partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride,
+                         kFusedOutsideRows);
   }
   const ResultSink sink{rowsDone, context, order, half};
   const DwtFusedProgress progress{tellPairs, const_cast<ResultSink*>(&sink)};
   runParts(count, [&](int k) {
     set.forward2dRun(plane, width, height, partStart(half, count, k), partStart(half, count, k + 1),
                      ringOf(rings, ringFloats, k), stride,
-                     rowsDone != nullptr ? &progress : nullptr);
+                     rowsDone != nullptr ? &progress : nullptr, nullptr);
   });
   releaseZeroed(rings);
   if (keepOrder) {

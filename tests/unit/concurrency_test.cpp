@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -90,6 +92,48 @@ TEST(Concurrency, SeparatePlanesGiveTheBytesOfLoneRuns) {
     EXPECT_TRUE(together[k].columns == alone[k].columns) << "inverse columns, caller " << k;
     EXPECT_TRUE(together[k].rows == alone[k].rows) << "inverse rows, caller " << k;
   }
+}
+
+// A reader that fails part-way abandons the transform following it: at
+// every row of a picture spread over several threads, the transform's
+// threads stop and are gone when dwtFeedAbandon() returns (a thread still
+// waiting would hang it, one still reading would race with the release),
+// and a reader that reaches the end still gets the transform's bytes.
+namespace {
+void countRows(void* context, const std::uint8_t* const*, std::int32_t, std::int32_t count) {
+  *static_cast<std::atomic<int>*>(context) += count;
+}
+}  // namespace
+
+TEST(Concurrency, FeedAbandonedAtEveryRowStopsItsThreads) {
+  const std::int32_t width = 37, height = 67;
+  PlaneBuffer source = noisePlane(width, height, 31);
+  PlaneBuffer expected = noisePlane(width, height, 31);
+  dwtForward2d(expected.rows, width, height, 1);
+  for (const int threads : {1, 3}) {
+    for (std::int32_t failAt = 0; failAt <= height; ++failAt) {
+      PlaneBuffer plane = testsupport::newPlane(width, height);
+      std::atomic<int> told{0};
+      dwt97::DwtFeed* feed = nullptr;
+      ASSERT_EQ(dwt97::dwtFeedStart(plane.rows, width, height, threads, countRows, &told, &feed),
+                std::nullopt);
+      for (std::int32_t r = 0; r < failAt; ++r) {
+        std::copy(source.rows[r], source.rows[r] + width, plane.rows[r]);
+        dwt97::dwtFeedRows(feed, r + 1);
+      }
+      if (failAt < height) {
+        dwt97::dwtFeedAbandon(feed);
+        EXPECT_LT(told.load(), height) << "failing at row " << failAt;
+      } else {
+        ASSERT_EQ(dwt97::dwtFeedFinish(feed), std::nullopt);
+        EXPECT_EQ(told.load(), height);
+        EXPECT_TRUE(rowsOf(plane) == rowsOf(expected)) << "on " << threads << " threads";
+      }
+      planeRelease(&plane);
+    }
+  }
+  planeRelease(&expected);
+  planeRelease(&source);
 }
 
 // Callers that install the failure handler and fail at the same time each

@@ -72,7 +72,7 @@ void columnSteps(const float* const* in, bool both, std::uint8_t* const* out, st
 namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE {
 
 void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
-                      std::int64_t j1, float* ring, std::int64_t stride) {
+                      std::int64_t j1, float* ring, std::int64_t stride, int parts) {
   const FusedRing rows{ring, stride, 2 * j1};
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
   const AnalysisTaps taps;
@@ -84,6 +84,7 @@ void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height
     if (e == 2 * j0 + 5 && e < 2 * j1 - 6) e = 2 * j1 - 6;  // skip the middle
     const std::int64_t r = mirrorIndex(static_cast<std::int32_t>(e), height);
     if (r >= 2 * j0 && r < 2 * j1) continue;
+    if ((parts & (r < 2 * j0 ? kFusedLeadingRows : kFusedTrailingRows)) == 0) continue;
     bool seen = false;
     for (int k = 0; k < doneCount; ++k) seen = seen || done[k] == r;
     if (seen) continue;
@@ -94,16 +95,28 @@ void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height
 
 void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
                   std::int64_t j1, float* ring, std::int64_t stride,
-                  const DwtFusedProgress* progress) {
+                  const DwtFusedProgress* progress, const DwtFusedFeed* feed) {
   const FusedRing rows{ring, stride, 2 * j1};
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
   const AnalysisTaps taps;
   const std::int64_t ownEnd = smaller(2 * j1, height);
   std::int64_t next = 2 * j0;  // the next own row to convert
   std::int64_t reported = j0;  // pairs before this are reported as final
+  // With a feed: the source rows known to be in place, and whether the
+  // neighbouring span has been waited for.
+  std::int64_t arrived = feed != nullptr ? 0 : height;
+  bool neighbourWaited = feed == nullptr;
   for (std::int64_t j = j0; j < j1; j += 2) {
     const bool both = j + 1 < j1;
     const std::int64_t reach = both ? 2 * j + 7 : 2 * j + 5;  // rows read, up to
+    if (smaller(reach, ownEnd) > arrived) {
+      arrived = feed->waitRows(feed->context, smaller(reach, ownEnd));
+      if (arrived < 0) return;
+    }
+    if (!neighbourWaited && j + kFusedNeighbourPairs >= j1) {
+      if (!feed->waitNeighbour(feed->context)) return;
+      neighbourWaited = true;
+    }
     for (; next < smaller(reach, ownEnd); ++next) {
       rowToFloats(plane[next], width, half, taps, rows.row(next));
     }

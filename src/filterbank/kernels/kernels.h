@@ -32,11 +32,16 @@ constexpr std::int64_t kColumnStrip = 8192;
 // (low) and 2j + 1 (high); the caller reorders the row pointers afterwards.
 // First every span's `prepare` runs (it converts the rows its span reads
 // that other spans overwrite), then the spans' `run`s, in any order or at
-// once. Needs width >= 2 and height >= 2.
+// once. Needs width >= 2 and height >= 2. `parts` says which of those rows
+// the preparation converts: those before the span's own rows
+// (kFusedLeadingRows), those after them (kFusedTrailingRows), or both.
 using DwtFusedPrepareKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
                                    std::int64_t j0, std::int64_t j1, float* ring,
-                                   std::int64_t stride);
+                                   std::int64_t stride, int parts);
 constexpr int kFusedRingRows = 15;
+constexpr int kFusedLeadingRows = 1;
+constexpr int kFusedTrailingRows = 2;
+constexpr int kFusedOutsideRows = kFusedLeadingRows | kFusedTrailingRows;
 
 // Told by a span's run, from its thread, each time output pairs [j0, j1) of
 // the span have become final (every kFusedReportPairs pairs and at its end).
@@ -45,9 +50,25 @@ struct DwtFusedProgress {
   void* context;
 };
 constexpr std::int64_t kFusedReportPairs = 32;
+
+// What a span's run waits on while the plane's rows are still arriving (the
+// transform following a reader). Before converting a source row the run
+// makes sure the rows up to it are in place: `waitRows` returns how many
+// rows [0, n) are (at least `rows`), or -1 when the transform is being
+// abandoned. Before its steps from pair j1 - 4 on, which write the rows the
+// next span converts first and read the rows it overwrites first, it calls
+// `waitNeighbour` once: for the next span to have taken its rows (or, for
+// the last span, for its own rows after its end to be converted); false
+// when abandoned. On either stop the run returns at once.
+struct DwtFusedFeed {
+  std::int64_t (*waitRows)(void* context, std::int64_t rows);
+  bool (*waitNeighbour)(void* context);
+  void* context;
+};
+constexpr std::int64_t kFusedNeighbourPairs = 4;
 using DwtFusedRunKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
                                std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride,
-                               const DwtFusedProgress* progress);
+                               const DwtFusedProgress* progress, const DwtFusedFeed* feed);
 
 // Output row pairs [j0, j1) of the inverse column pass (band rows j0 .. j1-1
 // give rows 2j0 .. 2j1-1), in strips of `strip` columns with a ring of
@@ -192,7 +213,7 @@ using DwtFinishRowsKernel = void();
   X(set, finishRows, DwtFinishRowsKernel)
 
 // One implementation of every kernel, all built for the same instruction
-// set. forward2dRun's `progress` may be null.
+// set. forward2dRun's `progress` and `feed` may be null.
 struct DwtPassSet {
   const char* name;  // "avx512", "avx2", "sse2", "generic" or "scalar"
 #define DWT97_KERNEL_FIELD(set, name, type) type* name;
@@ -246,3 +267,8 @@ void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8
     std::int32_t halfHeight, int threads);
 void dwtInverseRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                         std::int32_t halfWidth, std::int32_t halfHeight, int threads);
+[[nodiscard]] std::optional<dwt97::Failure> dwtFeedStartWith(const DwtPassSet& set,
+                                                             SamplePlane plane, std::int32_t width,
+                                                             std::int32_t height, int threads,
+                                                             DwtResultRows rowsDone, void* context,
+                                                             dwt97::DwtFeed** feed);
