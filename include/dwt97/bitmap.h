@@ -170,6 +170,14 @@ namespace dwt97 {
 
 [[nodiscard]] DWT97_API std::optional<Error> bmpReadPlane(const Bitmap* bmp, const char* path,
                                                           SamplePlane plane);
+// bmpReadPlane(), telling rowsRead(context, rows) each time rows [0, rows)
+// of `plane` are in place (rows increasing, the last call telling the
+// height), on the calling thread; nothing is told after a failure. Rows
+// lying one after the other are read straight into place in pieces of whole
+// rows of about 1 MiB.
+[[nodiscard]] DWT97_API std::optional<Error> bmpReadPlane(
+    const Bitmap* bmp, const char* path, SamplePlane plane,
+    void (*rowsRead)(void* context, std::uint32_t rows), void* context);
 [[nodiscard]] DWT97_API std::optional<Error> bmpSave(const Bitmap* bmp, const char* path,
                                                      const std::uint8_t* flat);
 [[nodiscard]] DWT97_API std::optional<Error> bmpSavePgm(const Bitmap* bmp, const char* path,

@@ -81,6 +81,43 @@ DWT97_API bool canWritePng();
 [[nodiscard]] DWT97_API std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format,
                                                          const char* path);
 
+// What a reader tells as it decodes, so that work on the rows can follow the
+// decode. A null function is not called; an observer of null functions is
+// the one the overloads without an observer use.
+struct PictureRowsObserver {
+  // Once the record is filled (width, height, header fields) and its
+  // zero-filled pixel buffer bmp->data allocated, before any row is decoded
+  // into it. A failure returned stops the read: the reader releases the
+  // buffer and returns that failure as is (stopping is not called).
+  std::optional<Error> (*started)(void* context, const Bitmap* bmp);
+  // Rows [0, rows) of the buffer (row r at bmp->data + r * width) are final:
+  // the reader never writes them again. `rows` strictly increases from call
+  // to call; the last call, made before a successful read returns, tells the
+  // height. Called on the reader's (calling) thread.
+  void (*rowsRead)(void* context, std::uint32_t rows);
+  // The read failed after started() succeeded: called once, before the
+  // buffer is released; it returns only when nothing else uses the buffer
+  // any more.
+  void (*stopping)(void* context);
+  void* context;
+};
+
+// loadPicture() and parsePicture(), telling `observer` of the rows as they
+// are decoded: PGM and PPM every few rows (pieces of about 256 KiB), PNG
+// after each scanline (an interlaced file once, at its end), JPEG after each
+// scanline, TIFF after each strip or row of tiles. A bitmap file is loaded
+// whole first and then told (started, then its height); bitmap bytes are
+// told every few rows as they are copied. The bytes read, the failures and
+// their messages are those of the overloads without an observer, but for a
+// failure started() returns.
+[[nodiscard]] DWT97_API std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format,
+                                                         const char* path,
+                                                         const PictureRowsObserver& observer);
+[[nodiscard]] DWT97_API std::optional<Error> parsePicture(Bitmap* bmp, PictureFormat* format,
+                                                          const std::uint8_t* bytes,
+                                                          std::size_t count,
+                                                          const PictureRowsObserver& observer);
+
 // The report of a picture that is not a bitmap: a banner, its format and its
 // dimensions, on standard output.
 DWT97_API void printPicture(const Bitmap* bmp, PictureFormat format);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "bitmap/rows.h"
 #include "core/allocator.h"
 #include "core/report.h"
 #include "platform/platform.h"
@@ -62,19 +63,44 @@ bool contiguous(const Bitmap* bmp, const std::uint8_t* const* rows) {
 
 enum class ReadResult { done, shortFile, outOfMemory };
 
+// Whom a read tells of the rows in place, if anyone: rowsRead(context, rows)
+// once rows [0, rows) are.
+struct Told {
+  void (*rowsRead)(void* context, std::uint32_t rows) = nullptr;
+  void* context = nullptr;
+
+  void tell(std::size_t rows) const {
+    if (rowsRead != nullptr) rowsRead(context, static_cast<std::uint32_t>(rows));
+  }
+};
+
+// Rows read straight into place per piece when they are told of: at most
+// this many bytes of them (but always one row).
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+
 // Reads the pixel block (stride-padded rows) at `dataOffset` into rows[r],
-// `width` bytes each: in one read straight into place when the rows are
-// unpadded and lie one after the other, otherwise in chunks of whole rows
-// through a buffer of at most about kChunkBytes.
-ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* const* rows) {
+// `width` bytes each: straight into place when the rows are unpadded and lie
+// one after the other (in one read, or in pieces of whole rows of about
+// kPieceBytes when they are told of), otherwise in chunks of whole rows
+// through a buffer of at most about kChunkBytes. `told` hears of the rows
+// after each piece, chunk or row.
+ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* const* rows,
+                    const Told& told) {
   if (std::fseek(file, bmp->dataOffset, SEEK_SET) != 0) return ReadResult::shortFile;
   const std::uint64_t stride = rowStride(bmp);
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   if (stride == width && contiguous(bmp, rows)) {
-    const std::uint64_t bytes = pixelBlockBytes(bmp);
-    return std::fread(const_cast<std::uint8_t*>(rows[0]), 1, bytes, file) == bytes
-               ? ReadResult::done
-               : ReadResult::shortFile;
+    const std::size_t pieceRows =
+        told.rowsRead == nullptr ? bmp->height : std::max<std::size_t>(1, kPieceBytes / width);
+    for (std::size_t r0 = 0; r0 < bmp->height; r0 += pieceRows) {
+      const std::size_t count = std::min<std::size_t>(pieceRows, bmp->height - r0);
+      const std::size_t bytes = count * width;
+      if (std::fread(const_cast<std::uint8_t*>(rows[r0]), 1, bytes, file) != bytes) {
+        return ReadResult::shortFile;
+      }
+      told.tell(r0 + count);
+    }
+    return ReadResult::done;
   }
   if (stride > kChunkBytes) {
     // Rows wider than the chunk go straight into place, one at a time, with
@@ -86,6 +112,7 @@ ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* cons
       if (std::fread(const_cast<std::uint8_t*>(rows[r]), 1, width, file) != width) {
         return ReadResult::shortFile;
       }
+      told.tell(r + 1);
     }
     return ReadResult::done;
   }
@@ -107,6 +134,7 @@ ReadResult readRows(std::FILE* file, const Bitmap* bmp, const std::uint8_t* cons
     for (std::size_t k = 0; k < count; ++k) {
       std::memcpy(const_cast<std::uint8_t*>(rows[r0 + k]), chunk + k * stride, width);
     }
+    told.tell(r0 + count);
   }
   releaseZeroed(chunk);
   return ReadResult::done;
@@ -211,7 +239,7 @@ std::optional<Failure> load(Bitmap* bmp, const char* path) {
   std::uint8_t** rows = nullptr;
   if (allocateZeroed(bmp->height, &rows)) return failedLoad(file, bmp, Failure::outOfMemory);
   dwt97::planeRowsOver(rows, bmp->data, bmp->height, bmp->width);
-  const ReadResult read = readRows(file, bmp, rows);
+  const ReadResult read = readRows(file, bmp, rows, Told{});
   releaseZeroed(rows);
   if (read == ReadResult::outOfMemory) return failedLoad(file, bmp, Failure::outOfMemory);
   if (read == ReadResult::shortFile) return failedLoad(file, bmp, Failure::loadRead);
@@ -219,7 +247,13 @@ std::optional<Failure> load(Bitmap* bmp, const char* path) {
   return std::nullopt;
 }
 
-std::optional<Failure> parse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t size) {
+// Rows copied from bytes per piece, between the tellings: at most this many
+// bytes of them (but always one row).
+constexpr std::size_t kCopyPieceBytes = std::size_t{1} << 18;
+
+std::optional<Failure> parse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t size,
+                             const dwt97::detail::BitmapRowsTold& told,
+                             std::optional<Error>* refusal) {
   std::memset(bmp, 0, sizeof *bmp);
   if (size < kHeaderBytes) return Failure::loadShortHeader;
   std::memcpy(bmp->rawHeader, bytes, kHeaderBytes);
@@ -229,21 +263,33 @@ std::optional<Failure> parse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t
   if (allocateZeroed(dwt97::pixelCount(bmp), &bmp->data)) {
     return failedLoad(nullptr, bmp, Failure::outOfMemory);
   }
+  if (told.started != nullptr) {
+    if ((*refusal = told.started(told.context, bmp))) {
+      return failedLoad(nullptr, bmp, (*refusal)->failure);
+    }
+  }
   // The checks above keep every row, padding aside, inside the bytes.
   const std::size_t width = static_cast<std::size_t>(bmp->width);
   const std::size_t stride = static_cast<std::size_t>(rowStride(bmp));
   const std::uint8_t* pixels = bytes + bmp->dataOffset;
-  for (std::size_t r = 0; r < bmp->height; ++r) {
-    std::memcpy(bmp->data + r * width, pixels + r * stride, width);
+  const std::size_t pieceRows =
+      told.rowsRead == nullptr ? bmp->height : std::max<std::size_t>(1, kCopyPieceBytes / width);
+  for (std::size_t r0 = 0; r0 < bmp->height; r0 += pieceRows) {
+    const std::size_t end = std::min<std::size_t>(r0 + pieceRows, bmp->height);
+    for (std::size_t r = r0; r < end; ++r) {
+      std::memcpy(bmp->data + r * width, pixels + r * stride, width);
+    }
+    if (told.rowsRead != nullptr) told.rowsRead(told.context, static_cast<std::uint32_t>(end));
   }
   return std::nullopt;
 }
 
-std::optional<Failure> readPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
+std::optional<Failure> readPlane(const Bitmap* bmp, const char* path, SamplePlane plane,
+                                 const Told& told) {
   std::FILE* file = dwt97::detail::openForReading(path);
   if (file == nullptr) return Failure::readPlaneOpen;
   // The file may have changed since it was loaded: a short read is a failure.
-  const ReadResult read = readRows(file, bmp, plane);
+  const ReadResult read = readRows(file, bmp, plane, told);
   std::fclose(file);
   if (read == ReadResult::outOfMemory) return Failure::outOfMemory;
   if (read == ReadResult::shortFile) return Failure::readPlaneRead;
@@ -257,11 +303,25 @@ std::optional<Error> dwt97::bmpLoad(Bitmap* bmp, const char* path) {
 }
 
 std::optional<Error> dwt97::bmpParse(Bitmap* bmp, const std::uint8_t* bytes, std::size_t size) {
-  return named(parse(bmp, bytes, size), "bmpLoad");
+  return detail::bmpParseTelling(bmp, bytes, size, detail::BitmapRowsTold{});
+}
+
+std::optional<Error> dwt97::detail::bmpParseTelling(Bitmap* bmp, const std::uint8_t* bytes,
+                                                    std::size_t size, const BitmapRowsTold& told) {
+  std::optional<Error> refusal;
+  const std::optional<Failure> failure = parse(bmp, bytes, size, told, &refusal);
+  if (refusal) return refusal;
+  return named(failure, "bmpLoad");
 }
 
 std::optional<Error> dwt97::bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane) {
-  return named(readPlane(bmp, path, plane), "bmpReadPlane");
+  return named(readPlane(bmp, path, plane, Told{}), "bmpReadPlane");
+}
+
+std::optional<Error> dwt97::bmpReadPlane(const Bitmap* bmp, const char* path, SamplePlane plane,
+                                         void (*rowsRead)(void* context, std::uint32_t rows),
+                                         void* context) {
+  return named(readPlane(bmp, path, plane, Told{rowsRead, context}), "bmpReadPlane");
 }
 
 void bmpLoad(Bitmap* bmp, const char* path) { dwt97::detail::report(dwt97::bmpLoad(bmp, path)); }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bitmap/rows.h"
 #include "core/allocator.h"
 #include "core/report.h"
 #include "picture/readers.h"
@@ -27,7 +28,8 @@ void putLe32(std::uint8_t* at, std::uint32_t value) {
 
 }  // namespace
 
-std::optional<Failure> startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height) {
+std::optional<Failure> startPicture(Bitmap* bmp, std::uint32_t width, std::uint32_t height,
+                                    RowsTeller* teller) {
   std::memset(bmp, 0, sizeof *bmp);
   // The header of the equivalent top-down bitmap: a negative stored height
   // tells the savers that row 0 is the top row. Sizes and offsets describe a
@@ -48,7 +50,14 @@ std::optional<Failure> startPicture(Bitmap* bmp, std::uint32_t width, std::uint3
   bmp->planes = 1;
   bmp->bitsPerPixel = 8;
   bmp->topDown = true;
-  return allocateZeroed(static_cast<std::size_t>(width) * height, &bmp->data);
+  if (auto failure = allocateZeroed(static_cast<std::size_t>(width) * height, &bmp->data)) {
+    return failure;
+  }
+  if (auto failure = teller->start(bmp)) {
+    teller->abandon(bmp);
+    return failure;
+  }
+  return std::nullopt;
 }
 
 }  // namespace detail
@@ -213,17 +222,17 @@ namespace {
 
 // The reader of `format` over the bytes of a whole file (not bmp).
 std::optional<Failure> read(PictureFormat format, Bitmap* bmp, const std::uint8_t* bytes,
-                            std::size_t count) {
+                            std::size_t count, detail::RowsTeller* teller) {
   switch (format) {
     case PictureFormat::pgm:
     case PictureFormat::ppm:
-      return detail::netpbmLoad(bmp, bytes, count);
+      return detail::netpbmLoad(bmp, bytes, count, teller);
     case PictureFormat::png:
-      return detail::pngLoad(bmp, bytes, count);
+      return detail::pngLoad(bmp, bytes, count, teller);
     case PictureFormat::jpeg:
-      return detail::jpegLoad(bmp, bytes, count);
+      return detail::jpegLoad(bmp, bytes, count, teller);
     case PictureFormat::tiff:
-      return detail::tiffLoad(bmp, bytes, count);
+      return detail::tiffLoad(bmp, bytes, count, teller);
     case PictureFormat::other:
     case PictureFormat::bmp:
       break;
@@ -231,17 +240,61 @@ std::optional<Failure> read(PictureFormat format, Bitmap* bmp, const std::uint8_
   return detail::unreadFormatFailure(bytes, count);
 }
 
+// The result of a read: started()'s own refusal as is, or the failure named
+// after the format's reader.
+std::optional<Error> result(const detail::RowsTeller& teller, std::optional<Failure> failure,
+                            const char* operation) {
+  if (teller.refusal()) return teller.refusal();
+  return detail::named(failure, operation);
+}
+
+// The observer's functions as the bitmap parse calls them.
+detail::BitmapRowsTold toldOf(const PictureRowsObserver& observer) {
+  return detail::BitmapRowsTold{observer.started, observer.rowsRead, observer.context};
+}
+
 }  // namespace
 
 std::optional<Error> parsePicture(Bitmap* bmp, PictureFormat* format, const std::uint8_t* bytes,
                                   std::size_t count) {
+  return parsePicture(bmp, format, bytes, count, PictureRowsObserver{});
+}
+
+std::optional<Error> parsePicture(Bitmap* bmp, PictureFormat* format, const std::uint8_t* bytes,
+                                  std::size_t count, const PictureRowsObserver& observer) {
   std::memset(bmp, 0, sizeof *bmp);
   *format = detectPicture(bytes, count);
-  if (*format == PictureFormat::bmp) return dwt97::bmpParse(bmp, bytes, count);
-  return detail::named(read(*format, bmp, bytes, count), pictureLoadOperation(*format));
+  if (*format == PictureFormat::bmp)
+    return detail::bmpParseTelling(bmp, bytes, count, toldOf(observer));
+  detail::RowsTeller teller(observer);
+  const std::optional<Failure> failure = read(*format, bmp, bytes, count, &teller);
+  return result(teller, failure, pictureLoadOperation(*format));
 }
 
 std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format, const char* path) {
+  return loadPicture(bmp, format, path, PictureRowsObserver{});
+}
+
+namespace {
+
+// A bitmap file, loaded whole by its own loader, then told of: started, and
+// all its rows at once.
+std::optional<Error> loadBitmap(Bitmap* bmp, const char* path,
+                                const PictureRowsObserver& observer) {
+  if (auto error = dwt97::bmpLoad(bmp, path)) return error;
+  detail::RowsTeller teller(observer);
+  if (teller.start(bmp)) {
+    teller.abandon(bmp);
+    return teller.refusal();
+  }
+  teller.rows(bmp->height);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format, const char* path,
+                                 const PictureRowsObserver& observer) {
   std::memset(bmp, 0, sizeof *bmp);
   *format = PictureFormat::bmp;
   std::FILE* file = nullptr;
@@ -259,7 +312,7 @@ std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format, const char*
   std::optional<Failure> failure;
   if (*format == PictureFormat::bmp || *format == PictureFormat::other) {
     std::fclose(file);
-    if (*format == PictureFormat::bmp) return dwt97::bmpLoad(bmp, path);
+    if (*format == PictureFormat::bmp) return loadBitmap(bmp, path, observer);
     return detail::named(detail::unreadFormatFailure(first, peeked), operation);
   }
   if (facts.size > SIZE_MAX) failure = Failure::outOfMemory;
@@ -269,9 +322,10 @@ std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format, const char*
   if (!failure) failure = detail::allocateZeroed(size, &bytes);
   if (!failure && std::fread(bytes, 1, size, file) != size) failure = Failure::loadRead;
   std::fclose(file);
-  if (!failure) failure = read(*format, bmp, bytes, size);
+  detail::RowsTeller teller(observer);
+  if (!failure) failure = read(*format, bmp, bytes, size, &teller);
   detail::releaseZeroed(bytes);
-  return detail::named(failure, operation);
+  return result(teller, failure, operation);
 }
 
 void printPicture(const Bitmap* bmp, PictureFormat format) {

@@ -104,7 +104,7 @@ void countScans(j_common_ptr cinfo) {
 // the destruction of. `errors` is set up by the caller.
 std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* errors,
                               jpeg_progress_mgr* progress, Bitmap* bmp, const std::uint8_t* bytes,
-                              std::size_t count) {
+                              std::size_t count, RowsTeller* teller) {
   if (setjmp(errors->jump) != 0) return errors->failure;
   jpeg_create_decompress(cinfo);
   cinfo->progress = progress;
@@ -119,12 +119,17 @@ std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* error
   if (cinfo->output_components != 1 || !pictureFits(cinfo->output_width, cinfo->output_height)) {
     return Failure::jpegUnsupported;
   }
-  if (auto failure = startPicture(bmp, cinfo->output_width, cinfo->output_height)) return failure;
+  if (auto failure = startPicture(bmp, cinfo->output_width, cinfo->output_height, teller)) {
+    return failure;
+  }
   jpeg_start_decompress(cinfo);
   const std::size_t width = cinfo->output_width;
   while (cinfo->output_scanline < cinfo->output_height) {
     JSAMPROW row = bmp->data + static_cast<std::size_t>(cinfo->output_scanline) * width;
     jpeg_read_scanlines(cinfo, &row, 1);
+    // The decoder never comes back to a row it gave (a progressive file's
+    // scans are all taken in before the first).
+    teller->rows(cinfo->output_scanline);
   }
   jpeg_finish_decompress(cinfo);
   return std::nullopt;
@@ -132,7 +137,8 @@ std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* error
 
 }  // namespace
 
-std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count) {
+std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count,
+                                RowsTeller* teller) {
   std::memset(bmp, 0, sizeof *bmp);
   if (count > ULONG_MAX) return Failure::jpegTooLarge;
   jpeg_decompress_struct cinfo;
@@ -144,12 +150,10 @@ std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
   errors.failure = Failure::jpegMalformed;
   jpeg_progress_mgr progress{};
   progress.progress_monitor = countScans;
-  const std::optional<Failure> failure = decode(&cinfo, &errors, &progress, bmp, bytes, count);
+  const std::optional<Failure> failure =
+      decode(&cinfo, &errors, &progress, bmp, bytes, count, teller);
   jpeg_destroy_decompress(&cinfo);
-  if (failure) {
-    releaseZeroed(bmp->data);
-    bmp->data = nullptr;
-  }
+  if (failure) teller->abandon(bmp);
   return failure;
 }
 
@@ -157,7 +161,7 @@ std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
 
 bool jpegBuilt() { return false; }
 
-std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t*, std::size_t) {
+std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t*, std::size_t, RowsTeller*) {
   std::memset(bmp, 0, sizeof *bmp);
   return Failure::jpegNotBuilt;
 }

@@ -78,15 +78,20 @@ std::uint8_t scaled(std::uint32_t v, std::uint32_t maxval) {
   return static_cast<std::uint8_t>((v * 255u + maxval / 2) / maxval);
 }
 
+// Rows made per piece between the tellings: at most this many bytes of
+// them (but always one row).
+constexpr std::size_t kPieceBytes = std::size_t{1} << 18;
+
 // Where one picture's samples come from and go to: `channels` samples a
-// pixel (1 or 3), each below or at `maxval`.
+// pixel (1 or 3), each below or at `maxval`; whom the rows are told.
 struct Raster {
   Bitmap* bmp;
   std::uint32_t channels;
   std::uint32_t maxval;
   const Failures& fails;
+  RowsTeller* teller;
 
-  std::size_t pixels() const { return static_cast<std::size_t>(bmp->width) * bmp->height; }
+  std::size_t width() const { return static_cast<std::size_t>(bmp->width); }
 
   // The grey of a pixel's scaled samples.
   std::uint8_t grey(const std::uint8_t* s) const {
@@ -95,11 +100,17 @@ struct Raster {
 };
 
 std::optional<Failure> readBinary(const Raster& raster, const std::uint8_t* in) {
-  const std::size_t pixels = raster.pixels();
+  const std::size_t width = raster.width(), height = raster.bmp->height;
   const std::uint32_t channels = raster.channels, maxval = raster.maxval;
   std::uint8_t* out = raster.bmp->data;
   if (maxval == 255 && channels == 1) {
-    std::memcpy(out, in, pixels);
+    // The samples themselves, copied in pieces of whole rows.
+    const std::size_t pieceRows = kPieceBytes / width > 0 ? kPieceBytes / width : 1;
+    for (std::size_t r0 = 0; r0 < height; r0 += pieceRows) {
+      const std::size_t rows = pieceRows < height - r0 ? pieceRows : height - r0;
+      std::memcpy(out + r0 * width, in + r0 * width, rows * width);
+      raster.teller->rows(static_cast<std::uint32_t>(r0 + rows));
+    }
     return std::nullopt;
   }
   std::uint8_t table[256];
@@ -107,39 +118,46 @@ std::optional<Failure> readBinary(const Raster& raster, const std::uint8_t* in) 
     for (std::uint32_t v = 0; v <= maxval; ++v) table[v] = scaled(v, maxval);
   }
   std::uint8_t samples[3];
-  for (std::size_t k = 0; k < pixels; ++k) {
-    for (std::uint32_t c = 0; c < channels; ++c) {
-      const std::size_t at = k * channels + c;
-      const std::uint32_t v =
-          maxval < 256 ? std::uint32_t{in[at]} : (std::uint32_t{in[2 * at]} << 8) | in[2 * at + 1];
-      if (v > maxval) return raster.fails.sample;
-      samples[c] = maxval < 256 ? table[v] : scaled(v, maxval);
+  for (std::size_t r = 0, k = 0; r < height; ++r) {
+    for (const std::size_t end = k + width; k < end; ++k) {
+      for (std::uint32_t c = 0; c < channels; ++c) {
+        const std::size_t at = k * channels + c;
+        const std::uint32_t v = maxval < 256 ? std::uint32_t{in[at]}
+                                             : (std::uint32_t{in[2 * at]} << 8) | in[2 * at + 1];
+        if (v > maxval) return raster.fails.sample;
+        samples[c] = maxval < 256 ? table[v] : scaled(v, maxval);
+      }
+      out[k] = raster.grey(samples);
     }
-    out[k] = raster.grey(samples);
+    raster.teller->rows(static_cast<std::uint32_t>(r + 1));
   }
   return std::nullopt;
 }
 
 std::optional<Failure> readPlain(const Raster& raster, Reader* reader) {
-  const std::size_t pixels = raster.pixels();
+  const std::size_t width = raster.width(), height = raster.bmp->height;
   std::uint8_t samples[3];
-  for (std::size_t k = 0; k < pixels; ++k) {
-    for (std::uint32_t c = 0; c < raster.channels; ++c) {
-      std::uint64_t v = 0;
-      const Number number = readNumber(reader, raster.maxval, &v);
-      if (number == Number::end) return raster.fails.truncated;
-      if (number == Number::junk) return raster.fails.malformed;
-      if (v > raster.maxval) return raster.fails.sample;
-      samples[c] = scaled(static_cast<std::uint32_t>(v), raster.maxval);
+  for (std::size_t r = 0, k = 0; r < height; ++r) {
+    for (const std::size_t end = k + width; k < end; ++k) {
+      for (std::uint32_t c = 0; c < raster.channels; ++c) {
+        std::uint64_t v = 0;
+        const Number number = readNumber(reader, raster.maxval, &v);
+        if (number == Number::end) return raster.fails.truncated;
+        if (number == Number::junk) return raster.fails.malformed;
+        if (v > raster.maxval) return raster.fails.sample;
+        samples[c] = scaled(static_cast<std::uint32_t>(v), raster.maxval);
+      }
+      raster.bmp->data[k] = raster.grey(samples);
     }
-    raster.bmp->data[k] = raster.grey(samples);
+    raster.teller->rows(static_cast<std::uint32_t>(r + 1));
   }
   return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count) {
+std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count,
+                                  RowsTeller* teller) {
   std::memset(bmp, 0, sizeof *bmp);
   const char magic = count >= 2 && bytes[0] == 'P' ? static_cast<char>(bytes[1]) : '\0';
   const bool colour = magic == '6' || magic == '3';
@@ -172,17 +190,14 @@ std::optional<Failure> netpbmLoad(Bitmap* bmp, const std::uint8_t* bytes, std::s
   if (left < needed) return fails.truncated;
 
   if (auto failure = startPicture(bmp, static_cast<std::uint32_t>(width),
-                                  static_cast<std::uint32_t>(height))) {
+                                  static_cast<std::uint32_t>(height), teller)) {
     return failure;
   }
   const Raster raster{bmp, static_cast<std::uint32_t>(channels), static_cast<std::uint32_t>(maxval),
-                      fails};
+                      fails, teller};
   std::optional<Failure> failure =
       plain ? readPlain(raster, &reader) : readBinary(raster, bytes + reader.at);
-  if (failure) {
-    releaseZeroed(bmp->data);
-    bmp->data = nullptr;
-  }
+  if (failure) teller->abandon(bmp);
   return failure;
 }
 

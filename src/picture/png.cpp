@@ -116,8 +116,10 @@ std::uint32_t channels(std::uint8_t colorType) {
 
 // Decodes the scanlines one by one into the record's rows; the progressive
 // decode and the picture must have been started.
+// Each scanline of a plain file is told as it is done; an interlaced file's
+// rows are final only after the last pass, at the end.
 std::optional<Failure> decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, const Converter& to,
-                                  Bitmap* bmp) {
+                                  Bitmap* bmp, RowsTeller* teller) {
   const std::size_t width = ihdr.width;
   const bool direct = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE && ihdr.bit_depth == 8 &&
                       ihdr.interlace_method == SPNG_INTERLACE_NONE;
@@ -146,11 +148,13 @@ std::optional<Failure> decodeRows(spng_ctx* ctx, const spng_ihdr& ihdr, const Co
         break;
       }
     }
+    if (ihdr.interlace_method == SPNG_INTERLACE_NONE) teller->rows(row.row_num + 1);
     if (error == SPNG_EOI) break;
   }
   releaseZeroed(scanline);
   if (failure) return failure;
   if (error != SPNG_EOI) return readFailure(error);
+  teller->rows(ihdr.height);
   // The chunks after the image, up to the end: a file cut there is cut.
   error = spng_decode_chunks(ctx);
   if (error != 0) return readFailure(error);
@@ -234,7 +238,8 @@ class CriticalChunks {
 
 }  // namespace
 
-std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count) {
+std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count,
+                               RowsTeller* teller) {
   std::memset(bmp, 0, sizeof *bmp);
   Context decoder(0);
   if (decoder.ctx == nullptr) return Failure::outOfMemory;
@@ -261,13 +266,10 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size
   // picture is allocated.
   error = spng_decode_image(ctx, nullptr, 0, SPNG_FMT_RAW, SPNG_DECODE_PROGRESSIVE);
   if (error != 0) return readFailure(error);
-  if (auto failure = startPicture(bmp, ihdr.width, ihdr.height)) return failure;
-  std::optional<Failure> failure = decodeRows(ctx, ihdr, to, bmp);
+  if (auto failure = startPicture(bmp, ihdr.width, ihdr.height, teller)) return failure;
+  std::optional<Failure> failure = decodeRows(ctx, ihdr, to, bmp, teller);
   if (!failure) failure = chunks.endChunk();
-  if (failure) {
-    releaseZeroed(bmp->data);
-    bmp->data = nullptr;
-  }
+  if (failure) teller->abandon(bmp);
   return failure;
 }
 
@@ -275,7 +277,7 @@ std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size
 
 bool pngBuilt() { return false; }
 
-std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t*, std::size_t) {
+std::optional<Failure> pngLoad(Bitmap* bmp, const std::uint8_t*, std::size_t, RowsTeller*) {
   std::memset(bmp, 0, sizeof *bmp);
   return Failure::pngNotBuilt;
 }

@@ -188,11 +188,13 @@ std::optional<Failure> readLayout(TIFF* tif, Layout* layout) {
   return std::nullopt;
 }
 
-// Decodes the strips or tiles one by one, each straight into the grey rows.
+// Decodes the strips or tiles one by one, each straight into the grey rows,
+// a row of units (a strip, or a row of tiles, in every plane) after the
+// other: once one is done its rows are final, and told.
 class Decoder {
  public:
-  Decoder(TIFF* tif, const Layout& layout, Memory* memory, Bitmap* bmp)
-      : tif_(tif), layout_(layout), memory_(memory), bmp_(bmp) {}
+  Decoder(TIFF* tif, const Layout& layout, Memory* memory, Bitmap* bmp, RowsTeller* teller)
+      : tif_(tif), layout_(layout), memory_(memory), bmp_(bmp), teller_(teller) {}
   ~Decoder() {
     for (std::uint8_t* buffer : buffers_) releaseZeroed(buffer);
   }
@@ -216,6 +218,8 @@ class Decoder {
         }
         convert(x, y);
       }
+      teller_->rows(layout_.height - y < layout_.unitHeight ? layout_.height
+                                                            : y + layout_.unitHeight);
     }
     return std::nullopt;
   }
@@ -278,12 +282,14 @@ class Decoder {
   const Layout& layout_;
   Memory* memory_;
   Bitmap* bmp_;
+  RowsTeller* teller_;
   std::uint8_t* buffers_[3] = {nullptr, nullptr, nullptr};
 };
 
 }  // namespace
 
-std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count) {
+std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count,
+                                RowsTeller* teller) {
   std::memset(bmp, 0, sizeof *bmp);
   if (count < 8) return Failure::tiffTruncated;
   Memory memory{bytes, count, 0, 0};
@@ -301,12 +307,9 @@ std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
   // Complaints about the directory that the library got over do not count;
   // any from here on does.
   memory.errors = 0;
-  if (auto failure = startPicture(bmp, layout.width, layout.height)) return failure;
-  std::optional<Failure> failure = Decoder(handle.tif, layout, &memory, bmp).run();
-  if (failure) {
-    releaseZeroed(bmp->data);
-    bmp->data = nullptr;
-  }
+  if (auto failure = startPicture(bmp, layout.width, layout.height, teller)) return failure;
+  std::optional<Failure> failure = Decoder(handle.tif, layout, &memory, bmp, teller).run();
+  if (failure) teller->abandon(bmp);
   return failure;
 }
 
@@ -314,7 +317,7 @@ std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
 
 bool tiffBuilt() { return false; }
 
-std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t*, std::size_t) {
+std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t*, std::size_t, RowsTeller*) {
   std::memset(bmp, 0, sizeof *bmp);
   return Failure::tiffNotBuilt;
 }
