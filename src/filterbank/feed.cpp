@@ -68,8 +68,8 @@ struct DwtFeed {
   int threads = 0;
   DwtResultRows rowsDone = nullptr;
   void* context = nullptr;
-  // No threads: the whole transform runs when the rows are in (pictures too
-  // small, or too wide for the fused ring).
+  // No threads: the whole transform runs when the rows are in (on one
+  // thread, or for pictures too small, or too wide for the fused ring).
   bool whole = false;
 
   int count = 0;
@@ -201,7 +201,8 @@ std::optional<Failure> start(const DwtPassSet& set, SamplePlane plane, std::int3
   feed->stride = roundUp16(width) + 16;  // as the fused transform's rows
   feed->ringFloats = kFusedRingRows * feed->stride;
   const std::int64_t ringBytes = feed->ringFloats * std::int64_t{sizeof(float)};
-  if (width < 2 || height < 2 || ringBytes > kMaxFusedRingBytes) {
+  // One thread means the caller's alone: the transform waits for the rows.
+  if (threads == 1 || width < 2 || height < 2 || ringBytes > kMaxFusedRingBytes) {
     feed->whole = true;
     *result = feed;
     return std::nullopt;
