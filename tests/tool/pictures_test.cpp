@@ -250,3 +250,84 @@ TEST(Pictures, PngOutputReadsBack) {
   }
 }
 #endif
+
+// The transform follows the reader, so every format, from a file or from
+// standard input, on any number of threads, must still give the bytes of the
+// picture transformed whole. 70 rows make spans on up to four threads.
+TEST(Pictures, EveryFormatSameBytesOnEveryThreadCount) {
+  constexpr std::uint32_t w = 37, h = 70;
+  Bytes grey;
+  for (std::uint32_t k = 0; k < w * h; ++k) grey.push_back(std::uint8_t(k * 7 % 251 + k / w));
+  const std::vector<std::uint32_t> samples(grey.begin(), grey.end());
+  std::vector<std::pair<std::string, Bytes>> files = {
+      {"bitmap", testsupport::build(picture(w, h))},
+      {"binary PGM", pgmFile("P5 37 70 255\n", samples, false)},
+      {"plain PGM", pgmFile("P2 37 70 255\n", samples, true)}};
+  if (dwt97::canReadPicture(PictureFormat::png)) {
+    files.push_back({"PNG", pngFile(Png{w, h, 0, 8, false, samples, {}})});
+    files.push_back({"interlaced PNG", pngFile(Png{w, h, 0, 8, true, samples, {}})});
+  }
+#if DWT97_WITH_JPEG
+  files.push_back({"JPEG", jpegFile(w, h, 1, grey)});
+  files.push_back({"progressive JPEG", jpegFile(w, h, 1, grey, true)});
+#endif
+  if (dwt97::canReadPicture(PictureFormat::tiff)) {
+    Tiff strips;
+    strips.width = w;
+    strips.height = h;
+    strips.rowsPerStrip = 3;
+    strips.samples = samples;
+    files.push_back({"TIFF", tiffFile(strips)});
+  }
+  TempDir dir;
+  for (const auto& [name, file] : files) {
+    writeFile(dir.file("in"), file);
+    const Bytes expected = transformed(w, h, greyOf(file));
+    for (const char* threads : {"--threads=1", "--threads=2", "--threads=4", "--threads=0"}) {
+      for (const bool piped : {false, true}) {
+        RunOptions options;
+        options.arguments = {"--no-pause", "-q", threads, piped ? "-" : "in", "out.dat"};
+        if (piped) options.input = dir.file("in");
+        const RunResult r = runTool(dir.path(), options);
+        EXPECT_EQ(r.status, 0) << name << " " << threads << ": " << r.err;
+        EXPECT_EQ(readFile(dir.file("out.dat")), expected)
+            << name << " " << threads << (piped ? " from standard input" : "");
+      }
+    }
+  }
+}
+
+// A reader failing part-way, at every row of the picture, while the
+// transform on two threads follows it: the reader's one line, and nothing
+// left behind (no output, no temporary).
+TEST(Pictures, ReaderFailingAtEveryRowLeavesNothing) {
+  constexpr std::uint32_t w = 24, h = 40;
+  std::vector<std::uint32_t> samples;
+  for (std::uint32_t k = 0; k < w * h; ++k) samples.push_back(k * 13 % 256);
+  const Bytes png = pngFile(Png{w, h, 0, 8, false, samples, {}});
+  // The scanlines start after the signature, IHDR, IDAT's header, the zlib
+  // header and the stored block's header.
+  const std::size_t firstScanline = 8 + 25 + 8 + 2 + 5;
+  TempDir dir;
+  for (std::uint32_t row = 0; row < h; ++row) {
+    // A plain PGM whose row `row` holds a word, and a PNG cut inside the row.
+    const std::string header = "P2 24 40 255\n";
+    Bytes pgm = pgmFile(header, samples, true);
+    std::size_t at = header.size();
+    for (std::uint32_t blanks = 0; blanks < row * w + 7; ++at) blanks += pgm[at] == ' ';
+    pgm[at] = 'x';
+    std::vector<std::pair<Bytes, const char*>> broken = {{pgm, messages::kPgmMalformed}};
+    if (dwt97::canReadPicture(PictureFormat::png)) {
+      broken.push_back({cut(png, firstScanline + row * (w + 1) + 5), messages::kPngTruncated});
+    }
+    for (const auto& [file, message] : broken) {
+      writeFile(dir.file("in"), file);
+      RunOptions options;
+      options.arguments = {"--no-pause", "--threads=2", "in", "out.dat"};
+      const RunResult r = runTool(dir.path(), options);
+      EXPECT_EQ(r.status, 1) << "row " << row;
+      EXPECT_EQ(r.err, message) << "row " << row;
+      EXPECT_EQ(listDir(dir.path()), std::vector<std::string>{"in"}) << "row " << row;
+    }
+  }
+}
