@@ -30,12 +30,16 @@ constexpr std::int64_t kColumnStrip = 8192;
 // of `stride` floats, 64-byte aligned, zero-filled, stride a multiple of 16
 // at least the width rounded up to 16). Output pair j goes to plane rows 2j
 // (low) and 2j + 1 (high); the caller reorders the row pointers afterwards.
-// First every span's `prepare` runs (it converts the rows its span reads
-// that other spans overwrite), then the spans' `run`s, in any order or at
-// once. Needs width >= 2 and height >= 2.
-using DwtFusedPrepareKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
-                                   std::int64_t j0, std::int64_t j1, float* ring,
-                                   std::int64_t stride);
+// The picture's rows are read from `src`, or with `src` null from `plane`
+// itself (in place). In place, first every span's `prepare` runs (it
+// converts the rows its span reads that other spans overwrite), then the
+// spans' `run`s, in any order or at once; out of place (`src` rows shared
+// with no row of `plane`, which then only receives outputs) a span's
+// `prepare` need only come before its own `run`. Needs width >= 2 and
+// height >= 2.
+using DwtFusedPrepareKernel = void(SamplePlane plane, const std::uint8_t* const* src,
+                                   std::int32_t width, std::int32_t height, std::int64_t j0,
+                                   std::int64_t j1, float* ring, std::int64_t stride);
 constexpr int kFusedRingRows = 15;
 
 // Told by a span's run, from its thread, each time output pairs [j0, j1) of
@@ -45,8 +49,9 @@ struct DwtFusedProgress {
   void* context;
 };
 constexpr std::int64_t kFusedReportPairs = 32;
-using DwtFusedRunKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
-                               std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride,
+using DwtFusedRunKernel = void(SamplePlane plane, const std::uint8_t* const* src,
+                               std::int32_t width, std::int32_t height, std::int64_t j0,
+                               std::int64_t j1, float* ring, std::int64_t stride,
                                const DwtFusedProgress* progress);
 
 // Output row pairs [j0, j1) of the inverse column pass (band rows j0 .. j1-1
@@ -228,6 +233,8 @@ const DwtPassSet& dwtFastestPassSet();
 // tooManyLevels before anything changes, or outOfMemory with the levels
 // before the failing one done. With `keepOrder` the fused transform leaves
 // result row r in the plane's row r instead of reordering the pointer array.
+// The Into operations read `src` and leave the result in `dst`'s rows in
+// order, as their public namesakes do.
 void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                         std::int32_t width, std::int32_t height, int threads);
 [[nodiscard]] std::optional<dwt97::Failure> dwtForwardColumnsWith(const DwtPassSet& set,
@@ -241,6 +248,9 @@ void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8
 [[nodiscard]] std::optional<dwt97::Failure> dwtForward2dLevelsWith(
     const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
     int threads, bool keepOrder = false);
+[[nodiscard]] std::optional<dwt97::Failure> dwtForward2dLevelsIntoWith(
+    const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+    std::int32_t height, int levels, int threads);
 [[nodiscard]] std::optional<dwt97::Failure> dwtInverseColumnsWith(
     const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
     std::int32_t halfHeight, int threads);
