@@ -8,8 +8,10 @@ dwt97.analyze and synthesize against dwt2 and idwt2.
 
 Each timing is the best of several runs (one for PyWavelets at the largest
 size); the float32 conversion PyWavelets needs is not timed. The overhead is
-forward()'s time (allocating the result, copying the input into it) over
-the library's in-place transform alone, and with a reused out= array.
+forward()'s time (the checks, allocating the result, the transform reading
+the input's rows where they lie) over the library's own out-of-place
+transform of the same rows into a plane allocated beforehand, and the same
+with a reused out= array.
 
 The coefficients' table times one level of analyze() of a float32 picture and
 of synthesize() of its coefficients, each into a fresh array as every call

@@ -94,6 +94,32 @@ DWT97_API void dwtForward2d(SamplePlane plane, std::int32_t width, std::int32_t 
 DWT97_API void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height,
                                   int levels, int threads = 0);
 
+// The whole forward transform out of place: the `width` x `height` picture
+// in the rows of `src`, which are only read, into the rows of `dst`, which
+// must share no row with them. Afterwards dst[r] is row r of the result
+// (the low rows first, then the high rows, then with an odd height the
+// zeroed last row), the bytes dwtForward2d leaves in plane[r], whatever the
+// thread count; only the first `width` bytes of each row of `dst` are
+// written, and neither pointer array is changed. It takes the rings
+// dwtForward2d takes and an array of `height` row pointers; a picture too
+// wide for one ring takes the two separate passes through a picture-sized
+// scratch plane. Never more threads than half the height. Running out of
+// memory fails with outOfMemory ("dwtForward2d") before anything is written.
+DWT97_API void dwtForward2dInto(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+                                std::int32_t height, int threads = 0);
+
+// Several levels out of place: level 1 is dwtForward2dInto from `src` into
+// `dst`, and each later level transforms the low-low band of the one before
+// within dst's own rows, as dwtForward2dInRows() does, so that dst[r] holds
+// result row r at the end: the bytes of dwtForward2dLevels of the same
+// picture. `levels` of 0 or less copies the picture's bytes into `dst`.
+// Refuses more levels than dwtMostLevels(width, height), and fails when
+// memory runs out, as dwtForward2dLevels does (`dst` untouched when the
+// first level fails).
+DWT97_API void dwtForward2dLevelsInto(SamplePlane dst, const std::uint8_t* const* src,
+                                      std::int32_t width, std::int32_t height, int levels,
+                                      int threads = 0);
+
 // The most levels a `width` x `height` plane allows: 1 (the first level
 // runs on any plane), and one more for each halving (rounded down) after
 // which both sides are still 2 or more.
@@ -167,6 +193,18 @@ namespace dwt97 {
                                                                std::int32_t halfWidth,
                                                                std::int32_t halfHeight,
                                                                int threads = 0);
+
+[[nodiscard]] DWT97_API std::optional<Error> dwtForward2dInto(SamplePlane dst,
+                                                              const std::uint8_t* const* src,
+                                                              std::int32_t width,
+                                                              std::int32_t height, int threads = 0);
+// tooManyLevels (nothing written, `mostLevels` set) or outOfMemory (the
+// levels before the failing one done).
+[[nodiscard]] DWT97_API std::optional<Error> dwtForward2dLevelsInto(SamplePlane dst,
+                                                                    const std::uint8_t* const* src,
+                                                                    std::int32_t width,
+                                                                    std::int32_t height, int levels,
+                                                                    int threads = 0);
 
 // dwtForward2dStreaming() of a plane whose rows are still being read: the
 // transform starts at once and follows the reader, each of its threads

@@ -41,14 +41,20 @@ py::array_t<std::uint8_t> forward(const py::array& a, int levels, int threads,
   OutputArray out =
       into.is_none() ? makeOutput(shape, "dwtForward2d") : callersOutput(a, into, shape);
   const ArrayBytes bytes = bytesOf(a);
-  // The transform works on the output array's rows, the input copied in
-  // first, so the input stays untouched; the library leaves result row r in
-  // row r.
+  // The transform reads the input's rows where they lie (through a compact
+  // copy only when a row's samples are not side by side) and writes result
+  // row r straight to the output's row r, later levels within the output's
+  // rows; the input is never written.
   std::optional<dwt97::Error> error;
   {
     py::gil_scoped_release release;
-    copyInto(out.rows.data(), bytes, shape);
-    error = dwt97::dwtForward2dInRows(out.rows.data(), shape.width, shape.height, levels, threads);
+    InputRows input;
+    if (input.prepare(bytes, shape)) {
+      error = dwt97::Error{dwt97::Failure::outOfMemory, "dwtForward2d"};
+    } else {
+      error = dwt97::dwtForward2dLevelsInto(out.rows.data(), input.rows(), shape.width,
+                                            shape.height, levels, threads);
+    }
   }
   if (error) raiseFailure(*error);
   return out.array;
@@ -313,9 +319,10 @@ void save(const std::string& path, const py::array& a, const std::string& format
   }
 }
 
-// The best of `repeats` timings, in seconds, of the library's own in-place
-// transform of a copy of `a` on `threads` threads: the baseline that the
-// benchmark sets forward() against.
+// The best of `repeats` timings, in seconds, of the library's own
+// out-of-place transform of `a`'s rows (read where they lie, as forward()
+// reads them) into one plane allocated beforehand, on `threads` threads:
+// the baseline that the benchmark sets forward() against.
 double timeForward(const py::array& a, int threads, int repeats) {
   const Shape shape = checkArray(a);
   if (shape.empty() || repeats < 1) throw py::value_error("nothing to time");
@@ -324,12 +331,13 @@ double timeForward(const py::array& a, int threads, int repeats) {
   double best = 0;
   {
     py::gil_scoped_release release;
+    InputRows input;
     dwt97::PlaneBuffer plane{};
-    error = dwt97::planeAllocate(&plane, shape.width, shape.height);
-    if (!error) copyInto(plane.rows, bytes, shape);
+    error = input.prepare(bytes, shape);
+    if (!error) error = dwt97::planeAllocate(&plane, shape.width, shape.height);
     for (int k = 0; k < repeats && !error; ++k) {
       const auto start = std::chrono::steady_clock::now();
-      error = dwt97::dwtForward2d(plane.rows, shape.width, shape.height, threads);
+      error = dwt97::dwtForward2dInto(plane.rows, input.rows(), shape.width, shape.height, threads);
       const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
       if (k == 0 || took.count() < best) best = took.count();
     }

@@ -33,6 +33,7 @@ def test_forward_is_the_tools_output(tool, tmp_path, rng, height, width, top_dow
     assert picture.bottom_up is (not top_down)
     np.testing.assert_array_equal(picture.pixels, pixels)
     result = dwt97.forward(picture.pixels)
+    np.testing.assert_array_equal(picture.pixels, pixels)  # read, never written
     assert run_tool(tool, bmp, tmp_path / "out.dat") == result.tobytes()
     # The PGM: the same bytes, shown as the tool shows them.
     dwt97.save(tmp_path / "ours.pgm", result, bottom_up=picture.bottom_up)
@@ -45,8 +46,18 @@ def test_levels_are_the_tools_output(tool, tmp_path, rng, levels):
     bmp = tmp_path / "in.bmp"
     bmp.write_bytes(make_bitmap(pixels))
     expected = run_tool(tool, bmp, tmp_path / "out.dat", "--levels=%d" % levels)
+    # The transform reads the rows where they lie: of the array itself, read
+    # only, and of rows apart in a wider one; none is written.
+    pixels.setflags(write=False)
+    wider = np.zeros((75, 101), np.uint8)
+    wider[:, 7:97] = pixels
+    before = wider.copy()
     for threads in (1, 3):
         assert dwt97.forward(pixels, levels, threads).tobytes() == expected
+        assert dwt97.forward(wider[:, 7:97], levels, threads).tobytes() == expected
+        out = np.full_like(pixels, 7)
+        assert dwt97.forward(wider[:, 7:97], levels, threads, out=out).tobytes() == expected
+    np.testing.assert_array_equal(wider, before)
 
 
 def test_forward_is_its_two_passes(rng):

@@ -61,6 +61,20 @@ std::optional<Error> dwt97::dwtForward2dInRows(SamplePlane plane, std::int32_t w
                      width, height);
 }
 
+std::optional<Error> dwt97::dwtForward2dInto(SamplePlane dst, const std::uint8_t* const* src,
+                                             std::int32_t width, std::int32_t height, int threads) {
+  return named(dwtForward2dLevelsIntoWith(fastest(), dst, src, width, height, 1, threads),
+               "dwtForward2d");
+}
+
+std::optional<Error> dwt97::dwtForward2dLevelsInto(SamplePlane dst, const std::uint8_t* const* src,
+                                                   std::int32_t width, std::int32_t height,
+                                                   int levels, int threads) {
+  return levelsError(
+      dwtForward2dLevelsIntoWith(fastest(), dst, src, width, height, levels, threads), width,
+      height);
+}
+
 std::optional<Error> dwt97::dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src,
                                               std::int32_t halfWidth, std::int32_t halfHeight,
                                               int threads) {
@@ -90,6 +104,16 @@ void dwtForward2dStreaming(SamplePlane plane, std::int32_t width, std::int32_t h
 void dwtForward2dLevels(SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
                         int threads) {
   report(dwt97::dwtForward2dLevels(plane, width, height, levels, threads));
+}
+
+void dwtForward2dInto(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+                      std::int32_t height, int threads) {
+  report(dwt97::dwtForward2dInto(dst, src, width, height, threads));
+}
+
+void dwtForward2dLevelsInto(SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+                            std::int32_t height, int levels, int threads) {
+  report(dwt97::dwtForward2dLevelsInto(dst, src, width, height, levels, threads));
 }
 
 void dwtInverseColumns(SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,

@@ -145,7 +145,7 @@ struct DwtFeed {
     DwtFeed& feed = *span.feed;
     if (span.k + 1 < feed.count) return feed.waitReady(span.k + 1);
     if (feed.waitRows(feed.height) < 0) return false;
-    feed.set->forward2dPrepare(feed.plane, feed.width, feed.height, feed.j0(span.k),
+    feed.set->forward2dPrepare(feed.plane, nullptr, feed.width, feed.height, feed.j0(span.k),
                                feed.j0(span.k + 1), feed.ring(span.k), feed.stride,
                                kFusedTrailingRows);
     return true;
@@ -156,13 +156,13 @@ struct DwtFeed {
       // Rows 2 j0 - 4 .. 2 j0 + 2: the span's rows before its own, and span
       // k - 1's rows after its own.
       if (waitRows(2 * j0(k) + 3) < 0) return;
-      set->forward2dPrepare(plane, width, height, j0(k), j0(k + 1), ring(k), stride,
+      set->forward2dPrepare(plane, nullptr, width, height, j0(k), j0(k + 1), ring(k), stride,
                             kFusedLeadingRows);
-      set->forward2dPrepare(plane, width, height, j0(k - 1), j0(k), ring(k - 1), stride,
+      set->forward2dPrepare(plane, nullptr, width, height, j0(k - 1), j0(k), ring(k - 1), stride,
                             kFusedTrailingRows);
       setReady(k);
     }
-    set->forward2dRun(plane, width, height, j0(k), j0(k + 1), ring(k), stride,
+    set->forward2dRun(plane, nullptr, width, height, j0(k), j0(k + 1), ring(k), stride,
                       rowsDone != nullptr ? &progress : nullptr, &hooks[k]);
   }
 

@@ -1,7 +1,8 @@
 // The filter bank's operations over one pass set: the kernels' dispatch to
 // threads with their rings, the fused transform (its row order, its
 // streaming, the rows moved back into place on request), the levels, and
-// the two passes for pictures too wide for the fused transform's ring.
+// the two passes for pictures too wide for the fused transform's ring, and
+// the same transform out of place.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -82,13 +83,14 @@ std::optional<Failure> dwtForwardColumnsWith(const DwtPassSet& set, SamplePlane 
 namespace {
 
 // The two separate passes through a scratch plane, for pictures too wide
-// for the fused transform's ring. outOfMemory, with the plane unchanged,
-// when memory runs out.
+// for the fused transform's ring: from `src` (which may be `plane` itself)
+// into `plane`. outOfMemory, with the plane unchanged, when memory runs out.
 std::optional<Failure> forward2dTwoPasses(const DwtPassSet& set, SamplePlane plane,
-                                          std::int32_t width, std::int32_t height, int threads) {
+                                          const std::uint8_t* const* src, std::int32_t width,
+                                          std::int32_t height, int threads) {
   dwt97::PlaneBuffer scratch;
   if (dwt97::planeAllocate(&scratch, width, height)) return Failure::outOfMemory;
-  dwtForwardRowsWith(set, scratch.rows, plane, width, height, threads);
+  dwtForwardRowsWith(set, scratch.rows, src, width, height, threads);
   const std::optional<Failure> failure =
       dwtForwardColumnsWith(set, plane, scratch.rows, width, height, threads);
   dwt97::planeRelease(&scratch);
@@ -121,10 +123,13 @@ void putResultRowsInPlace(SamplePlane plane, std::int32_t width, std::int64_t he
 
 // The whole transform; with `keepOrder` the result goes back into the rows'
 // own buffers instead of reordering the pointer array (no streaming then).
+// With `src` not null it runs out of place: the rows of `src` are only read,
+// plane[r] receives result row r and neither pointer array changes.
 // outOfMemory when memory runs out (nothing changed then).
 std::optional<Failure> forward2d(const DwtPassSet& set, SamplePlane plane, std::int32_t width,
                                  std::int32_t height, int threads, DwtResultRows rowsDone,
-                                 void* context, bool keepOrder) {
+                                 void* context, bool keepOrder,
+                                 const std::uint8_t* const* src = nullptr) {
   if (width <= 0 || height <= 0) return std::nullopt;
   // With fewer than two samples along rows or columns the two passes leave
   // their zero-filled destination as it was.
@@ -140,7 +145,10 @@ std::optional<Failure> forward2d(const DwtPassSet& set, SamplePlane plane, std::
   const std::int64_t stride = roundUp16(width) + 16;
   const std::int64_t ringFloats = kFusedRingRows * stride;
   if (ringFloats * std::int64_t{sizeof(float)} > kMaxFusedRingBytes) {  // (one ring)
-    if (auto failure = forward2dTwoPasses(set, plane, width, height, threads)) return failure;
+    if (auto failure =
+            forward2dTwoPasses(set, plane, src != nullptr ? src : plane, width, height, threads)) {
+      return failure;
+    }
     if (rowsDone != nullptr) rowsDone(context, plane, 0, height);
     return std::nullopt;
   }
@@ -149,31 +157,48 @@ std::optional<Failure> forward2d(const DwtPassSet& set, SamplePlane plane, std::
   const int count = static_cast<int>(smaller(
       threadCount(threads, half, std::int64_t{width} * height), kMaxFusedRingBytes / ringBytes));
   unsigned char* rings = nullptr;
-  std::uint8_t** order = nullptr;  // the result's row order, built before anything is overwritten
+  // In place the result's row order, built before anything is overwritten;
+  // out of place the rows each output pair j goes to, as 2j and 2j + 1.
+  std::uint8_t** order = nullptr;
   if (allocateRings(count, ringFloats, &rings) ||
       allocateZeroed(static_cast<std::size_t>(height), &order)) {
     releaseZeroed(rings);
     releaseZeroed(order);
     return Failure::outOfMemory;
   }
-  for (std::int64_t r = 0; r < height; ++r) order[r] = plane[resultSource(r, half)];
+  const bool inPlace = src == nullptr;
+  for (std::int64_t r = 0; r < height; ++r) {
+    if (inPlace) {
+      order[r] = plane[resultSource(r, half)];
+    } else {
+      order[resultSource(r, half)] = plane[r];
+    }
+  }
+  const SamplePlane outputs = inPlace ? plane : order;
 
-  for (int k = 0; k < count; ++k) {
-    set.forward2dPrepare(plane, width, height, partStart(half, count, k),
+  for (int k = 0; k < count && inPlace; ++k) {
+    set.forward2dPrepare(plane, nullptr, width, height, partStart(half, count, k),
                          partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride,
                          kFusedOutsideRows);
   }
-  const ResultSink sink{rowsDone, context, order, half};
+  const ResultSink sink{rowsDone, context, inPlace ? order : plane, half};
   const DwtFusedProgress progress{tellPairs, const_cast<ResultSink*>(&sink)};
   runParts(count, [&](int k) {
-    set.forward2dRun(plane, width, height, partStart(half, count, k), partStart(half, count, k + 1),
-                     ringOf(rings, ringFloats, k), stride,
+    // Out of place no span overwrites another's rows: each prepares its own.
+    if (!inPlace) {
+      set.forward2dPrepare(outputs, src, width, height, partStart(half, count, k),
+                           partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride,
+                           kFusedOutsideRows);
+    }
+    set.forward2dRun(outputs, src, width, height, partStart(half, count, k),
+                     partStart(half, count, k + 1), ringOf(rings, ringFloats, k), stride,
                      rowsDone != nullptr ? &progress : nullptr, nullptr);
   });
   releaseZeroed(rings);
-  if (keepOrder) {
+  // (Out of place the outputs went straight to their rows.)
+  if (inPlace && keepOrder) {
     putResultRowsInPlace(plane, width, height, half, order);
-  } else {
+  } else if (inPlace) {
     std::memcpy(plane, order, static_cast<std::size_t>(height) * sizeof(std::uint8_t*));
   }
   releaseZeroed(order);
@@ -208,6 +233,26 @@ std::optional<Failure> dwtForward2dLevelsWith(const DwtPassSet& set, SamplePlane
     height /= 2;
   }
   return std::nullopt;
+}
+
+std::optional<Failure> dwtForward2dLevelsIntoWith(const DwtPassSet& set, SamplePlane dst,
+                                                  const std::uint8_t* const* src,
+                                                  std::int32_t width, std::int32_t height,
+                                                  int levels, int threads) {
+  if (levels > dwtMostLevels(width, height)) return Failure::tooManyLevels;
+  if (levels < 1) {
+    // No level: the result is the picture itself.
+    for (std::int32_t r = 0; r < height && width > 0; ++r) {
+      std::memcpy(dst[r], src[r], static_cast<std::size_t>(width));
+    }
+    return std::nullopt;
+  }
+  // Level 1 reads `src`; the later levels work on dst's low-low band in its
+  // own rows, as dwtForward2dLevelsWith() keeping the order does.
+  if (auto failure = forward2d(set, dst, width, height, threads, nullptr, nullptr, true, src)) {
+    return failure;
+  }
+  return dwtForward2dLevelsWith(set, dst, width / 2, height / 2, levels - 1, threads, true);
 }
 
 std::optional<Failure> dwtInverseColumnsWith(const DwtPassSet& set, SamplePlane dst,

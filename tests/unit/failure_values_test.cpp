@@ -133,6 +133,12 @@ TEST(FailureValues, EachOperationReturnsItsFailure) {
       {"dwtForward2dInRows of too many",
        [&] { return dwt97::dwtForward2dInRows(plane.get(), 6, 4, 3); },
        Error{Failure::tooManyLevels, "dwtForward2dLevels", 2}},
+      {"dwtForward2dLevelsInto of too many",
+       [&] {
+         TestPlane into(6, 4);
+         return dwt97::dwtForward2dLevelsInto(into.get(), plane.get(), 6, 4, 3);
+       },
+       Error{Failure::tooManyLevels, "dwtForward2dLevels", 2}},
       {"npyLoad of a missing file",
        [&] {
          dwt97::NpyArray array;
@@ -248,4 +254,22 @@ TEST(FailureValues, BothNamesGiveTheSameResult) {
             }),
             expected);
   EXPECT_EQ(told.load(), height);
+  // Out of place, one level and two.
+  EXPECT_EQ(
+      run([&](SamplePlane dst, SamplePlane src) { dwtForward2dInto(dst, src, width, height); }),
+      expected);
+  EXPECT_EQ(run([&](SamplePlane dst, SamplePlane src) {
+              EXPECT_FALSE(dwt97::dwtForward2dInto(dst, src, width, height, 2));
+            }),
+            expected);
+  const auto twoLevels =
+      inPlace([&](SamplePlane p) { dwtForward2dLevels(p, width, height, 2, 2); });
+  EXPECT_EQ(run([&](SamplePlane dst, SamplePlane src) {
+              dwtForward2dLevelsInto(dst, src, width, height, 2);
+            }),
+            twoLevels);
+  EXPECT_EQ(run([&](SamplePlane dst, SamplePlane src) {
+              EXPECT_FALSE(dwt97::dwtForward2dLevelsInto(dst, src, width, height, 2, 1));
+            }),
+            twoLevels);
 }

@@ -107,6 +107,8 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
   dwt97::PlaneBuffer wide;
   ASSERT_FALSE(dwt97::planeAllocate(&wide, kWide, 4));
   for (std::int32_t r = 0; r < 4; ++r) std::memset(wide.rows[r], r + 1, kWide);
+  dwt97::PlaneBuffer wideOut;  // of the out-of-place transform, zero-filled
+  ASSERT_FALSE(dwt97::planeAllocate(&wideOut, kWide, 4));
 
   const int step = withMemoryLimit(std::size_t{1} << 20, [&]() -> int {
     const int descriptors = openDescriptors();
@@ -119,9 +121,12 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
     if (dwt97::planeAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
     if (plane.rows != nullptr || plane.block != nullptr) return 6;
     if (dwt97::dwtForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
+    if (dwt97::dwtForward2dInto(wideOut.rows, wide.rows, kWide, 4, 1) != Failure::outOfMemory) {
+      return 14;
+    }
     for (std::int32_t r = 0; r < 4; ++r) {
       for (std::int32_t c = 0; c < kWide; ++c) {
-        if (wide.rows[r][c] != r + 1) return 8;
+        if (wide.rows[r][c] != r + 1 || wideOut.rows[r][c] != 0) return 8;
       }
     }
     for (const Refusal& c : huge) {
@@ -138,6 +143,7 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
   });
   EXPECT_EQ(step, 0) << "the check that failed, numbered in the child";
   dwt97::planeRelease(&wide);
+  dwt97::planeRelease(&wideOut);
 #endif
 }
 #endif

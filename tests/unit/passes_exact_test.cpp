@@ -161,10 +161,13 @@ void expectFedSame(const DwtPassSet& set, int threads, const PlaneBuffer& source
 
 // The fused transform of every pass set, on every thread count, against the
 // plain row pass then column pass. The plane's row pointers may be reordered
-// but must still be the same set of row buffers.
+// but must still be the same set of row buffers. Out of place the result
+// lands in the destination's rows in order, and the source stays as it was.
 void expectFusedSame(std::int32_t width, std::int32_t height, const Fill& fill,
                      const std::string& label) {
   const Plane source(width, height, fill);
+  const Plane pristine(width, height,
+                       [&](std::int32_t r, std::int32_t c) { return source.buffer.rows[r][c]; });
   const Plane middle(width, height, [](std::int32_t, std::int32_t) { return 0; });
   const Plane expected(width, height, [](std::int32_t, std::int32_t) { return 0; });
   plainForwardRows(middle.buffer.rows, source.buffer.rows, width, height);
@@ -197,7 +200,19 @@ void expectFusedSame(std::int32_t width, std::int32_t height, const Fill& fill,
       EXPECT_EQ(before, after) << "fused " << set->name << " " << width << "x" << height;
       expectFedSame(*set, threads, source.buffer, expected.buffer, label);
     }
+    for (const int threads : {0, 1, 2, 3, 7}) {
+      const Plane into(width, height, randomFill(99));
+      const std::vector<std::uint8_t*> rows(into.buffer.rows, into.buffer.rows + height);
+      EXPECT_EQ(dwtForward2dLevelsIntoWith(*set, into.buffer.rows, source.buffer.rows, width,
+                                           height, 1, threads),
+                std::nullopt);
+      EXPECT_EQ(firstDifference(into.buffer, expected.buffer), "")
+          << "out of place " << set->name << " " << label << " " << width << "x" << height << " on "
+          << threads << " threads";
+      EXPECT_TRUE(std::equal(rows.begin(), rows.end(), into.buffer.rows));
+    }
   }
+  EXPECT_EQ(firstDifference(source.buffer, pristine.buffer), "") << "source written";
 }
 
 void forwardRowsThreaded(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
@@ -400,7 +415,8 @@ TEST(FastPasses, MatchPlainOnStripes) {
 // Several levels against the plain passes applied band by band: odd bands,
 // bands 2 samples high or wide, the most levels each shape allows, and a band
 // just too wide for the fused transform's ring. Every thread count gives the same
-// bytes, and the pointer array ends as dwtForward2d leaves it.
+// bytes, and the pointer array ends as dwtForward2d leaves it; out of place
+// too, from a source left as it was.
 TEST(FastPasses, LevelsMatchPlainBandByBand) {
   const struct {
     std::int32_t width, height;
@@ -414,6 +430,7 @@ TEST(FastPasses, LevelsMatchPlainBandByBand) {
     const Plane source(c.width, c.height, randomFill(seed++));
     const Fill copy = [&](std::int32_t r, std::int32_t col) { return source.buffer.rows[r][col]; };
     const Plane expected(c.width, c.height, copy);
+    const Plane pristine(c.width, c.height, copy);
     plainLevels(expected.buffer, c.levels);
     const Plane oneLevel(c.width, c.height, copy);
     const std::vector<std::uint8_t*> oneBefore(oneLevel.buffer.rows,
@@ -427,6 +444,12 @@ TEST(FastPasses, LevelsMatchPlainBandByBand) {
           << label << " on " << threads << " threads";
       EXPECT_EQ(positionsIn(before, levels.buffer), positionsIn(oneBefore, oneLevel.buffer))
           << label << " on " << threads << " threads";
+      const Plane into(c.width, c.height, randomFill(seed));
+      dwtForward2dLevelsInto(into.buffer.rows, source.buffer.rows, c.width, c.height, c.levels,
+                             threads);
+      EXPECT_EQ(firstDifference(into.buffer, expected.buffer), "")
+          << label << " out of place on " << threads << " threads";
     }
+    EXPECT_EQ(firstDifference(source.buffer, pristine.buffer), "") << label << " source written";
   }
 }

@@ -14,7 +14,7 @@ namespace {
 // ones every row has its own slot); a step makes pairs j and j + 1 and so
 // reads eleven rows, which twelve slots hold. Each source row is converted
 // once per span, before its bytes are overwritten by the outputs stored
-// there.
+// there (out of place, from the source rows, which nothing overwrites).
 struct FusedRing {
   float* ring;
   std::int64_t stride;
@@ -71,8 +71,10 @@ void columnSteps(const float* const* in, bool both, std::uint8_t* const* out, st
 
 namespace dwt97::kernels::DWT97_PASS_SET_NAMESPACE {
 
-void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
-                      std::int64_t j1, float* ring, std::int64_t stride, int parts) {
+void forward2dPrepare(SamplePlane plane, const std::uint8_t* const* src, std::int32_t width,
+                      std::int32_t height, std::int64_t j0, std::int64_t j1, float* ring,
+                      std::int64_t stride, int parts) {
+  const std::uint8_t* const* from = src != nullptr ? src : plane;
   const FusedRing rows{ring, stride, 2 * j1};
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
   const AnalysisTaps taps;
@@ -89,13 +91,14 @@ void forward2dPrepare(SamplePlane plane, std::int32_t width, std::int32_t height
     for (int k = 0; k < doneCount; ++k) seen = seen || done[k] == r;
     if (seen) continue;
     done[doneCount++] = r;
-    rowToFloats(plane[r], width, half, taps, rows.row(r));
+    rowToFloats(from[r], width, half, taps, rows.row(r));
   }
 }
 
-void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, std::int64_t j0,
-                  std::int64_t j1, float* ring, std::int64_t stride,
-                  const DwtFusedProgress* progress, const DwtFusedFeed* feed) {
+void forward2dRun(SamplePlane plane, const std::uint8_t* const* src, std::int32_t width,
+                  std::int32_t height, std::int64_t j0, std::int64_t j1, float* ring,
+                  std::int64_t stride, const DwtFusedProgress* progress, const DwtFusedFeed* feed) {
+  const std::uint8_t* const* from = src != nullptr ? src : plane;
   const FusedRing rows{ring, stride, 2 * j1};
   const std::int64_t half = static_cast<std::int64_t>(static_cast<std::uint32_t>(width) >> 1);
   const AnalysisTaps taps;
@@ -118,7 +121,7 @@ void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, st
       neighbourWaited = true;
     }
     for (; next < smaller(reach, ownEnd); ++next) {
-      rowToFloats(plane[next], width, half, taps, rows.row(next));
+      rowToFloats(from[next], width, half, taps, rows.row(next));
     }
     const float* in[11];
     for (int k = 0; k < (both ? 11 : 9); ++k) {
@@ -129,8 +132,8 @@ void forward2dRun(SamplePlane plane, std::int32_t width, std::int32_t height, st
     std::uint8_t* const out[4] = {plane[2 * j], plane[2 * j + 1], both ? plane[2 * j + 2] : nullptr,
                                   both ? plane[2 * j + 3] : nullptr};
     // The rows the next step converts first (any row will do past the end).
-    const std::uint8_t* nextA = plane[smaller(next, ownEnd - 1)];
-    const std::uint8_t* nextB = plane[smaller(next + 1, ownEnd - 1)];
+    const std::uint8_t* nextA = from[smaller(next, ownEnd - 1)];
+    const std::uint8_t* nextB = from[smaller(next + 1, ownEnd - 1)];
     columnSteps(in, both, out, width, taps, nextA, nextB);
     const std::int64_t done = both ? j + 2 : j + 1;
     if (progress != nullptr && (done - reported >= kFusedReportPairs || done == j1)) {

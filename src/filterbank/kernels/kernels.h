@@ -30,14 +30,18 @@ constexpr std::int64_t kColumnStrip = 8192;
 // of `stride` floats, 64-byte aligned, zero-filled, stride a multiple of 16
 // at least the width rounded up to 16). Output pair j goes to plane rows 2j
 // (low) and 2j + 1 (high); the caller reorders the row pointers afterwards.
-// First every span's `prepare` runs (it converts the rows its span reads
-// that other spans overwrite), then the spans' `run`s, in any order or at
-// once. Needs width >= 2 and height >= 2. `parts` says which of those rows
-// the preparation converts: those before the span's own rows
-// (kFusedLeadingRows), those after them (kFusedTrailingRows), or both.
-using DwtFusedPrepareKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
-                                   std::int64_t j0, std::int64_t j1, float* ring,
-                                   std::int64_t stride, int parts);
+// The picture's rows are read from `src`, or with `src` null from `plane`
+// itself (in place). In place, first every span's `prepare` runs (it
+// converts the rows its span reads that other spans overwrite), then the
+// spans' `run`s, in any order or at once; out of place (`src` rows shared
+// with no row of `plane`, which then only receives outputs) a span's
+// `prepare` need only come before its own `run`. Needs width >= 2 and
+// height >= 2. `parts` says which of those rows the preparation converts:
+// those before the span's own rows (kFusedLeadingRows), those after them
+// (kFusedTrailingRows), or both.
+using DwtFusedPrepareKernel = void(SamplePlane plane, const std::uint8_t* const* src,
+                                   std::int32_t width, std::int32_t height, std::int64_t j0,
+                                   std::int64_t j1, float* ring, std::int64_t stride, int parts);
 constexpr int kFusedRingRows = 15;
 constexpr int kFusedLeadingRows = 1;
 constexpr int kFusedTrailingRows = 2;
@@ -66,8 +70,9 @@ struct DwtFusedFeed {
   void* context;
 };
 constexpr std::int64_t kFusedNeighbourPairs = 4;
-using DwtFusedRunKernel = void(SamplePlane plane, std::int32_t width, std::int32_t height,
-                               std::int64_t j0, std::int64_t j1, float* ring, std::int64_t stride,
+using DwtFusedRunKernel = void(SamplePlane plane, const std::uint8_t* const* src,
+                               std::int32_t width, std::int32_t height, std::int64_t j0,
+                               std::int64_t j1, float* ring, std::int64_t stride,
                                const DwtFusedProgress* progress, const DwtFusedFeed* feed);
 
 // Output row pairs [j0, j1) of the inverse column pass (band rows j0 .. j1-1
@@ -249,6 +254,8 @@ const DwtPassSet& dwtFastestPassSet();
 // tooManyLevels before anything changes, or outOfMemory with the levels
 // before the failing one done. With `keepOrder` the fused transform leaves
 // result row r in the plane's row r instead of reordering the pointer array.
+// The Into operations read `src` and leave the result in `dst`'s rows in
+// order, as their public namesakes do.
 void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src,
                         std::int32_t width, std::int32_t height, int threads);
 [[nodiscard]] std::optional<dwt97::Failure> dwtForwardColumnsWith(const DwtPassSet& set,
@@ -262,6 +269,9 @@ void dwtForwardRowsWith(const DwtPassSet& set, SamplePlane dst, const std::uint8
 [[nodiscard]] std::optional<dwt97::Failure> dwtForward2dLevelsWith(
     const DwtPassSet& set, SamplePlane plane, std::int32_t width, std::int32_t height, int levels,
     int threads, bool keepOrder = false);
+[[nodiscard]] std::optional<dwt97::Failure> dwtForward2dLevelsIntoWith(
+    const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src, std::int32_t width,
+    std::int32_t height, int levels, int threads);
 [[nodiscard]] std::optional<dwt97::Failure> dwtInverseColumnsWith(
     const DwtPassSet& set, SamplePlane dst, const std::uint8_t* const* src, std::int32_t halfWidth,
     std::int32_t halfHeight, int threads);
