@@ -264,8 +264,9 @@ std::optional<Error> parsePicture(Bitmap* bmp, PictureFormat* format, const std:
                                   std::size_t count, const PictureRowsObserver& observer) {
   std::memset(bmp, 0, sizeof *bmp);
   *format = detectPicture(bytes, count);
-  if (*format == PictureFormat::bmp)
+  if (*format == PictureFormat::bmp) {
     return detail::bmpParseTelling(bmp, bytes, count, toldOf(observer));
+  }
   detail::RowsTeller teller(observer);
   const std::optional<Failure> failure = read(*format, bmp, bytes, count, &teller);
   return result(teller, failure, pictureLoadOperation(*format));

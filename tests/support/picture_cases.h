@@ -8,12 +8,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "dwt97/picture.h"
 #include "picture_builder.h"
+#include "rows_watch.h"
 #include "test_support.h"
 
 namespace testsupport {
@@ -46,11 +48,52 @@ inline Bytes cut(const Bytes& file, std::size_t length) {
   return Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
+// The reads of `c` (parsed, and loaded from `path`) told to a RowsWatch:
+// the same result as without one, the rows told by the rules; and a read
+// that started() refuses returns that refusal with nothing left. Adds the
+// format to `stopped` when a failure came after the start.
+inline void expectObserved(const Case& c, const std::string& path,
+                           const std::optional<dwt97::Error>& unobserved,
+                           std::set<PictureFormat>* stopped) {
+  for (const bool load : {false, true}) {
+    SCOPED_TRACE(load ? "loaded, observed" : "parsed, observed");
+    for (const bool refuse : {false, true}) {
+      RowsWatch watch;
+      if (refuse) watch.refusal = dwt97::Error{Failure::outOfMemory, "observer"};
+      Bitmap bmp;
+      PictureFormat format = PictureFormat::bmp;
+      const std::optional<dwt97::Error> failure =
+          load ? dwt97::loadPicture(&bmp, &format, path.c_str(), watch.observer())
+               : dwt97::parsePicture(&bmp, &format, c.file.data(), c.file.size(), watch.observer());
+      EXPECT_EQ(format, c.format);
+      if (failure) {
+        watch.expectFailed();
+        EXPECT_EQ(bmp.data, nullptr);
+        if (watch.started && !refuse) stopped->insert(c.format);
+      } else {
+        watch.expectRead(bmp);
+        EXPECT_EQ(Bytes(bmp.data, bmp.data + c.grey.size()), c.grey);
+      }
+      bmpRelease(&bmp);
+      if (!refuse) {
+        EXPECT_EQ(failureOf(failure), failureOf(unobserved));
+      } else if (!unobserved) {
+        ASSERT_TRUE(failure.has_value());
+        EXPECT_STREQ(failure->operation, "observer");
+        EXPECT_EQ(watch.started, 1);
+      }
+    }
+  }
+}
+
 // Every case through the library's parser and its file loader: the same
 // grey picture, or the same failure with nothing left allocated. In a build
-// without a format's library its files are refused as such.
+// without a format's library its files are refused as such. The reads are
+// also observed (expectObserved), and each format read whose files the
+// cases refuse must be refused after a start by one of them.
 inline void expectCases(const std::vector<Case>& cases) {
   testsupport::TempDir dir;
+  std::set<PictureFormat> refusedFormats, stoppedFormats;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::optional<Failure> expected = c.failure;
@@ -75,6 +118,11 @@ inline void expectCases(const std::vector<Case>& cases) {
       EXPECT_EQ(Bytes(loaded.data, loaded.data + c.grey.size()), c.grey);
     }
     bmpRelease(&loaded);
+    expectObserved(c, dir.file("picture"), failure, &stoppedFormats);
+    if (failure && c.format != PictureFormat::bmp && c.format != PictureFormat::other &&
+        dwt97::canReadPicture(c.format)) {
+      refusedFormats.insert(c.format);
+    }
     ASSERT_EQ(failure.has_value(), expected.has_value()) << failureOf(failure);
     if (failure) {
       EXPECT_EQ(failureOf(failure), failureOf(dwt97::Error{*expected, failure->operation}));
@@ -91,6 +139,10 @@ inline void expectCases(const std::vector<Case>& cases) {
     EXPECT_EQ(bmp.rawHeader[25] & 0x80, 0x80);  // the stored height negative, as it says
     EXPECT_EQ(bmp.bitsPerPixel, 8);
     bmpRelease(&bmp);
+  }
+  for (const PictureFormat format : refusedFormats) {
+    EXPECT_EQ(stoppedFormats.count(format), 1u)
+        << "no case of format " << static_cast<int>(format) << " fails after its start";
   }
 }
 

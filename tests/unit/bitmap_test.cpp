@@ -5,14 +5,18 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bmp_builder.h"
 #include "dwt97/bitmap.h"
+#include "dwt97/picture.h"
 #include "messages.h"
+#include "rows_watch.h"
 #include "test_support.h"
 
+using dwt97::Failure;
 using dwt97::planeAllocate;
 using dwt97::PlaneBuffer;
 using dwt97::planeRelease;
@@ -65,6 +69,60 @@ const char* const kSampleReport =
     "ColorsUsed = 256 \n"
     "ColorsImportant = 0 \n";
 
+// The reads of `file` (at quilgray.bmp in `dir`, loaded as `bmp`) told to
+// a RowsWatch: bmpReadPlane() into a fresh plane, and into one from a file
+// cut a byte into its last row, which fails with the rows told before still
+// as told; parsePicture() and loadPicture(), and both refused by started().
+void expectToldRows(const TempDir& dir, const Bitmap& bmp, const Bytes& file, const Bytes& pixels) {
+  const std::string path = dir.file("quilgray.bmp");
+  for (const bool whole : {true, false}) {
+    SCOPED_TRACE(whole ? "read plane, observed" : "read plane of a cut file, observed");
+    // Cut inside the last row's pixels (its padding may be missing).
+    const std::size_t stride = (bmp.width + 3) & ~3,
+                      end = 1078 + stride * (bmp.height - 1) + bmp.width;
+    if (!whole) writeFile(dir.file("cut.bmp"), Bytes(file.begin(), file.begin() + end - 1));
+    PlaneBuffer plane = testsupport::newPlane(bmp.width, bmp.height);
+    RowsWatch watch;
+    watch.watchPlane(plane.rows, bmp.width, bmp.height);
+    const std::optional<dwt97::Error> failure = dwt97::bmpReadPlane(
+        &bmp, (whole ? path : dir.file("cut.bmp")).c_str(), plane.rows, RowsWatch::onRows, &watch);
+    if (whole) {
+      EXPECT_EQ(failure, std::nullopt);
+      watch.expectRead(plane.rows);
+    } else {
+      EXPECT_EQ(failure, Failure::readPlaneRead);
+      EXPECT_EQ(watch.faults, std::vector<std::string>{});
+      EXPECT_LT(watch.told, bmp.height);
+      EXPECT_EQ(watch.copies, Bytes(pixels.begin(), pixels.begin() + watch.copies.size()));
+    }
+    planeRelease(&plane);
+  }
+  for (const bool load : {false, true}) {
+    for (const bool refuse : {false, true}) {
+      SCOPED_TRACE(std::string(load ? "loaded" : "parsed") + (refuse ? ", refused" : ""));
+      RowsWatch watch;
+      watch.zeroFilledAtStart = !load;
+      if (refuse) watch.refusal = dwt97::Error{Failure::outOfMemory, "observer"};
+      Bitmap read;
+      dwt97::PictureFormat format;
+      const std::optional<dwt97::Error> failure =
+          load ? dwt97::loadPicture(&read, &format, path.c_str(), watch.observer())
+               : dwt97::parsePicture(&read, &format, file.data(), file.size(), watch.observer());
+      if (refuse) {
+        ASSERT_NE(failure, std::nullopt);
+        EXPECT_STREQ(failure->operation, "observer");
+        EXPECT_EQ(read.data, nullptr);
+        watch.expectFailed();
+        continue;
+      }
+      ASSERT_EQ(failure, std::nullopt);
+      watch.expectRead(read);
+      EXPECT_EQ(Bytes(read.data, read.data + pixels.size()), pixels);
+      bmpRelease(&read);
+    }
+  }
+}
+
 }  // namespace
 
 // ---- Loader ----------------------------------------------------------------
@@ -95,8 +153,11 @@ TEST(Loader, RowsInFileOrderWithoutPadding) {
   const struct {
     int width, height;
     bool topDown, dropLastPadding;
-  } cases[] = {
-      {6, 3, false, false}, {6, 3, false, true}, {8, 512, true, false}, {4097, 1100, false, false}};
+  } cases[] = {{6, 3, false, false},
+               {6, 3, false, true},
+               {8, 512, true, false},
+               {4097, 1100, false, false},
+               {1024, 1100, false, false}};  // rows in several pieces
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     TempDir dir;
@@ -127,6 +188,7 @@ TEST(Loader, RowsInFileOrderWithoutPadding) {
     }
     EXPECT_EQ(rows, p.pixels);
     planeRelease(&plane);
+    expectToldRows(dir, bmp, file, p.pixels);
     bmpRelease(&bmp);
   }
 }

@@ -161,6 +161,10 @@ std::vector<Case> tiffCases() {
   const Bytes whole = testsupport::tiffFile(first);
   cases.push_back(refused("TIFF cut in its pixels", cut(whole, whole.size() - 2),
                           PictureFormat::tiff, Failure::tiffTruncated));
+  first.rowsPerStrip = 4;
+  const Bytes strips = testsupport::tiffFile(first);
+  cases.push_back(refused("TIFF cut in its last strip", cut(strips, strips.size() - 2),
+                          PictureFormat::tiff, Failure::tiffTruncated));
   const Bytes after = testsupport::tiffFile(grey);
   cases.push_back(refused("TIFF cut before its directory", cut(after, after.size() - 30),
                           PictureFormat::tiff, Failure::tiffTruncated));

@@ -81,6 +81,11 @@ std::vector<Case> jpegCases() {
   const PictureFormat jpeg = PictureFormat::jpeg;
   cases.push_back({"JPEG grey", grey, jpeg, std::nullopt, w, h, jpegGrey(grey)});
   cases.push_back({"JPEG colour", colour, jpeg, std::nullopt, w, h, jpegGrey(colour)});
+  const Bytes progressive = testsupport::jpegFile(w, h, 1, greyPixels, true);
+  cases.push_back(
+      {"JPEG grey progressive", progressive, jpeg, std::nullopt, w, h, jpegGrey(progressive)});
+  cases.push_back(refused("JPEG progressive cut in its last scan",
+                          cut(progressive, progressive.size() - 8), jpeg, Failure::jpegTruncated));
   for (const std::size_t length :
        {std::size_t{3}, std::size_t{40}, colour.size() / 2, colour.size() - 2}) {
     cases.push_back(refused("JPEG cut to " + std::to_string(length), cut(colour, length), jpeg,

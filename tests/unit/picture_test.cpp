@@ -307,6 +307,11 @@ std::vector<Case> pgmCases() {
               Failure::pgmSample),
       refused("PGM junk in header", bytesOf("P5 3x 2 255\n123456"), pgm, Failure::pgmMalformed),
       refused("PGM junk in samples", bytesOf("P2 2 1 255\n1 x"), pgm, Failure::pgmMalformed),
+      // Failures after rows are done: in the last row, of each raster kind.
+      refused("PGM junk in the last row", bytesOf("P2 2 3 255\n1 2 3 4 5 x"), pgm,
+              Failure::pgmMalformed),
+      refused("PGM sample beyond maxval in the last row",
+              pgmFile("P5 2 3 15\n", {1, 2, 3, 4, 5, 16}, false), pgm, Failure::pgmSample),
       refused("PGM width 0", bytesOf("P5 0 1 255\n"), pgm, Failure::pgmMalformed),
       refused("PGM height 0", bytesOf("P2 1 0 255\n"), pgm, Failure::pgmMalformed),
       refused("PGM height 65536", bytesOf("P5 1 65536 255\n"), pgm, Failure::pgmTooLarge),
