@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <system_error>
 #include <tuple>
 #include <vector>
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -30,27 +30,39 @@ using namespace testsupport;
 #if !defined(_WIN32)
 namespace {
 
-// Runs `check` in a child process whose address space may grow by only
-// `margin` bytes beyond what it holds at the start; returns the child's exit
-// status (`check`'s result), or -1 when it did not exit.
-[[maybe_unused]] int withMemoryLimit(std::size_t margin, const std::function<int()>& check) {
-  const pid_t child = fork();
-  if (child == 0) {
-    long pages = 0;
-    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
-      if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
-      std::fclose(statm);
-    }
-    if (pages == 0) _exit(100);
-    const rlim_t bytes =
-        static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + margin;
-    const rlimit limit{bytes, bytes};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(101);
-    _exit(check());
+// Runs `check` under an address space that may grow by only `margin` bytes
+// beyond what the process holds at the start, and exits with its result;
+// `scratch`, the test's folder, is removed first.
+[[noreturn]] void runWithinLimit(std::size_t margin, const std::function<int()>& check,
+                                 const std::string& scratch) {
+  long pages = 0;
+  if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+    std::fclose(statm);
   }
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  if (pages == 0) _exit(100);
+  const rlim_t bytes =
+      static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + margin;
+  const rlimit limit{bytes, bytes};
+  if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(101);
+  const int status = check();
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch, ignored);
+  _exit(status);
+}
+
+// Expects `check` to return 0 under that limit, in a child that runs this
+// test afresh from the start (the death tests' "threadsafe" style executes
+// the binary again): a child forked from this process would find the memory
+// that earlier tests freed still free in its address space, and serve
+// allocations from it that the limit is meant to refuse.
+[[maybe_unused]] void expectWithinLimit(std::size_t margin, const std::function<int()>& check,
+                                        const std::string& scratch) {
+  const std::string style = GTEST_FLAG_GET(death_test_style);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(runWithinLimit(margin, check, scratch), ::testing::ExitedWithCode(0), "")
+      << "the exit status numbers the check that failed";
+  GTEST_FLAG_SET(death_test_style, style);
 }
 
 }  // namespace
@@ -101,8 +113,8 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
       1, npyPadded(1, "{'descr': '<f4', 'fortran_order': False, 'shape': (65535, 32767), }"),
       Bytes(16, 0));
   writeFile(dir.file("claim.npy"), npyHuge);
-  // A picture so wide that one thread's fused ring takes some 60 MB: more
-  // than the free store could still have free from earlier tests.
+  // A picture so wide that one thread's fused ring takes some 60 MB, far
+  // past the limit's margin.
   constexpr std::int32_t kWide = 1 << 20;
   dwt97::PlaneBuffer wide;
   ASSERT_FALSE(dwt97::planeAllocate(&wide, kWide, 4));
@@ -110,38 +122,41 @@ TEST(MemoryLimits, LoadsPlanesAndTransformsRunOutCleanly) {
   dwt97::PlaneBuffer wideOut;  // of the out-of-place transform, zero-filled
   ASSERT_FALSE(dwt97::planeAllocate(&wideOut, kWide, 4));
 
-  const int step = withMemoryLimit(std::size_t{1} << 20, [&]() -> int {
-    const int descriptors = openDescriptors();
-    Bitmap bmp;
-    if (dwt97::bmpParse(&bmp, big.data(), big.size()) != Failure::outOfMemory) return 1;
-    if (bmp.data != nullptr) return 2;
-    if (dwt97::bmpLoad(&bmp, dir.file("big.bmp").c_str()) != Failure::outOfMemory) return 3;
-    if (bmp.data != nullptr || openDescriptors() != descriptors) return 4;
-    dwt97::PlaneBuffer plane;
-    if (dwt97::planeAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
-    if (plane.rows != nullptr || plane.block != nullptr) return 6;
-    if (dwt97::dwtForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
-    if (dwt97::dwtForward2dInto(wideOut.rows, wide.rows, kWide, 4, 1) != Failure::outOfMemory) {
-      return 14;
-    }
-    for (std::int32_t r = 0; r < 4; ++r) {
-      for (std::int32_t c = 0; c < kWide; ++c) {
-        if (wide.rows[r][c] != r + 1 || wideOut.rows[r][c] != 0) return 8;
-      }
-    }
-    for (const Refusal& c : huge) {
-      if (dwt97::bmpParse(&bmp, c.file.data(), c.file.size()) != c.failure) return 9;
-    }
-    dwt97::NpyArray array;
-    if (dwt97::npyLoad(&array, dir.file("big.npy").c_str()) != Failure::outOfMemory) return 10;
-    if (array.data != nullptr || openDescriptors() != descriptors) return 11;
-    if (dwt97::npyParse(&array, npyHuge.data(), npyHuge.size()) != Failure::npyTruncated) {
-      return 12;
-    }
-    if (dwt97::npyLoad(&array, dir.file("claim.npy").c_str()) != Failure::npyTruncated) return 13;
-    return 0;
-  });
-  EXPECT_EQ(step, 0) << "the check that failed, numbered in the child";
+  expectWithinLimit(
+      std::size_t{1} << 20,
+      [&]() -> int {
+        const int descriptors = openDescriptors();
+        Bitmap bmp;
+        if (dwt97::bmpParse(&bmp, big.data(), big.size()) != Failure::outOfMemory) return 1;
+        if (bmp.data != nullptr) return 2;
+        if (dwt97::bmpLoad(&bmp, dir.file("big.bmp").c_str()) != Failure::outOfMemory) return 3;
+        if (bmp.data != nullptr || openDescriptors() != descriptors) return 4;
+        dwt97::PlaneBuffer plane;
+        if (dwt97::planeAllocate(&plane, kSide, kSide) != Failure::outOfMemory) return 5;
+        if (plane.rows != nullptr || plane.block != nullptr) return 6;
+        if (dwt97::dwtForward2d(wide.rows, kWide, 4, 1) != Failure::outOfMemory) return 7;
+        if (dwt97::dwtForward2dInto(wideOut.rows, wide.rows, kWide, 4, 1) != Failure::outOfMemory) {
+          return 14;
+        }
+        for (std::int32_t r = 0; r < 4; ++r) {
+          for (std::int32_t c = 0; c < kWide; ++c) {
+            if (wide.rows[r][c] != r + 1 || wideOut.rows[r][c] != 0) return 8;
+          }
+        }
+        for (const Refusal& c : huge) {
+          if (dwt97::bmpParse(&bmp, c.file.data(), c.file.size()) != c.failure) return 9;
+        }
+        dwt97::NpyArray array;
+        if (dwt97::npyLoad(&array, dir.file("big.npy").c_str()) != Failure::outOfMemory) return 10;
+        if (array.data != nullptr || openDescriptors() != descriptors) return 11;
+        if (dwt97::npyParse(&array, npyHuge.data(), npyHuge.size()) != Failure::npyTruncated) {
+          return 12;
+        }
+        if (dwt97::npyLoad(&array, dir.file("claim.npy").c_str()) != Failure::npyTruncated)
+          return 13;
+        return 0;
+      },
+      dir.path());
   dwt97::planeRelease(&wide);
   dwt97::planeRelease(&wideOut);
 #endif

@@ -445,10 +445,12 @@ TEST(FastPasses, LevelsMatchPlainBandByBand) {
       EXPECT_EQ(positionsIn(before, levels.buffer), positionsIn(oneBefore, oneLevel.buffer))
           << label << " on " << threads << " threads";
       const Plane into(c.width, c.height, randomFill(seed));
+      const std::vector<std::uint8_t*> rows(into.buffer.rows, into.buffer.rows + c.height);
       dwtForward2dLevelsInto(into.buffer.rows, source.buffer.rows, c.width, c.height, c.levels,
                              threads);
       EXPECT_EQ(firstDifference(into.buffer, expected.buffer), "")
           << label << " out of place on " << threads << " threads";
+      EXPECT_TRUE(std::equal(rows.begin(), rows.end(), into.buffer.rows)) << label;
     }
     EXPECT_EQ(firstDifference(source.buffer, pristine.buffer), "") << label << " source written";
   }
