@@ -26,17 +26,39 @@ std::optional<dwt97::Error> plainForward2d(SamplePlane plane, std::int32_t width
 
 }  // namespace
 
-std::optional<dwt97::Error> dwt97::dwtForward2dStreaming(SamplePlane plane, std::int32_t width,
-                                                         std::int32_t height, int,
-                                                         DwtResultRows rowsDone, void* context) {
-  if (auto error = plainForward2d(plane, width, height)) return error;
-  if (width > 0 && height > 0) rowsDone(context, plane, 0, height);
+// The transform following a reader, the plain way: nothing runs until the
+// rows are in, then the plain transform, every row told at once.
+struct dwt97::DwtFeed {
+  SamplePlane plane;
+  std::int32_t width, height;
+  DwtResultRows rowsDone;
+  void* context;
+};
+
+std::optional<dwt97::Error> dwt97::dwtFeedStart(SamplePlane plane, std::int32_t width,
+                                                std::int32_t height, int, DwtResultRows rowsDone,
+                                                void* context, DwtFeed** feed) {
+  *feed = new DwtFeed{plane, width, height, rowsDone, context};
   return std::nullopt;
 }
 
+void dwt97::dwtFeedRows(DwtFeed*, std::int32_t) {}
+
+std::optional<dwt97::Error> dwt97::dwtFeedFinish(DwtFeed* feed) {
+  const DwtFeed f = *feed;
+  delete feed;
+  if (auto error = plainForward2d(f.plane, f.width, f.height)) return error;
+  if (f.rowsDone != nullptr && f.width > 0 && f.height > 0) {
+    f.rowsDone(f.context, f.plane, 0, f.height);
+  }
+  return std::nullopt;
+}
+
+void dwt97::dwtFeedAbandon(DwtFeed* feed) { delete feed; }
+
 // Each level through the plain transform, which works on the band's columns
 // alone and keeps the rows where they are.
-std::optional<dwt97::Error> dwt97::dwtForward2dLevels(SamplePlane plane, std::int32_t width,
+std::optional<dwt97::Error> dwt97::dwtForward2dInRows(SamplePlane plane, std::int32_t width,
                                                       std::int32_t height, int levels, int) {
   const int most = dwtMostLevels(width, height);
   if (levels > most) return Error{Failure::tooManyLevels, "dwtForward2dLevels", most};
