@@ -124,9 +124,18 @@ std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* error
   }
   jpeg_start_decompress(cinfo);
   const std::size_t width = cinfo->output_width;
+  // Up to an iMCU row's worth of rows a call (16 rows at most), which the
+  // decoder then writes straight into place.
+  constexpr JDIMENSION kRowsPerCall = 16;
+  JSAMPROW rows[kRowsPerCall];
   while (cinfo->output_scanline < cinfo->output_height) {
-    JSAMPROW row = bmp->data + static_cast<std::size_t>(cinfo->output_scanline) * width;
-    jpeg_read_scanlines(cinfo, &row, 1);
+    const JDIMENSION next = cinfo->output_scanline;
+    const JDIMENSION count =
+        cinfo->output_height - next < kRowsPerCall ? cinfo->output_height - next : kRowsPerCall;
+    for (JDIMENSION k = 0; k < count; ++k) {
+      rows[k] = bmp->data + static_cast<std::size_t>(next + k) * width;
+    }
+    jpeg_read_scanlines(cinfo, rows, count);
     // The decoder never comes back to a row it gave (a progressive file's
     // scans are all taken in before the first).
     teller->rows(cinfo->output_scanline);
