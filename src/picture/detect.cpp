@@ -307,7 +307,7 @@ std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format, const char*
   }
   // A bitmap is read by its own loader, straight from the file; a format
   // that is not read is named from its first bytes alone; only the others
-  // are parsed from the bytes in memory.
+  // are parsed from the bytes in memory (a JPEG's as they are read).
   *format = detectPicture(first, peeked);
   const char* operation = pictureLoadOperation(*format);
   std::optional<Failure> failure;
@@ -318,6 +318,14 @@ std::optional<Error> loadPicture(Bitmap* bmp, PictureFormat* format, const char*
   }
   if (facts.size > SIZE_MAX) failure = Failure::outOfMemory;
   if (!failure && std::fseek(file, 0, SEEK_SET) != 0) failure = Failure::loadRead;
+  // A JPEG's decoder reads the file as it goes: its bytes are never held
+  // whole beside the picture.
+  if (!failure && *format == PictureFormat::jpeg) {
+    detail::RowsTeller teller(observer);
+    failure = detail::jpegLoadFile(bmp, file, &teller);
+    std::fclose(file);
+    return result(teller, failure, operation);
+  }
   const std::size_t size = static_cast<std::size_t>(facts.size);
   std::uint8_t* bytes = nullptr;
   if (!failure) failure = detail::allocateZeroed(size, &bytes);

@@ -6,7 +6,10 @@
 // small hostile file could otherwise keep the decoder busy for minutes (real
 // files have about ten). Without the library (DWT97_WITH_JPEG unset) every
 // JPEG is refused.
+#include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "core/allocator.h"
 #include "picture/readers.h"
@@ -100,15 +103,70 @@ void countScans(j_common_ptr cinfo) {
   }
 }
 
+// A file read a piece at a time as the decoder asks, so that the whole file
+// is never held: the end of the file reads as the decoder's memory source
+// reads the end of its bytes (a warning that the data is cut, then an end
+// marker), and a read error ends the decode with loadRead.
+struct FileSource {
+  jpeg_source_mgr base;
+  std::FILE* file;
+  JOCTET buffer[std::size_t{1} << 16];
+
+  static void nothing(j_decompress_ptr) {}
+
+  static boolean fill(j_decompress_ptr cinfo) {
+    auto* source = reinterpret_cast<FileSource*>(cinfo->src);
+    std::size_t got = std::fread(source->buffer, 1, sizeof source->buffer, source->file);
+    if (got == 0) {
+      if (std::ferror(source->file)) {
+        auto* errors = reinterpret_cast<ErrorManager*>(cinfo->err);
+        errors->failure = Failure::loadRead;
+        std::longjmp(errors->jump, 1);
+      }
+      WARNMS(cinfo, JWRN_JPEG_EOF);
+      source->buffer[0] = 0xFF;
+      source->buffer[1] = JPEG_EOI;
+      got = 2;
+    }
+    source->base.next_input_byte = source->buffer;
+    source->base.bytes_in_buffer = got;
+    return TRUE;
+  }
+
+  static void skip(j_decompress_ptr cinfo, long count) {
+    jpeg_source_mgr* source = cinfo->src;
+    if (count <= 0) return;
+    while (static_cast<unsigned long>(count) > source->bytes_in_buffer) {
+      count -= static_cast<long>(source->bytes_in_buffer);
+      fill(cinfo);
+    }
+    source->next_input_byte += count;
+    source->bytes_in_buffer -= static_cast<std::size_t>(count);
+  }
+
+  explicit FileSource(std::FILE* from) : base{}, file(from) {
+    base.init_source = nothing;
+    base.fill_input_buffer = fill;
+    base.skip_input_data = skip;
+    base.resync_to_restart = jpeg_resync_to_restart;
+    base.term_source = nothing;
+  }
+};
+
 // The decode proper, with nothing on its frame that a longjmp would skip
-// the destruction of. `errors` is set up by the caller.
+// the destruction of. `errors` is set up by the caller; the bytes come from
+// `file` when it is given, otherwise from `bytes`.
 std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* errors,
                               jpeg_progress_mgr* progress, Bitmap* bmp, const std::uint8_t* bytes,
-                              std::size_t count, RowsTeller* teller) {
+                              std::size_t count, FileSource* file, RowsTeller* teller) {
   if (setjmp(errors->jump) != 0) return errors->failure;
   jpeg_create_decompress(cinfo);
   cinfo->progress = progress;
-  jpeg_mem_src(cinfo, bytes, static_cast<unsigned long>(count));
+  if (file != nullptr) {
+    cinfo->src = &file->base;
+  } else {
+    jpeg_mem_src(cinfo, bytes, static_cast<unsigned long>(count));
+  }
   jpeg_read_header(cinfo, TRUE);
   if (cinfo->image_width > kMostSide || cinfo->image_height > kMostSide ||
       !pictureFits(cinfo->image_width, cinfo->image_height)) {
@@ -146,10 +204,11 @@ std::optional<Failure> decode(jpeg_decompress_struct* cinfo, ErrorManager* error
 
 }  // namespace
 
-std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count,
-                                RowsTeller* teller) {
+namespace {
+
+std::optional<Failure> load(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count,
+                            FileSource* file, RowsTeller* teller) {
   std::memset(bmp, 0, sizeof *bmp);
-  if (count > ULONG_MAX) return Failure::jpegTooLarge;
   jpeg_decompress_struct cinfo;
   ErrorManager errors;
   cinfo.err = jpeg_std_error(&errors.base);
@@ -160,10 +219,32 @@ std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
   jpeg_progress_mgr progress{};
   progress.progress_monitor = countScans;
   const std::optional<Failure> failure =
-      decode(&cinfo, &errors, &progress, bmp, bytes, count, teller);
+      decode(&cinfo, &errors, &progress, bmp, bytes, count, file, teller);
+  // The source is ours: the library must not release it.
+  cinfo.src = nullptr;
   jpeg_destroy_decompress(&cinfo);
   if (failure) teller->abandon(bmp);
   return failure;
+}
+
+}  // namespace
+
+std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::size_t count,
+                                RowsTeller* teller) {
+  if (count > ULONG_MAX) {
+    std::memset(bmp, 0, sizeof *bmp);
+    return Failure::jpegTooLarge;
+  }
+  return load(bmp, bytes, count, nullptr, teller);
+}
+
+std::optional<Failure> jpegLoadFile(Bitmap* bmp, std::FILE* file, RowsTeller* teller) {
+  const std::unique_ptr<FileSource> source(new (std::nothrow) FileSource(file));
+  if (source == nullptr) {
+    std::memset(bmp, 0, sizeof *bmp);
+    return Failure::outOfMemory;
+  }
+  return load(bmp, nullptr, 0, source.get(), teller);
 }
 
 #else  // no JPEG library
@@ -171,6 +252,11 @@ std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes, std::siz
 bool jpegBuilt() { return false; }
 
 std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t*, std::size_t, RowsTeller*) {
+  std::memset(bmp, 0, sizeof *bmp);
+  return Failure::jpegNotBuilt;
+}
+
+std::optional<Failure> jpegLoadFile(Bitmap* bmp, std::FILE*, RowsTeller*) {
   std::memset(bmp, 0, sizeof *bmp);
   return Failure::jpegNotBuilt;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 
 #include "core/allocator.h"
@@ -75,6 +76,9 @@ class RowsTeller {
                                              std::size_t count, RowsTeller* teller);
 [[nodiscard]] std::optional<Failure> jpegLoad(Bitmap* bmp, const std::uint8_t* bytes,
                                               std::size_t count, RowsTeller* teller);
+// jpegLoad() of the rest of an open file, read a piece at a time (a read
+// error is loadRead).
+[[nodiscard]] std::optional<Failure> jpegLoadFile(Bitmap* bmp, std::FILE* file, RowsTeller* teller);
 [[nodiscard]] std::optional<Failure> tiffLoad(Bitmap* bmp, const std::uint8_t* bytes,
                                               std::size_t count, RowsTeller* teller);
 

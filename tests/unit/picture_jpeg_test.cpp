@@ -12,6 +12,7 @@
 
 #include "dwt97/picture.h"
 #include "messages.h"
+#include "noise.h"
 #include "picture_builder.h"
 #include "picture_cases.h"
 #include "test_support.h"
@@ -91,6 +92,16 @@ std::vector<Case> jpegCases() {
     cases.push_back(refused("JPEG cut to " + std::to_string(length), cut(colour, length), jpeg,
                             Failure::jpegTruncated));
   }
+  // A file of several reads' worth (the loader reads a file 64 KiB at a
+  // time), whole and cut past its first read.
+  Bytes noise;
+  testsupport::Noise fill(5);
+  for (std::uint32_t k = 0; k < 300 * 400; ++k) noise.push_back(fill.next());
+  const Bytes large = testsupport::jpegFile(300, 400, 1, noise);
+  if (large.size() < 70000) ADD_FAILURE() << "the noise JPEG is too small: " << large.size();
+  cases.push_back({"JPEG of several reads", large, jpeg, std::nullopt, 300, 400, jpegGrey(large)});
+  cases.push_back(
+      refused("JPEG of several reads, cut", cut(large, 70000), jpeg, Failure::jpegTruncated));
   Bytes huge = grey;
   const std::size_t at = sofHeightAt(huge);
   if (at < 1 || at + 4 > huge.size()) {
