@@ -209,9 +209,9 @@ namespace dwt97 {
 // dwtForward2dStreaming() of a plane whose rows are still being read: the
 // transform starts at once and follows the reader, each of its threads
 // waiting for the rows it needs. dwtFeedStart() begins it on threads of its
-// own (`threads` counted as dwtForward2d counts them; with 1 no thread is
-// started, and the whole transform runs on the calling thread in
-// dwtFeedFinish()) and sets `*feed`. The reader then fills the plane's
+// own (`threads` counted as dwtForward2d counts them; with 1, or when the
+// process may run on one processor only, no thread is started and the
+// whole transform runs in dwtFeedFinish()) and sets `*feed`. The reader then fills the plane's
 // rows in order, calling dwtFeedRows() each time rows [0, rows) are in
 // place (never writing them again), and dwtFeedFinish() waits for the
 // transform to end: the plane and `rowsDone` are then as after

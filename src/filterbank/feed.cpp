@@ -22,6 +22,7 @@
 #include "filterbank/fused_order.h"
 #include "filterbank/kernels/kernels.h"
 #include "filterbank/threads.h"
+#include "platform/platform.h"
 
 using dwt97::Error;
 using dwt97::Failure;
@@ -202,7 +203,10 @@ std::optional<Failure> start(const DwtPassSet& set, SamplePlane plane, std::int3
   feed->ringFloats = kFusedRingRows * feed->stride;
   const std::int64_t ringBytes = feed->ringFloats * std::int64_t{sizeof(float)};
   // One thread means the caller's alone: the transform waits for the rows.
-  if (threads == 1 || width < 2 || height < 2 || ringBytes > kMaxFusedRingBytes) {
+  // So it does on a single processor, where following the reader would only
+  // take turns with it.
+  if (threads == 1 || width < 2 || height < 2 || ringBytes > kMaxFusedRingBytes ||
+      dwt97::detail::usableProcessors() < 2) {
     feed->whole = true;
     *result = feed;
     return std::nullopt;

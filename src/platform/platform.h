@@ -210,6 +210,9 @@ DWT97_API bool standardErrorIsTerminal();
 // system for huge pages; null where the system maps no such pages or
 // refuses. Released with unmapPages().
 void* mapHugePages(std::size_t length, std::size_t alignment);
+
+// How many processors this process may run on (its affinity), at least 1.
+int usableProcessors();
 void unmapPages(void* block, std::size_t length);
 
 }  // namespace detail

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -93,6 +94,18 @@ void* mapHugePages(std::size_t length, std::size_t alignment) {
 }
 
 void unmapPages(void* block, std::size_t length) { munmap(block, length); }
+
+int usableProcessors() {
+#if defined(__linux__)
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
+  }
+#endif
+  const long online = sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 ? static_cast<int>(online) : 1;
+}
 
 namespace sys {
 

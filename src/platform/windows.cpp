@@ -153,6 +153,16 @@ void* mapHugePages(std::size_t, std::size_t) { return nullptr; }  // the free st
 
 void unmapPages(void*, std::size_t) {}
 
+int usableProcessors() {
+  DWORD_PTR process = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) == 0 || process == 0) {
+    return 1;
+  }
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count;
+}
+
 namespace sys {
 
 // ---- Paths and targets -----------------------------------------------------
