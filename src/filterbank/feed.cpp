@@ -55,6 +55,14 @@ constexpr std::int64_t kNobodyWaits = INT64_MAX;
 
 }  // namespace
 
+// The waits inline the standard library's lock helpers, so that the library
+// defines no symbol of the standard library's own.
+#if defined(__GNUC__)
+#define DWT97_INLINE_ALL __attribute__((flatten))
+#else
+#define DWT97_INLINE_ALL
+#endif
+
 namespace dwt97 {
 
 struct DwtFeed {
@@ -100,7 +108,7 @@ struct DwtFeed {
   }
 
   // Rows [0, n) in place for n >= rows, or -1 once abandoned.
-  std::int64_t waitRows(std::int64_t rows) {
+  DWT97_INLINE_ALL std::int64_t waitRows(std::int64_t rows) {
     std::int64_t have = arrived.load(std::memory_order_acquire);
     if (have >= rows) return have;
     const std::int64_t target = smaller(height, rows + wake);
@@ -125,7 +133,7 @@ struct DwtFeed {
     }
   }
 
-  bool waitReady(int k) {
+  DWT97_INLINE_ALL bool waitReady(int k) {
     std::unique_lock<std::mutex> lock(mutex);
     changed.wait(lock, [&] { return ready[k] || stop; });
     return !stop;
