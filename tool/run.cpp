@@ -69,15 +69,16 @@ std::optional<Error> readStandardInput(std::vector<std::uint8_t>* bytes, const c
   return std::nullopt;
 }
 
-std::optional<Error> loadInput(const Job& job, Bitmap* bmp, PictureFormat* format) {
+std::optional<Error> loadInput(const Job& job, Bitmap* bmp, PictureFormat* format,
+                               const PictureRowsObserver& observer) {
   if (isStandardStream(job.input)) {
     std::vector<std::uint8_t> bytes;
     if (const auto error = readStandardInput(&bytes, "bmpLoad")) return error;
-    return dwt97::parsePicture(bmp, format, bytes.data(), bytes.size());
+    return dwt97::parsePicture(bmp, format, bytes.data(), bytes.size(), observer);
   }
   if (const auto error = detectPictureFile(job.input, format)) return error;
   if (*format == PictureFormat::bmp) return dwt97::bmpLoad(bmp, job.input);
-  return dwt97::loadPicture(bmp, format, job.input);
+  return dwt97::loadPicture(bmp, format, job.input, observer);
 }
 
 Ending runPicture(const Options& options, const Job& job, const BeforeSave& beforeSave) {

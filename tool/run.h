@@ -65,8 +65,10 @@ Ending runPicture(const Options& options, const Job& job, const BeforeSave& befo
 std::optional<Error> readStandardInput(std::vector<std::uint8_t>* bytes, const char* operation);
 
 // Loads the picture of `job.input` (a file, or standard input by its
-// content) into `bmp` and its format into `format`.
-std::optional<Error> loadInput(const Job& job, Bitmap* bmp, PictureFormat* format);
+// content) into `bmp` and its format into `format`, telling `observer` of
+// its rows as they are decoded; a bitmap file is loaded whole, untold.
+std::optional<Error> loadInput(const Job& job, Bitmap* bmp, PictureFormat* format,
+                               const PictureRowsObserver& observer = {});
 
 // The runs of each kind (transform.cpp and coefficients.cpp).
 Ending transform(const Options& options, const Job& job, const BeforeSave& beforeSave);

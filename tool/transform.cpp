@@ -87,17 +87,8 @@ struct Follower {
 // standard input, is decoded with the transform following the decoder.
 std::optional<Error> readFollowed(const Job& job, Follower& follower, PictureFormat* picture) {
   Held& held = follower.held;
-  const PictureRowsObserver observer = follower.observer();
-  if (isStandardStream(job.input)) {
-    std::vector<std::uint8_t> bytes;
-    if (const auto error = readStandardInput(&bytes, "bmpLoad")) return error;
-    return dwt97::parsePicture(&held.bmp, picture, bytes.data(), bytes.size(), observer);
-  }
-  if (const auto error = detectPictureFile(job.input, picture)) return error;
-  if (*picture != PictureFormat::bmp) {
-    return dwt97::loadPicture(&held.bmp, picture, job.input, observer);
-  }
-  if (const auto error = dwt97::bmpLoad(&held.bmp, job.input)) return error;
+  if (const auto error = loadInput(job, &held.bmp, picture, follower.observer())) return error;
+  if (*picture != PictureFormat::bmp || isStandardStream(job.input)) return std::nullopt;
   if (const auto error = follower.start(held.bmp)) return error;
   if (held.tooManyLevels) return std::nullopt;
   return dwt97::bmpReadPlane(&held.bmp, job.input, held.rows, Follower::rowsRead, &follower);
